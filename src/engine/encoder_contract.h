@@ -1,0 +1,47 @@
+// What the app and vidmora-encoder share: exit statuses, the progress block's name and layout.
+// Both programs include this header; the layout is a cross-process format and must not change.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vidmora {
+
+// Exit codes as the app reads them (the 8-bit status read back as a signed byte).
+constexpr int ExitInvalidVideo = -20;   // probe: not a usable source (status 236)
+constexpr int ExitAudioRejected = -25;  // audio options refused (status 231)
+// Statuses as the encoder passes them to exit().
+constexpr int ExitStatusInvalidVideo = ExitInvalidVideo & 0xFF;
+constexpr int ExitStatusAudioRejected = ExitAudioRejected & 0xFF;
+static_assert(ExitStatusInvalidVideo == 236 && ExitStatusAudioRejected == 231);
+
+// Shared memory object: "/vidmora-" followed by the 12 digits of the map name.
+constexpr const char* ProgressShmPrefix = "/vidmora-";
+constexpr std::size_t ProgressMapNameLength = 12;
+constexpr std::size_t ProgressBlockSize = 48100;
+constexpr int ProgressSlotCount = 1000;
+
+// One slot, little-endian, IEEE doubles. Each field has exactly one writer.
+struct ProgressSlot {
+  uint8_t inUse;        // app: 1 = taken
+  uint8_t unused1[7];
+  double percent;       // encoder: 0..100
+  uint8_t stopRequest;  // app: 1 = stop now
+  uint8_t unused2[7];
+  double scaledValue;   // encoder: read as value / 1024, shown nowhere
+  double reserved;
+  double duration;      // encoder, probe: the source's duration in seconds
+};
+
+static_assert(sizeof(ProgressSlot) == 48);
+static_assert(offsetof(ProgressSlot, inUse) == 0);
+static_assert(offsetof(ProgressSlot, percent) == 8);
+static_assert(offsetof(ProgressSlot, stopRequest) == 16);
+static_assert(offsetof(ProgressSlot, scaledValue) == 24);
+static_assert(offsetof(ProgressSlot, reserved) == 32);
+static_assert(offsetof(ProgressSlot, duration) == 40);
+static_assert(ProgressSlotCount * sizeof(ProgressSlot) <= ProgressBlockSize);
+static_assert(sizeof(double) == 8 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the block is little-endian with IEEE doubles");
+
+}  // namespace vidmora

@@ -1,0 +1,78 @@
+// The compiled-in table of output profiles, its lookups and the labels of the settings choosers.
+// Profiles are always referred to by Id: the Ids are a stored format (settings and history files).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vidmora {
+
+struct FrameSize {
+  int32_t width;  // 0 ends a list; -1 is "Original"
+  int32_t height;
+};
+
+struct TOutputProfile {
+  int16_t Id;  // -1 ends the table
+  int16_t reserved1;
+  const char* Name;
+  int16_t FrameWidth, FrameHeight;  // -1 = Original
+  float FrameRate;                  // -1.0 = Original
+  int16_t VideoBitrate;             // kbit/s, -1 = Original
+  int16_t AudioBitrate;             // kbit/s
+  int16_t Channels;
+  int16_t reserved2;
+  int32_t SampleRate;      // Hz
+  const char* VideoCodec;  // nullptr = absent; "" = empty
+  const char* AudioCodec;
+  const char* Format;  // container forced with -f, absent in every row
+  const char* Extension;
+  const char* ExtraOptions;
+  uint8_t Adjustable;
+  uint8_t AudioOnly;
+  uint8_t reserved3[2];
+  // Value lists, each ended by its marker (see below); nullptr = absent.
+  const FrameSize* FrameSizes;   // ends with width 0
+  const float* FrameRates;       // ends with 0.0
+  const int16_t* VideoBitrates;  // ends with 0
+  const char* const* VideoCodecs;  // ends with nullptr or ""
+  const int16_t* AudioBitrates;  // ends with 0
+  const int32_t* SampleRates;    // ends with 0
+  const char* const* AudioCodecs;
+};
+
+// The 17 profiles and the end row (Id -1).
+extern TOutputProfile OutputProfiles[];
+constexpr int ProfileCount = 17;
+// Shared channel list: 1, 2, ended by 0.
+extern const int16_t ChannelChoices[];
+
+// Gives every row without its own size, rate, bitrate or sample-rate list the default list.
+// Idempotent; codec lists get no default.
+void fillDefaultLists();
+
+// Position of the first row with this Id; 0 when no row has it.
+int profileIndexById(int16_t id);
+// The position itself when it names a row before the end row, otherwise 0.
+int profileByPosition(int position);
+const TOutputProfile& profileById(int16_t id);
+
+// Index-of lookups: position of the first equal element, 0 when none is equal.
+// rawOut (optional) receives -1 when nothing matched.
+int indexOfInt16(const int16_t* list, int16_t value, int* rawOut = nullptr);
+int indexOfInt32(const int32_t* list, int32_t value, int* rawOut = nullptr);
+int indexOfFloat(const float* list, float value, int* rawOut = nullptr);
+int indexOfFrameSize(const FrameSize* list, int16_t width, int16_t height);
+int indexOfText(const char* const* list, const std::string& value);  // case-insensitive
+
+// Labels of the settings choosers.
+std::string frameSizeLabel(const FrameSize& size);
+std::string bitrateLabel(int value);  // also sample rates: "%d" or "Original" for -1
+std::string frameRateText(float rate);  // "23.976", "15"
+std::string frameRateLabel(float rate); // with the PAL / NTSC marks, "Original" when negative
+std::string channelsLabel(int channels);
+std::string volumeLabel(int lineIndex);  // 0..20 -> "0%".."500%", line 4 "100%  (normal)"
+// Codec chooser lines of a row: the list entries upper-cased, or the row's own codec, or "(Default)".
+std::string codecLabel(const char* codec);
+
+}  // namespace vidmora

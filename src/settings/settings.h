@@ -1,0 +1,56 @@
+// The one settings record of the program and the snapshot of its conversion fields.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vidmora {
+
+constexpr std::size_t FolderTextLimit = 261;  // characters kept by the settings dialog
+constexpr std::size_t CodecTextLimit = 49;
+
+struct TSettings {
+  std::string DestDir;
+  std::string ReservedDir;
+  std::string LastSourceDir;
+  int16_t ProfileId = 600;
+  uint8_t ShowToolbar = 1;
+  uint8_t ReservedFlag = 1;
+  uint8_t ShowSettingsPanel = 1;
+  uint8_t ShowStatusBar = 1;
+  int32_t LastUpdateCheckDay = 0;
+  uint8_t TipAtStartup = 1;
+  int16_t MaxConversions = 2;
+  uint8_t SaveHistory = 1;
+  uint8_t RemoveStopped = 1;
+  uint8_t DisableVideo = 0;
+  int16_t FrameWidth = 176;
+  int16_t FrameHeight = 144;
+  float FrameRate = 15.0f;
+  int16_t VideoBitrate = 190;
+  int16_t AspectMode = 0;
+  uint8_t DisableAudio = 0;
+  int16_t AudioBitrate = 32;
+  int16_t Channels = 2;
+  int32_t SampleRate = 8000;
+  int16_t Volume = 100;
+  std::string VideoCodec;  // at most CodecTextLimit characters
+  std::string AudioCodec;
+  uint8_t InternalPlayer = 1;
+  uint8_t ShutdownAfter = 0;
+  uint8_t ExitAfter = 0;
+
+  bool operator==(const TSettings&) const = default;
+};
+
+// Same layout; only the folder texts and the conversion fields are copied into it.
+using ConversionSnapshot = TSettings;
+
+// Empties the folders, applies profile row 1, then the fixed defaults, volume 100, empty codecs.
+void setDefaults(TSettings& s);
+// Copies a profile's defaults (by table position) into the record.
+void applyProfile(TSettings& s, int position);
+// Copies the folder texts and conversion fields of the record into the snapshot.
+void takeSnapshot(ConversionSnapshot& snapshot, const TSettings& s);
+
+}  // namespace vidmora
