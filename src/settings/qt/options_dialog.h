@@ -1,0 +1,14 @@
+// The modal settings dialog over the settings record.
+#pragma once
+
+#include <QString>
+
+#include "settings/settings.h"
+
+class QWidget;
+
+namespace vidmora {
+// Edits `settings` in place; true when the user confirmed with OK (the record is changed only
+// then). An empty caption keeps the dialog's own caption "Settings".
+bool runOptionsDialog(QWidget* owner, TSettings& settings, const QString& caption = QString());
+}  // namespace vidmora
