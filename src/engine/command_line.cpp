@@ -1,0 +1,206 @@
+#include "engine/command_line.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+#include "settings/profiles.h"
+
+namespace vidmora {
+
+namespace {
+
+struct CodecNamePair {
+  const char* profileName;
+  const char* encoderName;
+};
+
+// Profile codec names and the encoder's names for them, searched from the top.
+constexpr CodecNamePair CodecNameMap[] = {
+    {"MP4", "mpeg4"},        {"MPEG-4", "mpeg4"},    {"WMV1", "wmv1"},
+    {"WMV2", "wmv2"},        {"H264", "libx264"},    {"H263", "h263"},
+    {"MPG1", "mpeg1video"},  {"MPG2", "mpeg2video"}, {"MPEG1", "mpeg1video"},
+    {"MPEG2", "mpeg2video"}, {"MSV2", "msmpeg4v2"},  {"MJPG", "mjpeg"},
+    {"AAC", "libfaac"},      {"MP3", "libmp3lame"},  {"PCM", "pcm_s16le"},
+    {"WMA", "wmav1"},        {"AMR", "libamr_nb"},   {"AC3", "ac3"},
+    {"PCM8", "pcm_s8"},      {"ACC", "libfaac"},
+};
+
+bool equalsNoCase(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+  char buf[128];  // every formatted piece is a short number option
+  va_list args;
+  va_start(args, fmt);
+  const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
+  va_end(args);
+  if (n <= 0) return {};
+  return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
+}
+
+// Collects the line and its arguments at once. Plain pieces are split at blanks into arguments;
+// a quoted piece (a path) is always exactly one argument, whatever characters it holds.
+class LineBuilder {
+ public:
+  void plain(const std::string& text) {
+    line_ += text;
+    for (char c : text) {
+      if (c == ' ') {
+        endWord();
+      } else {
+        word_ += c;
+        inWord_ = true;
+      }
+    }
+  }
+  void quoted(const std::string& path) {
+    endWord();
+    line_ += '"';
+    line_ += path;
+    line_ += '"';
+    argv_.push_back(path);
+  }
+  EncoderCommand finish() {
+    endWord();
+    return EncoderCommand{std::move(line_), std::move(argv_)};
+  }
+
+ private:
+  void endWord() {
+    if (inWord_) argv_.push_back(std::move(word_));
+    word_.clear();
+    inWord_ = false;
+  }
+  std::string line_;
+  std::vector<std::string> argv_;
+  std::string word_;
+  bool inWord_ = false;
+};
+
+bool isMpegVideo(const std::string& codec) {
+  return equalsNoCase(codec, "MPG1") || equalsNoCase(codec, "MPG2") ||
+         equalsNoCase(codec, "MPEG1") || equalsNoCase(codec, "MPEG2");
+}
+
+void appendCodecOptions(LineBuilder& b, const std::string& video, const std::string& audio,
+                        const char* containerFormat) {
+  if (!video.empty()) {
+    const std::string mapped = mapCodecName(video);
+    if (mapped == "divx")
+      b.plain("-vcodec mpeg4 -vtag divx ");
+    else if (mapped == "xvid")
+      b.plain("-vcodec mpeg4 -vtag xvid ");
+    else
+      b.plain("-vcodec " + mapped + " ");
+  }
+  if (!audio.empty()) b.plain("-acodec " + mapCodecName(audio) + " ");
+  if (containerFormat && containerFormat[0] != '\0')
+    b.plain(std::string("-f ") + containerFormat + " ");
+}
+
+// The "-r" value: the rate times 1000, truncated. Computed in double so that the float 29.976
+// gives 29975; held inside the 64-bit range so a hostile settings value cannot overflow.
+long long milliRate(float rate) {
+  const double milli = std::trunc(static_cast<double>(rate) * 1000.0);
+  if (!(milli < 9.2e18)) return 9200000000000000000LL;
+  return static_cast<long long>(milli);
+}
+
+void appendStreamParameters(LineBuilder& b, const ConversionSnapshot& s, bool noAudioOptions) {
+  int width = s.FrameWidth;
+  int height = s.FrameHeight;
+  if (s.AspectMode != 0) width = height = -1;
+  float rate = s.FrameRate;
+  const int videoBitrate = s.VideoBitrate;
+  float audioBitrate = static_cast<float>(s.AudioBitrate);
+  int channels = s.Channels;
+  long sampleRate = s.SampleRate;
+  if (equalsNoCase(s.AudioCodec, "AMR")) {
+    audioBitrate = 12.2f;
+    channels = 1;
+    sampleRate = 8000;
+  }
+  if (width != -1) b.plain(format("-s %dx%d ", width, height));
+  if (!(rate > 0.0f)) rate = 20.0f;
+  b.plain(format("-r %lld/1001 ", milliRate(rate)));
+  if (videoBitrate != -1) b.plain(format("-b %dkb ", videoBitrate));
+  if (width == -1 && videoBitrate == -1) b.plain("-sameq ");
+  if (!noAudioOptions) {
+    if (audioBitrate != -1.0f) b.plain(format("-ab %.1fkb ", static_cast<double>(audioBitrate)));
+    if (channels != -1) b.plain(format("-ac %d ", channels));
+    if (sampleRate != -1) b.plain(format("-ar %ld ", sampleRate));
+  }
+  b.plain(format(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
+}
+
+}  // namespace
+
+std::string mapCodecName(const std::string& name) {
+  std::string result = name;
+  for (const CodecNamePair& pair : CodecNameMap) {
+    if (equalsNoCase(name, pair.profileName)) {
+      result = pair.encoderName;
+      break;
+    }
+  }
+  if (result.size() > CodecTextLimit) result.resize(CodecTextLimit);
+  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return result;
+}
+
+EncoderCommand buildConversionLine(const std::string& encoderPath, const std::string& sourcePath,
+                                   const std::string& outputPath, int progressSlot,
+                                   const std::string& mapName, ConversionSnapshot& snapshot,
+                                   bool noAudioOptions) {
+  const TOutputProfile& profile = profileById(snapshot.ProfileId);
+  LineBuilder b;
+  b.quoted(encoderPath);
+  b.plain(" -y ");
+  if (snapshot.DisableAudio) b.plain(" -an ");
+  if (snapshot.DisableVideo || profile.AudioOnly) b.plain(" -vn ");
+  b.plain("-i ");
+  b.quoted(sourcePath);
+  b.plain(" ");
+  b.plain(" -qxmap " + mapName + " ");
+  b.plain(format(" -qxind %d ", progressSlot));
+  if (profile.ExtraOptions && profile.ExtraOptions[0] != '\0')
+    b.plain(std::string(profile.ExtraOptions) + " ");
+  appendCodecOptions(b, snapshot.VideoCodec, snapshot.AudioCodec, profile.Format);
+  // MPEG-1/2 video cannot be written below 20 frames per second; the raised rate is kept for
+  // every later conversion of the batch.
+  if (isMpegVideo(snapshot.VideoCodec) && !(snapshot.FrameRate >= 20.0f))
+    snapshot.FrameRate = 20.0f;
+  appendStreamParameters(b, snapshot, noAudioOptions);
+  if (snapshot.AspectMode == 1)
+    b.plain(" -aspect 4:3 ");
+  else if (snapshot.AspectMode == 2)
+    b.plain(" -aspect 16:9 ");
+  b.quoted(outputPath);
+  return b.finish();
+}
+
+EncoderCommand buildProbeLine(const std::string& encoderPath, const std::string& sourcePath,
+                              int progressSlot, const std::string& mapName) {
+  LineBuilder b;
+  b.quoted(encoderPath);
+  b.plain(" -y ");
+  b.plain(" -qxmap " + mapName + " ");
+  b.plain(format(" -qxind %d ", progressSlot));
+  b.plain("-i ");
+  b.quoted(sourcePath);
+  b.plain(" ");
+  return b.finish();
+}
+
+}  // namespace vidmora

@@ -1,0 +1,206 @@
+#include "engine/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "settings/settings.h"
+
+namespace vidmora {
+namespace {
+
+const std::string Encoder = "/conv/vidmora-encoder";
+const std::string Source = "/in/clip.avi";
+const std::string Output = "/out/clip.3gp";
+const std::string MapName = "123456789012";
+
+ConversionSnapshot baseSnapshot() {
+  ConversionSnapshot s;
+  s.ProfileId = 600;
+  s.VideoCodec = "MP4";
+  s.AudioCodec = "AAC";
+  s.FrameWidth = 176;
+  s.FrameHeight = 144;
+  s.FrameRate = 15.0f;
+  s.VideoBitrate = 190;
+  s.AudioBitrate = 32;
+  s.Channels = 2;
+  s.SampleRate = 8000;
+  s.Volume = 100;
+  s.AspectMode = 0;
+  s.DisableAudio = s.DisableVideo = 0;
+  return s;
+}
+
+struct LineCase {
+  const char* name;
+  std::function<void(ConversionSnapshot&)> change;
+  bool noAudioOptions;
+  const char* expected;
+};
+
+const LineCase
+    LineCases
+        [] =
+            {
+                {"plain", [](ConversionSnapshot&) {}, false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -acodec libfaac -s 176x144 -r 15000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"retry_without_audio_options", [](ConversionSnapshot&) {}, true,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -acodec libfaac -s 176x144 -r 15000/1001 -b 190kb  -vol 256 "/out/clip.3gp")"},
+                {"all_original",
+                 [](ConversionSnapshot& s) {
+                   s.FrameWidth = s.FrameHeight = -1;
+                   s.VideoBitrate = -1;
+                   s.FrameRate = -1.0f;
+                 },
+                 false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -acodec libfaac -r 20000/1001 -sameq -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"aspect_16_9_drops_size",
+                 [](ConversionSnapshot& s) {
+                   s.AspectMode = 2;
+                   s.FrameWidth = 320;
+                   s.FrameHeight = 240;
+                   s.VideoBitrate = -1;
+                 },
+                 false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -acodec libfaac -r 15000/1001 -sameq -ab 32.0kb -ac 2 -ar 8000  -vol 256  -aspect 16:9 "/out/clip.3gp")"},
+                {"aspect_4_3_keeps_bitrate", [](ConversionSnapshot& s) { s.AspectMode = 1; }, false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -acodec libfaac -r 15000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256  -aspect 4:3 "/out/clip.3gp")"},
+                {"mpeg2_rate_raised", [](ConversionSnapshot& s) { s.VideoCodec = "MPEG2"; }, false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg2video -acodec libfaac -s 176x144 -r 20000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"mpg1_nan_rate_raised",
+                 [](ConversionSnapshot& s) {
+                   s.VideoCodec = "mpg1";
+                   s.FrameRate = std::nanf("");
+                 },
+                 false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg1video -acodec libfaac -s 176x144 -r 20000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"divx_tag", [](ConversionSnapshot& s) { s.VideoCodec = "DIVX"; }, false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -vtag divx -acodec libfaac -s 176x144 -r 15000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"xvid_tag", [](ConversionSnapshot& s) { s.VideoCodec = "XviD"; }, false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -vtag xvid -acodec libfaac -s 176x144 -r 15000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"unknown_codec_passes_through",
+                 [](ConversionSnapshot& s) { s.VideoCodec = "msmpeg4v2"; }, false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec msmpeg4v2 -acodec libfaac -s 176x144 -r 15000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"amr_overrides_audio",
+                 [](ConversionSnapshot& s) {
+                   s.AudioCodec = "amr";
+                   s.AudioBitrate = 128;
+                   s.Channels = 2;
+                   s.SampleRate = 44100;
+                 },
+                 false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -acodec libamr_nb -s 176x144 -r 15000/1001 -b 190kb -ab 12.2kb -ac 1 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"audio_only_profile_and_disabled_audio",
+                 [](ConversionSnapshot& s) {
+                   s.ProfileId = 5000;
+                   s.DisableAudio = 1;
+                   s.DisableVideo = 0;
+                   s.VideoCodec = "";
+                   s.AudioCodec = "MP3";
+                 },
+                 false,
+                 R"("/conv/vidmora-encoder" -y  -an  -vn -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -acodec libmp3lame -s 176x144 -r 15000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"disabled_video_unknown_profile",
+                 [](ConversionSnapshot& s) {
+                   s.ProfileId = 9999;
+                   s.DisableVideo = 1;
+                   s.VideoCodec.clear();
+                   s.AudioCodec.clear();
+                 },
+                 false, R"("/conv/vidmora-encoder" -y  -vn -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -s 176x144 -r 15000/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 256 "/out/clip.3gp")"},
+                {"ntsc_rate_and_volume_150",
+                 [](ConversionSnapshot& s) {
+                   s.FrameRate = 29.976f;
+                   s.Volume = 150;
+                 },
+                 false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -acodec libfaac -s 176x144 -r 29975/1001 -b 190kb -ab 32.0kb -ac 2 -ar 8000  -vol 384 "/out/clip.3gp")"},
+                {"original_audio_values_and_silence",
+                 [](ConversionSnapshot& s) {
+                   s.AudioBitrate = -1;
+                   s.Channels = -1;
+                   s.SampleRate = -1;
+                   s.Volume = 0;
+                 },
+                 false,
+                 R"("/conv/vidmora-encoder" -y -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -vcodec mpeg4 -acodec libfaac -s 176x144 -r 15000/1001 -b 190kb  -vol 0 "/out/clip.3gp")"},
+};
+
+TEST(CommandLine, GoldenConversionLines) {
+  for (const LineCase& c : LineCases) {
+    SCOPED_TRACE(c.name);
+    ConversionSnapshot s = baseSnapshot();
+    c.change(s);
+    const EncoderCommand cmd =
+        buildConversionLine(Encoder, Source, Output, 0, MapName, s, c.noAudioOptions);
+    EXPECT_EQ(cmd.line, c.expected);
+  }
+}
+
+TEST(CommandLine, MpegRateRaiseStaysInSnapshot) {
+  ConversionSnapshot s = baseSnapshot();
+  s.VideoCodec = "MPEG2";
+  buildConversionLine(Encoder, Source, Output, 0, MapName, s, false);
+  EXPECT_EQ(s.FrameRate, 20.0f);
+
+  ConversionSnapshot fast = baseSnapshot();
+  fast.VideoCodec = "MPEG1";
+  fast.FrameRate = 25.0f;
+  buildConversionLine(Encoder, Source, Output, 0, MapName, fast, false);
+  EXPECT_EQ(fast.FrameRate, 25.0f);
+
+  // Other codecs keep a low rate; only the option text uses 20 for a missing rate.
+  ConversionSnapshot other = baseSnapshot();
+  other.FrameRate = -1.0f;
+  buildConversionLine(Encoder, Source, Output, 0, MapName, other, false);
+  EXPECT_EQ(other.FrameRate, -1.0f);
+}
+
+TEST(CommandLine, ProbeLine) {
+  const EncoderCommand cmd = buildProbeLine(Encoder, Source, 3, MapName);
+  EXPECT_EQ(cmd.line,
+            R"("/conv/vidmora-encoder" -y  -qxmap 123456789012  -qxind 3 -i "/in/clip.avi" )");
+  const std::vector<std::string> argv = {Encoder,  "-y", "-qxmap", MapName,
+                                         "-qxind", "3",  "-i",     Source};
+  EXPECT_EQ(cmd.argv, argv);
+}
+
+TEST(CommandLine, ArgumentsKeepEveryPathWhole) {
+  const std::string encoder = "/opt/my apps/vidmora-encoder";
+  const std::string source = "-rf \"odd\" 100% ünï.avi";
+  const std::string output = "/out/a  b \"c\" %d.3gp";
+  ConversionSnapshot s = baseSnapshot();
+  s.AspectMode = 2;
+  const EncoderCommand cmd = buildConversionLine(encoder, source, output, 7, MapName, s, false);
+  const std::vector<std::string> argv = {
+      encoder, "-y",      "-i",      source, "-qxmap",     MapName, "-qxind",  "7",    "-vcodec",
+      "mpeg4", "-acodec", "libfaac", "-r",   "15000/1001", "-b",    "190kb",   "-ab",  "32.0kb",
+      "-ac",   "2",       "-ar",     "8000", "-vol",       "256",   "-aspect", "16:9", output};
+  EXPECT_EQ(cmd.argv, argv);
+  // The text form inserts the paths unchanged between quotes.
+  EXPECT_EQ(cmd.line.rfind("\"" + output + "\""), cmd.line.size() - output.size() - 2);
+  EXPECT_EQ(cmd.line.find("\"" + encoder + "\" -y "), 0u);
+}
+
+TEST(CommandLine, MapCodecName) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"MP4", "mpeg4"},
+      {"mpeg-4", "mpeg4"},
+      {"H264", "libx264"},
+      {"pcm", "pcm_s16le"},
+      {"PCM8", "pcm_s8"},
+      {"acc", "libfaac"},
+      {"DIVX", "divx"},
+      {"WMAV2", "wmav2"},
+      {"MSV2", "msmpeg4v2"},
+      {"Amr", "libamr_nb"},
+      {"", ""},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(mapCodecName(in), out) << in;
+  EXPECT_EQ(mapCodecName(std::string(60, 'X')), std::string(49, 'x'));
+}
+
+}  // namespace
+}  // namespace vidmora
