@@ -1,0 +1,281 @@
+#include "lvdata/lvdata.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace vidmora {
+
+// A table model that holds no rows: a count, the column captions, and the view to ask.
+class LvdModel final : public QAbstractTableModel {
+ public:
+  explicit LvdModel(TListViewData* view) : QAbstractTableModel(view), view_(view) {}
+
+  int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : count_; }
+  int columnCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : static_cast<int>(captions_.size());
+  }
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || index.row() >= count_) return {};
+    if (role == Qt::DisplayRole) return view_->cellText(index.row(), index.column());
+    if (role == Qt::DecorationRole && index.column() == 0) {
+      const int image = view_->rowImage(index.row());
+      const auto& images = view_->imageList();
+      if (image >= 0 && image < images.size()) return images[image];
+    }
+    return {};
+  }
+
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < captions_.size())
+      return captions_[section];
+    return {};
+  }
+
+  Qt::ItemFlags flags(const QModelIndex& index) const override {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  }
+
+  void addCaption(const QString& caption) {
+    const int at = static_cast<int>(captions_.size());
+    beginInsertColumns(QModelIndex(), at, at);
+    captions_.push_back(caption);
+    endInsertColumns();
+  }
+
+  int count() const { return count_; }
+
+  void setCount(int n) {
+    if (n < 0) n = 0;
+    if (n > count_) {
+      beginInsertRows(QModelIndex(), count_, n - 1);
+      count_ = n;
+      endInsertRows();
+    } else if (n < count_) {
+      beginRemoveRows(QModelIndex(), n, count_ - 1);
+      count_ = n;
+      endRemoveRows();
+    }
+  }
+
+  void resetTo(int n) {
+    beginResetModel();
+    count_ = n < 0 ? 0 : n;
+    endResetModel();
+  }
+
+  void insertOne(int at) {
+    beginInsertRows(QModelIndex(), at, at);
+    ++count_;
+    endInsertRows();
+  }
+
+  void removeOne(int at) {
+    beginRemoveRows(QModelIndex(), at, at);
+    --count_;
+    endRemoveRows();
+  }
+
+ private:
+  TListViewData* view_;
+  QStringList captions_;
+  int count_ = 0;
+};
+
+TListViewData::TListViewData(QWidget* parent) : QTreeView(parent), model_(new LvdModel(this)) {
+  // Read-only report view; rows have one height, so only painted rows are ever asked for.
+  setModel(model_);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setAllColumnsShowFocus(false);
+  setTextElideMode(Qt::ElideRight);
+  header()->setStretchLastSection(false);
+  header()->setSectionsClickable(true);
+  header()->setSectionsMovable(false);
+  connect(header(), &QHeaderView::sectionClicked, this, &TListViewData::columnClicked);
+  connectSelection();
+}
+
+TListViewData::~TListViewData() = default;
+
+void TListViewData::connectSelection() {
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current, const QModelIndex& previous) {
+            if (!OnLVDChange) return;
+            if (previous.isValid() && previous.row() != current.row())
+              OnLVDChange(this, {previous.row(), false, lvdItemSelected(previous.row())});
+            if (current.isValid())
+              OnLVDChange(this, {current.row(), true, lvdItemSelected(current.row())});
+          });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected, const QItemSelection& deselected) {
+            if (!OnLVDChange) return;
+            const int focused = lvdIndexFocused();
+            auto report = [&](const QItemSelection& range, bool on) {
+              int last = -1;
+              for (const QModelIndex& index : range.indexes()) {
+                if (index.row() == last) continue;
+                last = index.row();
+                OnLVDChange(this, {last, last == focused, on});
+              }
+            };
+            report(deselected, false);
+            report(selected, true);
+          });
+}
+
+void TListViewData::addColumn(const QString& caption, int width, bool fixed) {
+  model_->addCaption(caption);
+  const int column = model_->columnCount(QModelIndex()) - 1;
+  if (width < 0) {
+    header()->setSectionResizeMode(column, QHeaderView::Stretch);
+  } else {
+    header()->setSectionResizeMode(column, fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
+    header()->resizeSection(column, width);
+  }
+}
+
+int TListViewData::columnCountLv() const {
+  return model_->columnCount(QModelIndex());
+}
+
+void TListViewData::setImageList(const QList<QIcon>& images) {
+  images_ = images;
+  viewport()->update();
+}
+
+QString TListViewData::cellText(int row, int column) {
+  LVDisplayItem item;
+  item.mask = LvifText;
+  item.item = row;
+  item.subItem = column;
+  if (OnLVFastDisplay)
+    OnLVFastDisplay(this, item.mask, item.text, LvdTextSize, column, row, &item.image);
+  if (OnLVFastDisplayShort) OnLVFastDisplayShort(this, item);
+  return item.text;
+}
+
+int TListViewData::rowImage(int row) {
+  LVDisplayItem item;
+  item.mask = LvifImage;
+  item.item = row;
+  item.subItem = 0;
+  if (OnLVFastDisplay)
+    OnLVFastDisplay(this, item.mask, item.text, LvdTextSize, 0, row, &item.image);
+  if (OnLVFastDisplayShort) OnLVFastDisplayShort(this, item);
+  return item.image;
+}
+
+bool TListViewData::validRow(int i) const {
+  return i >= 0 && i < model_->count();
+}
+
+void TListViewData::lvdSetCount(int n) {
+  model_->setCount(n);
+}
+
+int TListViewData::lvdGetCount() const {
+  return model_->count();
+}
+
+void TListViewData::lvdClearAll() {
+  model_->resetTo(0);
+  viewport()->update();
+}
+
+void TListViewData::lvdRedraw(int n) {
+  if (n <= 0) return;
+  // Rows outside the viewport are not painted, so repainting the viewport covers 0 .. n-1.
+  viewport()->repaint();
+}
+
+void TListViewData::lvdUpdate(int i) {
+  if (!validRow(i)) return;
+  // Repaints exactly this row's strip; the cells are asked for again when painted.
+  const QRect first = visualRect(model_->index(i, 0));
+  if (!first.isValid()) return;
+  const QRect strip(0, first.top(), viewport()->width(), first.height());
+  if (strip.intersects(viewport()->rect())) viewport()->update(strip);
+}
+
+void TListViewData::lvdRemove(int i) {
+  if (validRow(i)) model_->removeOne(i);
+}
+
+bool TListViewData::lvdItemSelected(int i) const {
+  return validRow(i) && selectionModel()->rowIntersectsSelection(i, QModelIndex());
+}
+
+void TListViewData::lvdSetSelected(int i, bool on) {
+  if (!validRow(i)) return;
+  selectionModel()->select(model_->index(i, 0),
+                           (on ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                               QItemSelectionModel::Rows);
+}
+
+int TListViewData::lvdIndexFocused() const {
+  const QModelIndex current = selectionModel()->currentIndex();
+  return current.isValid() ? current.row() : -1;
+}
+
+void TListViewData::lvdSetIndexFocused(int i) {
+  if (!validRow(i)) return;
+  const int column = std::max(0, selectionModel()->currentIndex().column());
+  selectionModel()->setCurrentIndex(model_->index(i, column), QItemSelectionModel::NoUpdate);
+}
+
+void TListViewData::lvdSetFullRow() {
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setAllColumnsShowFocus(true);
+}
+
+void TListViewData::lvdAdd(int i, int /*param*/) {
+  // Rows carry no data of their own; the owner answers for the row by its index.
+  if (i < 0) i = 0;
+  if (i > model_->count()) i = model_->count();
+  model_->insertOne(i);
+}
+
+void TListViewData::lvdGoto(int i) {
+  if (!validRow(i)) return;
+  const int focused = lvdIndexFocused();
+  if (focused >= 0) lvdSetSelected(focused, false);
+  lvdSetIndexFocused(i);
+  lvdSetSelected(i, true);
+  scrollTo(model_->index(i, 0), QAbstractItemView::EnsureVisible);
+}
+
+void TListViewData::lvdSelectAll(bool select) {
+  for (int row = 0; row < model_->count(); ++row) lvdSetSelected(row, select);
+}
+
+void TListViewData::lvdInvertSelect() {
+  for (int row = 0; row < model_->count(); ++row) lvdSetSelected(row, !lvdItemSelected(row));
+}
+
+void TListViewData::lvdAddCount(int n) {
+  model_->resetTo(n);
+  viewport()->repaint();
+}
+
+void TListViewData::keyPressEvent(QKeyEvent* event) {
+  emit keyDown(event->key(), event->modifiers());
+  QTreeView::keyPressEvent(event);
+}
+
+void TListViewData::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTreeView::mouseDoubleClickEvent(event);
+  emit listDoubleClicked();
+}
+
+void TListViewData::keyboardSearch(const QString&) {}
+
+}  // namespace vidmora

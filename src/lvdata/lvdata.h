@@ -1,0 +1,111 @@
+// TListViewData: a list view for long lists whose rows live with the owner, not in the control.
+// The control keeps only a row count plus focus and selection; whenever a cell is painted it asks
+// the owner for that cell's text and the row's image. Nothing is cached, so changing a row costs
+// one repaint request and a list of 30000 rows formats only the cells on screen.
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QStringList>
+#include <QTreeView>
+#include <functional>
+
+namespace vidmora {
+
+// Bits of a display request's mask.
+constexpr int LvifText = 0x1;
+constexpr int LvifImage = 0x2;
+// Text size offered with a display request (the owner may write more; nothing is cut).
+constexpr int LvdTextSize = 260;
+
+// One display request, filled in place by the owner.
+struct LVDisplayItem {
+  int mask = 0;     // LvifText and/or LvifImage
+  int item = 0;     // row
+  int subItem = 0;  // column, 0 for the first
+  QString text;     // the cell text, when the mask has LvifText
+  int image = -1;   // the row image, when the mask has LvifImage
+};
+
+// A change of a row's focus or selection.
+struct LVChange {
+  int item = -1;
+  bool focused = false;
+  bool selected = false;
+};
+
+class LvdModel;
+
+class TListViewData : public QTreeView {
+  Q_OBJECT
+
+ public:
+  // Long form: mask, text to fill, offered text size, column, row, image to set.
+  using FastDisplayEvent = std::function<void(TListViewData* sender, int nmask, QString& sztext,
+                                              int maxtext, int xcol, int index, int* indeximage)>;
+  using DChangeEvent = std::function<void(TListViewData* sender, const LVChange& change)>;
+  using FastDisplayShortEvent = std::function<void(TListViewData* sender, LVDisplayItem& item)>;
+
+  explicit TListViewData(QWidget* parent = nullptr);
+  ~TListViewData() override;
+
+  // Events; one that is not assigned is skipped. Both display forms may run for one request,
+  // the long form first.
+  FastDisplayEvent OnLVFastDisplay;
+  DChangeEvent OnLVDChange;
+  FastDisplayShortEvent OnLVFastDisplayShort;
+
+  // Columns: a width below 0 makes the column share the free width ("auto-size"); fixed columns
+  // keep their width.
+  void addColumn(const QString& caption, int width, bool fixed = false);
+  int columnCountLv() const;
+  // The row images, by index.
+  void setImageList(const QList<QIcon>& images);
+  const QList<QIcon>& imageList() const { return images_; }
+
+  // Row operations (0-based rows; a bad row is ignored).
+  void lvdSetCount(int n);
+  int lvdGetCount() const;
+  void lvdClearAll();
+  void lvdRedraw(int n);
+  void lvdUpdate(int i);
+  void lvdRemove(int i);
+  bool lvdItemSelected(int i) const;
+  void lvdSetSelected(int i, bool on);
+  int lvdIndexFocused() const;
+  void lvdSetIndexFocused(int i);
+  void lvdSetFullRow();
+  void lvdAdd(int i, int param);
+  void lvdGoto(int i);
+  void lvdSelectAll(bool select);
+  void lvdInvertSelect();
+  void lvdAddCount(int n);
+
+  // Asks the owner for one cell (used by the model).
+  QString cellText(int row, int column);
+  int rowImage(int row);
+
+ signals:
+  void columnClicked(int column);
+  // Every key press, before the list's own handling.
+  void keyDown(int key, Qt::KeyboardModifiers modifiers);
+  // A double click anywhere in the list.
+  void listDoubleClicked();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ public:
+  // Owner-data lists have no incremental search: it would format every row.
+  void keyboardSearch(const QString& search) override;
+
+ private:
+  void connectSelection();
+  bool validRow(int i) const;
+
+  LvdModel* model_;
+  QList<QIcon> images_;
+};
+
+}  // namespace vidmora
