@@ -1,7 +1,10 @@
 // Help pages and web addresses, opened in the desktop's browser.
 #pragma once
 
+#include <functional>
+
 class QString;
+class QUrl;
 class QWidget;
 
 namespace vidmora {
@@ -9,4 +12,11 @@ namespace vidmora {
 bool openHelpContents(QWidget* owner);
 // Opens an address in the web browser; a failure is reported with an information box.
 bool openWebAddress(QWidget* owner, const QString& url);
+
+// The contents page of the help pages kept in the help folder beside the program.
+QString helpContentsPath(const QString& programFolder);
+
+// Replaces the desktop's URL launcher (QDesktopServices); an empty function restores it.
+// Tests use it so that nothing is ever really opened.
+void setUrlOpener(std::function<bool(const QUrl&)> opener);
 }  // namespace vidmora

@@ -1,0 +1,82 @@
+// The settings dialog window behind runOptionsDialog(). Every control carries its object name
+// so tests (and style sheets) can find it.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "settings/settings.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+namespace vidmora {
+
+struct TOutputProfile;
+
+class OptionsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Shows `settings`; the record itself is never touched (see readBack()).
+  OptionsDialog(QWidget* owner, const TSettings& settings, const QString& caption = QString());
+
+  // Writes the dialog's values into the record (the OK path).
+  void readBack(TSettings& settings) const;
+
+  // Replaces the information box of the close check (tests record the text instead).
+  void setNoticeHandler(std::function<void(const QString&)> notice) { notice_ = std::move(notice); }
+  // Replaces the folder browser: gets the title and the shown folder, returns the chosen
+  // folder or an empty text when the user cancelled.
+  void setFolderBrowser(std::function<QString(const QString&, const QString&)> browser) {
+    browser_ = std::move(browser);
+  }
+
+ public slots:
+  void accept() override;  // keeps the dialog open when both video and audio are disabled
+
+ private:
+  void buildConversionTab(QWidget* page);
+  void buildGeneralTab(QWidget* page);
+  const TOutputProfile& currentRow() const;
+  void profileChanged();  // CBVideoForChange
+  void fillChoosers();
+  void applyDefaults();  // BDefaultClick
+  void selectStoredValues(const TSettings& s);
+  void applyEnablingRule();
+  void selectDestination();  // BSelectDirClick
+
+  QLineEdit* edDir_ = nullptr;
+  QPushButton* bSelectDir_ = nullptr;
+  QComboBox* cbVideoFor_ = nullptr;
+  QGroupBox* groupVideo_ = nullptr;
+  QCheckBox* cbDisableVideo_ = nullptr;
+  QComboBox* cbDxDy_ = nullptr;
+  QComboBox* cbVideoBitrate_ = nullptr;
+  QComboBox* cbVFrameRate_ = nullptr;
+  QComboBox* cbVCodec_ = nullptr;
+  QGroupBox* groupAudio_ = nullptr;
+  QCheckBox* cbDisableAudio_ = nullptr;
+  QComboBox* cbAudioBitrate_ = nullptr;
+  QComboBox* cbFreq_ = nullptr;
+  QComboBox* cbChannels_ = nullptr;
+  QComboBox* cbVolume_ = nullptr;
+  QComboBox* cbACodec_ = nullptr;
+  QPushButton* bDefault_ = nullptr;
+  QSpinBox* upDownCnx_ = nullptr;
+  QLineEdit* edCnx_ = nullptr;
+  QCheckBox* cbSaveHist_ = nullptr;
+  QCheckBox* cbRemoveStop_ = nullptr;
+  QCheckBox* cbInternalPlayer_ = nullptr;
+  QCheckBox* cbShutdown_ = nullptr;
+  QCheckBox* cbExitAC_ = nullptr;
+
+  std::function<void(const QString&)> notice_;
+  std::function<QString(const QString&, const QString&)> browser_;
+};
+
+}  // namespace vidmora

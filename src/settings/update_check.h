@@ -1,0 +1,60 @@
+// The update check: at most every few days, fetch the newest version number from the web site
+// and, when it is newer than ours, ask whether to open the download page. The question and the
+// browser are callbacks, so the check runs without windows (and tests drive it).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace vidmora {
+
+// Day number of a local date (day 1..31, month 1..12); all zeros gives 0.
+int32_t dayNumber(int day, int month, int year);
+// Day number of today's local date.
+int32_t todayDayNumber();
+
+// Compares two version texts of up to four decimal numbers split at points (blanks skipped,
+// numbers beyond the fourth ignored). <0, 0 or >0 as `a` is older, equal or newer than `b`;
+// when the common numbers are equal, the text with more numbers is the newer.
+int compareVersions(std::string_view a, std::string_view b);
+// Only the digits and points of a server answer, at most 50 characters.
+std::string versionCharacters(std::string_view body);
+
+struct FetchResult {
+  bool transferred = false;  // a complete HTTP answer arrived
+  int statusClass = 4;       // status / 100; 4 when no status was received
+  std::string body;          // at most the requested number of bytes
+};
+
+// GET over HTTP(S) with user agent "Mozilla", no cached copy, the whole request bounded by
+// `timeout`; reads at most `maxBytes` of the body. Never throws.
+FetchResult fetchUrl(const std::string& url, std::chrono::milliseconds timeout,
+                     std::size_t maxBytes = 1000);
+
+struct UpdateCheckRequest {
+  std::string versionUrl;
+  std::string currentVersion;
+  int32_t today = 0;     // day number, usually todayDayNumber()
+  int intervalDays = 2;  // no check while fewer days than this have passed
+  std::chrono::milliseconds timeout{5000};
+  std::function<bool()> askOpenDownloadPage;  // true when the user wants the page
+  std::function<void()> openDownloadPage;
+};
+
+enum class UpdateCheckOutcome {
+  Skipped,      // checked recently
+  FetchFailed,  // nothing usable came back; the next start checks again
+  UpToDate,     // the server's version is not newer
+  Declined,     // newer, the user said no
+  Opened,       // newer, the download page was asked for
+};
+
+// Runs the check and updates `lastUpdateCheckDay` (only when the server answered usably, or
+// when the clock went back).
+UpdateCheckOutcome runUpdateCheck(const UpdateCheckRequest& request, int32_t& lastUpdateCheckDay);
+
+}  // namespace vidmora
