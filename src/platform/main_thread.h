@@ -1,0 +1,67 @@
+// Running routines on the main thread on behalf of worker threads. A worker's call blocks until
+// the main thread has run the routine; the main thread runs queued routines whenever it serves
+// the queue (the window's event loop does this when the wake-up hook fires; tests call
+// serveUntil). This replaces a hidden dispatch window: same contract, no window messages.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace vidmora {
+
+class MainThreadQueue {
+ public:
+  // The constructing thread is the main thread.
+  MainThreadQueue();
+  MainThreadQueue(const MainThreadQueue&) = delete;
+  MainThreadQueue& operator=(const MainThreadQueue&) = delete;
+  ~MainThreadQueue();
+
+  bool isMainThread() const { return std::this_thread::get_id() == mainThread_; }
+
+  // Runs routine on the main thread and returns after it has run (true). On the main thread the
+  // routine runs at once. After shutdown() nothing runs and the result is false; a caller that is
+  // waiting when shutdown() happens is released without its routine having run.
+  bool call(const std::function<void()>& routine);
+
+  // Main thread: runs the routines queued so far, one at a time, in order of arrival. Returns how
+  // many ran. Safe to re-enter from inside a routine (a modal dialog serving its own loop).
+  int serve();
+  // Main thread: serves routines until done() holds or timeoutMs passes (negative: no limit).
+  // done() is tested after every routine and whenever notify() is called. Returns done().
+  bool serveUntil(const std::function<bool()>& done, int64_t timeoutMs = -1);
+
+  // Wakes serveUntil so it tests done() again (for changes that queue no routine).
+  void notify();
+
+  // Called from the calling thread whenever a routine is queued; the window posts an event to
+  // its own loop there and calls serve() from it. Set it before workers start.
+  void setWakeHook(std::function<void()> hook);
+
+  // From now on call() does nothing; queued routines are dropped and their callers released.
+  void shutdown();
+  bool isShutDown() const;
+
+ private:
+  struct Request;
+  Request* takeNext();
+
+  std::thread::id mainThread_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;  // main thread waits for requests / notify
+  std::deque<Request*> pending_;
+  std::function<void()> wakeHook_;
+  uint64_t notifications_ = 0;
+  bool shutDown_ = false;
+};
+
+// The free-function form used by the conversion code.
+inline bool callOnMainThread(MainThreadQueue& queue, const std::function<void()>& routine) {
+  return queue.call(routine);
+}
+
+}  // namespace vidmora

@@ -1,0 +1,28 @@
+// Starting child processes: the encoder runs hidden and is waited for with a periodic tick; the
+// player is launched detached. Every program gets an argument vector, never a shell line, so a
+// path holding blanks, quotes, '%' or a leading '-' stays exactly one argument.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vidmora {
+
+// Called after every wait of runHidden, the last one (after the child ended) included. Returning
+// false asks the runner to kill the child (SIGKILL); the runner still waits for it to end.
+using TickRoutine = std::function<bool()>;
+
+// Starts argv[0] with the arguments argv[1..], standard input from /dev/null, the caller's
+// environment and working folder, and waits for it in periods of periodMs milliseconds, calling
+// tick (when given) after every wait. Returns false when the program could not be started
+// (exitCode is then left as it was). Otherwise exitCode gets the exit status read as a signed
+// byte (255 -> -1, 236 -> -20); a child ended by signal s reports (signed byte) 128 + s.
+bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
+               const TickRoutine& tick = {});
+
+// Starts argv[0] in a session of its own without waiting for it (a helper thread reaps it).
+// True when the program was started.
+bool launchDetached(const std::vector<std::string>& argv);
+
+}  // namespace vidmora

@@ -1,0 +1,108 @@
+// One video of the list and the ordered, owning list itself.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vidmora {
+
+// 16-bit states; 9..13 are unassigned and display as an empty status.
+enum EntryState : int16_t {
+  Starting = 0,
+  GettingInfo = 1,  // only ever read from a history file
+  Downloading = 2,  // only ever read from a history file
+  NotFound = 3,     // only ever read from a history file
+  Converting = 4,
+  Done = 5,
+  Cancelled = 6,
+  CancelledNotFound = 7,  // only ever read from a history file
+  ConversionError = 8,
+  Pending = 14,
+  Ready = 15,
+};
+
+// Unfinished: Starting..Converting or Pending. Finished: Done..ConversionError. Idle: Ready.
+inline bool isUnfinished(int state) {
+  return (state >= 0 && state < 5) || state == Pending;
+}
+inline bool isFinished(int state) {
+  return state >= 5 && state <= 8;
+}
+
+constexpr int MaxEntries = 30000;
+
+// Where an entry stands in the running batch (guarded by the list lock).
+enum class BatchStage : uint8_t { None, Queued, Running, Finished };
+
+struct VideoEntry {
+  explicit VideoEntry(std::string path) : sourcePath(std::move(path)) {}
+  VideoEntry(const VideoEntry&) = delete;
+  VideoEntry& operator=(const VideoEntry&) = delete;
+
+  int16_t kind = 0;  // 1 = added from a local file
+  int16_t profileId = 0;
+  std::string sourcePath;
+  std::string outputName;  // base name of the output; shown in the Name column
+  std::string outputPath;  // file of the last conversion; empty until one computed it
+  // Written by the main thread (Stop) and by the entry's worker; read everywhere.
+  std::atomic<int16_t> state{Starting};
+  int16_t transferPhase = 0;
+  uint64_t transferredBytes = 0;
+  uint64_t sizeBytes = 0;  // output size once Done
+  uint32_t durationSeconds = 0;
+  uint32_t startTick = 0;  // tick at which the conversion left the Pending wait
+  std::atomic<bool> stopRequested{false};
+  std::atomic<uint32_t> stopTick{0};  // tick of the last stop request (a hung encoder is killed)
+  int32_t listIndex = 0;
+  int32_t progressSlot = -1;
+  uint64_t sourceSizeBytes = 0;
+  BatchStage batchStage = BatchStage::None;
+
+  int16_t stateValue() const { return state.load(std::memory_order_acquire); }
+  void setState(int16_t s) { state.store(s, std::memory_order_release); }
+};
+
+// The ordered list of entries; new entries go to the end. Owns its entries.
+class VideoList {
+ public:
+  int count() const { return static_cast<int>(entries_.size()); }
+  VideoEntry& at(int i) { return *entries_[static_cast<std::size_t>(i)]; }
+  const VideoEntry& at(int i) const { return *entries_[static_cast<std::size_t>(i)]; }
+  void append(std::unique_ptr<VideoEntry> entry) { entries_.push_back(std::move(entry)); }
+  // 0 <= i <= count(); false (nothing changes) otherwise.
+  bool insertAt(int i, std::unique_ptr<VideoEntry> entry);
+  // Takes the entry out; an empty pointer (nothing changes) for a bad index.
+  std::unique_ptr<VideoEntry> removeAt(int i);
+  void clear() { entries_.clear(); }
+
+  uint32_t headerValue = 0;  // kept by the history file, read and written back unchanged
+
+ private:
+  std::vector<std::unique_ptr<VideoEntry>> entries_;
+};
+
+// Number of Ready entries; cancelledCount (when given) gets the number of Cancelled ones.
+int countReady(const VideoList& list, int* cancelledCount = nullptr);
+// Cancelled -> Ready for every entry; returns the number of Ready entries afterwards.
+int requeueCancelled(VideoList& list);
+// listIndex := position for every entry.
+void reindex(VideoList& list);
+// Drops entries at position 0 until at most maxEntries remain; reindexes. Returns how many.
+int trimToMax(VideoList& list, int maxEntries = MaxEntries);
+// Removes (from the last position to the first) every entry whose outputPath names no existing
+// file (Ready entries included: their outputPath is empty); reindexes. Returns how many.
+int removeMissingEntries(VideoList& list);
+
+// Is the extension (with or without one leading '.') one of AcceptedExtensions, ignoring case.
+bool isAcceptedExtension(const std::string& extension);
+// The extension of a path: what follows the last '.' of its file name ("" when none).
+std::string extensionOf(const std::string& path);
+// The file name without folder and extension ("/a/clip.avi" -> "clip").
+std::string baseNameOf(const std::string& path);
+// The folder of a path, without the trailing '/' ("/a/clip.avi" -> "/a", "/x" -> "/").
+std::string folderOf(const std::string& path);
+
+}  // namespace vidmora
