@@ -206,7 +206,10 @@ bool RecordStream::readCounted(std::string& out, uint64_t length, std::size_t ke
   std::size_t got = 0;
   while (got < wanted) {
     const int64_t n = read(chunk, std::min(sizeof chunk, wanted - got));
-    if (n <= 0) return false;
+    if (n <= 0) {
+      out.clear();  // a text cut off by the end of the file is not kept in part
+      return false;
+    }
     out.append(chunk, static_cast<std::size_t>(n));
     got += static_cast<std::size_t>(n);
   }

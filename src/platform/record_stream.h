@@ -69,7 +69,8 @@ class RecordStream {
     return got < 0 ? 0 : static_cast<int>(got);
   }
 
-  // Counted texts: a 16-bit or 32-bit length, then the bytes without terminator.
+  // Counted texts: a 16-bit or 32-bit length, then the bytes without terminator. A text that
+  // the end of the file cuts off comes back empty, with false.
   // writeText16: false (and an empty text written) for a text longer than 65535 bytes.
   bool writeText16(const std::string& text);
   bool writeText32(const std::string& text);

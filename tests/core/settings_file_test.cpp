@@ -1,0 +1,275 @@
+#include "settings/settings_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "platform/paths.h"
+#include "platform/record_stream.h"
+#include "temp_folder.h"
+
+namespace vidmora {
+namespace {
+
+TSettings fixtureRecord() {
+  TSettings s;
+  setDefaults(s);
+  s.DestDir = "/v";
+  s.LastSourceDir = "/in";
+  s.ShowStatusBar = 0;
+  s.LastUpdateCheckDay = 0x12345;
+  s.Channels = -1;
+  s.VideoCodec = "MP4";
+  s.ExitAfter = 1;
+  return s;
+}
+
+// The file of fixtureRecord(), written out by hand.
+const unsigned char FixtureBytes[] = {
+    'V', 'i', 'd', 'm', 'o', 'r', 'a', 'S', 'e', 't', 't', 'i', 'n', 'g', 's', '1',
+    // 100 reserved zero bytes
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 2, 0, '/', 'v',  // DestDir
+    0, 0,                        // ReservedDir
+    3, 0, '/', 'i', 'n',         // LastSourceDir
+    0x58, 0x02,                  // ProfileId 600
+    1, 1, 1, 0,                  // ShowToolbar, ReservedFlag, ShowSettingsPanel, ShowStatusBar
+    0x45, 0x23, 0x01, 0x00,      // LastUpdateCheckDay
+    1,                           // TipAtStartup
+    2, 0,                        // MaxConversions
+    1, 1, 0,                     // SaveHistory, RemoveStopped, DisableVideo
+    0xB0, 0, 0x90, 0,            // 176 x 144
+    0x00, 0x00, 0x70, 0x41,      // 15.0f
+    0xBE, 0, 0, 0,               // VideoBitrate 190, AspectMode 0
+    0,                           // DisableAudio
+    32, 0, 0xFF, 0xFF,           // AudioBitrate 32, Channels -1
+    0x40, 0x1F, 0, 0,            // SampleRate 8000
+    100, 0,                      // Volume
+    3, 0, 'M', 'P', '4',         // VideoCodec
+    0, 0,                        // AudioCodec
+    1, 0, 1,                     // InternalPlayer, ShutdownAfter, ExitAfter
+};
+
+std::string fixtureFile() {
+  return std::string(reinterpret_cast<const char*>(FixtureBytes), sizeof FixtureBytes);
+}
+
+TEST(SettingsFile, WritesTheLayoutByteForByte) {
+  test::TempFolder dir;
+  const std::string path = settingsFilePath(dir / "conf");
+  EXPECT_EQ(path, dir / "conf/settings.bin");
+  ASSERT_TRUE(saveSettings(fixtureRecord(), path));  // creates the folder on first save
+  EXPECT_EQ(test::readFile(path), fixtureFile());
+  // Only the settings file is left in the folder: no temporary file stays behind.
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir / "conf")) (void)e, ++files;
+  EXPECT_EQ(files, 1);
+
+  TSettings back;
+  setDefaults(back);
+  loadSettings(back, path);
+  EXPECT_EQ(back, fixtureRecord());
+}
+
+TEST(SettingsFile, RoundTripKeepsLongFoldersAndEveryField) {
+  test::TempFolder dir;
+  TSettings s;
+  setDefaults(s);
+  s.DestDir = "/" + std::string(260, 'd');       // 261 characters
+  s.ReservedDir = "/" + std::string(4094, 'r');  // the longest folder read back
+  s.LastSourceDir = "/ü n \"q\" %d/-x";
+  s.ProfileId = 8020;
+  s.ShowToolbar = 0;
+  s.ReservedFlag = 0;
+  s.ShowSettingsPanel = 0;
+  s.LastUpdateCheckDay = -7;
+  s.TipAtStartup = 0;
+  s.MaxConversions = 20;
+  s.SaveHistory = 0;
+  s.RemoveStopped = 0;
+  s.DisableVideo = 1;
+  s.FrameWidth = -1;
+  s.FrameHeight = 480;
+  s.FrameRate = 29.976f;
+  s.VideoBitrate = 4000;
+  s.AspectMode = 2;
+  s.DisableAudio = 1;
+  s.AudioBitrate = 224;
+  s.Channels = 1;
+  s.SampleRate = 48000;
+  s.Volume = 500;
+  s.VideoCodec = std::string(CodecTextLimit, 'v');
+  s.AudioCodec = "MP3";
+  s.InternalPlayer = 0;
+  s.ShutdownAfter = 1;
+  const std::string path = dir / "settings.bin";
+  ASSERT_TRUE(saveSettings(s, path));
+  TSettings back;
+  setDefaults(back);
+  loadSettings(back, path);
+  EXPECT_EQ(back, s);
+
+  // Saving again replaces the file whole.
+  s.DestDir = "/short";
+  ASSERT_TRUE(saveSettings(s, path));
+  setDefaults(back);
+  loadSettings(back, path);
+  EXPECT_EQ(back, s);
+}
+
+TEST(SettingsFile, ForeignOrMissingFileLeavesTheRecord) {
+  test::TempFolder dir;
+  TSettings defaults;
+  setDefaults(defaults);
+  for (const std::string& bytes : {std::string("vidmoraSettings1") + fixtureFile().substr(16),
+                                   std::string("Vidmora"), std::string()}) {
+    test::writeFile(dir / "settings.bin", bytes);
+    TSettings s = defaults;
+    loadSettings(s, dir / "settings.bin");
+    EXPECT_EQ(s, defaults);
+  }
+  TSettings s = defaults;
+  loadSettings(s, dir / "missing.bin");
+  EXPECT_EQ(s, defaults);
+}
+
+TEST(SettingsFile, FileCutShortKeepsDefaultsBeyondItsEnd) {
+  // Every cut leaves each field either as stored or at its default (texts: stored or empty),
+  // and a field is only ever read whole.
+  TSettings defaults;
+  setDefaults(defaults);
+  const TSettings stored = fixtureRecord();
+  const std::string file = fixtureFile();
+  for (std::size_t cut = 0; cut <= file.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    TSettings s = defaults;
+    auto in = RecordStream::fromMemory(file.data(), cut);
+    readSettings(*in, s);
+    auto check = [](const auto& got, const auto& want, const auto& fallback) {
+      EXPECT_TRUE(got == want || got == fallback);
+    };
+    check(s.DestDir, stored.DestDir, std::string());
+    check(s.LastSourceDir, stored.LastSourceDir, std::string());
+    check(s.LastUpdateCheckDay, stored.LastUpdateCheckDay, defaults.LastUpdateCheckDay);
+    check(s.Channels, stored.Channels, defaults.Channels);
+    check(s.FrameRate, stored.FrameRate, defaults.FrameRate);
+    check(s.VideoCodec, stored.VideoCodec, std::string());
+    check(s.ExitAfter, stored.ExitAfter, defaults.ExitAfter);
+    if (cut == file.size()) {
+      EXPECT_EQ(s, stored);
+    }
+  }
+  // Cut inside LastUpdateCheckDay: the fields before it are read, it and the rest are not.
+  const std::size_t inDay = 16 + 100 + 4 + 2 + 5 + 2 + 4 + 2;
+  TSettings s = defaults;
+  auto in = RecordStream::fromMemory(file.data(), inDay);
+  readSettings(*in, s);
+  EXPECT_EQ(s.ShowStatusBar, 0);
+  EXPECT_EQ(s.LastUpdateCheckDay, 0);
+  EXPECT_EQ(s.Channels, 2);
+  EXPECT_EQ(s.VideoCodec, "");
+}
+
+TEST(SettingsFile, HostileLengthsLeaveTheFieldEmptyAndTheRestInStep) {
+  const std::string file = fixtureFile();
+  const std::size_t destAt = 16 + 100;
+  struct Case {
+    const char* name;
+    uint16_t length;
+  };
+  for (const Case& c :
+       {Case{"too_long", 4096}, Case{"negative", 0x8000}, Case{"minus_one", 0xFFFF}}) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = file.substr(0, destAt);
+    bytes += static_cast<char>(c.length & 0xFF);
+    bytes += static_cast<char>(c.length >> 8);
+    bytes += std::string(c.length, '/');
+    bytes += file.substr(destAt + 4);  // after the original DestDir
+    TSettings s;
+    setDefaults(s);
+    s.DestDir = "stale";
+    auto in = RecordStream::fromMemory(bytes.data(), bytes.size());
+    EXPECT_TRUE(readSettings(*in, s));
+    TSettings want = fixtureRecord();
+    want.DestDir.clear();
+    EXPECT_EQ(s, want);
+  }
+  // A codec text of 50 characters is beyond the limit: empty, and the flags after it still read.
+  const std::size_t codecAt = file.size() - 3 - 2 - 5;
+  std::string bytes = file.substr(0, codecAt) + std::string("\x32\x00", 2) + std::string(50, 'c') +
+                      file.substr(codecAt + 5);
+  TSettings s;
+  setDefaults(s);
+  auto in = RecordStream::fromMemory(bytes.data(), bytes.size());
+  readSettings(*in, s);
+  TSettings want = fixtureRecord();
+  want.VideoCodec.clear();
+  EXPECT_EQ(s, want);
+}
+
+TEST(SettingsFile, FailedSaveLeavesTheOldFileWhole) {
+  test::TempFolder dir;
+  const std::string path = dir / "settings.bin";
+  ASSERT_TRUE(saveSettings(fixtureRecord(), path));
+  // Files may grow to 200 bytes only: the new file cannot be written whole.
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 200;
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  TSettings big = fixtureRecord();
+  big.DestDir = "/" + std::string(1000, 'x');
+  const bool saved = saveSettings(big, path);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(test::readFile(path), fixtureFile());
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++files;
+  EXPECT_EQ(files, 1);
+  // A folder that cannot exist: nothing written, nothing thrown.
+  test::writeFile(dir / "plain", "x");
+  EXPECT_FALSE(saveSettings(fixtureRecord(), dir / "plain/settings.bin"));
+}
+
+TEST(SettingsFile, StartupChoosesAndCreatesTheDestination) {
+  test::TempFolder dir;
+  const std::string conf = dir / "conf/vidmora";
+  const std::string videos = dir / "home/Videos";  // missing, with its parent
+
+  TSettings s;
+  startupSettings(s, conf, videos);  // first start: no file
+  TSettings defaults;
+  setDefaults(defaults);
+  defaults.DestDir = videos + "/Vidmora";
+  EXPECT_EQ(s, defaults);
+  struct stat st {};
+  ASSERT_EQ(::stat(s.DestDir.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+  // A stored folder that exists is kept; one that is gone falls back to the default.
+  TSettings stored = fixtureRecord();
+  stored.DestDir = dir.path();
+  saveSettings(stored, settingsFilePath(conf));
+  startupSettings(s, conf, videos);
+  EXPECT_EQ(s, stored);
+  stored.DestDir = dir / "gone";
+  saveSettings(stored, settingsFilePath(conf));
+  startupSettings(s, conf, videos);
+  EXPECT_EQ(s.DestDir, videos + "/Vidmora");
+  EXPECT_EQ(s.LastUpdateCheckDay, stored.LastUpdateCheckDay);
+
+  // A foreign file: every field at its default, the destination too.
+  test::writeFile(settingsFilePath(conf), "NotVidmora" + std::string(300, '\1'));
+  startupSettings(s, conf, videos);
+  EXPECT_EQ(s, defaults);
+}
+
+}  // namespace
+}  // namespace vidmora
