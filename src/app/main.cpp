@@ -1,13 +1,47 @@
 #include <QApplication>
-#include <QLabel>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMessageBox>
+#include <exception>
 
+#include "app/main_window.h"
+#include "platform/memory.h"
+#include "platform/texts.h"
 #include "platform/version.h"
 
+namespace {
+
+// The toolbar asks the desktop's icon theme first; without a desktop session Qt knows no theme,
+// so fall back to the one Debian installs with GTK.
+void chooseIconTheme() {
+  if (QIcon::hasThemeIcon(QStringLiteral("list-add"))) return;
+  if (QFileInfo::exists(QStringLiteral("/usr/share/icons/Adwaita/index.theme")))
+    QIcon::setThemeName(QStringLiteral("Adwaita"));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  vidmora::installOutOfMemoryHandler();
   QApplication app(argc, argv);
-  QLabel label(QStringLiteral("Vidmora %1").arg(QString::fromLatin1(vidmora::programVersion())));
-  label.setWindowTitle(QStringLiteral("Vidmora"));
-  label.resize(649, 486);
-  label.show();
-  return app.exec();
+  QApplication::setApplicationName(QString::fromLatin1(vidmora::texts::AppTitle));
+  QApplication::setApplicationVersion(QString::fromLatin1(vidmora::programVersion()));
+  chooseIconTheme();
+
+  // Every argument is a file or a folder to add; there are no options.
+  vidmora::MainWindowOptions options;
+  const QStringList args = QApplication::arguments();
+  for (qsizetype i = 1; i < args.size(); ++i)
+    options.commandLine.push_back(QFileInfo(args[i]).absoluteFilePath().toStdString());
+
+  try {
+    vidmora::TFMain window(std::move(options));
+    window.show();
+    return app.exec();
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, QString::fromLatin1(vidmora::texts::AppTitle),
+                          QString::fromLocal8Bit(e.what()));
+    return 1;
+  }
 }

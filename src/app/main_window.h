@@ -1,0 +1,166 @@
+// TFMain: the main window. It owns the engine and the main-thread queue, shows the video list,
+// and turns every menu item, toolbar button, shortcut and drop into an engine or list command.
+#pragma once
+
+#include <QMainWindow>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/window_dialogs.h"
+#include "engine/engine.h"
+#include "engine/ui_port.h"
+#include "platform/main_thread.h"
+#include "platform/power.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QToolBar;
+
+namespace vidmora {
+
+class TListViewData;
+class BusyIndicator;
+struct LVDisplayItem;
+
+struct MainWindowOptions {
+  // Empty: the user's XDG configuration folder; settings and history live there.
+  std::string configFolder;
+  // Empty: the user's videos folder (parent of the default destination folder).
+  std::string videosFolder;
+  // Empty: vidmora-encoder / vidmora-player beside the program.
+  std::string encoderPath;
+  std::string playerPath;
+  // Files and folders named on the command line, added at the first activation.
+  std::vector<std::string> commandLine;
+  bool runUpdateCheck = true;
+  // Null: the real dialogs / the system's power control.
+  std::shared_ptr<WindowDialogs> dialogs;
+  std::shared_ptr<PowerControl> power;
+  // Engine timings (tests shorten them).
+  unsigned tickPeriodMs = 1000;
+};
+
+class TFMain : public QMainWindow, public UiPort {
+  Q_OBJECT
+
+ public:
+  explicit TFMain(MainWindowOptions options = {});
+  ~TFMain() override;
+
+  Engine& engine() { return *engine_; }
+  TSettings& settings() { return engine_->settings(); }
+  TListViewData* listView() const { return LVBook; }
+  // A command object by its name ("AddVideos1", "TBConvert", ...); null when unknown.
+  QAction* command(const char* name) const;
+  bool isShuttingDown() const { return shuttingDown_; }
+  const std::string& settingsPath() const { return settingsPath_; }
+
+  // Settings panel and view.
+  void applyMainSettings() override;
+  void takeMainSettings(int which);
+  // Width clamped to 400..1600, height three quarters of it.
+  void resetWindowSize();
+
+  // List commands.
+  bool runAddCommand() override;
+  void removeCommand();
+  void renameCommand();
+  void deleteVideoCommand();
+  void removeMissingCommand();
+  void playCommand();
+  void openDestinationCommand();
+  void settingsCommand();
+  // Dropped or command-line paths (refused while converting).
+  void addDroppedPaths(const std::vector<std::string>& paths);
+
+  // UiPort.
+  void showMessage(const std::string& text) override;
+  bool askOkCancel(const std::string& question) override;
+  bool runSettingsDialog(TSettings& settings, const std::string& caption) override;
+  void reloadListView() override;
+  void repaintRow(int row) override;
+  void repaintAllRows() override;
+  void removeRow(int row) override;
+  void goToRow(int row) override;
+  int focusedRow() override;
+  void setStatusText(const std::string& text) override;
+  void setProgressBar(int position) override;
+  void setBatchControls(bool batchRunning) override;
+  void enterConversionDisplay() override;
+  void leaveConversionDisplay(bool showFullBar) override;
+  void updateCommandStates() override;
+  void processPendingEvents() override;
+  void closeMainWindow() override;
+
+  // Status bar panel texts (tests and screenshots read them).
+  QString statusPanelText(int panel) const;
+  bool progressBarVisible() const;
+  bool animationRunning() const;
+
+ protected:
+  bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void buildWindow();
+  void buildMenus();
+  void buildToolbar();
+  void buildSettingsPanel();
+  void buildListView();
+  void buildStatusBar();
+  QAction* makeCommand(const char* name, const QString& text, void (TFMain::*slot)());
+  void firstActivation();
+  // Window destruction: save, tidy the list, release, power off when a batch asked for it.
+  void formDestroy();
+  void displayCell(LVDisplayItem& item);
+  void setEnabled(std::initializer_list<const char*> names, bool on);
+  void toggleView(const char* name, uint8_t TSettings::*field);
+  void applyViewSettings();
+  void saveSettingsFile();
+  void selectDestinationFolder();
+
+  MainWindowOptions options_;
+  std::shared_ptr<WindowDialogs> dialogs_;
+  std::shared_ptr<PowerControl> power_;
+  std::string configFolder_;
+  std::string settingsPath_;
+  std::string encoderPath_;
+  std::string playerPath_;
+  std::shared_ptr<std::atomic<bool>> alive_;
+  MainThreadQueue queue_;
+  std::unique_ptr<Engine> engine_;
+
+  bool shuttingDown_ = false;
+  bool destroyed_ = false;
+  bool firstActivationPending_ = true;
+  bool updatingStates_ = false;
+
+  std::map<std::string, QAction*> commands_;
+  QMenu* PopupMenu1 = nullptr;
+  QWidget* PanelTop = nullptr;
+  QToolBar* ToolBar1 = nullptr;
+  QLabel* Image1 = nullptr;
+  BusyIndicator* RxGIFAnimator1 = nullptr;
+  QWidget* PanelSettings = nullptr;
+  QLineEdit* EdDir = nullptr;
+  QPushButton* BSelectDir = nullptr;
+  QComboBox* CBVideoFor = nullptr;
+  QPushButton* BVideoOptions = nullptr;
+  TListViewData* LVBook = nullptr;
+  QLabel* statusPanels_[2] = {nullptr, nullptr};
+  QProgressBar* progressBar_ = nullptr;
+};
+
+}  // namespace vidmora

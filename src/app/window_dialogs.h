@@ -1,0 +1,58 @@
+// Every dialog the main window opens, behind one interface: the window uses the standard
+// implementation, tests a scripted one, so commands can be driven without a person.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+
+class QWidget;
+
+namespace vidmora {
+
+class WindowDialogs {
+ public:
+  virtual ~WindowDialogs() = default;
+  // Notice with an OK button and the information icon; caption: the application title.
+  virtual void notice(QWidget* owner, const QString& text) = 0;
+  // OK/Cancel question with the question icon; true only on OK.
+  virtual bool question(QWidget* owner, const QString& text) = 0;
+  // The one-line prompt, asked again while confirmed empty; false on cancel.
+  virtual bool askNonEmptyText(QWidget* owner, const QString& caption, const QString& prompt,
+                               std::string& text, std::size_t capacity) = 0;
+  // The settings dialog over `settings`; true on OK.
+  virtual bool settingsDialog(QWidget* owner, TSettings& settings, const QString& caption) = 0;
+  // Multi-select open dialog (at most maxCount paths); false on cancel.
+  virtual bool openFiles(QWidget* owner, const QString& title, const std::string& initialFolder,
+                         const std::string& filterText, std::vector<std::string>& paths,
+                         std::size_t maxCount) = 0;
+  // Folder chooser; `path` changes only on OK.
+  virtual bool browseFolder(QWidget* owner, const QString& title, std::string& path) = 0;
+  // Tip of the day; returns the new "show at startup" state.
+  virtual bool tipOfTheDay(QWidget* owner, bool showAtStartup) = 0;
+  // Opens a file or folder with the desktop's default program.
+  virtual bool openWithDesktop(QWidget* owner, const std::string& path) = 0;
+  // Starts the player with the video's path as its one argument.
+  virtual bool launchPlayer(const std::string& playerPath, const std::string& videoPath) = 0;
+};
+
+// The real dialogs.
+class StandardDialogs : public WindowDialogs {
+ public:
+  void notice(QWidget* owner, const QString& text) override;
+  bool question(QWidget* owner, const QString& text) override;
+  bool askNonEmptyText(QWidget* owner, const QString& caption, const QString& prompt,
+                       std::string& text, std::size_t capacity) override;
+  bool settingsDialog(QWidget* owner, TSettings& settings, const QString& caption) override;
+  bool openFiles(QWidget* owner, const QString& title, const std::string& initialFolder,
+                 const std::string& filterText, std::vector<std::string>& paths,
+                 std::size_t maxCount) override;
+  bool browseFolder(QWidget* owner, const QString& title, std::string& path) override;
+  bool tipOfTheDay(QWidget* owner, bool showAtStartup) override;
+  bool openWithDesktop(QWidget* owner, const std::string& path) override;
+  bool launchPlayer(const std::string& playerPath, const std::string& videoPath) override;
+};
+
+}  // namespace vidmora
