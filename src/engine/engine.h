@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -119,14 +120,16 @@ class Engine {
   void setThreadStartHook(std::function<bool()> hook) { threadStartHook_ = std::move(hook); }
 
  private:
-  struct Worker;
+  struct Worker {
+    WorkerThread thread;
+  };
   // Scheduler (scheduler.cpp)
   void enterConversionMode();
   void leaveConversionMode();
   void refreshEntryRow(VideoEntry* entry);
   void batchEnded(VideoEntry* entry);
   void ensureWorkers();
-  void workerLoop(Worker& worker);
+  void workerLoop(WorkerThread& thread);
   VideoEntry* nextQueuedLocked();
   void finishStoppedQueued();
   void failQueuedEntries();
@@ -140,8 +143,7 @@ class Engine {
   bool mainCall(const std::function<void()>& routine);
   // Adding (add_videos.cpp)
   bool probeVideo(const std::string& path, VideoEntry& entry);
-  void addFolderRecursive(const std::string& folder,
-                          std::vector<std::pair<uint64_t, uint64_t>>& seen);
+  void addFolderRecursive(const std::string& folder, std::set<std::pair<uint64_t, uint64_t>>& seen);
 
   UiPort& ui_;
   MainThreadQueue& queue_;
@@ -162,6 +164,7 @@ class Engine {
   int activeCount_ = 0;
   std::vector<VideoEntry*> batchQueue_;
   std::size_t batchCursor_ = 0;
+  int queuedCount_ = 0;  // entries of the batch not yet taken by a worker nor ended
   int liveWorkers_ = 0;
   bool abortWorkers_ = false;
   std::condition_variable turnChanged_;  // a place freed, a stop, new work, or shutdown

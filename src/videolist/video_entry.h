@@ -102,7 +102,5 @@ bool isAcceptedExtension(const std::string& extension);
 std::string extensionOf(const std::string& path);
 // The file name without folder and extension ("/a/clip.avi" -> "clip").
 std::string baseNameOf(const std::string& path);
-// The folder of a path, without the trailing '/' ("/a/clip.avi" -> "/a", "/x" -> "/").
-std::string folderOf(const std::string& path);
 
 }  // namespace vidmora

@@ -1,0 +1,50 @@
+// Unique output paths: the list's claimed paths first, then the disk.
+#include "engine/output_path.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include "platform/paths.h"  // joinPath
+#include "platform/texts.h"
+#include "settings/profiles.h"
+
+namespace vidmora {
+namespace {
+
+constexpr std::size_t BaseNameLimit = 261;
+
+bool claimedByList(const std::string& candidate, const VideoList& list) {
+  for (int i = 0; i < list.count(); ++i) {
+    const VideoEntry& e = list.at(i);
+    const int16_t s = e.stateValue();
+    if (s < 0 || s >= Cancelled) continue;
+    if (e.outputPath.size() == candidate.size() &&
+        strcasecmp(e.outputPath.c_str(), candidate.c_str()) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Anything of that name, a dangling symbolic link included, makes the name taken.
+bool existsOnDisk(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+OutputPath makeOutputPath(const std::string& folder, const std::string& baseName, int16_t profileId,
+                          const VideoList& list) {
+  const char* ext = profileById(profileId).Extension;
+  const std::string base = baseName.substr(0, BaseNameLimit);
+  for (int n = 0;; ++n) {
+    std::string name = n > 0 ? base + texts::fillText("(%d)", n) : base;
+    std::string candidate = joinPath(folder, name, ext ? ext : "");
+    if (claimedByList(candidate, list)) continue;
+    if (existsOnDisk(candidate)) continue;
+    return {std::move(candidate), n};
+  }
+}
+
+}  // namespace vidmora

@@ -1,0 +1,335 @@
+// The batch scheduler. A small pool of worker threads (at most MaxConversions) takes the queued
+// entries in list order; a worker waits on a condition variable that is signalled when a
+// conversion ends, a stop is requested, the settings change or the engine shuts down. Every
+// entry of a batch counts as one active worker from the batch's start to its end, so the counters
+// read as if each entry had a thread of its own. The first queued entry in list order always
+// passes the 50-entry look-back rule (nothing before it is Pending), so taking the entries in
+// order keeps that rule.
+#include "engine/engine.h"
+
+#include "platform/format.h"
+#include "platform/texts.h"
+
+namespace vidmora {
+
+namespace {
+constexpr int MaxPoolThreads = 20;
+}
+
+bool Engine::mainCall(const std::function<void()>& routine) {
+  return queue_.call(routine);
+}
+
+// --- main thread
+
+void Engine::convertCommand() {
+  if (conversionMode_.load() || shuttingDown_.load()) return;
+  int cancelled = 0;
+  const int ready = countReady(list_, &cancelled);
+  if (ready == 0 && cancelled > 0 && ui_.askOkCancel(texts::RequeueQuestion)) {
+    {
+      std::lock_guard<std::mutex> lock(listLock_);
+      requeueCancelled(list_);
+    }
+    ui_.reloadListView();
+    showListCount();
+    if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+  }
+  if (countReady(list_) == 0) ui_.runAddCommand();
+  startBatch();
+}
+
+bool Engine::startBatch() {
+  if (conversionMode_.load() || shuttingDown_.load()) return true;
+  int n = countReady(list_);
+  if (n == 0) return true;
+  if (settings_.ShutdownAfter && !ui_.askOkCancel(texts::ShutdownQuestion)) return false;
+  batchTotal_ = n;
+  batchFinished_ = 0;
+  stopAllMark_ = false;
+  shutdownPending_ = false;
+  if (!ui_.runSettingsDialog(settings_, texts::fillText(texts::BatchCaption, n))) return true;
+  if (config_.saveSettings) config_.saveSettings(settings_);
+  ui_.applyMainSettings();
+  // The dialog ran a loop of its own: count again, something may have changed meanwhile.
+  n = countReady(list_);
+  if (n == 0 || conversionMode_.load() || shuttingDown_.load()) return true;
+  batchTotal_ = n;
+  reapWorkers();
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    takeSnapshot(snapshot_, settings_);
+    liveDestDir_ = settings_.DestDir;
+    const int max = settings_.MaxConversions;
+    maxConversions_ = max < 1 ? 1 : (max > MaxPoolThreads ? MaxPoolThreads : max);
+    batchQueue_.clear();
+    batchCursor_ = 0;
+    for (int i = 0; i < list_.count(); ++i) {
+      VideoEntry& e = list_.at(i);
+      e.listIndex = i;
+      if (e.stateValue() != Ready) continue;
+      e.stopRequested.store(false);
+      e.progressSlot = -1;
+      e.profileId = settings_.ProfileId;
+      e.outputName = baseNameOf(e.sourcePath);
+      e.batchStage = BatchStage::Queued;
+      e.setState(Pending);
+      batchQueue_.push_back(&e);
+    }
+    queuedCount_ = static_cast<int>(batchQueue_.size());
+    activeCount_ += queuedCount_;
+    abortWorkers_ = false;
+  }
+  ui_.setBatchControls(true);
+  enterConversionMode();
+  ui_.repaintAllRows();
+  ensureWorkers();
+  return true;
+}
+
+void Engine::enterConversionMode() {
+  conversionMode_.store(true);
+  ui_.enterConversionDisplay();
+  ui_.setStatusText(texts::fillText(texts::BatchStarting, activeCount()));
+  ui_.updateCommandStates();
+}
+
+void Engine::leaveConversionMode() {
+  conversionMode_.store(false);
+  ui_.setStatusText("");
+  ui_.leaveConversionDisplay(!stopAllMark_);
+  showListCount();
+  ui_.updateCommandStates();
+}
+
+void Engine::refreshEntryRow(VideoEntry* entry) {
+  if (shuttingDown_.load()) return;
+  int row;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    row = entry->listIndex;
+  }
+  if (conversionMode_.load()) {
+    int overall = 0;
+    const std::string text = batchProgressText(&overall);
+    ui_.setStatusText(text);
+    ui_.setProgressBar(overall);
+  }
+  ui_.repaintRow(row);
+}
+
+void Engine::batchEnded(VideoEntry* entry) {
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    progress_.releaseSlot(entry->progressSlot);
+  }
+  ++batchFinished_;
+  if (shuttingDown_.load()) return;
+  if (activeCount() == 0 && conversionMode_.load()) {
+    {
+      std::lock_guard<std::mutex> lock(listLock_);
+      batchQueue_.clear();  // every entry is finished; idle workers must not look at them again
+      batchCursor_ = 0;
+      queuedCount_ = 0;
+      progress_.resetSlotCount();
+    }
+    leaveConversionMode();
+    ui_.setBatchControls(false);
+    if (settings_.ShutdownAfter && !stopAllMark_) {
+      shutdownPending_ = true;
+      ui_.closeMainWindow();
+    } else if (settings_.ExitAfter && !stopAllMark_) {
+      ui_.closeMainWindow();
+    }
+  }
+  ui_.updateCommandStates();
+}
+
+void Engine::stopEntry(VideoEntry& entry) {
+  // The flag first: a worker taking the entry after this sees it under the lock; one that took
+  // it before has a slot by now, which gets the stop byte here.
+  entry.stopTick.store(tickCount());
+  entry.stopRequested.store(true);
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    if (entry.batchStage == BatchStage::Running) progress_.requestSlotStop(entry.progressSlot);
+  }
+  entry.setState(Cancelled);
+}
+
+// Queued entries that were stopped end at once: they never take a place or a slot.
+void Engine::finishStoppedQueued() {
+  std::vector<VideoEntry*> finished;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    // From the start: workers move the cursor past stopped entries without ending them.
+    for (std::size_t i = 0; i < batchQueue_.size(); ++i) {
+      VideoEntry* e = batchQueue_[i];
+      if (e->batchStage == BatchStage::Queued && e->stopRequested.load()) {
+        e->batchStage = BatchStage::Finished;
+        --queuedCount_;
+        --activeCount_;
+        finished.push_back(e);
+      }
+    }
+  }
+  turnChanged_.notify_all();
+  for (VideoEntry* e : finished) {
+    refreshEntryRow(e);
+    batchEnded(e);
+  }
+}
+
+void Engine::stopConversion() {
+  const int row = ui_.focusedRow();
+  if (row < 0 || row >= list_.count()) return;
+  if (!isUnfinished(list_.at(row).stateValue())) return;
+  if (!ui_.askOkCancel(texts::StopOneQuestion)) return;
+  // The question ran a loop of its own: the entry may have finished meanwhile.
+  if (row >= list_.count()) return;
+  VideoEntry& e = list_.at(row);
+  if (!isUnfinished(e.stateValue())) return;
+  stopEntry(e);
+  turnChanged_.notify_all();
+  refreshEntryRow(&e);
+  finishStoppedQueued();
+}
+
+void Engine::stopAll() {
+  if (activeCount() == 0) return;
+  if (ui_.askOkCancel(texts::StopAllQuestion)) {
+    for (int i = 0; i < list_.count(); ++i) {
+      VideoEntry& e = list_.at(i);
+      if (isUnfinished(e.stateValue())) stopEntry(e);
+    }
+    turnChanged_.notify_all();
+  }
+  stopAllMark_ = true;
+  ui_.repaintAllRows();
+  finishStoppedQueued();
+}
+
+// --- workers
+
+void Engine::reapWorkers() {
+  std::erase_if(workers_, [](const std::unique_ptr<Worker>& w) { return w->thread.exited.load(); });
+}
+
+void Engine::ensureWorkers() {
+  reapWorkers();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(listLock_);
+      const int wanted = std::min(maxConversions_, runningCount_ + queuedCount_);
+      if (abortWorkers_ || liveWorkers_ >= wanted) break;
+      ++liveWorkers_;
+    }
+    bool started = false;
+    if (!threadStartHook_ || threadStartHook_()) {
+      auto worker = std::make_unique<Worker>();
+      started = startWorkerThread(
+          worker->thread, queue_, 0, true, [this](WorkerThread& t) { workerLoop(t); }, nullptr,
+          nullptr);
+      if (started) workers_.push_back(std::move(worker));
+    }
+    if (!started) {
+      {
+        std::lock_guard<std::mutex> lock(listLock_);
+        --liveWorkers_;
+      }
+      break;
+    }
+  }
+  bool none;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    none = liveWorkers_ == 0 && queuedCount_ > 0;
+  }
+  if (none) failQueuedEntries();
+}
+
+// No worker could be made: the queued entries fail at once instead of waiting for ever.
+void Engine::failQueuedEntries() {
+  std::vector<VideoEntry*> failed;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    for (std::size_t i = 0; i < batchQueue_.size(); ++i) {
+      VideoEntry* e = batchQueue_[i];
+      if (e->batchStage != BatchStage::Queued) continue;
+      e->batchStage = BatchStage::Finished;
+      e->setState(e->stopRequested.load() ? Cancelled : ConversionError);
+      --queuedCount_;
+      --activeCount_;
+      failed.push_back(e);
+    }
+  }
+  for (VideoEntry* e : failed) {
+    refreshEntryRow(e);
+    batchEnded(e);
+  }
+}
+
+VideoEntry* Engine::nextQueuedLocked() {
+  while (batchCursor_ < batchQueue_.size()) {
+    VideoEntry* e = batchQueue_[batchCursor_];
+    if (e->batchStage == BatchStage::Queued && !e->stopRequested.load()) return e;
+    ++batchCursor_;
+  }
+  return nullptr;
+}
+
+void Engine::workerLoop(WorkerThread& /*thread*/) {
+  for (;;) {
+    VideoEntry* e = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(listLock_);
+      for (;;) {
+        if (abortWorkers_) break;
+        e = nextQueuedLocked();
+        if (!e || runningCount_ < maxConversions_) break;
+        e = nullptr;
+        turnChanged_.wait(lock);
+      }
+      if (!e) {
+        --liveWorkers_;
+        break;
+      }
+      ++batchCursor_;
+      e->batchStage = BatchStage::Running;
+      --queuedCount_;
+      ++runningCount_;
+      e->progressSlot = progress_.acquireSlot();
+      e->transferPhase = 0;
+      e->transferredBytes = 0;
+      e->sizeBytes = 0;
+      e->startTick = tickCount();
+      e->setState(Starting);
+    }
+    setListModified();
+    mainCall([this, e] { refreshEntryRow(e); });
+    convertEntry(*e);
+    {
+      std::lock_guard<std::mutex> lock(listLock_);
+      --runningCount_;
+      --activeCount_;
+      e->batchStage = BatchStage::Finished;
+    }
+    turnChanged_.notify_all();
+    queue_.notify();
+    mainCall([this, e] { batchEnded(e); });
+  }
+  queue_.notify();
+}
+
+bool Engine::waitForWorkers(int64_t timeoutMs) {
+  return queue_.serveUntil(
+      [this] {
+        for (const auto& w : workers_) {
+          if (!w->thread.exited.load()) return false;
+        }
+        return true;
+      },
+      timeoutMs);
+}
+
+}  // namespace vidmora

@@ -1,0 +1,82 @@
+// One conversion: unique output path, one encoder run (two when the audio options are refused),
+// final state. Runs on a worker thread; the window is reached only through main-thread calls.
+#include <unistd.h>
+
+#include "engine/command_line.h"
+#include "engine/encoder_contract.h"
+#include "engine/engine.h"
+#include "engine/output_path.h"
+#include "platform/format.h"
+#include "platform/process.h"
+
+namespace vidmora {
+
+bool Engine::encoderTick(VideoEntry& entry) {
+  entry.setState(Converting);
+  mainCall([this, e = &entry] { refreshEntryRow(e); });
+  if (!entry.stopRequested.load()) return true;
+  // A stopped encoder gets a grace time to end on its own; one that ignores the stop byte is
+  // killed then (at exit the grace time is the exit wait).
+  const unsigned grace = shuttingDown_.load() ? std::min(config_.exitWaitMs, config_.stopGraceMs)
+                                              : config_.stopGraceMs;
+  return tickCount() - entry.stopTick.load() < grace;
+}
+
+int Engine::runEncoder(VideoEntry& entry, const std::string& outputPath) {
+  int exitCode = -1000;
+  ConversionSnapshot snapshot;
+  int slot;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    snapshot = snapshot_;
+    slot = entry.progressSlot;
+  }
+  const auto tick = [this, &entry] { return encoderTick(entry); };
+  EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
+                                               slot, progress_.mapName(), snapshot, false);
+  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
+  if (started && exitCode == ExitAudioRejected) {
+    command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot,
+                                  progress_.mapName(), snapshot, true);
+    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
+  }
+  if (started) {
+    if (fileSize64(outputPath) == 0) exitCode = -1;  // missing, unreadable or empty output
+    if (exitCode != 0) ::unlink(outputPath.c_str());
+  }
+  return exitCode;
+}
+
+void Engine::convertEntry(VideoEntry& entry) {
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    folder = liveDestDir_;
+  }
+  entry.setState(Converting);
+  mainCall([this, e = &entry] { refreshEntryRow(e); });
+
+  std::string outputPath;
+  {
+    // Choosing the name and recording it is one step: two workers never pick the same name.
+    std::lock_guard<std::mutex> lock(listLock_);
+    outputPath = makeOutputPath(folder, entry.outputName, entry.profileId, list_).path;
+    entry.outputPath = outputPath;
+  }
+  const int result = runEncoder(entry, outputPath);
+  if (result != 0) {
+    entry.setState(ConversionError);
+  } else if (entry.stopRequested.load()) {
+    entry.setState(Cancelled);  // the partial file stays
+  } else {
+    const uint64_t size = fileSize64(outputPath);
+    {
+      std::lock_guard<std::mutex> lock(listLock_);
+      entry.sizeBytes = size;
+    }
+    entry.setState(Done);
+  }
+  mainCall([this, e = &entry] { refreshEntryRow(e); });
+}
+
+}  // namespace vidmora

@@ -1,0 +1,141 @@
+// Child processes through posix_spawn; the wait uses a pidfd so a child's end is seen at once.
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+extern char** environ;
+
+namespace vidmora {
+namespace {
+
+std::vector<char*> argvPointers(const std::vector<std::string>& argv) {
+  std::vector<char*> out;
+  out.reserve(argv.size() + 1);
+  for (const std::string& a : argv) out.push_back(const_cast<char*>(a.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+// Spawns argv with stdin from /dev/null, default signal handling and an empty signal mask.
+bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid) {
+  if (argv.empty() || argv[0].empty()) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  if (posix_spawnattr_init(&attr) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return false;
+  }
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  sigset_t empty, defaults;
+  sigemptyset(&empty);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  posix_spawnattr_setsigmask(&attr, &empty);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#ifdef POSIX_SPAWN_SETSID
+  if (newSession) flags |= POSIX_SPAWN_SETSID;
+#else
+  (void)newSession;
+#endif
+  posix_spawnattr_setflags(&attr, flags);
+  std::vector<char*> args = argvPointers(argv);
+  const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attr, args.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0;
+}
+
+int exitCodeOf(int status) {
+  if (WIFEXITED(status)) return static_cast<int8_t>(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return static_cast<int8_t>(128 + WTERMSIG(status));
+  return -1;
+}
+
+// Reaps the child if it has ended; true with its status then.
+bool reaped(pid_t pid, int& status) {
+  for (;;) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return true;
+    if (r == 0) return false;
+    if (errno == EINTR) continue;
+    status = W_EXITCODE(255, 0);  // reaped elsewhere: the result is unknown, count it a failure
+    return true;
+  }
+}
+
+// Waits up to periodMs for the child to end. True when it has ended (status filled).
+bool waitPeriod(pid_t pid, int pidfd, unsigned periodMs, int& status) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(periodMs);
+  for (;;) {
+    if (reaped(pid, status)) return true;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    if (pidfd >= 0) {
+      pollfd p{pidfd, POLLIN, 0};
+      const int r = poll(&p, 1, static_cast<int>(left));
+      if (r < 0 && errno != EINTR) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long>(left, 10)));
+      }
+    } else {
+      // No pidfd (old kernel): poll the child every few milliseconds.
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long>(left, 5)));
+    }
+  }
+}
+
+void reapInBackground(pid_t pid) {
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
+}  // namespace
+
+bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
+               const TickRoutine& tick) {
+  pid_t pid = 0;
+  if (!spawn(argv, false, pid)) return false;
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (periodMs == 0) periodMs = 1;
+  int status = 0;
+  bool killed = false;
+  for (;;) {
+    const bool ended = waitPeriod(pid, pidfd, periodMs, status);
+    if (tick && !tick() && !ended && !killed) {
+      kill(pid, SIGKILL);
+      killed = true;
+    }
+    if (ended) break;
+  }
+  if (pidfd >= 0) close(pidfd);
+  if (exitCode) *exitCode = exitCodeOf(status);
+  return true;
+}
+
+bool launchDetached(const std::vector<std::string>& argv) {
+  pid_t pid = 0;
+  if (!spawn(argv, true, pid)) return false;
+  reapInBackground(pid);
+  return true;
+}
+
+}  // namespace vidmora
