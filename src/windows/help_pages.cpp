@@ -1,6 +1,5 @@
 #include "windows/help_pages.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -8,6 +7,7 @@
 #include <QString>
 #include <QUrl>
 
+#include "platform/paths.h"
 #include "platform/texts.h"
 
 namespace vidmora {
@@ -34,14 +34,13 @@ void setUrlOpener(std::function<bool(const QUrl&)> opener) {
   urlOpener() = std::move(opener);
 }
 
-QString helpContentsPath(const QString& programFolder) {
-  return QDir(programFolder)
-      .filePath(QString::fromUtf8(texts::HelpFolderName) + QLatin1Char('/') +
-                QString::fromUtf8(texts::HelpContentsPage));
+QString helpContentsPath(const QString& folder) {
+  return QDir(folder).filePath(QString::fromUtf8(texts::HelpFolderName) + QLatin1Char('/') +
+                               QString::fromUtf8(texts::HelpContentsPage));
 }
 
 bool openHelpContents(QWidget* owner) {
-  const QString page = helpContentsPath(QCoreApplication::applicationDirPath());
+  const QString page = helpContentsPath(QString::fromStdString(programFolder()));
   const bool opened = QFileInfo(page).isFile() && launch(QUrl::fromLocalFile(page));
   if (!opened) inform(owner, texts::fillText(texts::HelpMissing, page.toUtf8().constData()));
   return opened;

@@ -14,7 +14,7 @@ bool openHelpContents(QWidget* owner);
 bool openWebAddress(QWidget* owner, const QString& url);
 
 // The contents page of the help pages kept in the help folder beside the program.
-QString helpContentsPath(const QString& programFolder);
+QString helpContentsPath(const QString& folder);
 
 // Replaces the desktop's URL launcher (QDesktopServices); an empty function restores it.
 // Tests use it so that nothing is ever really opened.
