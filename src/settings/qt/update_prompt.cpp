@@ -12,12 +12,18 @@
 namespace vidmora {
 
 void runStartupUpdateCheck(QWidget* owner, TSettings& settings) {
+  runStartupUpdateCheck(owner, settings, texts::VersionUrl, UpdateCheckRequest{}.timeout);
+}
+
+void runStartupUpdateCheck(QWidget* owner, TSettings& settings, const std::string& versionUrl,
+                           std::chrono::milliseconds timeout) {
   const QString title = QString::fromUtf8(texts::AppTitle);
   // The window stands while the check runs, also when the interval rule skips it.
   showWaitWindow(title, QString::fromUtf8(texts::WaitMessage));
 
   UpdateCheckRequest request;
-  request.versionUrl = texts::VersionUrl;
+  request.versionUrl = versionUrl;
+  request.timeout = timeout;
   request.currentVersion = programVersion();
   request.today = todayDayNumber();
   request.askOpenDownloadPage = [owner, &title] {
