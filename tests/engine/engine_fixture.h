@@ -1,0 +1,162 @@
+// Shared pieces of the engine tests: a temporary folder, a scripted window, generated clips.
+#pragma once
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/ui_port.h"
+
+namespace vidmora::test {
+
+class TempDir {
+ public:
+  TempDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && tmp[0] ? tmp : "/tmp") + "/vidmora-engine-XXXXXX";
+    if (::mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bool exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+inline std::vector<std::string> readLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Generates a short clip with ffmpeg's lavfi sources; false when ffmpeg failed.
+inline bool makeClip(const std::string& path, double seconds = 1.0, bool withAudio = true,
+                     const std::string& audioSource = "sine=frequency=440:sample_rate=22050") {
+  std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=10:d=" +
+                    std::to_string(seconds);
+  if (withAudio) cmd += " -f lavfi -i '" + audioSource + ":d=" + std::to_string(seconds) + "'";
+  cmd += " -pix_fmt yuv420p -shortest '" + path + "' >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+// The window as the engine sees it, with scripted answers and a record of what was asked.
+class FakeUi : public UiPort {
+ public:
+  std::vector<std::string> messages;
+  std::vector<std::string> questions;
+  std::deque<bool> answers;  // next answers of askOkCancel; true when empty
+  bool settingsAnswer = true;
+  std::function<void(TSettings&)> editSettings;
+  std::vector<std::string> settingsCaptions;
+  std::function<bool()> addCommand;
+  std::function<void(int)> onRepaint;  // called on every row repaint (main thread)
+  int focused = -1;
+  int reloads = 0, repaints = 0, closeRequests = 0, enterDisplays = 0, leaveDisplays = 0;
+  bool lastLeaveFullBar = false;
+  bool batchControls = false;
+  std::string status;
+  int progressBar = -1;
+  std::vector<int> removedRows, gotoRows;
+
+  void showMessage(const std::string& text) override { messages.push_back(text); }
+  bool askOkCancel(const std::string& question) override {
+    questions.push_back(question);
+    if (answers.empty()) return true;
+    const bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  bool runSettingsDialog(TSettings& settings, const std::string& caption) override {
+    settingsCaptions.push_back(caption);
+    if (settingsAnswer && editSettings) editSettings(settings);
+    return settingsAnswer;
+  }
+  void applyMainSettings() override {}
+  bool runAddCommand() override { return addCommand ? addCommand() : false; }
+  void reloadListView() override { ++reloads; }
+  void repaintRow(int row) override {
+    ++repaints;
+    if (onRepaint) onRepaint(row);
+  }
+  void repaintAllRows() override {}
+  void removeRow(int row) override { removedRows.push_back(row); }
+  void goToRow(int row) override {
+    gotoRows.push_back(row);
+    focused = row;
+  }
+  int focusedRow() override { return focused; }
+  void setStatusText(const std::string& text) override { status = text; }
+  void setProgressBar(int position) override { progressBar = position; }
+  void setBatchControls(bool running) override { batchControls = running; }
+  void enterConversionDisplay() override { ++enterDisplays; }
+  void leaveConversionDisplay(bool fullBar) override {
+    ++leaveDisplays;
+    lastLeaveFullBar = fullBar;
+  }
+  void updateCommandStates() override {}
+  void processPendingEvents() override {}
+  void closeMainWindow() override { ++closeRequests; }
+};
+
+// An engine over a fake window with the given encoder, destination folder and history path.
+struct EngineRig {
+  EngineRig(const std::string& encoder, const std::string& dest, EngineConfig extra = {})
+      : engine(ui, queue, [&] {
+          extra.encoderPath = encoder;
+          return extra;
+        }()) {
+    engine.settings().DestDir = dest;
+    engine.settings().MaxConversions = 2;
+    engine.settingsChanged();
+  }
+  // Serves main-thread calls until the batch has ended (false on timeout).
+  bool waitBatch(int64_t timeoutMs = 60000) {
+    return queue.serveUntil([&] { return !engine.conversionMode() && engine.activeCount() == 0; },
+                            timeoutMs);
+  }
+  // Adds an entry directly, as if probed (no encoder run).
+  VideoEntry& addReady(const std::string& source) {
+    auto e = std::make_unique<VideoEntry>(source);
+    e->kind = 1;
+    e->profileId = engine.settings().ProfileId;
+    e->outputName = baseNameOf(source);
+    e->setState(Ready);
+    VideoEntry& ref = *e;
+    engine.list().append(std::move(e));
+    reindex(engine.list());
+    return ref;
+  }
+
+  MainThreadQueue queue;
+  FakeUi ui;
+  Engine engine;
+};
+
+}  // namespace vidmora::test

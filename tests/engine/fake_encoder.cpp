@@ -1,0 +1,117 @@
+// A stand-in encoder for the cases the real one cannot show on demand (empty output, an encoder
+// that ignores the stop byte) and for the scheduler tests. It reads what to do from its source
+// file: lines "key=value".
+//   probe_exit=N  exit status of a probe (default 0)      duration=D  seconds written on a probe
+//   exit=N        exit status of a conversion (default 0)  bytes=N     output size (default 1000)
+//   run_ms=N      conversion time, stop byte polled every 5 ms (default 0)
+//   hang=1        ignore the stop byte and never end        audio_reject=1  -ab given: exit -25
+//   log=PATH      append "start|end <output> <ms>" lines
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/encoder_contract.h"
+
+namespace {
+
+long long nowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+void logLine(const std::string& log, const std::string& what, const std::string& output) {
+  if (log.empty()) return;
+  const std::string line = what + " " + output + " " + std::to_string(nowMs()) + "\n";
+  const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (fd < 0) return;
+  if (write(fd, line.data(), line.size()) < 0) {
+  }
+  close(fd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string source, output, map;
+  int slotIndex = -1;
+  bool audioOptions = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-i" && i + 1 < args.size())
+      source = args[++i];
+    else if (args[i] == "-qxmap" && i + 1 < args.size())
+      map = args[++i];
+    else if (args[i] == "-qxind" && i + 1 < args.size())
+      slotIndex = std::atoi(args[++i].c_str());
+    else if (args[i] == "-ab")
+      audioOptions = true;
+  }
+  const bool probe = !args.empty() && args.back() == source;
+  if (!probe && !args.empty()) output = args.back();
+
+  std::map<std::string, std::string> cfg;
+  std::ifstream in(source);
+  for (std::string line; std::getline(in, line);) {
+    const auto eq = line.find('=');
+    if (eq != std::string::npos) cfg[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  auto num = [&](const char* key, double fallback) {
+    return cfg.count(key) ? std::atof(cfg[key].c_str()) : fallback;
+  };
+
+  vidmora::ProgressSlot* slot = nullptr;
+  if (!map.empty() && slotIndex >= 0 && slotIndex < vidmora::ProgressSlotCount) {
+    const std::string name = std::string(vidmora::ProgressShmPrefix) + map;
+    const int fd = shm_open(name.c_str(), O_RDWR, 0);
+    if (fd >= 0) {
+      void* p =
+          mmap(nullptr, vidmora::ProgressBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      close(fd);
+      if (p != MAP_FAILED) slot = static_cast<vidmora::ProgressSlot*>(p) + slotIndex;
+    }
+  }
+
+  if (probe) {
+    if (!in.good() && !in.eof()) return vidmora::ExitStatusInvalidVideo;
+    if (slot) slot->duration = num("duration", 2.5);
+    return static_cast<int>(num("probe_exit", 0)) & 0xFF;
+  }
+
+  const std::string log = cfg.count("log") ? cfg["log"] : "";
+  logLine(log, "start", output);
+  if (cfg.count("audio_reject") && audioOptions) {
+    logLine(log, "end", output);
+    return vidmora::ExitStatusAudioRejected;
+  }
+  const long long runMs = static_cast<long long>(num("run_ms", 0));
+  const long long begin = nowMs();
+  bool stopped = false;
+  if (FILE* f = std::fopen(output.c_str(), "wb")) {
+    const long bytes = static_cast<long>(num("bytes", 1000));
+    for (long i = 0; i < bytes; ++i) std::fputc('x', f);
+    std::fclose(f);
+  }
+  while (cfg.count("hang") || nowMs() - begin < runMs) {
+    if (slot) {
+      slot->percent = runMs > 0 ? 100.0 * static_cast<double>(nowMs() - begin) / runMs : 0.0;
+      if (slot->stopRequest && !cfg.count("hang")) {
+        stopped = true;
+        break;
+      }
+    }
+    usleep(5000);
+  }
+  if (slot && !stopped) slot->percent = 100.0;
+  logLine(log, stopped ? "stopped" : "end", output);
+  return static_cast<int>(num("exit", 0)) & 0xFF;
+}

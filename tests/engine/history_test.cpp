@@ -1,0 +1,192 @@
+// The history file: round trip, the older format, foreign and damaged files.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine_fixture.h"
+#include "platform/texts.h"
+#include "videolist/history_file.h"
+
+namespace vidmora {
+namespace {
+
+// Hand-made file bytes.
+struct Bytes {
+  std::string out;
+  Bytes& raw(const std::string& s) { return out += s, *this; }
+  template <typename T>
+  Bytes& num(T v) {
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+      out.push_back(static_cast<char>(static_cast<uint64_t>(v) >> (8 * i)));
+    return *this;
+  }
+  Bytes& text(const std::string& s) { return num(static_cast<uint32_t>(s.size())).raw(s); }
+  // One record; format 1 stores the size in 4 bytes.
+  Bytes& record(int format, const std::string& source, int16_t state, uint64_t size,
+                uint32_t duration = 7) {
+    raw(std::string(12, '\0')).num<int16_t>(1).num<int16_t>(600);
+    text(source).text("name").text("/out/name.3gp").num<int16_t>(state).num<int16_t>(0);
+    if (format == 2)
+      num<uint64_t>(size);
+    else
+      num<uint32_t>(static_cast<uint32_t>(size));
+    return num<uint32_t>(duration);
+  }
+};
+
+bool loadBytes(VideoList& list, const std::string& bytes) {
+  std::FILE* f = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+  const bool ok = readHistory(list, f);
+  if (f) std::fclose(f);
+  return ok;
+}
+
+TEST(HistoryFile, ThreeDoneEntriesRoundTrip) {
+  test::TempDir dir;
+  VideoList list;
+  list.headerValue = 0xA5A5A5A5u;
+  const char* sources[] = {"/v/one.avi", "/v/t w o \"%s\".mkv", "/v/ünï.mp4"};
+  for (int i = 0; i < 3; ++i) {
+    auto e = std::make_unique<VideoEntry>(sources[i]);
+    e->kind = 1;
+    e->profileId = static_cast<int16_t>(600 + i);
+    e->outputName = "name" + std::to_string(i);
+    e->outputPath = "/out/name" + std::to_string(i) + ".3gp";
+    e->setState(Done);
+    e->transferPhase = static_cast<int16_t>(i);
+    e->sizeBytes = (1ull << 40) + static_cast<uint64_t>(i);
+    e->durationSeconds = 3725u + static_cast<uint32_t>(i);
+    e->listIndex = 99;  // run-time fields are not stored
+    e->sourceSizeBytes = 5;
+    list.append(std::move(e));
+  }
+  const std::string path = dir / "history.bin";
+  ASSERT_TRUE(saveHistory(list, path));
+  EXPECT_FALSE(test::exists(path + ".tmp"));
+  EXPECT_EQ(test::readFile(path).substr(0, std::strlen(texts::HistorySignature2)),
+            texts::HistorySignature2);
+
+  VideoList back;
+  ASSERT_TRUE(loadHistory(back, path));
+  EXPECT_EQ(back.headerValue, 0xA5A5A5A5u);
+  ASSERT_EQ(back.count(), 3);
+  for (int i = 0; i < 3; ++i) {
+    const VideoEntry& a = list.at(i);
+    const VideoEntry& b = back.at(i);
+    EXPECT_EQ(b.kind, a.kind);
+    EXPECT_EQ(b.profileId, a.profileId);
+    EXPECT_EQ(b.sourcePath, a.sourcePath);
+    EXPECT_EQ(b.outputName, a.outputName);
+    EXPECT_EQ(b.outputPath, a.outputPath);
+    EXPECT_EQ(b.stateValue(), Done);
+    EXPECT_EQ(b.transferPhase, a.transferPhase);
+    EXPECT_EQ(b.sizeBytes, a.sizeBytes);
+    EXPECT_EQ(b.durationSeconds, a.durationSeconds);
+    EXPECT_EQ(b.listIndex, i);
+    EXPECT_EQ(b.sourceSizeBytes, 0u);
+  }
+}
+
+TEST(HistoryFile, EmptyListAndPendingEntries) {
+  VideoList empty;
+  EXPECT_EQ(historyBytes(empty),
+            Bytes().raw(texts::HistorySignature2).num<uint32_t>(0).num<int16_t>(0).out);
+  VideoList none;
+  EXPECT_TRUE(loadBytes(none, historyBytes(empty)));
+  EXPECT_EQ(none.count(), 0);
+
+  // Pending is stored and read as Cancelled (the writer also changes it in memory).
+  VideoList list;
+  list.append(std::make_unique<VideoEntry>("/v/a.avi"));
+  list.at(0).setState(Pending);
+  const std::string written = historyBytes(list);
+  EXPECT_EQ(list.at(0).stateValue(), Cancelled);
+  const std::string file = Bytes()
+                               .raw(texts::HistorySignature2)
+                               .num<uint32_t>(0)
+                               .num<int16_t>(1)
+                               .record(2, "/v/p.avi", Pending, 1)
+                               .out;
+  VideoList back;
+  ASSERT_TRUE(loadBytes(back, file));
+  ASSERT_EQ(back.count(), 1);
+  EXPECT_EQ(back.at(0).stateValue(), Cancelled);
+}
+
+TEST(HistoryFile, FormatOneSizeIsSignExtended) {
+  const std::string file = Bytes()
+                               .raw(texts::HistorySignature1)
+                               .num<uint32_t>(3)
+                               .num<int16_t>(2)
+                               .record(1, "/v/a.avi", Done, 0xFFFFFFFFu)
+                               .record(1, "/v/b.avi", Done, 1000)
+                               .out;
+  VideoList list;
+  ASSERT_TRUE(loadBytes(list, file));
+  ASSERT_EQ(list.count(), 2);
+  EXPECT_EQ(list.headerValue, 3u);
+  EXPECT_EQ(list.at(0).sizeBytes, 0xFFFFFFFFFFFFFFFFull);
+  EXPECT_EQ(list.at(1).sizeBytes, 1000u);
+  EXPECT_EQ(list.at(1).durationSeconds, 7u);
+}
+
+TEST(HistoryFile, ForeignOrMissingFileLeavesTheListAlone) {
+  test::TempDir dir;
+  VideoList list;
+  list.append(std::make_unique<VideoEntry>("/v/kept.avi"));
+  EXPECT_FALSE(loadBytes(list, "VidmoraHistory3 and more bytes here"));
+  EXPECT_FALSE(loadBytes(list, ""));
+  EXPECT_FALSE(loadHistory(list, dir / "missing.bin"));
+  EXPECT_EQ(list.count(), 1);
+  EXPECT_FALSE(saveHistory(list, dir / "no/such/folder/history.bin"));
+}
+
+TEST(HistoryFile, FileCutInsideARecordKeepsTheWholeRecordsBeforeIt) {
+  const Bytes head = Bytes().raw(texts::HistorySignature2).num<uint32_t>(0).num<int16_t>(3);
+  const std::string two =
+      Bytes(head).record(2, "/v/a.avi", Done, 1).record(2, "/v/b.avi", Done, 2).out;
+  const std::string full = Bytes().raw(two).record(2, "/v/c.avi", Done, 3).out;
+  for (std::size_t cut = two.size(); cut < full.size(); ++cut) {
+    VideoList list;
+    ASSERT_TRUE(loadBytes(list, full.substr(0, cut))) << cut;
+    ASSERT_EQ(list.count(), 2) << cut;
+    EXPECT_EQ(list.at(1).sourcePath, "/v/b.avi");
+    EXPECT_EQ(list.at(1).sizeBytes, 2u);
+  }
+  VideoList all;
+  ASSERT_TRUE(loadBytes(all, full));
+  EXPECT_EQ(all.count(), 3);
+}
+
+TEST(HistoryFile, OverlongTextsAreCutAndTheRestIsSkipped) {
+  const std::string longSource(3000, 's');
+  const std::string file = Bytes()
+                               .raw(texts::HistorySignature2)
+                               .num<uint32_t>(0)
+                               .num<int16_t>(2)
+                               .record(2, longSource, Done, 11, 21)
+                               .record(2, "/v/next.avi", Done, 12, 22)
+                               .out;
+  VideoList list;
+  ASSERT_TRUE(loadBytes(list, file));
+  ASSERT_EQ(list.count(), 2);
+  EXPECT_EQ(list.at(0).sourcePath, std::string(HistorySourceLimit, 's'));
+  EXPECT_EQ(list.at(0).sizeBytes, 11u);
+  EXPECT_EQ(list.at(0).durationSeconds, 21u);
+  EXPECT_EQ(list.at(1).sourcePath, "/v/next.avi");
+  // A length far beyond the file ends the load at that record.
+  const std::string huge = Bytes()
+                               .raw(texts::HistorySignature2)
+                               .num<uint32_t>(0)
+                               .num<int16_t>(1)
+                               .raw(std::string(16, '\0'))
+                               .num<uint32_t>(0xFFFFFFF0u)
+                               .raw("abc")
+                               .out;
+  VideoList none;
+  EXPECT_TRUE(loadBytes(none, huge));
+  EXPECT_EQ(none.count(), 0);
+}
+
+}  // namespace
+}  // namespace vidmora
