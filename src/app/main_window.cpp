@@ -136,6 +136,9 @@ TFMain::TFMain(MainWindowOptions options)
 
 TFMain::~TFMain() {
   formDestroy();
+  // The engine waits for its last workers here; their late calls find shuttingDown_ set.
+  engine_.reset();
+  queue_.shutdown();
   alive_->store(false);
 }
 
@@ -342,8 +345,9 @@ void TFMain::buildToolbar() {
     ToolBar1->addAction(action);
     if (QWidget* button = ToolBar1->widgetForAction(action)) button->setMinimumSize(47, 36);
   }
-  layout->addWidget(ToolBar1);
-  layout->addStretch(1);
+  // The toolbar takes the free width and folds its last buttons away in a narrow window.
+  ToolBar1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  layout->addWidget(ToolBar1, 1);
   Image1 = new QLabel(PanelTop);
   Image1->setObjectName(QStringLiteral("Image1"));
   Image1->setPixmap(programIcon().pixmap(32, 32));
@@ -375,6 +379,8 @@ void TFMain::buildSettingsPanel() {
   CBVideoFor = new QComboBox(PanelSettings);
   CBVideoFor->setObjectName(QStringLiteral("CBVideoFor"));
   CBVideoFor->setMaxVisibleItems(30);
+  CBVideoFor->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  CBVideoFor->setMinimumContentsLength(16);
   for (int i = 0; i < ProfileCount; ++i)
     CBVideoFor->addItem(QString::fromLatin1(OutputProfiles[i].Name));
   BVideoOptions = new QPushButton(QStringLiteral(">>"), PanelSettings);
@@ -424,7 +430,8 @@ void TFMain::buildListView() {
 void TFMain::buildStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setObjectName(QStringLiteral("StatusBar1"));
-  bar->setSizeGripEnabled(true);
+  // No grip: the three panels alone must fit the narrowest window (400 pixels).
+  bar->setSizeGripEnabled(false);
   const int widths[2] = {70, 120};
   for (int i = 0; i < 2; ++i) {
     statusPanels_[i] = new QLabel(bar);
@@ -517,7 +524,7 @@ void TFMain::setEnabled(std::initializer_list<const char*> names, bool on) {
 }
 
 void TFMain::updateCommandStates() {
-  if (updatingStates_ || !engine_) return;
+  if (updatingStates_ || shuttingDown_ || !engine_) return;
   updatingStates_ = true;
   const int count = engine_->list().count();
   int row = count > 0 ? LVBook->lvdIndexFocused() : -1;

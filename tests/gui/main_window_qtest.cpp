@@ -1,0 +1,407 @@
+// The main window with scripted dialogs: command states, list display, list commands, batches
+// driven by a stand-in encoder, the close query, drops, the size reset and the open filter.
+#include <QAction>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QTest>
+#include <QUrl>
+
+#include "app/open_filter.h"
+#include "gui_support.h"
+#include "lvdata/lvdata.h"
+#include "platform/paths.h"
+#include "platform/qt/shell_dialogs.h"
+#include "platform/texts.h"
+#include "settings/profiles.h"
+
+using namespace vidmora;
+using namespace vidmora::test;
+
+namespace {
+
+const QStringList AllItems = {"AddVideos1",      "DeleteEntry1", "ConvertLocalVideo1",
+                              "StopConversion1", "StopAll1",     "DeleteUnExistingVideoEntries1",
+                              "RenameVideo1",    "DeleteVideo1", "PlayVideo1",
+                              "AddVideos2",      "DeleteEntry2", "ConvertVideos2",
+                              "StopConversion2", "StopAll2",     "RenameVideo2",
+                              "DeleteVideo2",    "PlayVideo2",   "TBAdd",
+                              "TBRemove",        "TBConvert"};
+
+QStringList enabledItems(TFMain& window) {
+  QStringList on;
+  for (const QString& name : AllItems)
+    if (window.command(name.toLatin1().constData())->isEnabled()) on.push_back(name);
+  on.sort();
+  return on;
+}
+
+QStringList sorted(QStringList list) {
+  list.sort();
+  return list;
+}
+
+QString cell(TFMain& window, int row, int column) {
+  auto* model = window.listView()->model();
+  return model->data(model->index(row, column), Qt::DisplayRole).toString();
+}
+
+int image(TFMain& window, int row) {
+  auto* model = window.listView()->model();
+  const QIcon icon = qvariant_cast<QIcon>(model->data(model->index(row, 0), Qt::DecorationRole));
+  const auto& images = window.listView()->imageList();
+  for (int i = 0; i < images.size(); ++i)
+    if (images[i].cacheKey() == icon.cacheKey()) return i;
+  return -1;
+}
+
+std::string extension(TFMain& window) {
+  return profileById(window.settings().ProfileId).Extension;
+}
+
+// A source the stand-in encoder converts for `runMs` (stopping when asked).
+std::string fakeSource(const TempFolder& home, const std::string& name, int runMs) {
+  const std::string path = home / name;
+  writeFile(path, "duration=5\nrun_ms=" + std::to_string(runMs) + "\n");
+  return path;
+}
+
+void dropPaths(QWidget* target, const std::vector<std::string>& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const std::string& p : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(p)));
+  data.setUrls(urls);
+  const QPointF at(target->width() / 2.0, target->height() / 2.0);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &drop);
+  QTest::qWait(50);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  TempFolder home_;
+  std::shared_ptr<ScriptedDialogs> dialogs_;
+  std::unique_ptr<TFMain> window_;
+
+  TFMain& open(const std::string& encoder = {}, std::vector<std::string> commandLine = {}) {
+    dialogs_ = std::make_shared<ScriptedDialogs>();
+    window_ = makeWindow(home_, dialogs_, encoder, std::move(commandLine));
+    return *window_;
+  }
+  TFMain& openShown(const std::string& encoder = {}, std::vector<std::string> commandLine = {}) {
+    TFMain& w = open(encoder, std::move(commandLine));
+    w.show();
+    w.activateWindow();
+    [&] { QVERIFY(QTest::qWaitForWindowActive(&w)); }();
+    QTest::qWait(20);  // the first activation
+    return w;
+  }
+
+ private slots:
+  void initTestCase() { isolateHome(home_); }
+  void cleanup() {
+    window_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(home_ / "config", ec);
+  }
+
+  void commandStates_data() {
+    QTest::addColumn<QList<int>>("states");
+    QTest::addColumn<QStringList>("enabled");
+    const QStringList addConvert = {"AddVideos1",     "AddVideos2", "ConvertLocalVideo1",
+                                    "ConvertVideos2", "TBAdd",      "TBRemove",
+                                    "TBConvert"};
+    QTest::newRow("empty list") << QList<int>{} << addConvert;
+    QTest::newRow("Done outside a batch")
+        << QList<int>{Done}
+        << addConvert +
+               QStringList{"PlayVideo1",   "PlayVideo2",   "RenameVideo1",
+                           "RenameVideo2", "DeleteEntry1", "DeleteEntry2",
+                           "DeleteVideo1", "DeleteVideo2", "DeleteUnExistingVideoEntries1"};
+    QTest::newRow("NotFound outside a batch") << QList<int>{NotFound} << addConvert;
+    QTest::newRow("Ready outside a batch")
+        << QList<int>{Ready}
+        << addConvert +
+               QStringList{"PlayVideo1",   "PlayVideo2",   "RenameVideo1",
+                           "RenameVideo2", "DeleteEntry1", "DeleteEntry2",
+                           "DeleteVideo1", "DeleteVideo2", "DeleteUnExistingVideoEntries1"};
+  }
+  void commandStates() {
+    QFETCH(QList<int>, states);
+    QFETCH(QStringList, enabled);
+    TFMain& w = open();
+    for (int state : states) placeEntry(w, home_ / "v.avi", static_cast<int16_t>(state));
+    if (!states.isEmpty()) w.goToRow(0);
+    w.updateCommandStates();
+    QCOMPARE(enabledItems(w), sorted(enabled));
+  }
+
+  void cellAndStatusTexts() {
+    TFMain& w = open();
+    VideoEntry& ready = placeEntry(w, "/videos/100% sure %s.avi", Ready, "holiday");
+    ready.durationSeconds = 3725;
+    ready.sourceSizeBytes = 2048;
+    VideoEntry& odd = placeEntry(w, home_ / "b.avi", 10, "");
+    odd.durationSeconds = 0;
+    placeEntry(w, home_ / "c.avi", Done, "c").sizeBytes = 1536 * 1024;
+    w.engine().showListCount();
+
+    QCOMPARE(cell(w, 0, 0), QString("/videos/100% sure %s.avi"));
+    QCOMPARE(cell(w, 0, 1), QString("01:02:05"));
+    QCOMPARE(cell(w, 0, 2), QString::fromStdString("holiday (." + extension(w) + ")"));
+    QCOMPARE(cell(w, 0, 3), QString("Ready  (2.00 KB)"));
+    QCOMPARE(image(w, 0), 0);
+    QCOMPARE(cell(w, 1, 1), QString("00:00:00"));
+    QCOMPARE(cell(w, 1, 2), QString("NoName"));
+    QCOMPARE(cell(w, 1, 3), QString(""));
+    QCOMPARE(image(w, 1), 1);
+    QCOMPARE(cell(w, 2, 3), QString("OK     (1.50 MB)"));
+    QCOMPARE(image(w, 2), 2);
+    QCOMPARE(w.statusPanelText(0), QString(texts::StatusHelpHint));
+    QCOMPARE(w.statusPanelText(1), QString("3 video(s)"));
+  }
+
+  void removeAndDeleteVideo() {
+    TFMain& w = open();
+    const std::string done = home_ / "done.out";
+    const std::string stopped = home_ / "stopped.out";
+    writeFile(done, "x");
+    writeFile(stopped, "x");
+    placeEntry(w, home_ / "a.avi", Done, "a");
+    placeEntry(w, home_ / "b.avi", NotFound, "b");
+    placeEntry(w, home_ / "c.avi", Done, "c", done);
+    placeEntry(w, home_ / "d.avi", Cancelled, "d", stopped);
+
+    // Not removable in its state: a notice, no question.
+    w.goToRow(1);
+    w.removeCommand();
+    QCOMPARE(dialogs_->notices.size(), size_t(1));
+    QCOMPARE(dialogs_->notices[0], QString(texts::RemoveRefused));
+    QVERIFY(dialogs_->questions.empty());
+    w.deleteVideoCommand();  // does nothing at all in that state
+    QVERIFY(dialogs_->questions.empty());
+
+    // Declined, then confirmed: the focus moves to the entry that took its place.
+    w.goToRow(0);
+    w.removeCommand();
+    QCOMPARE(w.engine().list().count(), 4);
+    dialogs_->answers = {true};
+    w.removeCommand();
+    QCOMPARE(w.engine().list().count(), 3);
+    QCOMPARE(w.focusedRow(), 0);
+    QCOMPARE(w.listView()->lvdGetCount(), 3);
+
+    // Delete Video on a Done entry deletes its file; on a Cancelled one it keeps the file.
+    w.goToRow(1);
+    dialogs_->answers = {true};
+    w.deleteVideoCommand();
+    QVERIFY(!fileExists(done));
+    QCOMPARE(w.engine().list().count(), 2);
+    QCOMPARE(w.focusedRow(), 1);  // the new last row
+    dialogs_->answers = {true};
+    w.deleteVideoCommand();
+    QVERIFY(fileExists(stopped));
+    QCOMPARE(w.engine().list().count(), 1);
+    QCOMPARE(QString::fromStdString(w.engine().list().at(0).outputName), QString("b"));
+    QVERIFY(w.engine().listModified());
+  }
+
+  void renameAndPlay() {
+    TFMain& w = open();
+    const std::string dest = w.settings().DestDir;
+    const std::string ext = extension(w);
+    const std::string file = joinPath(dest, "clip", ext);
+    writeFile(file, "video");
+    VideoEntry& entry = placeEntry(w, home_ / "clip.avi", Done, "clip", file);
+    placeEntry(w, home_ / "ready.avi", Ready, "ready");
+
+    // Its own name again: the own path counts as taken, so the file gets "(1)".
+    w.goToRow(0);
+    dialogs_->names = {"clip"};
+    w.renameCommand();
+    const std::string renamed = joinPath(dest, "clip(1)", ext);
+    QVERIFY(fileExists(renamed));
+    QVERIFY(!fileExists(file));
+    QCOMPARE(QString::fromStdString(entry.outputPath), QString::fromStdString(renamed));
+    QCOMPARE(cell(w, 0, 2), QString::fromStdString("clip (." + ext + ")"));
+
+    // Cancel changes nothing; a Ready entry is not renamed at all.
+    w.renameCommand();
+    QCOMPARE(QString::fromStdString(entry.outputPath), QString::fromStdString(renamed));
+    w.goToRow(1);
+    const int prompts = dialogs_->promptCalls;
+    w.renameCommand();
+    QCOMPARE(dialogs_->promptCalls, prompts);
+
+    // Play: the internal player gets the converted file, or the source of a Ready entry; a
+    // missing file is reported.
+    w.settings().InternalPlayer = 1;
+    w.goToRow(0);
+    w.playCommand();
+    QCOMPARE(dialogs_->played.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(dialogs_->played[0]), QString::fromStdString(renamed));
+    w.goToRow(1);
+    w.playCommand();
+    QCOMPARE(dialogs_->notices.size(), size_t(1));
+    QVERIFY(dialogs_->notices[0].startsWith("The video file does not exist"));
+    w.settings().InternalPlayer = 0;
+    w.goToRow(0);
+    w.playCommand();
+    QCOMPARE(dialogs_->opened.size(), size_t(1));
+  }
+
+  void removeMissing() {
+    TFMain& w = open();
+    const std::string kept = home_ / "kept.out";
+    writeFile(kept, "x");
+    placeEntry(w, home_ / "a.avi", Ready, "a");
+    placeEntry(w, home_ / "b.avi", Done, "b", kept);
+    placeEntry(w, home_ / "c.avi", Done, "c", home_ / "gone.out");
+    w.removeMissingCommand();  // declined
+    QCOMPARE(w.engine().list().count(), 3);
+    dialogs_->answers = {true};
+    w.removeMissingCommand();
+    QCOMPARE(dialogs_->questions.back(), QString("Remove all entries with unexisting videos ?"));
+    QCOMPARE(w.engine().list().count(), 1);
+    QCOMPARE(QString::fromStdString(w.engine().list().at(0).outputPath),
+             QString::fromStdString(kept));
+    QCOMPARE(w.listView()->lvdGetCount(), 1);
+  }
+
+  void windowSizeReset() {
+    TFMain& w = openShown();
+    QCOMPARE(w.size(), QSize(649, 486));
+    w.resize(649, 300);
+    w.listView()->setFocus();
+    const auto all = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+    QTest::keyClick(w.listView(), Qt::Key_Home, all);
+    QCOMPARE(w.size(), QSize(649, 486));
+    w.resize(300, 500);
+    QTest::keyClick(w.listView(), Qt::Key_Home, all);
+    QCOMPARE(w.size(), QSize(400, 300));
+  }
+
+  void commandLineAndDrops() {
+    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    const std::string file = fakeSource(home_, "one.avi", 0);
+    std::filesystem::create_directories(home_ / "folder/sub");
+    fakeSource(home_, "folder/sub/two.MKV", 0);
+    writeFile(home_ / "folder/notes.txt", "not a video");
+    TFMain& w = open(FAKE_ENCODER, {file, home_ / "folder"});
+    dialogs_->settingsOk = false;  // look at the batch's dialog, start nothing
+    w.show();
+    QVERIFY(waitFor([&] { return dialogs_->settingsCalls == 1; }));
+    QCOMPARE(w.engine().list().count(), 2);
+    QCOMPARE(countReady(w.engine().list()), 2);
+
+    // A drop of a file and a folder: local files only, folders walked, then a batch is offered.
+    std::filesystem::create_directories(home_ / "dropped");
+    fakeSource(home_, "dropped/three.mp4", 0);
+    const std::string four = fakeSource(home_, "four.mov", 0);
+    dropPaths(&w, {four, home_ / "dropped"});
+    QVERIFY(waitFor([&] { return dialogs_->settingsCalls == 2; }));
+    QCOMPARE(w.engine().list().count(), 4);
+    QCOMPARE(QString::fromStdString(w.settings().LastSourceDir),
+             QString::fromStdString(folderOf(home_ / "dropped")));
+  }
+
+  void duringBatch() {
+    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    TFMain& w = openShown(FAKE_ENCODER);
+    w.settings().MaxConversions = 1;
+    w.engine().settingsChanged();
+    for (const char* name : {"a.avi", "b.avi"})
+      QVERIFY(w.engine().addVideo(fakeSource(home_, name, 60000)));
+    QCOMPARE(w.engine().list().count(), 2);
+
+    // Idle: Esc belongs to the disabled Stop All and does nothing.
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(dialogs_->questions.empty());
+
+    w.engine().convertCommand();
+    QCOMPARE(dialogs_->settingsCalls, 1);
+    VideoList& list = w.engine().list();
+    QVERIFY(waitFor([&] {
+      return w.engine().activeCount() == 2 && list.at(0).stateValue() == Converting &&
+             list.at(1).stateValue() == Pending;
+    }));
+    QVERIFY(w.engine().conversionMode());
+    QVERIFY(w.animationRunning());
+    QVERIFY(w.progressBarVisible());
+    QVERIFY(!w.command("Settings1")->isEnabled());
+
+    // A Pending entry during a batch: both stop items and both stop-all items; no add, remove
+    // or convert.
+    w.goToRow(1);
+    QCOMPARE(enabledItems(w),
+             sorted({"StopConversion1", "StopConversion2", "StopAll1", "StopAll2"}));
+
+    // The disabled Delete key does nothing; a drop adds nothing and starts nothing.
+    QTest::keyClick(w.listView(), Qt::Key_Delete);
+    QVERIFY(dialogs_->questions.empty() && dialogs_->notices.empty());
+    dropPaths(&w, {fakeSource(home_, "late.avi", 0)});
+    QCOMPARE(list.count(), 2);
+    QCOMPARE(dialogs_->settingsCalls, 1);
+
+    // Closing asks once, with the number of active conversions; Cancel keeps everything running.
+    QVERIFY(!w.close());
+    QCOMPARE(dialogs_->questions.size(), size_t(1));
+    QCOMPARE(dialogs_->questions[0],
+             QString::fromStdString(texts::fillText(texts::CloseQuestion, 2)));
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.engine().activeCount(), 2);
+
+    // Esc runs Stop All from the main menu (the pop-up's Stop All is on Ctrl+L instead).
+    QCOMPARE(w.command("StopAll1")->shortcut(), QKeySequence(Qt::Key_Escape));
+    QCOMPARE(w.command("StopAll2")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    dialogs_->answers = {true};
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QCOMPARE(dialogs_->questions.size(), size_t(2));
+    QCOMPARE(dialogs_->questions[1], QString(texts::StopAllQuestion));
+    QVERIFY(waitFor([&] { return !w.engine().conversionMode(); }));
+    for (int i = 0; i < 2; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
+    QVERIFY(!w.animationRunning());
+    QVERIFY(!w.progressBarVisible());
+    QVERIFY(w.command("Settings1")->isEnabled());
+    QCOMPARE(w.statusPanelText(1), QString("2 video(s)"));
+  }
+
+  void historyKeepsOnlyConverted() {
+    {
+      TFMain& w = open();
+      placeEntry(w, home_ / "a.avi", Done, "a", home_ / "a.out");
+      placeEntry(w, home_ / "b.avi", Cancelled, "b");
+      w.engine().setListModified(true);
+      window_.reset();
+    }
+    TFMain& again = open();
+    QCOMPARE(again.engine().list().count(), 1);
+    QCOMPARE(QString::fromStdString(again.engine().list().at(0).outputName), QString("a"));
+  }
+
+  void openFilter() {
+    const std::string filter = buildOpenFilter();
+    QVERIFY(filter.rfind("All supported files|*.AVI;*.MPG;*.MPEG;", 0) == 0);
+    QVERIFY(filter.find("|Video Files (*.avi;*.mpg;") != std::string::npos);
+    QVERIFY(filter.find("|Real Media Files (*.rm;*.rmvb)|*.RM;*.RMVB|") != std::string::npos);
+    QVERIFY(filter.ends_with("All Files (*.*)|*.*|"));
+    QCOMPARE(std::count(filter.begin(), filter.end(), '|'), 14);
+    // A small capacity cuts the text; it never grows past capacity - 1.
+    QCOMPARE(buildOpenFilter(40).size(), size_t(39));
+
+    // Qt's form: one filter per pair, each pattern in both cases, labels without their list.
+    const QStringList qt = toQtNameFilters(filter);
+    QCOMPARE(qt.size(), 7);
+    QVERIFY(qt[0].startsWith("All supported files (*.avi *.AVI *.mpg *.MPG "));
+    QCOMPARE(qt[5], QString("Real Media Files (*.rm *.RM *.rmvb *.RMVB)"));
+    QCOMPARE(qt[6], QString("All Files (*.*)"));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_qtest.moc"
