@@ -77,7 +77,8 @@ std::string formatTimeLeft(uint32_t startTick, double percent) {
 }
 
 uint64_t fileSize64(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: opening a FIFO must not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
   struct stat st {};
   uint64_t size = 0;

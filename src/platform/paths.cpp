@@ -165,8 +165,12 @@ std::string videosFolder() {
   const std::string home = homeFolder();
   const std::string base = userConfigHome();
   if (!base.empty()) {
-    std::ifstream file(appendComponent(base, "user-dirs.dirs"));
-    if (file) {
+    const std::string dirsFile = appendComponent(base, "user-dirs.dirs");
+    struct stat st {};
+    // Only a regular file is read: anything else in its place could block the reader.
+    std::ifstream file;
+    if (::stat(dirsFile.c_str(), &st) == 0 && S_ISREG(st.st_mode)) file.open(dirsFile);
+    if (file.is_open()) {
       std::ostringstream text;
       text << file.rdbuf();
       const std::string folder = videosFolderFromUserDirs(text.str(), home);

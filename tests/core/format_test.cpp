@@ -1,6 +1,7 @@
 #include "platform/format.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 
@@ -79,6 +80,8 @@ TEST(Format, FileSize) {
   EXPECT_EQ(fileSize64(dir / "clip.avi"), 12345u);
   EXPECT_EQ(fileSize64(dir / "missing.avi"), 0u);
   EXPECT_EQ(fileSize64(dir.path()), 0u);
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_EQ(fileSize64(dir / "pipe"), 0u);  // returns at once, no writer needed
 }
 
 }  // namespace
