@@ -119,12 +119,13 @@ void Engine::refreshEntryRow(VideoEntry* entry) {
 }
 
 void Engine::batchEnded(VideoEntry* entry) {
+  // At exit the entry may already be gone with the list (and the slots with the block).
+  if (shuttingDown_.load()) return;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     progress_.releaseSlot(entry->progressSlot);
   }
   ++batchFinished_;
-  if (shuttingDown_.load()) return;
   if (activeCount() == 0 && conversionMode_.load()) {
     {
       std::lock_guard<std::mutex> lock(listLock_);
