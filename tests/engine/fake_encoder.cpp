@@ -5,7 +5,7 @@
 //   exit=N        exit status of a conversion (default 0)  bytes=N     output size (default 1000)
 //   run_ms=N      conversion time, stop byte polled every 5 ms (default 0)
 //   hang=1        ignore the stop byte and never end        audio_reject=1  -ab given: exit -25
-//   log=PATH      append "start|end <output> <ms>" lines
+//   log=PATH      append "start|end|stopped <output> <microseconds>" lines
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <time.h>
@@ -23,15 +23,19 @@
 
 namespace {
 
-long long nowMs() {
+long long nowUs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+}
+
+long long nowMs() {
+  return nowUs() / 1000;
 }
 
 void logLine(const std::string& log, const std::string& what, const std::string& output) {
   if (log.empty()) return;
-  const std::string line = what + " " + output + " " + std::to_string(nowMs()) + "\n";
+  const std::string line = what + " " + output + " " + std::to_string(nowUs()) + "\n";
   const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   if (fd < 0) return;
   if (write(fd, line.data(), line.size()) < 0) {

@@ -25,7 +25,7 @@ std::string fakeSource(const TempDir& dir, const std::string& name, const std::s
 
 struct LogEvent {
   std::string what, output;
-  long long ms;
+  long long us;
 };
 
 std::vector<LogEvent> readLog(const std::string& path) {

@@ -1,0 +1,198 @@
+// The engine with the real vidmora-encoder on clips generated with ffmpeg.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "engine_fixture.h"
+#include "platform/format.h"
+#include "platform/texts.h"
+#include "videolist/list_texts.h"
+
+namespace vidmora {
+namespace {
+
+using test::EngineRig;
+using test::TempDir;
+
+// Records every encoder line into a log and hands it on to the real encoder unchanged.
+std::string loggingEncoder(const TempDir& dir, const std::string& log) {
+  const std::string path = dir / "logging-encoder";
+  test::writeFile(path, "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + log + "'\necho >> '" + log +
+                            "'\nexec '" REAL_ENCODER "' \"$@\"\n");
+  ::chmod(path.c_str(), 0755);
+  return path;
+}
+
+class RealEncoder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::exists(REAL_ENCODER)) GTEST_SKIP() << "vidmora-encoder is not built";
+    src_ = dir_ / "src";
+    out_ = dir_ / "out";
+    ::mkdir(src_.c_str(), 0700);
+    ::mkdir(out_.c_str(), 0700);
+  }
+  std::string clip(const std::string& name, double seconds = 1.0) {
+    const std::string path = src_ + "/" + name;
+    EXPECT_TRUE(test::makeClip(path, seconds)) << path;
+    return path;
+  }
+  TempDir dir_;
+  std::string src_, out_;
+};
+
+TEST_F(RealEncoder, FiveEntriesTwoAtATimeInListOrderEndDoneWithTheirSizes) {
+  EngineRig rig(REAL_ENCODER, out_);
+  for (int i = 0; i < 5; ++i)
+    ASSERT_TRUE(rig.engine.addVideo(clip("v" + std::to_string(i) + ".mp4")));
+  ASSERT_EQ(rig.engine.list().count(), 5);
+  EXPECT_EQ(rig.engine.cellText(0, ColumnDuration), "00:00:01");
+  EXPECT_EQ(rig.engine.cellText(0, ColumnName), "v0 (.3gp)");
+  EXPECT_EQ(rig.engine.cellText(0, ColumnStatus).substr(0, 7), "Ready  ");
+  int maxPast = 0;
+  rig.ui.onRepaint = [&](int) {
+    int past = 0;
+    bool pendingSeen = false;
+    for (int i = 0; i < rig.engine.list().count(); ++i) {
+      const int16_t s = rig.engine.list().at(i).stateValue();
+      past += s == Starting || s == Converting;
+      if (s == Pending)
+        pendingSeen = true;
+      else
+        EXPECT_FALSE(pendingSeen) << "entry " << i << " started before an earlier one";
+    }
+    maxPast = std::max(maxPast, past);
+  };
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch(120000));
+  EXPECT_LE(maxPast, 2);
+  for (int i = 0; i < 5; ++i) {
+    const VideoEntry& e = rig.engine.list().at(i);
+    EXPECT_EQ(e.stateValue(), Done) << i;
+    EXPECT_EQ(e.outputPath, out_ + "/v" + std::to_string(i) + ".3gp");
+    EXPECT_GT(e.sizeBytes, 0u);
+    EXPECT_EQ(e.sizeBytes, fileSize64(e.outputPath));
+    EXPECT_EQ(rig.engine.cellText(i, ColumnStatus), "OK     (" + formatSize(e.sizeBytes) + ")");
+  }
+}
+
+TEST_F(RealEncoder, TheSameSourceTwiceGivesANumberedSecondOutput) {
+  EngineRig rig(REAL_ENCODER, out_);
+  const std::string source = clip("clip.avi");
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(rig.engine.addVideo(source));
+    ASSERT_TRUE(rig.engine.startBatch());
+    ASSERT_TRUE(rig.waitBatch(60000));
+  }
+  ASSERT_EQ(rig.engine.list().count(), 2);
+  EXPECT_EQ(rig.engine.list().at(0).outputPath, out_ + "/clip.3gp");
+  EXPECT_EQ(rig.engine.list().at(1).outputPath, out_ + "/clip(1).3gp");
+  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Done);
+}
+
+TEST_F(RealEncoder, PathsWithQuotesPercentBlanksAndDashesConvert) {
+  EngineRig rig(REAL_ENCODER, out_);
+  const std::string source = clip("-say \"hi\" 100% ünï.mkv");
+  ASSERT_TRUE(rig.engine.addVideo(source));
+  EXPECT_EQ(rig.engine.cellText(0, ColumnSource), source);
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch(60000));
+  const VideoEntry& e = rig.engine.list().at(0);
+  EXPECT_EQ(e.stateValue(), Done);
+  EXPECT_EQ(e.outputPath, out_ + "/-say \"hi\" 100% ünï.3gp");
+  EXPECT_TRUE(test::exists(e.outputPath));
+}
+
+TEST_F(RealEncoder, AnInvalidVideoIsRefusedWithAMessage) {
+  EngineRig rig(REAL_ENCODER, out_);
+  ASSERT_TRUE(rig.engine.addVideo(clip("good.avi")));
+  const std::string bad = src_ + "/not a video.avi";
+  test::writeFile(bad, "this is text, not a video");
+  EXPECT_FALSE(rig.engine.addVideo(bad));
+  EXPECT_EQ(rig.ui.messages, (std::vector<std::string>{bad + " Invalid video"}));
+  EXPECT_EQ(rig.engine.list().count(), 1);
+  // A path that does not exist is dropped silently by addPaths.
+  rig.ui.settingsAnswer = false;
+  rig.engine.addPaths({src_ + "/missing.avi"});
+  EXPECT_EQ(rig.ui.messages.size(), 1u);
+  EXPECT_EQ(rig.engine.list().count(), 1);
+}
+
+TEST_F(RealEncoder, RefusedAudioOptionsAreDroppedForASecondRun) {
+  const std::string log = dir_ / "lines.txt";
+  EngineRig rig(loggingEncoder(dir_, log), out_);
+  rig.engine.settings().AudioCodec = "AMR";  // no AMR encoder here: the options are refused
+  ASSERT_TRUE(rig.engine.addVideo(clip("voice.3gp")));
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch(60000));
+  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
+  std::vector<std::string> lines = test::readLines(log);
+  ASSERT_EQ(lines.size(), 3u);  // probe, refused run, run without audio options
+  EXPECT_NE(lines[1].find("|-ab|"), std::string::npos);
+  for (const char* option : {"|-ab|", "|-ac|", "|-ar|"})
+    EXPECT_EQ(lines[2].find(option), std::string::npos) << option;
+}
+
+TEST_F(RealEncoder, TheNewestEntryPushesTheOldestOutOfAFullList) {
+  EngineRig rig(REAL_ENCODER, out_);
+  for (int i = 0; i < MaxEntries; ++i)
+    rig.addReady("/v/" + std::to_string(i) + ".avi").setState(Done);
+  const std::string source = clip("newest.avi");
+  ASSERT_TRUE(rig.engine.addVideo(source));
+  VideoList& list = rig.engine.list();
+  ASSERT_EQ(list.count(), MaxEntries);
+  EXPECT_EQ(list.at(0).sourcePath, "/v/1.avi");
+  EXPECT_EQ(list.at(MaxEntries - 1).sourcePath, source);
+  for (int i = 0; i < list.count(); ++i) ASSERT_EQ(list.at(i).listIndex, i);
+  EXPECT_EQ(rig.ui.gotoRows.back(), MaxEntries - 1);
+}
+
+TEST_F(RealEncoder, DroppedFoldersAreWalkedForAcceptedFilesOnly) {
+  EngineRig rig(REAL_ENCODER, out_);
+  ::mkdir((src_ + "/sub").c_str(), 0700);
+  ::mkdir((src_ + "/sub/deeper").c_str(), 0700);
+  clip("a.mp4");
+  clip("sub/b.MKV");
+  clip("sub/deeper/c.avi");
+  clip("sub/deeper/clip.mp4.bak");  // a video, but not by its extension
+  test::writeFile(src_ + "/notes.txt", "x");
+  ::symlink(src_.c_str(), (src_ + "/sub/loop").c_str());  // must not walk for ever
+  rig.ui.settingsAnswer = false;  // the batch that follows is not wanted here
+  rig.engine.addPaths({src_});
+  std::vector<std::string> added;
+  for (int i = 0; i < rig.engine.list().count(); ++i)
+    added.push_back(rig.engine.list().at(i).sourcePath);
+  std::sort(added.begin(), added.end());
+  EXPECT_EQ(added, (std::vector<std::string>{src_ + "/a.mp4", src_ + "/sub/b.MKV",
+                                             src_ + "/sub/deeper/c.avi"}));
+  EXPECT_EQ(rig.engine.settings().LastSourceDir.rfind(dir_.path(), 0), 0u);
+  EXPECT_EQ(rig.ui.settingsCaptions.size(), 1u);  // addPaths went on to start a batch
+  EXPECT_TRUE(rig.ui.messages.empty());
+}
+
+TEST_F(RealEncoder, StopDuringAConversionKeepsThePartialFile) {
+  EngineConfig config;
+  config.tickPeriodMs = 50;
+  EngineRig rig(REAL_ENCODER, out_, config);
+  ASSERT_TRUE(rig.engine.addVideo(clip("long.avi", 60.0)));
+  ASSERT_TRUE(rig.engine.startBatch());
+  // Stop once the encoder has reported some progress, so it has written part of the file.
+  ASSERT_TRUE(rig.queue.serveUntil(
+      [&] {
+        double percent = 0;
+        const VideoEntry& e = rig.engine.list().at(0);
+        return e.stateValue() == Converting &&
+               rig.engine.progress().readSlotPercent(e.progressSlot, percent) && percent > 5.0;
+      },
+      60000));
+  rig.ui.focused = 0;
+  rig.engine.stopConversion();
+  ASSERT_TRUE(rig.waitBatch(30000));
+  const VideoEntry& e = rig.engine.list().at(0);
+  EXPECT_EQ(e.stateValue(), Cancelled);
+  EXPECT_TRUE(test::exists(e.outputPath));
+}
+
+}  // namespace
+}  // namespace vidmora
