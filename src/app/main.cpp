@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QIcon>
 #include <QMessageBox>
 #include <exception>
 
@@ -10,24 +9,11 @@
 #include "platform/texts.h"
 #include "platform/version.h"
 
-namespace {
-
-// The toolbar asks the desktop's icon theme first; without a desktop session Qt knows no theme,
-// so fall back to the one Debian installs with GTK.
-void chooseIconTheme() {
-  if (QIcon::hasThemeIcon(QStringLiteral("list-add"))) return;
-  if (QFileInfo::exists(QStringLiteral("/usr/share/icons/Adwaita/index.theme")))
-    QIcon::setThemeName(QStringLiteral("Adwaita"));
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   vidmora::installOutOfMemoryHandler();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(vidmora::texts::AppTitle));
   QApplication::setApplicationVersion(QString::fromLatin1(vidmora::programVersion()));
-  chooseIconTheme();
 
   // Every argument is a file or a folder to add; there are no options.
   vidmora::MainWindowOptions options;

@@ -300,6 +300,7 @@ void TFMain::buildMenus() {
 }
 
 void TFMain::buildToolbar() {
+  chooseIconTheme();
   PanelTop = new QWidget(this);
   PanelTop->setObjectName(QStringLiteral("PanelTop"));
   auto* layout = new QHBoxLayout(PanelTop);
@@ -323,8 +324,8 @@ void TFMain::buildToolbar() {
        [this] { runAddCommand(); }},
       {"TBRemove", tr("Remove"), tr("Remove videos from the list"), "list-remove",
        QStyle::SP_TrashIcon, [this] { removeCommand(); }},
-      {"TBConvert", tr("Convert"), tr("Convert Videos"), "media-playback-start",
-       QStyle::SP_MediaPlay, [this] { engine_->convertCommand(); }},
+      {"TBConvert", tr("Convert"), tr("Convert Videos"), "camera-video", QStyle::SP_MediaPlay,
+       [this] { engine_->convertCommand(); }},
       {"TBOptions", tr("Settings"), tr("Settings"), "preferences-system",
        QStyle::SP_FileDialogDetailedView, [this] { settingsCommand(); }},
       {"TBHelp", tr("Help"), tr("Help"), "help-browser", QStyle::SP_DialogHelpButton,
@@ -346,7 +347,8 @@ void TFMain::buildToolbar() {
     if (QWidget* button = ToolBar1->widgetForAction(action)) button->setMinimumSize(47, 36);
   }
   // The toolbar takes the free width and folds its last buttons away in a narrow window.
-  ToolBar1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  ToolBar1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  ToolBar1->setFixedHeight(ToolBar1->sizeHint().height());
   layout->addWidget(ToolBar1, 1);
   Image1 = new QLabel(PanelTop);
   Image1->setObjectName(QStringLiteral("Image1"));

@@ -1,5 +1,6 @@
 #include "app/window_images.h"
 
+#include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -56,6 +57,12 @@ QIcon rowImage(int kind) {
 }
 
 }  // namespace
+
+void chooseIconTheme() {
+  if (QIcon::hasThemeIcon(QStringLiteral("list-add"))) return;
+  if (QFileInfo::exists(QStringLiteral("/usr/share/icons/Adwaita/index.theme")))
+    QIcon::setThemeName(QStringLiteral("Adwaita"));
+}
 
 QList<QIcon> makeRowImages() {
   return {rowImage(0), rowImage(1), rowImage(2), rowImage(3)};

@@ -10,6 +10,10 @@ class QTimer;
 
 namespace vidmora {
 
+// The toolbar asks the desktop's icon theme first; without a desktop session Qt knows no theme,
+// so the one Debian installs with GTK is taken when it exists. Called once, before the first icon.
+void chooseIconTheme();
+
 // Row images in list order: 0 ready, 1 in progress, 2 done, 3 stopped or failed.
 QList<QIcon> makeRowImages();
 

@@ -1,0 +1,104 @@
+// Used by scripts/screenshot: opens the Vidmora main window with the given clips, and saves
+// pictures of it idle (clips added), in the middle of the batch and when the batch has ended.
+// Dialogs answer by themselves (settings accepted, no tip), so nobody has to click.
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QThread>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "lvdata/lvdata.h"
+
+using namespace vidmora;
+
+namespace {
+
+class AutoDialogs : public StandardDialogs {
+ public:
+  bool settingsDialog(QWidget*, TSettings&, const QString&) override { return true; }
+  bool tipOfTheDay(QWidget*, bool) override { return false; }
+  bool question(QWidget*, const QString&) override { return true; }
+  void notice(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "notice: %s\n", text.toLocal8Bit().constData());
+  }
+};
+
+class NoPower : public PowerControl {
+ public:
+  bool powerOff() override { return false; }
+  bool plainShutdown() override { return false; }
+};
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+    QThread::msleep(20);
+  }
+  return true;
+}
+
+void settle(int ms) {
+  waitFor([] { return false; }, ms);
+}
+
+bool save(QWidget& window, const std::string& path) {
+  const bool ok = window.grab().save(QString::fromStdString(path), "PNG");
+  std::fprintf(stderr, "%s %s\n", ok ? "saved" : "could not save", path.c_str());
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QStringList args = QApplication::arguments();
+  if (args.size() < 4) {
+    std::fprintf(stderr, "usage: vidmora_screenshot_driver OUT_DIR ENCODER CLIP...\n");
+    return 2;
+  }
+  const std::string out = args[1].toStdString();
+  MainWindowOptions options;
+  options.encoderPath = args[2].toStdString();
+  options.runUpdateCheck = false;
+  options.dialogs = std::make_shared<AutoDialogs>();
+  options.power = std::make_shared<NoPower>();
+  TFMain window(std::move(options));
+  window.settings().MaxConversions = 2;
+  window.settings().SaveHistory = 0;
+  window.engine().settingsChanged();
+  window.show();
+  settle(500);
+
+  for (qsizetype i = 3; i < args.size(); ++i) window.engine().addVideo(args[i].toStdString());
+  window.listView()->lvdGoto(0);
+  settle(300);
+  bool ok = save(window, out + "/screenshot.png");
+
+  window.engine().convertCommand();
+  VideoList& list = window.engine().list();
+  // Mid-batch: two rows converting with a percentage shown, the others waiting.
+  ok = waitFor(
+           [&] {
+             int shown = 0;
+             for (int i = 0; i < list.count(); ++i)
+               if (window.engine().cellText(i, 3).rfind("Convert ", 0) == 0) ++shown;
+             return shown >= 2;
+           },
+           60000) &&
+       ok;
+  settle(2500);
+  ok = save(window, out + "/screenshot-converting.png") && ok;
+  ok = waitFor([&] { return !window.engine().conversionMode(); }, 300000) && ok;
+  settle(600);
+  ok = save(window, out + "/screenshot-done.png") && ok;
+  window.close();
+  return ok ? 0 : 1;
+}
