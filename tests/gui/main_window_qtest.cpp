@@ -273,17 +273,31 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.listView()->lvdGetCount(), 1);
   }
 
-  void windowSizeReset() {
+  void keysInTheList() {
     TFMain& w = openShown();
     QCOMPARE(w.size(), QSize(649, 486));
+    const std::string source = home_ / "ready.avi";
+    writeFile(source, "x");
+    placeEntry(w, source, Ready, "ready");
+    w.goToRow(0);
+    TListViewData* list = w.listView();
+
+    // Ctrl+Alt+Shift+Home restores the size: width clamped to 400..1600, height 3/4 of it.
     w.resize(649, 300);
-    w.listView()->setFocus();
     const auto all = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
-    QTest::keyClick(w.listView(), Qt::Key_Home, all);
+    QTest::keyClick(list, Qt::Key_Home, all);
     QCOMPARE(w.size(), QSize(649, 486));
     w.resize(300, 500);
-    QTest::keyClick(w.listView(), Qt::Key_Home, all);
+    QTest::keyClick(list, Qt::Key_Home, all);
     QCOMPARE(w.size(), QSize(400, 300));
+
+    // Enter plays (the pop-up's key), Del asks to remove (the main menu's key).
+    w.settings().InternalPlayer = 1;
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(dialogs_->played.size(), size_t(1));
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(dialogs_->questions.size(), size_t(1));
+    QCOMPARE(dialogs_->questions[0], QString(texts::RemoveConfirm));
   }
 
   void commandLineAndDrops() {
