@@ -84,11 +84,21 @@ bool MainThreadQueue::serveUntil(const std::function<bool()>& done, int64_t time
 }
 
 void MainThreadQueue::notify() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++notifications_;
-  }
+  notify(nullptr);
+}
+
+void MainThreadQueue::notify(const std::function<void()>& change) {
+  // Wakes under the lock: whoever destroys the queue takes the lock first (shutdown), so it
+  // cannot go while a notifying thread still uses it.
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (change) change();
+  ++notifications_;
   changed_.notify_all();
+}
+
+void MainThreadQueue::wait(const std::function<bool()>& done) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, done);
 }
 
 void MainThreadQueue::setWakeHook(std::function<void()> hook) {

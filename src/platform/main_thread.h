@@ -37,6 +37,11 @@ class MainThreadQueue {
 
   // Wakes serveUntil so it tests done() again (for changes that queue no routine).
   void notify();
+  // Runs change under the queue's lock, then wakes every waiter. A thread that ends with this
+  // (change = "I am done") touches nothing of its own after a waiter has seen the change.
+  void notify(const std::function<void()>& change);
+  // Any thread but the main one: blocks until done() holds; tested on every notify.
+  void wait(const std::function<bool()>& done);
 
   // Called from the calling thread whenever a routine is queued; the window posts an event to
   // its own loop there and calls serve() from it. Set it before workers start.

@@ -1,5 +1,5 @@
 // Worker threads on pthreads. The record must outlive its thread: the thread's last touch of the
-// record is setting `exited` under the record's mutex.
+// record is setting `exited` inside the queue's notify.
 #include "platform/worker_thread.h"
 
 #include "platform/main_thread.h"
@@ -24,12 +24,8 @@ void* threadRoutine(void* parameter) {
     }
   }
   if (detach) pthread_detach(pthread_self());
-  {
-    std::lock_guard<std::mutex> lock(record.mutex);
-    record.exited.store(true);
-    record.exitedChanged.notify_all();
-  }
-  queue->notify();  // a main thread serving the queue while it waits re-tests `exited`
+  // The last touch of the record; waiters (main thread or not) re-test `exited` on the notify.
+  queue->notify([&record] { record.exited.store(true); });
   return nullptr;
 }
 
@@ -87,8 +83,7 @@ void waitWorkerThread(WorkerThread& record) {
     queue->serveUntil([&record] { return record.exited.load(); });
     return;
   }
-  std::unique_lock<std::mutex> lock(record.mutex);
-  record.exitedChanged.wait(lock, [&record] { return record.exited.load(); });
+  if (queue) queue->wait([&record] { return record.exited.load(); });
 }
 
 }  // namespace vidmora

@@ -5,7 +5,6 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -24,12 +23,12 @@ struct WorkerThread {
   void* userData = nullptr;
   Routine onDone;  // run on the main thread after body; may be empty
 
-  // Internal: the thread handle and the wait for `exited`.
+  // Internal: the thread handle (guarded by mutex). `exited` is published through the queue's
+  // notify, so waiters on any thread see it without a lost wake-up.
   bool hasThread = false;
   pthread_t thread{};
   MainThreadQueue* queue = nullptr;
   std::mutex mutex;
-  std::condition_variable exitedChanged;
 };
 
 // Fills the record and starts the thread. priority -1 leaves the default; other values are
