@@ -1,6 +1,12 @@
 // The conversion engine: the video list, the settings record, the progress block, the batch
 // scheduler and its workers. One Engine per program; the window talks to it and it talks back
 // through UiPort. Unless a method says otherwise it runs on the main thread.
+//
+// Life of the program: make the MainThreadQueue and set its wake-up hook; make the Engine (it
+// creates the progress block); fill settings() and call settingsChanged(); loadHistory(). At the
+// window's destruction: save the settings, exitTidyUp(), then destroy the Engine (it waits for
+// its last worker threads, serving the queue meanwhile), then shut the queue down; finally
+// shutdownAtExit(shutdownPending(), power).
 #pragma once
 
 #include <atomic>
@@ -108,6 +114,7 @@ class Engine {
   bool renameOutput(int index, const std::string& newName);
 
   // --- start and exit
+  // Loads history.bin into the list when SaveHistory is set; clears listModified.
   bool loadHistory();
   bool saveHistory();
   bool shuttingDown() const { return shuttingDown_.load(); }
