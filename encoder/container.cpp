@@ -1,0 +1,50 @@
+#include "container.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace vidmora::encoder {
+
+namespace {
+
+std::string encoderFor(AVCodecID id) {
+  if (id == AV_CODEC_ID_NONE) return {};
+  const AVCodec* codec = avcodec_find_encoder(id);
+  return codec != nullptr ? codec->name : std::string();
+}
+
+}  // namespace
+
+bool encoderAvailable(const std::string& name) {
+  return !name.empty() && avcodec_find_encoder_by_name(name.c_str()) != nullptr;
+}
+
+ContainerChoice chooseContainer(const std::string& outputPath, const std::string& forcedFormat) {
+  ContainerChoice choice;
+  const auto slash = outputPath.rfind('/');
+  const std::string name = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
+  const AVOutputFormat* fmt = forcedFormat.empty()
+                                  ? av_guess_format(nullptr, name.c_str(), nullptr)
+                                  : av_guess_format(forcedFormat.c_str(), nullptr, nullptr);
+  if (fmt == nullptr) {
+    choice.error = forcedFormat.empty()
+                       ? "no output container is known for the file name '" + name + "'"
+                       : "the output container '" + forcedFormat + "' is not available";
+    return choice;
+  }
+  choice.muxer = fmt->name;
+  choice.defaultVideoEncoder = encoderFor(fmt->video_codec);
+  if (choice.defaultVideoEncoder.empty() && fmt->video_codec != AV_CODEC_ID_NONE)
+    choice.defaultVideoEncoder = "mpeg4";
+  choice.defaultAudioEncoder = encoderFor(fmt->audio_codec);
+  // 3GP and 3G2 default to AMR, which this ffmpeg cannot encode: AAC is the other codec phones
+  // play in those containers.
+  if (choice.defaultAudioEncoder.empty() && fmt->audio_codec != AV_CODEC_ID_NONE)
+    choice.defaultAudioEncoder = "aac";
+  choice.ok = true;
+  return choice;
+}
+
+}  // namespace vidmora::encoder

@@ -1,0 +1,132 @@
+#include "convert.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "audio_check.h"
+#include "container.h"
+#include "engine/encoder_contract.h"
+#include "ffmpeg_runner.h"
+#include "output_file.h"
+#include "probe.h"
+#include "translate.h"
+
+namespace vidmora::encoder {
+
+void reportError(const std::string& message) {
+  std::string line = "vidmora-encoder: " + message;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+int runProbe(const LegacyOptions& options, SlotWriter& slot) {
+  const ProbeResult probe = probeSource(options.input);
+  if (probe.status != ProbeStatus::Ok) {
+    reportError(probe.message);
+    return ExitStatusInvalidVideo;
+  }
+  slot.setDuration(probe.info.duration);
+  return 0;
+}
+
+int runConversion(const LegacyOptions& options, SlotWriter& slot) {
+  const ProbeResult probe = probeSource(options.input);
+  if (probe.status != ProbeStatus::Ok) {
+    reportError("cannot convert: " + probe.message);
+    return ExitStatusFailed;
+  }
+  const ContainerChoice container = chooseContainer(options.output, options.format);
+  if (!container.ok) {
+    reportError(container.error);
+    return ExitStatusFailed;
+  }
+  if (!options.overwrite && access(options.output.c_str(), F_OK) == 0) {
+    reportError("the output '" + options.output + "' exists and -y was not given");
+    return ExitStatusFailed;
+  }
+
+  TempOutput temp(options.output);
+  const Translation t = translateOptions(options, probe.info, container, temp.path());
+  if (t.audioRejected) {
+    reportError("audio options refused: " + t.error);
+    return ExitStatusAudioRejected;
+  }
+  if (!t.ok) {
+    reportError(t.error);
+    return ExitStatusFailed;
+  }
+  if (t.mapVideo && !encoderAvailable(t.videoEncoder)) {
+    reportError("the video encoder '" + t.videoEncoder + "' is not available");
+    return ExitStatusFailed;
+  }
+  if (t.mapAudio) {
+    AudioRequest request;
+    request.encoder = t.audioEncoder;
+    request.bitrate = options.audioBitrate;
+    request.channels = options.channels;
+    request.sampleRate = options.sampleRate;
+    request.sourceChannels = probe.info.channels;
+    request.sourceSampleRate = probe.info.sampleRate;
+    std::string reason;
+    switch (checkAudioOptions(request, &reason)) {
+      case AudioCheck::NoSuchEncoder:
+        reportError("the audio encoder '" + t.audioEncoder + "' is not available");
+        return ExitStatusFailed;
+      case AudioCheck::Rejected:
+        // Refused values the line gave are for the app to drop; refused defaults are a failure.
+        if (options.hasAudioOptions()) {
+          reportError("audio options refused by '" + t.audioEncoder + "': " + reason);
+          return ExitStatusAudioRejected;
+        }
+        reportError("the audio encoder '" + t.audioEncoder +
+                    "' cannot encode this source: " + reason);
+        return ExitStatusFailed;
+      case AudioCheck::Accepted:
+        break;
+    }
+  }
+  if (slot.stopRequested()) return 0;  // stopped before anything was written
+
+  const double duration = probe.info.duration;
+  RunHooks hooks;
+  hooks.stopRequested = [&slot] { return slot.stopRequested(); };
+  hooks.progress = [&slot, duration](double seconds) {
+    if (seconds < 0) return;
+    slot.setScaledValue(seconds * 1024.0);
+    if (duration > 0) slot.setPercent(seconds / duration * 100.0);
+  };
+  slot.setPercent(0.0);
+  const RunReport run = runFfmpeg(FfmpegPath, t.args, hooks);
+  std::string error;
+  switch (run.end) {
+    case RunEnd::Finished:
+      if (!temp.hasData()) {
+        reportError("ffmpeg wrote no output");
+        return ExitStatusFailed;
+      }
+      if (!temp.commit(&error)) {
+        reportError(error);
+        return ExitStatusFailed;
+      }
+      slot.setPercent(100.0);
+      return 0;
+    case RunEnd::Stopped:
+      // What was written so far stays, under the final name.
+      if (temp.hasData() && !temp.commit(&error)) {
+        reportError(error);
+        return ExitStatusFailed;
+      }
+      return 0;
+    case RunEnd::Interrupted:
+      reportError("interrupted; the output was removed");
+      return ExitStatusFailed;
+    case RunEnd::Failed:
+      break;
+  }
+  reportError("conversion failed: " + run.error);
+  return ExitStatusFailed;
+}
+
+}  // namespace vidmora::encoder

@@ -1,0 +1,33 @@
+// Turns the legacy options into ffmpeg 5.1 arguments for one conversion: explicit stream mapping,
+// explicit encoders this build has, and the container chosen from the final file name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "container.h"
+#include "options.h"
+#include "probe.h"
+
+namespace vidmora::encoder {
+
+struct Translation {
+  bool ok = false;
+  std::string error;
+  bool audioRejected = false;  // AMR with audio options: this ffmpeg has no AMR encoder
+  bool mapVideo = false;
+  bool mapAudio = false;
+  std::string videoEncoder;       // set when mapVideo
+  std::string audioEncoder;       // set when mapAudio
+  std::vector<std::string> args;  // ffmpeg's arguments after its program name
+};
+
+// The encoder name ffmpeg 5.1 uses for a legacy codec name ("libfaac" -> "aac").
+std::string modernCodecName(const std::string& legacy);
+
+// progressArgs: whether to ask ffmpeg for -progress on its standard output.
+Translation translateOptions(const LegacyOptions& options, const SourceInfo& source,
+                             const ContainerChoice& container, const std::string& outputPath,
+                             bool progressArgs = true);
+
+}  // namespace vidmora::encoder
