@@ -122,6 +122,10 @@ int ProgressBlock::acquireSlot() {
       return i;
     }
   }
+  // After a reset a slot above the count may still be taken (a probe that outlived the batch):
+  // it is never handed out twice.
+  while (slotCount_ + 1 < ProgressSlotCount && loadField(slots_[slotCount_].inUse) != 0)
+    ++slotCount_;
   if (slotCount_ + 1 < ProgressSlotCount) {
     const int index = slotCount_++;
     storeField<uint8_t>(slots_[index].inUse, 1);

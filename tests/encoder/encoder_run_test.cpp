@@ -1,0 +1,369 @@
+// vidmora-encoder run as the app runs it: lines from the app's own builder, an argument vector,
+// the app's progress block, and media made at test time.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "encoder_test_support.h"
+#include "engine/command_line.h"
+#include "engine/progress_channel.h"
+#include "settings/profiles.h"
+#include "settings/settings.h"
+
+namespace vidmora {
+namespace {
+
+using test::MediaSummary;
+using test::ProcResult;
+using test::TempDir;
+
+const std::string Encoder = VIDMORA_ENCODER_PATH;
+
+ConversionSnapshot snapshotFor(int16_t profileId) {
+  TSettings s;
+  setDefaults(s);
+  applyProfile(s, profileIndexById(profileId));
+  ConversionSnapshot snap;
+  takeSnapshot(snap, s);
+  return snap;
+}
+
+std::vector<std::string> conversionArgv(const std::string& src, const std::string& out,
+                                        ConversionSnapshot snap, int slot = -1,
+                                        const std::string& map = "000000000000",
+                                        bool noAudioOptions = false) {
+  return buildConversionLine(Encoder, src, out, slot, map, snap, noAudioOptions).argv;
+}
+
+bool hasHiddenLeftovers(const TempDir& dir) {
+  for (const auto& name : dir.entries())
+    if (name[0] == '.') return true;
+  return false;
+}
+
+// ---- probing ----------------------------------------------------------------------------------
+
+TEST(EncoderProbe, WritesTheDurationIntoTheSlot) {
+  TempDir dir;
+  const std::string clip = dir.file("clip.mp4");
+  ASSERT_TRUE(test::makeClip(clip, 3.0, "160x120"));
+  // An MP3 with cover art is sound with a picture, and still a source.
+  const std::string song = dir.file("song.mp3");
+  ASSERT_TRUE(test::makeMedia(song, {"sine=duration=2", "color=red:size=64x64:duration=1"},
+                              {"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v", "png",
+                               "-disposition:v", "attached_pic", "-c:a", "libmp3lame"}));
+  ProgressBlock block;
+  ASSERT_TRUE(block.create());
+  for (const auto& [path, seconds] : {std::pair{clip, 3.0}, std::pair{song, 2.0}}) {
+    const int slot = block.acquireSlot();
+    const ProcResult r =
+        test::runProgram(buildProbeLine(Encoder, path, slot, block.mapName()).argv);
+    EXPECT_EQ(r.status, 0) << r.err;
+    double duration = 0;
+    ASSERT_TRUE(block.readSlotDuration(slot, duration));
+    EXPECT_NEAR(duration, seconds, 0.15) << path;
+    block.releaseSlot(slot);
+  }
+  // Without a slot the answer is the exit status alone.
+  EXPECT_EQ(test::runProgram(buildProbeLine(Encoder, clip, -1, block.mapName()).argv).status, 0);
+}
+
+TEST(EncoderProbe, RefusesWhatIsNotMedia) {
+  TempDir dir;
+  const std::string clip = dir.file("clip.mp4");
+  ASSERT_TRUE(test::makeClip(clip, 2.0, "160x120"));
+  const std::string whole = test::readFile(clip);
+  std::string noise(20000, '\0');
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"notes.txt", "Just some text, not a video.\nSecond line.\n"},
+      {"readme.avi", "hello"},
+      {"empty.mp4", ""},
+      {"truncated.mp4", whole.substr(0, whole.size() / 3)},
+      {"noise.mpg", noise},
+  };
+  for (const Case& c : cases) {
+    test::writeFile(dir.file(c.name), c.bytes);
+    const ProcResult r = test::runProgram(buildProbeLine(Encoder, dir.file(c.name), -1, "1").argv);
+    EXPECT_EQ(r.status, ExitStatusInvalidVideo) << c.name;
+    EXPECT_NE(r.err.find("vidmora-encoder: "), std::string::npos) << c.name;
+  }
+  for (const std::string& path : {dir.file("missing.mp4"), dir.path()}) {
+    EXPECT_EQ(test::runProgram(buildProbeLine(Encoder, path, -1, "1").argv).status,
+              ExitStatusInvalidVideo)
+        << path;
+  }
+}
+
+// ---- the profiles' default lines ----------------------------------------------------------------
+
+struct ProfileCase {
+  int16_t id;
+  const char* format;  // a name within ffprobe's format_name
+  const char* video;   // "" = no video stream
+  const char* tag;     // expected video tag, or ""
+  const char* audio;
+};
+
+const ProfileCase profileCases[] = {
+    {600, "3gp", "mpeg4", "", "aac"},
+    {610, "3g2", "mpeg4", "", "aac"},
+    {620, "3gp", "mpeg4", "", "aac"},
+    {630, "asf", "wmv2", "", "wmav2"},
+    {700, "mp4", "mpeg4", "", "aac"},
+    {8000, "mpeg", "mpeg2video", "", "mp3"},
+    {8010, "mpeg", "mpeg1video", "", "mp3"},
+    {8020, "mpeg", "mpeg2video", "", "mp3"},
+    {7000, "avi", "msmpeg4v2", "", "mp3"},
+    {7010, "avi", "mpeg4", "DIVX", "mp3"},
+    {7020, "avi", "mpeg4", "XVID", "mp3"},
+    {5000, "mp3", "", "", "mp3"},
+    {5020, "ac3", "", "", "ac3"},
+    {5030, "m4a", "", "", "aac"},
+    {5050, "wav", "", "", "pcm_s16le"},
+    {5060, "asf", "", "", "wmav1"},
+    {5070, "mp3", "", "", "mp2"},  // raw MPEG audio reads back as "mp3"
+};
+
+void PrintTo(const ProfileCase& c, std::ostream* os) {
+  *os << "profile " << c.id;
+}
+
+class ProfileLine : public ::testing::TestWithParam<ProfileCase> {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    ASSERT_TRUE(test::makeClip(dir_->file("source clip.mp4"), 2.0));
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static TempDir* dir_;
+};
+TempDir* ProfileLine::dir_ = nullptr;
+
+TEST_P(ProfileLine, ConvertsToTheProfilesContainerAndCodecs) {
+  const ProfileCase& c = GetParam();
+  ASSERT_EQ(ProfileCount, 17);
+  const TOutputProfile& profile = profileById(c.id);
+  ASSERT_EQ(profile.Id, c.id);
+  const std::string out = dir_->file("out " + std::to_string(c.id) + "." + profile.Extension);
+  ProgressBlock block;
+  ASSERT_TRUE(block.create());
+  const int slot = block.acquireSlot();
+  const ProcResult r = test::runProgram(
+      conversionArgv(dir_->file("source clip.mp4"), out, snapshotFor(c.id), slot, block.mapName()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  double percent = 0;
+  block.readSlotPercent(slot, percent);
+  EXPECT_EQ(percent, 100.0);
+  const MediaSummary m = test::probeMedia(out);
+  ASSERT_TRUE(m.readable);
+  EXPECT_NE(m.format.find(c.format), std::string::npos) << m.format;
+  EXPECT_EQ(m.videoCodec, c.video);
+  if (*c.tag) {
+    EXPECT_EQ(m.videoTag, c.tag);
+  }
+  EXPECT_EQ(m.audioCodec, c.audio);
+  EXPECT_EQ(m.sampleRate, profile.SampleRate);
+  EXPECT_NEAR(m.duration, 2.0, 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllProfiles, ProfileLine, ::testing::ValuesIn(profileCases),
+                         [](const auto& info) { return std::to_string(info.param.id); });
+
+// ---- refused audio options
+// ------------------------------------------------------------------------
+
+TEST(EncoderAudio, RefusedOptionsGive231ThenTheRetrySucceeds) {
+  TempDir dir;
+  const std::string src = dir.file("clip.mp4");
+  ASSERT_TRUE(test::makeClip(src, 1.0, "176x144"));
+  struct Case {
+    int16_t profile;
+    const char* audioCodec;  // "" keeps the profile's
+    int sampleRate;
+    const char* audioAfterRetry;
+  };
+  const Case cases[] = {{5020, "", 22050, "ac3"},    // AC3 takes 32000, 44100 and 48000 only
+                        {5070, "", 12000, "mp2"},    // MP2 has no 12000
+                        {600, "AMR", 8000, "aac"}};  // no AMR encoder: the container default
+  for (const Case& c : cases) {
+    ConversionSnapshot snap = snapshotFor(c.profile);
+    snap.SampleRate = c.sampleRate;
+    if (*c.audioCodec) snap.AudioCodec = c.audioCodec;
+    const std::string out = dir.file("out." + std::string(profileById(c.profile).Extension));
+    ProcResult r = test::runProgram(conversionArgv(src, out, snap));
+    EXPECT_EQ(r.status, ExitStatusAudioRejected) << c.profile << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(hasHiddenLeftovers(dir));
+    r = test::runProgram(conversionArgv(src, out, snap, -1, "0", true));
+    ASSERT_EQ(r.status, 0) << c.profile << r.err;
+    EXPECT_EQ(test::probeMedia(out).audioCodec, c.audioAfterRetry);
+    std::filesystem::remove(out);
+  }
+}
+
+// ---- failures
+// -------------------------------------------------------------------------------------
+
+TEST(EncoderFailure, OneLineNoLeftoversNoReservedStatus) {
+  TempDir dir;
+  const std::string src = dir.file("clip.mp4");
+  ASSERT_TRUE(test::makeClip(src, 1.0, "160x120"));
+  ConversionSnapshot h263 = snapshotFor(600);
+  h263.VideoCodec = "H263";  // H.263 takes a few fixed sizes only: ffmpeg fails at the start
+  h263.FrameWidth = 100;
+  h263.FrameHeight = 100;
+  const std::vector<std::vector<std::string>> lines = {
+      conversionArgv(src, dir.file("out.3gp"), h263),
+      conversionArgv(src, dir.file("out.unknownext"), snapshotFor(600)),
+      conversionArgv(dir.file("missing.mp4"), dir.file("out.3gp"), snapshotFor(600)),
+      conversionArgv(src, dir.file("no folder/out.3gp"), snapshotFor(600)),
+      {Encoder, "-y", "-i", src, "-threads", "2", dir.file("out.3gp")},  // unknown option
+      {Encoder},
+  };
+  for (const auto& argv : lines) {
+    const ProcResult r = test::runProgram(argv);
+    EXPECT_NE(r.status, 0) << argv.back();
+    EXPECT_NE(r.status, ExitStatusInvalidVideo);
+    EXPECT_NE(r.status, ExitStatusAudioRejected);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("vidmora-encoder: ", 0), 0u) << r.err;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"clip.mp4"});
+  }
+}
+
+// ---- paths
+// ------------------------------------------------------------------------------------------
+
+TEST(EncoderPaths, AnyFileNameIsAPath) {
+  TempDir dir;
+  const char* const names[] = {"with blanks  here", "quote \" and ' apostrophe",
+                               "percent %d %s %%",  "Grüße ñ 映像",
+                               "-leading dash",     "colon: file:x"};
+  ASSERT_TRUE(test::makeClip(dir.file("seed.mp4"), 1.0, "176x144"));
+  for (const char* name : names) {
+    const std::string src = std::string(name) + ".mp4";
+    const std::string out = std::string(name) + " out.3gp";
+    std::filesystem::copy_file(dir.file("seed.mp4"), dir.file(src));
+    test::writeFile(dir.file(out), "old content is replaced");
+    // Absolute paths, and relative ones from the folder (so a name may start with '-').
+    for (const bool relative : {false, true}) {
+      const std::string s = relative ? src : dir.file(src);
+      const std::string o = relative ? out : dir.file(out);
+      const std::string cwd = relative ? dir.path() : std::string();
+      EXPECT_EQ(test::runProgram(buildProbeLine(Encoder, s, -1, "1").argv, cwd).status, 0) << s;
+      const ProcResult r = test::runProgram(conversionArgv(s, o, snapshotFor(600)), cwd);
+      ASSERT_EQ(r.status, 0) << s << ": " << r.err;
+      const MediaSummary m = test::probeMedia(dir.file(out));
+      EXPECT_EQ(m.videoCodec, "mpeg4") << name;
+      EXPECT_EQ(m.audioCodec, "aac") << name;
+    }
+  }
+  EXPECT_FALSE(hasHiddenLeftovers(dir));
+}
+
+// ---- stopping and dying
+// ---------------------------------------------------------------------------
+
+// A conversion slow enough to be caught running: upscaled to H.264.
+class LongConversion : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    src_ = dir_.file("long.mp4");
+    out_ = dir_.file("long out.mp4");
+    ASSERT_TRUE(test::makeClip(src_, 30.0, "320x240"));
+    ASSERT_TRUE(block_.create());
+    slot_ = block_.acquireSlot();
+    ConversionSnapshot snap = snapshotFor(700);
+    snap.VideoCodec = "H264";
+    snap.FrameWidth = 1280;
+    snap.FrameHeight = 720;
+    argv_ = conversionArgv(src_, out_, snap, slot_, block_.mapName());
+    pid_ = test::startProgram(argv_, -1, -1);
+    ASSERT_GT(pid_, 0);
+  }
+  void TearDown() override {
+    if (pid_ > 0) test::waitWithLimit(pid_, std::chrono::seconds(10));
+  }
+  // Waits until the encoder reports progress above zero.
+  bool waitForProgress() {
+    for (int i = 0; i < 300; ++i) {
+      double percent = 0;
+      block_.readSlotPercent(slot_, percent);
+      if (percent > 0.0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  // The encoder's child processes.
+  std::vector<pid_t> children() const {
+    std::vector<pid_t> pids;
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) +
+                     "/children");
+    for (pid_t p; in >> p;) pids.push_back(p);
+    return pids;
+  }
+  TempDir dir_;
+  ProgressBlock block_;
+  std::string src_, out_;
+  int slot_ = -1;
+  std::vector<std::string> argv_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(LongConversion, StopByteEndsWithAReadablePartialFile) {
+  ASSERT_TRUE(waitForProgress());
+  block_.requestSlotStop(slot_);
+  const int status = test::waitWithLimit(pid_, std::chrono::seconds(5));
+  pid_ = -1;
+  EXPECT_EQ(status, 0);
+  double percent = 0;
+  block_.readSlotPercent(slot_, percent);
+  EXPECT_LT(percent, 100.0);
+  const MediaSummary m = test::probeMedia(out_);
+  ASSERT_TRUE(m.readable);
+  EXPECT_EQ(m.videoCodec, "h264");
+  EXPECT_GT(m.duration, 0.0);
+  EXPECT_LT(m.duration, 29.0);
+  EXPECT_FALSE(hasHiddenLeftovers(dir_));
+}
+
+TEST_F(LongConversion, FfmpegDiesWithTheEncoder) {
+  ASSERT_TRUE(waitForProgress());
+  const std::vector<pid_t> kids = children();
+  ASSERT_EQ(kids.size(), 1u);
+  kill(pid_, SIGKILL);
+  test::waitWithLimit(pid_, std::chrono::seconds(5));
+  pid_ = -1;
+  bool gone = false;
+  for (int i = 0; i < 100 && !gone; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(kids[0]) + "/stat");
+    std::string pid, comm, state;
+    gone = !(stat >> pid >> comm >> state) || state == "Z";
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(gone);
+  EXPECT_FALSE(std::filesystem::exists(out_));  // never a half-written file under the final name
+}
+
+TEST_F(LongConversion, TerminationRemovesTheUnfinishedOutput) {
+  ASSERT_TRUE(waitForProgress());
+  kill(pid_, SIGTERM);
+  const int status = test::waitWithLimit(pid_, std::chrono::seconds(5));
+  pid_ = -1;
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(dir_.entries(), std::vector<std::string>{"long.mp4"});
+}
+
+}  // namespace
+}  // namespace vidmora

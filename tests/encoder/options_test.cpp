@@ -1,0 +1,191 @@
+// The encoder's reading of the app's option language and its translation into ffmpeg arguments.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "options.h"
+#include "progress_parser.h"
+#include "translate.h"
+
+namespace vidmora::encoder {
+namespace {
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> out;
+  std::string w;
+  for (char c : text) {
+    if (c == ' ') {
+      if (!w.empty()) out.push_back(w);
+      w.clear();
+    } else {
+      w += c;
+    }
+  }
+  if (!w.empty()) out.push_back(w);
+  return out;
+}
+
+// The arguments of ffmpeg as one text, for readable expectations.
+std::string joined(const std::vector<std::string>& args) {
+  std::string text;
+  for (const auto& a : args) text += (text.empty() ? "" : " ") + a;
+  return text;
+}
+
+TEST(LegacyOptions, ReadsTheConversionLine) {
+  const auto r = parseLegacyOptions({"-y",      "-i",    "/in/clip.avi", "-qxmap", "123456789012",
+                                     "-qxind",  "0",     "-vcodec",      "mpeg4",  "-acodec",
+                                     "libfaac", "-s",    "176x144",      "-r",     "15000/1001",
+                                     "-b",      "190kb", "-ab",          "32.0kb", "-ac",
+                                     "2",       "-ar",   "8000",         "-vol",   "384",
+                                     "-aspect", "4:3",   "/out/clip.3gp"});
+  ASSERT_TRUE(r.ok) << r.error;
+  const LegacyOptions& o = r.options;
+  EXPECT_EQ(o.input, "/in/clip.avi");
+  EXPECT_EQ(o.output, "/out/clip.3gp");
+  EXPECT_TRUE(o.hasOutput && o.overwrite);
+  EXPECT_EQ(o.mapName, "123456789012");
+  EXPECT_EQ(o.slot, 0);
+  EXPECT_EQ(o.width, 176);
+  EXPECT_EQ(o.height, 144);
+  EXPECT_EQ(o.frameRate, "15000/1001");
+  EXPECT_EQ(o.videoBitrate, 190000);
+  EXPECT_EQ(o.audioBitrate, 32000);
+  EXPECT_EQ(o.channels, 2);
+  EXPECT_EQ(o.sampleRate, 8000);
+  EXPECT_EQ(o.volume, 384);
+  EXPECT_EQ(o.aspect, "4:3");
+}
+
+TEST(LegacyOptions, ProbeLineHasNoOutputAndPathsMayLookLikeOptions) {
+  auto r = parseLegacyOptions({"-y", "-qxmap", "123456789012", "-qxind", "3", "-i", "-clip.avi"});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_FALSE(r.options.hasOutput);
+  EXPECT_EQ(r.options.input, "-clip.avi");
+  EXPECT_EQ(r.options.slot, 3);
+  r = parseLegacyOptions({"-i", "-a.avi", "-vn", "-y"});  // the last argument is the output
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.options.output, "-y");
+}
+
+TEST(LegacyOptions, RefusesWhatItDoesNotKnow) {
+  const char* const lines[] = {
+      "-y -i a.avi -threads 4 out.3gp",   // unknown option
+      "-y -i a.avi -b fast out.3gp",      // bad bit rate
+      "-y -i a.avi -s 176 out.3gp",       // bad size
+      "-y -i a.avi -r 0 out.3gp",         // bad rate
+      "-y -i a.avi -qxind 1000 out.3gp",  // slot out of range
+      "-y -i a.avi -qxmap ../x out.3gp",  // map name that is not digits
+      "-y -i a.avi -vcodec a;b out.3gp",  // codec name with odd characters
+      "-y -vn out.3gp",                   // no source
+      "",                                 // nothing at all
+  };
+  for (const char* line : lines) {
+    const auto r = parseLegacyOptions(words(line));
+    EXPECT_FALSE(r.ok) << line;
+    EXPECT_FALSE(r.error.empty()) << line;
+  }
+}
+
+TEST(LegacyOptions, BitRates) {
+  EXPECT_EQ(parseBitrate("190kb"), 190000);
+  EXPECT_EQ(parseBitrate("12.2kb"), 12200);
+  EXPECT_EQ(parseBitrate("128k"), 128000);
+  EXPECT_EQ(parseBitrate("64000"), 64000);
+  EXPECT_EQ(parseBitrate("kb"), -1);
+  EXPECT_EQ(parseBitrate("-5kb"), -1);
+  EXPECT_EQ(parseBitrate("1e99"), -1);
+}
+
+struct TranslateCase {
+  const char* name;
+  const char* line;  // the legacy options, output last
+  bool hasVideo;
+  const char* expected;  // the ffmpeg arguments after the input
+  bool rejected;
+};
+
+class Translate : public ::testing::TestWithParam<TranslateCase> {};
+
+TEST_P(Translate, Arguments) {
+  const TranslateCase& c = GetParam();
+  const auto parsed = parseLegacyOptions(words(c.line));
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  SourceInfo src;
+  src.videoStream = c.hasVideo ? 0 : -1;
+  src.audioStream = 1;
+  src.sampleRate = 44100;
+  src.channels = 2;
+  ContainerChoice box{true, "", "3gp", "h263", "aac"};
+  const Translation t = translateOptions(parsed.options, src, box, "/o/.tmp", false);
+  EXPECT_EQ(t.audioRejected, c.rejected);
+  if (c.rejected) return;
+  ASSERT_TRUE(t.ok) << t.error;
+  const std::string all = joined(t.args);
+  const std::string head =
+      "-hide_banner -nostats -loglevel error -protocol_whitelist file -i file:in.avi ";
+  ASSERT_EQ(all.rfind(head, 0), 0u) << all;
+  EXPECT_EQ(all.substr(head.size()), c.expected);
+}
+
+const TranslateCase translateCases[] = {
+    {"PhoneLine",
+     "-y -i in.avi -vcodec mpeg4 -acodec libfaac -s 176x144 -r 15000/1001 -b 190kb -ab 32.0kb "
+     "-ac 2 -ar 8000 -vol 256 o.3gp",
+     true,
+     "-map 0:0 -map 0:1 -c:v mpeg4 -s 176x144 -r 15000/1001 -b:v 190000 -c:a aac -b:a 32000 "
+     "-ac 2 -ar 8000 -f 3gp -y file:/o/.tmp",
+     false},
+    {"SameQualityMpeg", "-y -i in.avi -vcodec mpeg2video -r 20000/1001 -sameq -vol 384 o.3gp", true,
+     "-map 0:0 -map 0:1 -c:v mpeg2video -r 20000/1001 -q:v 2 -c:a aac -af volume=1.5 "
+     "-f 3gp -y file:/o/.tmp",
+     false},
+    {"SameQualityX264", "-y -i in.avi -vcodec libx264 -sameq -aspect 16:9 o.3gp", true,
+     "-map 0:0 -map 0:1 -c:v libx264 -crf 18 -aspect 16:9 -c:a aac -f 3gp -y file:/o/.tmp", false},
+    {"DivxTagAndNoAudio", "-y -an -i in.avi -vcodec mpeg4 -vtag divx o.3gp", true,
+     "-map 0:0 -c:v mpeg4 -tag:v DIVX -f 3gp -y file:/o/.tmp", false},
+    {"VideoOptionsDroppedWithoutVideo",
+     "-y -i in.avi -vcodec mpeg4 -s 176x144 -r 15000/1001 -sameq -acodec ac3 o.3gp", false,
+     "-map 0:1 -c:a ac3 -f 3gp -y file:/o/.tmp", false},
+    {"AmrWithOptionsIsRefused", "-y -i in.avi -acodec libamr_nb -ab 12.2kb -ac 1 -ar 8000 o.3gp",
+     true, "", true},
+    {"AmrWithoutOptionsTakesTheDefault", "-y -vn -i in.avi -acodec libamr_nb o.3gp", true,
+     "-map 0:1 -c:a aac -f 3gp -y file:/o/.tmp", false},
+    {"ContainerDefaults", "-y -i in.avi -sameq o.3gp", true,
+     "-map 0:0 -map 0:1 -c:v h263 -q:v 2 -c:a aac -f 3gp -y file:/o/.tmp", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, Translate, ::testing::ValuesIn(translateCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Translate, NothingLeftToConvertIsAnError) {
+  const auto parsed = parseLegacyOptions(words("-y -an -i in.avi o.3gp"));
+  SourceInfo audioOnly;
+  audioOnly.audioStream = 0;
+  const Translation t = translateOptions(
+      parsed.options, audioOnly, ContainerChoice{true, "", "3gp", "h263", "aac"}, "/o/.tmp");
+  EXPECT_FALSE(t.ok);
+  EXPECT_FALSE(t.error.empty());
+}
+
+TEST(ProgressParser, ReportsInPiecesAndEnd) {
+  ProgressParser p;
+  const std::string text =
+      "frame=10\nout_time_us=N/A\nprogress=continue\n"
+      "out_time_us=1500000\nout_time_ms=1500000\nprogress=continue\n"
+      "out_time_us=3000000\nprogress=end\n";
+  int reports = 0;
+  std::vector<double> times;
+  for (char ch : text) {  // one byte at a time, as a pipe may deliver it
+    if (p.feed(&ch, 1)) {
+      ++reports;
+      times.push_back(p.outTime());
+    }
+  }
+  EXPECT_EQ(reports, 3);
+  EXPECT_EQ(times, (std::vector<double>{-1.0, 1.5, 3.0}));
+  EXPECT_TRUE(p.ended());
+}
+
+}  // namespace
+}  // namespace vidmora::encoder
