@@ -123,7 +123,7 @@ TEST_F(RealEncoder, RefusedAudioOptionsAreDroppedForASecondRun) {
   const std::string log = dir_ / "lines.txt";
   EngineRig rig(loggingEncoder(dir_, log), out_);
   rig.engine.settings().AudioCodec = "AMR";  // no AMR encoder here: the options are refused
-  ASSERT_TRUE(rig.engine.addVideo(clip("voice.3gp")));
+  ASSERT_TRUE(rig.engine.addVideo(clip("voice.mp4")));
   ASSERT_TRUE(rig.engine.startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
   EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
@@ -155,7 +155,8 @@ TEST_F(RealEncoder, DroppedFoldersAreWalkedForAcceptedFilesOnly) {
   clip("a.mp4");
   clip("sub/b.MKV");
   clip("sub/deeper/c.avi");
-  clip("sub/deeper/clip.mp4.bak");  // a video, but not by its extension
+  // A video, but not by its extension.
+  ::rename(clip("sub/deeper/d.mp4").c_str(), (src_ + "/sub/deeper/d.mp4.bak").c_str());
   test::writeFile(src_ + "/notes.txt", "x");
   ::symlink(src_.c_str(), (src_ + "/sub/loop").c_str());  // must not walk for ever
   rig.ui.settingsAnswer = false;  // the batch that follows is not wanted here
@@ -192,6 +193,116 @@ TEST_F(RealEncoder, StopDuringAConversionKeepsThePartialFile) {
   const VideoEntry& e = rig.engine.list().at(0);
   EXPECT_EQ(e.stateValue(), Cancelled);
   EXPECT_TRUE(test::exists(e.outputPath));
+}
+
+TEST_F(RealEncoder, StopOnAPendingEntryCancelsItWithoutAnEncoderRun) {
+  const std::string log = dir_ / "lines.txt";
+  EngineRig rig(loggingEncoder(dir_, log), out_);
+  rig.engine.settings().MaxConversions = 1;
+  for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) ASSERT_TRUE(rig.engine.addVideo(clip(name)));
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_EQ(rig.engine.list().at(1).stateValue(), Pending);
+  rig.ui.focused = 1;
+  rig.engine.stopConversion();
+  EXPECT_EQ(rig.ui.questions.back(), texts::StopOneQuestion);
+  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Cancelled);  // at once, not at a later poll
+  EXPECT_EQ(rig.engine.activeCount(), 2);
+  ASSERT_TRUE(rig.waitBatch(60000));
+  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Cancelled);
+  EXPECT_EQ(rig.engine.list().at(2).stateValue(), Done);
+  EXPECT_TRUE(rig.engine.list().at(1).outputPath.empty());
+  for (const std::string& line : test::readLines(log))
+    EXPECT_EQ(line.find(out_ + "/b.3gp"), std::string::npos) << line;
+  EXPECT_EQ(test::readLines(log).size(), 5u);  // three probes, two conversions
+}
+
+TEST_F(RealEncoder, StopAllAnsweredCancelChangesNothingButSuppressesTheExit) {
+  EngineRig rig(REAL_ENCODER, out_);
+  rig.engine.settings().ExitAfter = 1;
+  ASSERT_TRUE(rig.engine.addVideo(clip("a.mp4")));
+  ASSERT_TRUE(rig.engine.addVideo(clip("b.mp4")));
+  ASSERT_TRUE(rig.engine.startBatch());
+  rig.ui.answers = {false};
+  rig.engine.stopAll();
+  EXPECT_EQ(rig.ui.questions.back(), texts::StopAllQuestion);
+  EXPECT_TRUE(rig.engine.stopAllMark());
+  ASSERT_TRUE(rig.waitBatch(60000));
+  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Done);
+  EXPECT_EQ(rig.ui.closeRequests, 0);
+  EXPECT_FALSE(rig.ui.lastLeaveFullBar);  // no 100 % pause either
+  EXPECT_FALSE(rig.engine.shutdownPending());
+}
+
+TEST_F(RealEncoder, StopAllAnsweredOkStopsEveryEntry) {
+  EngineRig rig(REAL_ENCODER, out_);
+  rig.engine.settings().ShutdownAfter = 1;
+  for (int i = 0; i < 4; ++i)
+    ASSERT_TRUE(rig.engine.addVideo(clip("v" + std::to_string(i) + ".mp4")));
+  ASSERT_TRUE(rig.engine.startBatch());
+  rig.engine.stopAll();
+  ASSERT_TRUE(rig.waitBatch(60000));
+  EXPECT_EQ(rig.engine.list().at(2).stateValue(), Cancelled);
+  EXPECT_EQ(rig.engine.list().at(3).stateValue(), Cancelled);
+  for (int i = 0; i < 2; ++i) {
+    // A run stopped before it wrote anything has no output, which counts as a failed run.
+    const int16_t s = rig.engine.list().at(i).stateValue();
+    EXPECT_TRUE(s == Cancelled || s == ConversionError) << s;
+  }
+  EXPECT_FALSE(rig.engine.shutdownPending());
+  EXPECT_EQ(rig.ui.closeRequests, 0);
+}
+
+TEST_F(RealEncoder, TheEndOfABatchClosesTheWindowOrAsksForTheShutdown) {
+  const std::string a = clip("a.mp4");
+  const std::string b = clip("b.mp4", 3.0);
+  for (const bool shutdown : {false, true}) {
+    EngineRig rig(REAL_ENCODER, out_);
+    (shutdown ? rig.engine.settings().ShutdownAfter : rig.engine.settings().ExitAfter) = 1;
+    ASSERT_TRUE(rig.engine.addVideo(a));
+    ASSERT_TRUE(rig.engine.addVideo(b));
+    ASSERT_TRUE(rig.engine.startBatch());
+    EXPECT_EQ(rig.ui.questions.size(), shutdown ? 1u : 0u);
+    int closesBeforeLast = -1;
+    rig.ui.onRepaint = [&](int) {
+      const VideoList& list = rig.engine.list();
+      if (isFinished(list.at(0).stateValue()) + isFinished(list.at(1).stateValue()) == 1)
+        closesBeforeLast = rig.ui.closeRequests;
+    };
+    ASSERT_TRUE(rig.waitBatch(60000));
+    EXPECT_EQ(closesBeforeLast, 0);  // nothing while one conversion was still going
+    EXPECT_EQ(rig.ui.closeRequests, 1);
+    EXPECT_EQ(rig.engine.shutdownPending(), shutdown);
+  }
+}
+
+TEST_F(RealEncoder, ConvertOffersToRequeueCancelledEntries) {
+  EngineRig rig(REAL_ENCODER, out_);
+  ASSERT_TRUE(rig.engine.addVideo(clip("a.mp4")));
+  rig.engine.list().at(0).setState(Cancelled);
+  rig.ui.answers = {false};
+  bool addRan = false;
+  rig.ui.addCommand = [&] { return addRan = true; };
+  rig.engine.convertCommand();
+  EXPECT_EQ(rig.ui.questions.back(), texts::RequeueQuestion);
+  EXPECT_TRUE(addRan);  // declined: the add command is offered instead
+  EXPECT_FALSE(rig.engine.conversionMode());
+  rig.engine.convertCommand();  // accepted this time
+  ASSERT_TRUE(rig.waitBatch(60000));
+  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
+}
+
+TEST_F(RealEncoder, ASourceGoneBeforeItsTurnFails) {
+  EngineRig rig(REAL_ENCODER, out_);
+  const std::string source = clip("gone.mp4");
+  ASSERT_TRUE(rig.engine.addVideo(source));
+  ::unlink(source.c_str());
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch(60000));
+  const VideoEntry& e = rig.engine.list().at(0);
+  EXPECT_EQ(e.stateValue(), ConversionError);
+  EXPECT_FALSE(test::exists(e.outputPath));
 }
 
 }  // namespace
