@@ -80,7 +80,9 @@ int lines(const std::string& encoder, const std::string& folder, const std::stri
     ConversionSnapshot snapshot;
     takeSnapshot(snapshot, settings);
     const std::string output = outFolder + "/" + baseNameOf(clip) + ".3gp";
-    const EncoderCommand c = buildConversionLine(encoder, clip, output, -1, "", snapshot, false);
+    // No slot: the encoder is told a block name but reports into no slot.
+    const EncoderCommand c =
+        buildConversionLine(encoder, clip, output, -1, "000000000000", snapshot, false);
     std::string line;
     for (const std::string& a : c.argv) line += shellQuote(a) + " ";
     std::printf("%s\n", line.c_str());
