@@ -8,6 +8,7 @@
 #include <set>
 
 #include "engine/output_path.h"
+#include "platform/paths.h"
 #include "platform/texts.h"
 #include "videolist/history_file.h"
 #include "videolist/list_texts.h"
@@ -194,6 +195,7 @@ bool Engine::loadHistory() {
 
 bool Engine::saveHistory() {
   if (config_.historyPath.empty()) return false;
+  createFolderChain(folderOf(config_.historyPath));
   std::lock_guard<std::mutex> lock(listLock_);
   return vidmora::saveHistory(list_, config_.historyPath);
 }
@@ -244,6 +246,7 @@ void Engine::exitTidyUp() {
     }
     reindex(list_);
     if (settings_.SaveHistory && !config_.historyPath.empty()) {
+      createFolderChain(folderOf(config_.historyPath));
       vidmora::saveHistory(list_, config_.historyPath);
     }
   }

@@ -183,6 +183,14 @@ bool saveHistory(VideoList& list, const std::string& path) {
     ::unlink(temp.c_str());
     return false;
   }
+  // Make the rename itself durable.
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
   return true;
 }
 

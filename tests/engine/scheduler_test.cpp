@@ -119,44 +119,48 @@ TEST(Scheduler, OutputNamesAreUniqueAcrossTheListAndTheDisk) {
 }
 
 TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
-  TempDir dir;
-  EngineConfig config;
-  config.historyPath = dir / "history.bin";
-  config.tickPeriodMs = 50;
-  {
-    EngineRig rig(FAKE_ENCODER, dir.path(), config);
-    rig.addReady(fakeSource(dir, "ok.avi", "bytes=10"));
-    rig.addReady(fakeSource(dir, "bad.avi", "exit=2"));
-    rig.addReady(fakeSource(dir, "long.avi", "run_ms=20000\nbytes=3"));
-    // From an earlier run: a cancelled entry with its partial file, and a failed one that
-    // names the file the successful conversion is about to write.
-    VideoEntry& old = rig.addReady(dir / "old.avi");
-    old.setState(Cancelled);
-    old.outputPath = dir / "old.3gp";
-    test::writeFile(old.outputPath, "partial");
-    VideoEntry& failed = rig.addReady(dir / "ok.avi");
-    failed.setState(ConversionError);
-    failed.outputPath = dir / "ok.3gp";
-    ASSERT_TRUE(rig.engine.startBatch());
-    ASSERT_TRUE(rig.queue.serveUntil(
-        [&] {
-          return rig.engine.list().at(2).stateValue() == Converting &&
-                 rig.engine.list().at(0).stateValue() == Done;
-        },
-        10000));
-    ASSERT_EQ(rig.engine.list().at(0).outputPath, dir / "ok.3gp");
-    rig.engine.exitTidyUp();  // stops "long", waits for it, removes everything but "ok"
-    EXPECT_EQ(rig.engine.list().count(), 0);
-    EXPECT_TRUE(rig.engine.shuttingDown());
-    EXPECT_EQ(test::readFile(dir / "ok.3gp"), std::string(10, 'x'));
-    EXPECT_FALSE(test::exists(dir / "long.3gp"));  // partial output of a stopped run
-    EXPECT_FALSE(test::exists(dir / "old.3gp"));
+  for (const bool removeStopped : {true, false}) {
+    TempDir dir;
+    EngineConfig config;
+    config.historyPath = dir / "history.bin";
+    config.tickPeriodMs = 50;
+    {
+      EngineRig rig(FAKE_ENCODER, dir.path(), config);
+      rig.engine.settings().RemoveStopped = removeStopped;
+      rig.addReady(fakeSource(dir, "ok.avi", "bytes=10"));
+      rig.addReady(fakeSource(dir, "bad.avi", "exit=2"));
+      rig.addReady(fakeSource(dir, "long.avi", "run_ms=20000\nbytes=3"));
+      // From an earlier run: a cancelled entry with its partial file, and a failed one that
+      // names the file the successful conversion is about to write.
+      VideoEntry& old = rig.addReady(dir / "old.avi");
+      old.setState(Cancelled);
+      old.outputPath = dir / "old.3gp";
+      test::writeFile(old.outputPath, "partial");
+      VideoEntry& failed = rig.addReady(dir / "ok.avi");
+      failed.setState(ConversionError);
+      failed.outputPath = dir / "ok.3gp";
+      ASSERT_TRUE(rig.engine.startBatch());
+      ASSERT_TRUE(rig.queue.serveUntil(
+          [&] {
+            return rig.engine.list().at(2).stateValue() == Converting &&
+                   rig.engine.list().at(0).stateValue() == Done;
+          },
+          10000));
+      ASSERT_EQ(rig.engine.list().at(0).outputPath, dir / "ok.3gp");
+      rig.engine.exitTidyUp();  // stops "long", waits for it, removes everything but "ok"
+      EXPECT_EQ(rig.engine.list().count(), 0);
+      EXPECT_TRUE(rig.engine.shuttingDown());
+      EXPECT_EQ(test::readFile(dir / "ok.3gp"), std::string(10, 'x'));
+      // Partial outputs of stopped runs go only when "remove stopped videos" is on.
+      EXPECT_EQ(test::exists(dir / "long.3gp"), !removeStopped);
+      EXPECT_EQ(test::exists(dir / "old.3gp"), !removeStopped);
+    }
+    VideoList saved;
+    ASSERT_TRUE(loadHistory(saved, dir / "history.bin"));
+    ASSERT_EQ(saved.count(), 1);
+    EXPECT_EQ(saved.at(0).sourcePath, dir / "ok.avi");
+    EXPECT_EQ(saved.at(0).stateValue(), Done);
   }
-  VideoList saved;
-  ASSERT_TRUE(loadHistory(saved, dir / "history.bin"));
-  ASSERT_EQ(saved.count(), 1);
-  EXPECT_EQ(saved.at(0).sourcePath, dir / "ok.avi");
-  EXPECT_EQ(saved.at(0).stateValue(), Done);
 }
 
 }  // namespace
