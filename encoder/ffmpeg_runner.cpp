@@ -119,7 +119,16 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
     pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
     if (!outOpen) fds[0].fd = -1;
     if (!errOpen) fds[1].fd = -1;
-    const int ready = (outOpen || errOpen) ? poll(fds, 2, 50) : (usleep(20000), 0);
+    if (!outOpen && !errOpen) {
+      // ffmpeg closed both outputs: it is ending. Wait for it without a polling delay; a signal
+      // to the encoder interrupts the wait.
+      const pid_t done = waitpid(pid, &status, 0);
+      if (done == pid) {
+        reaped = true;
+        break;
+      }
+    }
+    const int ready = (outOpen || errOpen) ? poll(fds, 2, 50) : 0;
     if (ready > 0) {
       if (fds[0].revents != 0) {
         const ssize_t n = read(out.fd[0], buf, sizeof buf);

@@ -1,0 +1,53 @@
+// Prints, one argument per line, the command lines the encoder benchmark times:
+//   encoder SRC OUT MAP SLOT  profile 600's default line as the app builds it
+//   ffmpeg SRC OUT            the ffmpeg command the encoder runs for that line, without progress
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "container.h"
+#include "engine/command_line.h"
+#include "ffmpeg_runner.h"
+#include "options.h"
+#include "probe.h"
+#include "settings/profiles.h"
+#include "settings/settings.h"
+#include "translate.h"
+
+namespace {
+
+std::vector<std::string> profileLine(const std::string& src, const std::string& out,
+                                     const std::string& map, int slot) {
+  vidmora::TSettings s;
+  vidmora::setDefaults(s);
+  vidmora::applyProfile(s, vidmora::profileIndexById(600));
+  vidmora::ConversionSnapshot snap;
+  vidmora::takeSnapshot(snap, s);
+  return vidmora::buildConversionLine(VIDMORA_ENCODER_PATH, src, out, slot, map, snap, false).argv;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace vidmora::encoder;
+  const std::string mode = argc > 1 ? argv[1] : "";
+  std::vector<std::string> out;
+  if (mode == "encoder" && argc == 6) {
+    out = profileLine(argv[2], argv[3], argv[4], std::stoi(argv[5]));
+  } else if (mode == "ffmpeg" && argc == 4) {
+    const auto line = profileLine(argv[2], argv[3], "0", -1);
+    const auto parsed = parseLegacyOptions({line.begin() + 1, line.end()});
+    const ProbeResult probe = probeSource(parsed.options.input);
+    const Translation t =
+        translateOptions(parsed.options, probe.info, chooseContainer(parsed.options.output, ""),
+                         parsed.options.output, false);
+    if (!parsed.ok || probe.status != ProbeStatus::Ok || !t.ok) return 1;
+    out.push_back(FfmpegPath);
+    out.insert(out.end(), t.args.begin(), t.args.end());
+  } else {
+    std::fprintf(stderr, "usage: %s encoder SRC OUT MAP SLOT | ffmpeg SRC OUT\n", argv[0]);
+    return 2;
+  }
+  for (const auto& a : out) std::printf("%s\n", a.c_str());
+  return 0;
+}
