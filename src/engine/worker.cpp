@@ -48,6 +48,13 @@ int Engine::runEncoder(VideoEntry& entry, const std::string& outputPath) {
 }
 
 void Engine::convertEntry(VideoEntry& entry) {
+  // Stopped between its turn and its start: no encoder run at all (a run stopped before it wrote
+  // anything would leave no output and count as failed).
+  if (entry.stopRequested.load()) {
+    entry.setState(Cancelled);
+    mainCall([this, e = &entry] { refreshEntryRow(e); });
+    return;
+  }
   std::string folder;
   {
     std::lock_guard<std::mutex> lock(listLock_);
