@@ -83,7 +83,11 @@ ProbeResult probeSource(const std::string& path) {
   SourceInfo& info = result.info;
   for (unsigned i = 0; i < ic->nb_streams; ++i) {
     const AVStream* s = ic->streams[i];
-    if (info.videoStream < 0 && usableVideo(s)) info.videoStream = static_cast<int>(i);
+    if (info.videoStream < 0 && usableVideo(s)) {
+      info.videoStream = static_cast<int>(i);
+      info.width = s->codecpar->width;
+      info.height = s->codecpar->height;
+    }
     if (info.audioStream < 0 && usableAudio(s)) {
       info.audioStream = static_cast<int>(i);
       info.sampleRate = s->codecpar->sample_rate;

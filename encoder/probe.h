@@ -6,10 +6,11 @@
 namespace vidmora::encoder {
 
 struct SourceInfo {
-  double duration = 0.0;  // seconds; 0 when the source does not say
-  int videoStream = -1;   // first decodable video stream that is not an attached picture
-  int audioStream = -1;   // first decodable audio stream
-  int sampleRate = 0;     // of the audio stream
+  double duration = 0.0;      // seconds; 0 when the source does not say
+  int videoStream = -1;       // first decodable video stream that is not an attached picture
+  int audioStream = -1;       // first decodable audio stream
+  int width = 0, height = 0;  // of the video stream
+  int sampleRate = 0;         // of the audio stream
   int channels = 0;
 };
 

@@ -84,8 +84,13 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
   if (t.mapVideo) {
     a.insert(a.end(), {"-c:v", t.videoEncoder});
     if (!o.videoTag.empty()) a.insert(a.end(), {"-tag:v", upper(o.videoTag)});
-    if (o.width > 0)
+    if (o.width > 0) {
       a.insert(a.end(), {"-s", std::to_string(o.width) + "x" + std::to_string(o.height)});
+    } else if ((t.videoEncoder == "libx264" || t.videoEncoder == "libx265") &&
+               (source.width % 2 != 0 || source.height % 2 != 0)) {
+      // These encoders refuse odd sizes: keep the source's size, less a line or a column.
+      a.insert(a.end(), {"-vf", "scale=trunc(iw/2)*2:trunc(ih/2)*2"});
+    }
     if (!o.frameRate.empty()) a.insert(a.end(), {"-r", o.frameRate});
     if (o.videoBitrate > 0)
       a.insert(a.end(), {"-b:v", std::to_string(o.videoBitrate)});

@@ -103,6 +103,7 @@ struct TranslateCase {
   bool hasVideo;
   const char* expected;  // the ffmpeg arguments after the input
   bool rejected;
+  int width = 320, height = 240;  // the source's picture
 };
 
 class Translate : public ::testing::TestWithParam<TranslateCase> {};
@@ -116,6 +117,8 @@ TEST_P(Translate, Arguments) {
   src.audioStream = 1;
   src.sampleRate = 44100;
   src.channels = 2;
+  src.width = c.width;
+  src.height = c.height;
   ContainerChoice box{true, "", "3gp", "h263", "aac"};
   const Translation t = translateOptions(parsed.options, src, box, "/o/.tmp", false);
   EXPECT_EQ(t.audioRejected, c.rejected);
@@ -151,6 +154,9 @@ const TranslateCase translateCases[] = {
      true, "", true},
     {"AmrWithoutOptionsTakesTheDefault", "-y -vn -i in.avi -acodec libamr_nb o.3gp", true,
      "-map 0:1 -c:a aac -f 3gp -y file:/o/.tmp", false},
+    {"OddSizeForH264", "-y -an -i in.avi -vcodec libx264 -sameq o.3gp", true,
+     "-map 0:0 -c:v libx264 -vf scale=trunc(iw/2)*2:trunc(ih/2)*2 -crf 18 -f 3gp -y file:/o/.tmp",
+     false, 321, 241},
     {"ContainerDefaults", "-y -i in.avi -sameq o.3gp", true,
      "-map 0:0 -map 0:1 -c:v h263 -q:v 2 -c:a aac -f 3gp -y file:/o/.tmp", false},
 };
