@@ -32,12 +32,16 @@ int Engine::runEncoder(VideoEntry& entry, const std::string& outputPath) {
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
+  // Without a progress block the encoder still gets a well-formed name; with slot -1 it reports
+  // nowhere and the row shows "Converting".
+  const std::string mapName =
+      progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
-                                               slot, progress_.mapName(), snapshot, false);
+                                               slot, mapName, snapshot, false);
   bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
   if (started && exitCode == ExitAudioRejected) {
-    command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot,
-                                  progress_.mapName(), snapshot, true);
+    command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
+                                  snapshot, true);
     started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
   }
   if (started) {

@@ -2,6 +2,7 @@
 // that ignores the stop byte) and for the scheduler tests. It reads what to do from its source
 // file: lines "key=value".
 //   probe_exit=N  exit status of a probe (default 0)      duration=D  seconds written on a probe
+//   probe_hang=1  a probe that never ends
 //   exit=N        exit status of a conversion (default 0)  bytes=N     output size (default 1000)
 //   run_ms=N      conversion time, stop byte polled every 5 ms (default 0)
 //   hang=1        ignore the stop byte and never end        audio_reject=1  -ab given: exit -25
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
 
   if (probe) {
     if (!in.good() && !in.eof()) return vidmora::ExitStatusInvalidVideo;
+    while (cfg.count("probe_hang")) usleep(5000);
     if (slot) slot->duration = num("duration", 2.5);
     return static_cast<int>(num("probe_exit", 0)) & 0xFF;
   }

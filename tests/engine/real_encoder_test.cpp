@@ -305,5 +305,19 @@ TEST_F(RealEncoder, ASourceGoneBeforeItsTurnFails) {
   EXPECT_FALSE(test::exists(e.outputPath));
 }
 
+TEST_F(RealEncoder, WithoutAProgressBlockConversionsStillRun) {
+  EngineConfig config;
+  config.createProgressBlock = false;
+  EngineRig rig(REAL_ENCODER, out_, config);
+  rig.addReady(clip("a.mp4"));
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch(60000));
+  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().at(0).progressSlot, -1);
+  // Probes need a slot for the duration: without one nothing is added, silently.
+  EXPECT_FALSE(rig.engine.addVideo(clip("b.mp4")));
+  EXPECT_TRUE(rig.ui.messages.empty());
+}
+
 }  // namespace
 }  // namespace vidmora

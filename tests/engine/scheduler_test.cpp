@@ -163,5 +163,17 @@ TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
   }
 }
 
+TEST(Scheduler, AProbeThatNeverEndsIsKilledAndAddsNothing) {
+  TempDir dir;
+  EngineConfig config;
+  config.probeLimitMs = 300;
+  EngineRig rig(FAKE_ENCODER, dir.path(), config);
+  EXPECT_FALSE(rig.engine.addVideo(fakeSource(dir, "stuck.avi", "probe_hang=1")));
+  EXPECT_EQ(rig.engine.list().count(), 0);
+  EXPECT_TRUE(rig.ui.messages.empty());
+  EXPECT_TRUE(rig.engine.addVideo(fakeSource(dir, "fine.avi", "duration=61.9")));
+  EXPECT_EQ(rig.engine.cellText(0, ColumnDuration), "00:01:01");
+}
+
 }  // namespace
 }  // namespace vidmora
