@@ -2,7 +2,7 @@
 // that ignores the stop byte) and for the scheduler tests. It reads what to do from its source
 // file: lines "key=value".
 //   probe_exit=N  exit status of a probe (default 0)      duration=D  seconds written on a probe
-//   probe_hang=1  a probe that never ends
+//   probe_hang=1  a probe that never ends                  percent=P   progress reported throughout
 //   exit=N        exit status of a conversion (default 0)  bytes=N     output size (default 1000)
 //   run_ms=N      conversion time, stop byte polled every 5 ms (default 0)
 //   hang=1        ignore the stop byte and never end        audio_reject=1  -ab given: exit -25
@@ -109,7 +109,9 @@ int main(int argc, char** argv) {
   }
   while (cfg.count("hang") || nowMs() - begin < runMs) {
     if (slot) {
-      slot->percent = runMs > 0 ? 100.0 * static_cast<double>(nowMs() - begin) / runMs : 0.0;
+      slot->percent = cfg.count("percent") ? num("percent", 0)
+                      : runMs > 0          ? 100.0 * static_cast<double>(nowMs() - begin) / runMs
+                                           : 0.0;
       if (slot->stopRequest && !cfg.count("hang")) {
         stopped = true;
         break;

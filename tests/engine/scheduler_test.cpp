@@ -175,5 +175,22 @@ TEST(Scheduler, AProbeThatNeverEndsIsKilledAndAddsNothing) {
   EXPECT_EQ(rig.engine.cellText(0, ColumnDuration), "00:01:01");
 }
 
+TEST(Scheduler, BatchProgressWeighsRunningAndFinishedConversions) {
+  // Reported percentages fixed by the stand-in: the real encoder cannot hold one still.
+  TempDir dir;
+  EngineRig rig(FAKE_ENCODER, dir.path());
+  rig.addReady(fakeSource(dir, "a.avi", "run_ms=30000\npercent=50"));
+  rig.addReady(fakeSource(dir, "b.avi", "run_ms=30000\npercent=30"));
+  for (const char* name : {"c.avi", "d.avi", "e.avi"}) rig.addReady(fakeSource(dir, name, ""));
+  ASSERT_TRUE(rig.engine.startBatch());
+  EXPECT_EQ(rig.ui.status, texts::fillText(texts::BatchStarting, 5));
+  ASSERT_TRUE(rig.queue.serveUntil(
+      [&] { return rig.ui.status == "2 / 5  16%" && rig.ui.progressBar == 16; }, 10000))
+      << rig.ui.status;  // (2 x 40 + 0 x 100) / 5 entries
+  EXPECT_EQ(rig.engine.cellText(0, ColumnStatus).substr(0, 14), "Convert 50.0% ");
+  rig.engine.stopAll();
+  ASSERT_TRUE(rig.waitBatch(10000));
+}
+
 }  // namespace
 }  // namespace vidmora
