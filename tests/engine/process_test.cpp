@@ -36,7 +36,7 @@ TEST(RunHidden, OneTickPerWaitIncludingTheLast) {
   ASSERT_TRUE(runHidden({"/bin/true"}, nullptr, 1000, tick));
   EXPECT_EQ(ticks, 1);  // ended within the first period: exactly one tick
   ticks = 0;
-  ASSERT_TRUE(runHidden({"/bin/sleep", "0.35"}, nullptr, 100, tick));
+  ASSERT_TRUE(runHidden({"/bin/sleep", "1.05"}, nullptr, 300, tick));
   EXPECT_EQ(ticks, 4);  // three full periods, then the wait that saw the end
 }
 
