@@ -70,6 +70,11 @@ bool terminationRequested() {
 RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& args,
                     const RunHooks& hooks) {
   RunReport report;
+  if (terminationRequested()) {
+    report.end = RunEnd::Interrupted;
+    report.error = "interrupted";
+    return report;
+  }
   Pipe in, out, err;
   if (!in.open() || !out.open() || !err.open()) {
     report.error = std::string("cannot make pipes: ") + std::strerror(errno);
