@@ -33,7 +33,8 @@ bool usableAudio(const AVStream* st) {
   const AVCodecParameters* p = st->codecpar;
   if (p->codec_type != AVMEDIA_TYPE_AUDIO) return false;
   return p->codec_id != AV_CODEC_ID_NONE && avcodec_find_decoder(p->codec_id) != nullptr &&
-         p->sample_rate > 0 && p->ch_layout.nb_channels > 0;
+         p->sample_rate > 0 && p->sample_rate <= 768000 && p->ch_layout.nb_channels > 0 &&
+         p->ch_layout.nb_channels <= 64;
 }
 
 double durationOf(const AVFormatContext* ic) {
