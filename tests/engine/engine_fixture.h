@@ -149,8 +149,8 @@ struct EngineRig {
     e->outputName = baseNameOf(source);
     e->setState(Ready);
     VideoEntry& ref = *e;
+    ref.listIndex = engine.list().count();
     engine.list().append(std::move(e));
-    reindex(engine.list());
     return ref;
   }
 
