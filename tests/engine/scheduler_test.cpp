@@ -192,5 +192,23 @@ TEST(Scheduler, BatchProgressWeighsRunningAndFinishedConversions) {
   ASSERT_TRUE(rig.waitBatch(10000));
 }
 
+TEST(Scheduler, RaisingMaxConversionsDuringABatchStartsMoreAtOnce) {
+  TempDir dir;
+  EngineRig rig(FAKE_ENCODER, dir.path());
+  rig.engine.settings().MaxConversions = 1;
+  for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi"})
+    rig.addReady(fakeSource(dir, name, "run_ms=30000"));
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.runningCount() == 1; }, 10000));
+  rig.queue.serveUntil([] { return false; }, 200);
+  EXPECT_EQ(rig.engine.runningCount(), 1);
+  rig.engine.settings().MaxConversions = 3;  // e.g. through the toolbar's settings button
+  rig.engine.settingsChanged();
+  EXPECT_TRUE(rig.queue.serveUntil([&] { return rig.engine.runningCount() == 3; }, 10000));
+  EXPECT_EQ(rig.engine.list().at(3).stateValue(), Pending);
+  rig.engine.stopAll();
+  ASSERT_TRUE(rig.waitBatch(10000));
+}
+
 }  // namespace
 }  // namespace vidmora
