@@ -39,9 +39,11 @@ struct EngineConfig {
   unsigned stopGraceMs = 5000;
   // A probe still running after this long is killed and the video is not added.
   unsigned probeLimitMs = 60000;
-  // Exit: how long to wait for stopped conversions to end before killing their encoders.
+  // At exit a stopped encoder is killed after the shorter of this and stopGraceMs, so the exit
+  // tidy-up never waits longer than that (plus one tick period) for a running conversion.
   unsigned exitWaitMs = 5000;
-  bool createProgressBlock = true;  // false: no block (probes fail, rows show "Converting")
+  // false: no block (probes fail; conversions still run and their rows show "Converting").
+  bool createProgressBlock = true;
 };
 
 enum class RemoveResult { Removed, Refused, DeleteFailed };
