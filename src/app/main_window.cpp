@@ -140,6 +140,8 @@ TFMain::~TFMain() {
   engine_.reset();
   queue_.shutdown();
   alive_->store(false);
+  // Last of all: power off when the batch asked for it.
+  if (shutdownPending_ && power_) shutdownAtExit(true, *power_);
 }
 
 // ---------------------------------------------------------------- layout
@@ -813,10 +815,9 @@ void TFMain::formDestroy() {
   // Stops every conversion, waits for the workers within a bound, drops what is not Done and
   // saves the history.
   engine_->exitTidyUp();
-  const bool shutdownPending = engine_->shutdownPending();
+  shutdownPending_ = engine_->shutdownPending();
   progressBar_->hide();
   setAcceptDrops(false);
-  if (shutdownPending && power_) shutdownAtExit(true, *power_);
 }
 
 // ---------------------------------------------------------------- drag and drop

@@ -122,7 +122,8 @@ class TFMain : public QMainWindow, public UiPort {
   void buildStatusBar();
   QAction* makeCommand(const char* name, const QString& text, void (TFMain::*slot)());
   void firstActivation();
-  // Window destruction: save, tidy the list, release, power off when a batch asked for it.
+  // Window destruction: save the settings, tidy and save the list, stop taking drops. The
+  // destructor then releases the engine and powers off when a batch asked for it.
   void formDestroy();
   void displayCell(LVDisplayItem& item);
   void setEnabled(std::initializer_list<const char*> names, bool on);
@@ -144,6 +145,7 @@ class TFMain : public QMainWindow, public UiPort {
 
   bool shuttingDown_ = false;
   bool destroyed_ = false;
+  bool shutdownPending_ = false;
   bool firstActivationPending_ = true;
   bool updatingStates_ = false;
 

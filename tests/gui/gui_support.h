@@ -120,14 +120,15 @@ class NoPower : public PowerControl {
 inline std::unique_ptr<TFMain> makeWindow(const TempFolder& home,
                                           std::shared_ptr<ScriptedDialogs> dialogs,
                                           const std::string& encoder = {},
-                                          std::vector<std::string> commandLine = {}) {
+                                          std::vector<std::string> commandLine = {},
+                                          std::shared_ptr<PowerControl> power = {}) {
   MainWindowOptions options;
   options.configFolder = home / "config/vidmora";
   options.videosFolder = home / "Videos";
   options.encoderPath = encoder;
   options.runUpdateCheck = false;
   options.dialogs = std::move(dialogs);
-  options.power = std::make_shared<NoPower>();
+  options.power = power ? std::move(power) : std::make_shared<NoPower>();
   options.tickPeriodMs = 100;
   options.commandLine = std::move(commandLine);
   return std::make_unique<TFMain>(std::move(options));

@@ -385,6 +385,28 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.statusPanelText(1), QString("2 video(s)"));
   }
 
+  void shutdownAfterBatchPowersOffAtTheEnd() {
+    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    auto power = std::make_shared<NoPower>();
+    dialogs_ = std::make_shared<ScriptedDialogs>();
+    window_ = makeWindow(home_, dialogs_, FAKE_ENCODER, {}, power);
+    TFMain& w = *window_;
+    w.show();
+    w.settings().ShutdownAfter = 1;
+    QVERIFY(w.engine().addVideo(fakeSource(home_, "a.avi", 0)));
+    dialogs_->answers = {true};  // the power-off warning
+    w.engine().convertCommand();
+    QCOMPARE(dialogs_->questions.size(), size_t(1));
+    QCOMPARE(dialogs_->questions[0], QString(texts::ShutdownQuestion));
+    // The batch ends, the window closes by itself without a question, and only its
+    // destruction asks for the power-off.
+    QVERIFY(waitFor([&] { return !w.isVisible(); }));
+    QCOMPARE(dialogs_->questions.size(), size_t(1));
+    QCOMPARE(power->requests, 0);
+    window_.reset();
+    QCOMPARE(power->requests, 1);
+  }
+
   void historyKeepsOnlyConverted() {
     {
       TFMain& w = open();
