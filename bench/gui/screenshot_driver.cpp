@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
            },
            60000) &&
        ok;
-  settle(2500);
+  settle(1600);
   ok = save(window, out + "/screenshot-converting.png") && ok;
   ok = waitFor([&] { return !window.engine().conversionMode(); }, 300000) && ok;
   settle(600);
