@@ -11,10 +11,12 @@ extern "C" {
 #include "convert.h"
 #include "ffmpeg_runner.h"
 #include "options.h"
+#include "platform/memory.h"
 #include "slot_writer.h"
 
 int main(int argc, char** argv) {
   using namespace vidmora::encoder;
+  vidmora::installOutOfMemoryHandler();
   av_log_set_level(AV_LOG_QUIET);  // one line of our own on failure, nothing else
   installSignalHandlers();
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

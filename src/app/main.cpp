@@ -14,6 +14,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(vidmora::texts::AppTitle));
   QApplication::setApplicationVersion(QString::fromLatin1(vidmora::programVersion()));
+  // Lets the desktop match the window to the installed desktop file and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.vidmora.Vidmora"));
 
   // Every argument is a file or a folder to add; there are no options.
   vidmora::MainWindowOptions options;
