@@ -63,7 +63,7 @@ std::string shellQuote(const std::string& s) {
 }
 
 int batch(const std::string& encoder, const std::string& folder) {
-  test::TempDir out;
+  test::TempFolder out;
   test::EngineRig rig(encoder, out.path());
   for (const std::string& clip : clipsIn(folder)) rig.addReady(clip);
   const auto t = Clock::now();
@@ -91,7 +91,7 @@ int lines(const std::string& encoder, const std::string& folder, const std::stri
 }
 
 int nextStart(const std::string& fake) {
-  test::TempDir dir;
+  test::TempFolder dir;
   const std::string log = dir / "log.txt";
   test::EngineRig rig(fake, dir.path());
   rig.engine.settings().MaxConversions = 1;
@@ -118,7 +118,7 @@ int nextStart(const std::string& fake) {
 }
 
 int batch30000(const std::string& fake) {
-  test::TempDir dir;
+  test::TempFolder dir;
   const std::string instant = dir / "instant.avi";
   const std::string sleeping = dir / "sleeping.avi";
   test::writeFile(instant, "bytes=1\n");
@@ -159,7 +159,7 @@ int batch30000(const std::string& fake) {
 }
 
 int history30000() {
-  test::TempDir dir;
+  test::TempFolder dir;
   VideoList list;
   for (int i = 0; i < MaxEntries; ++i) {
     auto e = std::make_unique<VideoEntry>("/home/someone/Videos/holidays/clip number " +

@@ -23,14 +23,14 @@ constexpr int ProgressSlotCount = 1000;
 
 // One slot, little-endian, IEEE doubles. Each field has exactly one writer.
 struct ProgressSlot {
-  uint8_t inUse;        // app: 1 = taken
+  uint8_t inUse;  // app: 1 = taken
   uint8_t unused1[7];
   double percent;       // encoder: 0..100
   uint8_t stopRequest;  // app: 1 = stop now
   uint8_t unused2[7];
-  double scaledValue;   // encoder: read as value / 1024, shown nowhere
+  double scaledValue;  // encoder: read as value / 1024, shown nowhere
   double reserved;
-  double duration;      // encoder, probe: the source's duration in seconds
+  double duration;  // encoder, probe: the source's duration in seconds
 };
 
 static_assert(sizeof(ProgressSlot) == 48);

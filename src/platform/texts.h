@@ -77,7 +77,8 @@ inline constexpr const char* StatusHelpHint = "F1 Help";
 inline constexpr const char* WaitMessage = "Checking for a new version of Vidmora...";
 inline constexpr const char* UpdateQuestion =
     "A new version of Vidmora is available. Open the download page?";
-inline constexpr const char* BrowserFailed = "The web browser could not be started. Please visit\n%s";
+inline constexpr const char* BrowserFailed =
+    "The web browser could not be started. Please visit\n%s";
 inline constexpr const char* HelpMissing = "The help pages could not be opened:\n%s";
 inline constexpr const char* AboutTitle = "About Vidmora";
 inline constexpr const char* AboutText =

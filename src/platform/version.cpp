@@ -1,5 +1,7 @@
 #include "platform/version.h"
 
 namespace vidmora {
-const char* programVersion() { return VIDMORA_VERSION; }
+const char* programVersion() {
+  return VIDMORA_VERSION;
+}
 }  // namespace vidmora

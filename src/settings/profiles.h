@@ -32,12 +32,12 @@ struct TOutputProfile {
   uint8_t AudioOnly;
   uint8_t reserved3[2];
   // Value lists, each ended by its marker (see below); nullptr = absent.
-  const FrameSize* FrameSizes;   // ends with width 0
-  const float* FrameRates;       // ends with 0.0
-  const int16_t* VideoBitrates;  // ends with 0
+  const FrameSize* FrameSizes;     // ends with width 0
+  const float* FrameRates;         // ends with 0.0
+  const int16_t* VideoBitrates;    // ends with 0
   const char* const* VideoCodecs;  // ends with nullptr or ""
-  const int16_t* AudioBitrates;  // ends with 0
-  const int32_t* SampleRates;    // ends with 0
+  const int16_t* AudioBitrates;    // ends with 0
+  const int32_t* SampleRates;      // ends with 0
   const char* const* AudioCodecs;
 };
 
@@ -67,12 +67,13 @@ int indexOfText(const char* const* list, const std::string& value);  // case-ins
 
 // Labels of the settings choosers.
 std::string frameSizeLabel(const FrameSize& size);
-std::string bitrateLabel(int value);  // also sample rates: "%d" or "Original" for -1
-std::string frameRateText(float rate);  // "23.976", "15"
-std::string frameRateLabel(float rate); // with the PAL / NTSC marks, "Original" when negative
+std::string bitrateLabel(int value);     // also sample rates: "%d" or "Original" for -1
+std::string frameRateText(float rate);   // "23.976", "15"
+std::string frameRateLabel(float rate);  // with the PAL / NTSC marks, "Original" when negative
 std::string channelsLabel(int channels);
 std::string volumeLabel(int lineIndex);  // 0..20 -> "0%".."500%", line 4 "100%  (normal)"
-// Codec chooser lines of a row: the list entries upper-cased, or the row's own codec, or "(Default)".
+// Codec chooser lines of a row: the list entries upper-cased, or the row's own codec, or
+// "(Default)".
 std::string codecLabel(const char* codec);
 
 }  // namespace vidmora

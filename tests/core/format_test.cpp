@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace vidmora {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "platform/paths.h"
 #include "platform/record_stream.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace vidmora {
 namespace {

@@ -18,7 +18,7 @@ namespace {
 
 using test::MediaSummary;
 using test::ProcResult;
-using test::TempDir;
+using test::TempFolder;
 
 const std::string Encoder = VIDMORA_ENCODER_PATH;
 
@@ -38,7 +38,7 @@ std::vector<std::string> conversionArgv(const std::string& src, const std::strin
   return buildConversionLine(Encoder, src, out, slot, map, snap, noAudioOptions).argv;
 }
 
-bool hasHiddenLeftovers(const TempDir& dir) {
+bool hasHiddenLeftovers(const TempFolder& dir) {
   for (const auto& name : dir.entries())
     if (name[0] == '.') return true;
   return false;
@@ -47,7 +47,7 @@ bool hasHiddenLeftovers(const TempDir& dir) {
 // ---- probing ----------------------------------------------------------------------------------
 
 TEST(EncoderProbe, WritesTheDurationIntoTheSlot) {
-  TempDir dir;
+  TempFolder dir;
   const std::string clip = dir.file("clip.mp4");
   ASSERT_TRUE(test::makeClip(clip, 3.0, "160x120"));
   // An MP3 with cover art is sound with a picture, and still a source.
@@ -72,7 +72,7 @@ TEST(EncoderProbe, WritesTheDurationIntoTheSlot) {
 }
 
 TEST(EncoderProbe, RefusesWhatIsNotMedia) {
-  TempDir dir;
+  TempFolder dir;
   const std::string clip = dir.file("clip.mp4");
   ASSERT_TRUE(test::makeClip(clip, 2.0, "160x120"));
   const std::string whole = test::readFile(clip);
@@ -139,16 +139,16 @@ void PrintTo(const ProfileCase& c, std::ostream* os) {
 class ProfileLine : public ::testing::TestWithParam<ProfileCase> {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir;
+    dir_ = new TempFolder;
     ASSERT_TRUE(test::makeClip(dir_->file("source clip.mp4"), 2.0));
   }
   static void TearDownTestSuite() {
     delete dir_;
     dir_ = nullptr;
   }
-  static TempDir* dir_;
+  static TempFolder* dir_;
 };
-TempDir* ProfileLine::dir_ = nullptr;
+TempFolder* ProfileLine::dir_ = nullptr;
 
 TEST_P(ProfileLine, ConvertsToTheProfilesContainerAndCodecs) {
   const ProfileCase& c = GetParam();
@@ -184,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(AllProfiles, ProfileLine, ::testing::ValuesIn(profileCa
 // ------------------------------------------------------------------------
 
 TEST(EncoderAudio, RefusedOptionsGive231ThenTheRetrySucceeds) {
-  TempDir dir;
+  TempFolder dir;
   const std::string src = dir.file("clip.mp4");
   ASSERT_TRUE(test::makeClip(src, 1.0, "176x144"));
   struct Case {
@@ -216,7 +216,7 @@ TEST(EncoderAudio, RefusedOptionsGive231ThenTheRetrySucceeds) {
 // -------------------------------------------------------------------------------------
 
 TEST(EncoderFailure, OneLineNoLeftoversNoReservedStatus) {
-  TempDir dir;
+  TempFolder dir;
   const std::string src = dir.file("clip.mp4");
   ASSERT_TRUE(test::makeClip(src, 1.0, "160x120"));
   ConversionSnapshot h263 = snapshotFor(600);
@@ -246,7 +246,7 @@ TEST(EncoderFailure, OneLineNoLeftoversNoReservedStatus) {
 // ------------------------------------------------------------------------------------------
 
 TEST(EncoderPaths, AnyFileNameIsAPath) {
-  TempDir dir;
+  TempFolder dir;
   const char* const names[] = {"with blanks  here", "quote \" and ' apostrophe",
                                "percent %d %s %%",  "Grüße ñ 映像",
                                "-leading dash",     "colon: file:x"};
@@ -313,7 +313,7 @@ class LongConversion : public ::testing::Test {
     for (pid_t p; in >> p;) pids.push_back(p);
     return pids;
   }
-  TempDir dir_;
+  TempFolder dir_;
   ProgressBlock block_;
   std::string src_, out_;
   int slot_ = -1;

@@ -15,32 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 namespace vidmora::test {
-
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vidmora-enc-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  // Names of the folder's entries, hidden ones included.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_))
-      names.push_back(e.path().filename().string());
-    return names;
-  }
-
- private:
-  std::string path_;
-};
 
 struct ProcResult {
   int status = -1;  // exit status, or -1 when ended by a signal
@@ -173,15 +150,6 @@ inline MediaSummary probeMedia(const std::string& path) {
     }
   }
   return m;
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace vidmora::test

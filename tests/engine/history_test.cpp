@@ -42,7 +42,7 @@ bool loadBytes(VideoList& list, const std::string& bytes) {
 }
 
 TEST(HistoryFile, ThreeDoneEntriesRoundTrip) {
-  test::TempDir dir;
+  test::TempFolder dir;
   VideoList list;
   list.headerValue = 0xA5A5A5A5u;
   const char* sources[] = {"/v/one.avi", "/v/t w o \"%s\".mkv", "/v/ünï.mp4"};
@@ -131,7 +131,7 @@ TEST(HistoryFile, FormatOneSizeIsSignExtended) {
 }
 
 TEST(HistoryFile, ForeignOrMissingFileLeavesTheListAlone) {
-  test::TempDir dir;
+  test::TempFolder dir;
   VideoList list;
   list.append(std::make_unique<VideoEntry>("/v/kept.avi"));
   EXPECT_FALSE(loadBytes(list, "VidmoraHistory3 and more bytes here"));

@@ -10,10 +10,10 @@ namespace vidmora {
 namespace {
 
 using test::EngineRig;
-using test::TempDir;
+using test::TempFolder;
 
 TEST(ListOperations, RemoveRenumbersMovesTheFocusAndRefusesBusyStates) {
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
   for (const char* name : {"a", "b", "c"}) rig.addReady(dir / (std::string(name) + ".avi"));
   rig.engine.list().at(1).setState(NotFound);  // only a history file brings this state
@@ -35,7 +35,7 @@ TEST(ListOperations, RemoveRenumbersMovesTheFocusAndRefusesBusyStates) {
 }
 
 TEST(ListOperations, DeleteVideoRemovesTheFileOfADoneEntryOnly) {
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
   VideoEntry& done = rig.addReady(dir / "done.avi");
   done.setState(Done);
@@ -61,7 +61,7 @@ TEST(ListOperations, DeleteVideoRemovesTheFileOfADoneEntryOnly) {
 }
 
 TEST(ListOperations, RemoveMissingAndRename) {
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
   rig.addReady(dir / "ready.avi");
   VideoEntry& done = rig.addReady(dir / "clip.avi");

@@ -41,7 +41,7 @@ TEST(RunHidden, OneTickPerWaitIncludingTheLast) {
 }
 
 TEST(RunHidden, EveryArgumentArrivesWhole) {
-  test::TempDir dir;
+  test::TempFolder dir;
   const std::string out = dir / "args.txt";
   const std::vector<std::string> tricky = {"a b",     "say \"hi\"", "100%", "-y",
                                            "ünïcödé", "",           "$HOME"};
@@ -71,7 +71,7 @@ TEST(RunHidden, FalseFromTheTickKillsTheChild) {
 }
 
 TEST(LaunchDetached, StartsWithoutWaiting) {
-  test::TempDir dir;
+  test::TempFolder dir;
   const std::string marker = dir / "ran";
   EXPECT_FALSE(launchDetached({"/nonexistent/player", "x"}));
   ASSERT_TRUE(launchDetached({"/bin/sh", "-c", "sleep 0.1; touch \"$0\"", marker}));

@@ -13,10 +13,10 @@ namespace vidmora {
 namespace {
 
 using test::EngineRig;
-using test::TempDir;
+using test::TempFolder;
 
 // Records every encoder line into a log and hands it on to the real encoder unchanged.
-std::string loggingEncoder(const TempDir& dir, const std::string& log) {
+std::string loggingEncoder(const TempFolder& dir, const std::string& log) {
   const std::string path = dir / "logging-encoder";
   test::writeFile(path, "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + log + "'\necho >> '" + log +
                             "'\nexec '" REAL_ENCODER "' \"$@\"\n");
@@ -38,7 +38,7 @@ class RealEncoder : public ::testing::Test {
     EXPECT_TRUE(test::makeClip(path, seconds)) << path;
     return path;
   }
-  TempDir dir_;
+  TempFolder dir_;
   std::string src_, out_;
 };
 

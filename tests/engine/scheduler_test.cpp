@@ -15,17 +15,17 @@ namespace vidmora {
 namespace {
 
 using test::EngineRig;
-using test::TempDir;
+using test::TempFolder;
 
 // A source file for the stand-in encoder; its lines say what the encoder does.
-std::string fakeSource(const TempDir& dir, const std::string& name, const std::string& script) {
+std::string fakeSource(const TempFolder& dir, const std::string& name, const std::string& script) {
   const std::string path = dir / name;
   test::writeFile(path, script);
   return path;
 }
 
 TEST(Scheduler, DecliningTheDialogOrTheShutdownQuestionStartsNothing) {
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
   rig.addReady(dir / "a.avi");
   rig.ui.settingsAnswer = false;
@@ -42,7 +42,7 @@ TEST(Scheduler, DecliningTheDialogOrTheShutdownQuestionStartsNothing) {
 }
 
 TEST(Scheduler, AnEmptyOutputIsAFailureAndIsRemoved) {
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(FAKE_ENCODER, dir.path());
   rig.addReady(fakeSource(dir, "empty.avi", "bytes=0"));
   ASSERT_TRUE(rig.engine.startBatch());
@@ -55,7 +55,7 @@ TEST(Scheduler, AnEmptyOutputIsAFailureAndIsRemoved) {
 }
 
 TEST(Scheduler, MissingEncoderFailsAtOnceAndTouchesNoFile) {
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(dir / "no-such-encoder", dir.path());
   test::writeFile(dir / "clip.3gp", "precious");
   rig.addReady(dir / "clip.avi");
@@ -69,7 +69,7 @@ TEST(Scheduler, MissingEncoderFailsAtOnceAndTouchesNoFile) {
 }
 
 TEST(Scheduler, AnEncoderThatIgnoresTheStopIsKilled) {
-  TempDir dir;
+  TempFolder dir;
   EngineConfig config;
   config.tickPeriodMs = 50;
   config.stopGraceMs = 300;
@@ -87,7 +87,7 @@ TEST(Scheduler, AnEncoderThatIgnoresTheStopIsKilled) {
 }
 
 TEST(Scheduler, NoWorkerThreadMeansConversionErrorNotPending) {
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
   rig.engine.setThreadStartHook([] { return false; });
   rig.addReady(dir / "a.avi");
@@ -100,7 +100,7 @@ TEST(Scheduler, NoWorkerThreadMeansConversionErrorNotPending) {
 }
 
 TEST(Scheduler, OutputNamesAreUniqueAcrossTheListAndTheDisk) {
-  TempDir dir;
+  TempFolder dir;
   VideoList list;
   EXPECT_EQ(makeOutputPath(dir.path(), "clip", 600, list).path, dir / "clip.3gp");
   auto converting = std::make_unique<VideoEntry>("/v/clip.avi");
@@ -120,7 +120,7 @@ TEST(Scheduler, OutputNamesAreUniqueAcrossTheListAndTheDisk) {
 
 TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
   for (const bool removeStopped : {true, false}) {
-    TempDir dir;
+    TempFolder dir;
     EngineConfig config;
     config.historyPath = dir / "history.bin";
     config.tickPeriodMs = 50;
@@ -164,7 +164,7 @@ TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
 }
 
 TEST(Scheduler, AProbeThatNeverEndsIsKilledAndAddsNothing) {
-  TempDir dir;
+  TempFolder dir;
   EngineConfig config;
   config.probeLimitMs = 300;
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
@@ -177,7 +177,7 @@ TEST(Scheduler, AProbeThatNeverEndsIsKilledAndAddsNothing) {
 
 TEST(Scheduler, BatchProgressWeighsRunningAndFinishedConversions) {
   // Reported percentages fixed by the stand-in: the real encoder cannot hold one still.
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(FAKE_ENCODER, dir.path());
   rig.addReady(fakeSource(dir, "a.avi", "run_ms=30000\npercent=50"));
   rig.addReady(fakeSource(dir, "b.avi", "run_ms=30000\npercent=30"));
@@ -193,7 +193,7 @@ TEST(Scheduler, BatchProgressWeighsRunningAndFinishedConversions) {
 }
 
 TEST(Scheduler, RaisingMaxConversionsDuringABatchStartsMoreAtOnce) {
-  TempDir dir;
+  TempFolder dir;
   EngineRig rig(FAKE_ENCODER, dir.path());
   rig.engine.settings().MaxConversions = 1;
   for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi"})

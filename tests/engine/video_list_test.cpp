@@ -56,7 +56,7 @@ TEST(VideoList, CountRequeueReindexAndTrim) {
 }
 
 TEST(VideoList, RemoveMissingEntriesKeepsOnlyExistingOutputs) {
-  test::TempDir dir;
+  test::TempFolder dir;
   test::writeFile(dir / "kept.3gp", "x");
   VideoList list;
   list.append(entry("ready", Ready));  // never converted: empty output path

@@ -17,33 +17,10 @@
 #include "app/main_window.h"
 #include "app/window_dialogs.h"
 #include "platform/power.h"
+#include "support/temp_folder.h"
 #include "videolist/video_entry.h"
 
 namespace vidmora::test {
-
-class TempFolder {
- public:
-  TempFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && tmp[0] ? tmp : "/tmp") + "/vidmora-gui-XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 inline bool fileExists(const std::string& path) {
   return std::filesystem::exists(path);
