@@ -23,7 +23,8 @@ Engine::Engine(UiPort& ui, MainThreadQueue& queue, EngineConfig config)
   settingsChanged();
 }
 
-Engine::~Engine() {
+// Marks the shutdown, keeps queued entries from starting and asks every running encoder to stop.
+void Engine::stopEverything() {
   shuttingDown_.store(true);
   {
     std::lock_guard<std::mutex> lock(listLock_);
@@ -34,6 +35,10 @@ Engine::~Engine() {
     if (isUnfinished(e.stateValue())) stopEntry(e);
   }
   turnChanged_.notify_all();
+}
+
+Engine::~Engine() {
+  stopEverything();
   waitForWorkers(-1);
   progress_.close();
 }
@@ -203,16 +208,7 @@ bool Engine::saveHistory() {
 void Engine::exitTidyUp() {
   if (exitDone_) return;
   exitDone_ = true;
-  shuttingDown_.store(true);
-  {
-    std::lock_guard<std::mutex> lock(listLock_);
-    abortWorkers_ = true;
-  }
-  for (int i = 0; i < list_.count(); ++i) {
-    VideoEntry& e = list_.at(i);
-    if (isUnfinished(e.stateValue())) stopEntry(e);
-  }
-  turnChanged_.notify_all();
+  stopEverything();
   // No entry may go while its conversion runs; stopped encoders end within the exit grace time
   // (they are killed after it), so this wait is bounded.
   queue_.serveUntil([this] {

@@ -144,6 +144,7 @@ class Engine {
   void failQueuedEntries();
   void reapWorkers();
   void stopEntry(VideoEntry& entry);
+  void stopEverything();
   bool waitForWorkers(int64_t timeoutMs);
   // Worker (worker.cpp)
   void convertEntry(VideoEntry& entry);
