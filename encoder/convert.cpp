@@ -46,9 +46,17 @@ int runConversion(const LegacyOptions& options, SlotWriter& slot) {
     reportError("the output '" + options.output + "' exists and -y was not given");
     return ExitStatusFailed;
   }
+  if (!outputNameFree(options.output)) {
+    reportError("the output '" + options.output + "' exists; another file is never replaced");
+    return ExitStatusOutputTaken;
+  }
 
   TempOutput temp(options.output);
-  const Translation t = translateOptions(options, probe.info, container, temp.path());
+  if (!temp.isOpen()) {
+    reportError(temp.error());
+    return ExitStatusFailed;
+  }
+  const Translation t = translateOptions(options, probe.info, container, temp.writerPath());
   if (t.audioRejected) {
     reportError("audio options refused: " + t.error);
     return ExitStatusAudioRejected;
@@ -99,26 +107,26 @@ int runConversion(const LegacyOptions& options, SlotWriter& slot) {
   };
   slot.setPercent(0.0);
   const RunReport run = runFfmpeg(FfmpegPath, t.args, hooks);
-  std::string error;
+  const auto publish = [&temp] {
+    std::string error;
+    const TempOutput::Publish result = temp.publish(&error);
+    if (result == TempOutput::Publish::Done) return 0;
+    reportError(error);
+    return result == TempOutput::Publish::NameTaken ? ExitStatusOutputTaken : ExitStatusFailed;
+  };
   switch (run.end) {
-    case RunEnd::Finished:
+    case RunEnd::Finished: {
       if (!temp.hasData()) {
         reportError("ffmpeg wrote no output");
         return ExitStatusFailed;
       }
-      if (!temp.commit(&error)) {
-        reportError(error);
-        return ExitStatusFailed;
-      }
-      slot.setPercent(100.0);
-      return 0;
+      const int status = publish();
+      if (status == 0) slot.setPercent(100.0);
+      return status;
+    }
     case RunEnd::Stopped:
       // What was written so far stays, under the final name.
-      if (temp.hasData() && !temp.commit(&error)) {
-        reportError(error);
-        return ExitStatusFailed;
-      }
-      return 0;
+      return temp.hasData() ? publish() : 0;
     case RunEnd::Interrupted:
       reportError("interrupted; the output was removed");
       return ExitStatusFailed;

@@ -1,41 +1,114 @@
 #include "output_file.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "platform/stale_files.h"
 
 namespace vidmora::encoder {
 
+namespace {
+
+bool isReservation(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+}  // namespace
+
+bool outputNameFree(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  return isReservation(st);
+}
+
 TempOutput::TempOutput(std::string finalPath) : finalPath_(std::move(finalPath)) {
-  const auto slash = finalPath_.rfind('/');
-  const std::string dir =
-      slash == std::string::npos ? std::string() : finalPath_.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? finalPath_ : finalPath_.substr(slash + 1);
-  // Keep the hidden name within the 255-byte limit of a file name.
-  if (base.size() > 200) base.resize(200);
-  tempPath_ = dir + "." + base + "." + std::to_string(getpid()) + ".vidmora-part";
+  // Inherited by ffmpeg (no close-on-exec): it reopens the file through /proc/self/fd.
+  fd_ = createHiddenPartFile(finalPath_, tempPath_, 0);
+  if (fd_ < 0) {
+    error_ = "cannot create a temporary file beside '" + finalPath_ + "': " + std::strerror(errno);
+    return;
+  }
+  if (fd_ <= 2) {
+    // Standard streams were closed at start: keep them free for ffmpeg's pipes.
+    const int high = ::fcntl(fd_, F_DUPFD, 3);
+    ::close(fd_);
+    fd_ = high;
+    if (fd_ < 0) {
+      error_ = std::string("cannot keep the temporary file open: ") + std::strerror(errno);
+      ::unlink(tempPath_.c_str());
+    }
+  }
 }
 
 TempOutput::~TempOutput() {
-  if (!committed_) unlink(tempPath_.c_str());
+  if (fd_ < 0) return;
+  if (!published_) {
+    // Only our own file: the name may have been replaced under us.
+    struct stat mine {
+    }, named{};
+    if (::fstat(fd_, &mine) == 0 && ::lstat(tempPath_.c_str(), &named) == 0 &&
+        mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+      ::unlink(tempPath_.c_str());
+  }
+  ::close(fd_);
+}
+
+std::string TempOutput::writerPath() const {
+  return "/proc/self/fd/" + std::to_string(fd_);
 }
 
 bool TempOutput::hasData() const {
   struct stat st {};
-  return stat(tempPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  return fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
-bool TempOutput::commit(std::string* error) {
-  if (std::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
-    if (error != nullptr)
-      *error = "cannot rename the output to '" + finalPath_ + "': " + std::strerror(errno);
-    return false;
+TempOutput::Publish TempOutput::publish(std::string* error) {
+  auto fail = [&](const std::string& why, Publish result) {
+    if (error != nullptr) *error = why;
+    return result;
+  };
+  struct stat mine {
+  }, named{};
+  if (fd_ < 0 || ::fstat(fd_, &mine) != 0 || ::lstat(tempPath_.c_str(), &named) != 0 ||
+      mine.st_dev != named.st_dev || mine.st_ino != named.st_ino)
+    return fail("the temporary output '" + tempPath_ + "' is gone or was replaced",
+                Publish::Failed);
+
+  if (::renameat2(AT_FDCWD, tempPath_.c_str(), AT_FDCWD, finalPath_.c_str(), RENAME_NOREPLACE) ==
+      0) {
+    published_ = true;
+    return Publish::Done;
   }
-  committed_ = true;
-  return true;
+  int why = errno;
+  if (why == EINVAL || why == ENOSYS) {
+    // A file system without RENAME_NOREPLACE: a hard link fails just as well on a taken name.
+    if (::link(tempPath_.c_str(), finalPath_.c_str()) == 0) {
+      ::unlink(tempPath_.c_str());
+      published_ = true;
+      return Publish::Done;
+    }
+    why = errno;
+  }
+  if (why == EEXIST) {
+    struct stat there {};
+    if (::lstat(finalPath_.c_str(), &there) == 0 && isReservation(there)) {
+      if (std::rename(tempPath_.c_str(), finalPath_.c_str()) == 0) {
+        published_ = true;
+        return Publish::Done;
+      }
+      why = errno;
+    } else {
+      return fail("the output '" + finalPath_ + "' was taken by another file; it was left alone",
+                  Publish::NameTaken);
+    }
+  }
+  return fail("cannot move the output to '" + finalPath_ + "': " + std::strerror(why),
+              Publish::Failed);
 }
 
 }  // namespace vidmora::encoder

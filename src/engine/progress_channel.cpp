@@ -10,6 +10,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "platform/stale_files.h"
+
 namespace vidmora {
 
 namespace {
@@ -78,6 +80,8 @@ bool ProgressBlock::create(uint32_t seed) {
       if (errno == EEXIST) continue;
       return false;
     }
+    // The lock lives as long as the mapping: a later start sees a block without it as stale.
+    markProgressBlockAlive(fd);
     void* view = MAP_FAILED;
     if (ftruncate(fd, static_cast<off_t>(ProgressBlockSize)) == 0)
       view = mmap(nullptr, ProgressBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

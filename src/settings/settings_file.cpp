@@ -9,6 +9,7 @@
 
 #include "platform/paths.h"
 #include "platform/record_stream.h"
+#include "platform/stale_files.h"
 #include "platform/texts.h"
 
 namespace vidmora {
@@ -104,8 +105,8 @@ bool saveSettings(const TSettings& s, const std::string& path) {
   if (path.empty()) return false;
   const std::string folder = folderOf(path);
   if (!folder.empty() && !pathExists(folder)) createFolderChain(folder);
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  std::string temp;
+  const int fd = createSaveTemp(path, temp);
   if (fd < 0) return false;
   ::fchmod(fd, 0644);
   auto out = RecordStream::fromFd(fd, RecordStream::Mode::Write);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <ctime>
 #include <mutex>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 namespace vidmora {
@@ -76,19 +78,63 @@ std::string versionCharacters(std::string_view body) {
 
 namespace {
 
-struct BodySink {
+using Clock = std::chrono::steady_clock;
+
+// What one transfer may still receive, and until when.
+struct Budget {
   std::string* body;
-  std::size_t limit;
+  std::size_t left;
+  Clock::time_point deadline;
+  bool exhausted = false;
 };
 
-// Takes what fits; a short count makes libcurl stop the transfer once the limit is reached.
-std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* sink = static_cast<BodySink*>(user);
+bool take(Budget& budget, std::size_t bytes) {
+  if (bytes > budget.left) {
+    budget.left = 0;
+    budget.exhausted = true;
+    return false;
+  }
+  budget.left -= bytes;
+  return true;
+}
+
+// Status of a header line "HTTP/x yyy ...", 0 for any other line.
+int statusOfLine(std::string_view line) {
+  if (line.rfind("HTTP/", 0) != 0) return 0;
+  const auto blank = line.find(' ');
+  if (blank == std::string_view::npos || blank + 4 > line.size()) return 0;
+  int status = 0;
+  for (std::size_t i = blank + 1; i < blank + 4; ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+    status = status * 10 + (line[i] - '0');
+  }
+  return status;
+}
+
+// Header lines of every answer (libcurl passes a proxy's CONNECT reply here too). A short count
+// makes libcurl stop the transfer.
+std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* budget = static_cast<Budget*>(user);
   const std::size_t bytes = size * count;
-  const std::size_t room = sink->limit - sink->body->size();
-  const std::size_t take = std::min(bytes, room);
-  sink->body->append(data, take);
-  return take == bytes ? bytes : take;
+  if (!take(*budget, bytes)) return 0;
+  const int status = statusOfLine(std::string_view(data, bytes));
+  // 1xx, 2xx and redirects go on; any other answer is a failure whose body is not wanted.
+  if (status >= 400 || (status > 0 && status < 100)) return 0;
+  return bytes;
+}
+
+std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* budget = static_cast<Budget*>(user);
+  const std::size_t bytes = size * count;
+  const std::size_t kept = std::min(bytes, budget->left);
+  budget->body->append(data, kept);
+  return take(*budget, bytes) ? bytes : kept;
+}
+
+// Called by libcurl at least once a second and for every byte of a proxy reply it skips:
+// the deadline holds where libcurl's own time-outs do not.
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return Clock::now() >= static_cast<Budget*>(user)->deadline ? 1 : 0;
 }
 
 void initCurlOnce() {
@@ -105,7 +151,7 @@ FetchResult fetchUrl(const std::string& url, std::chrono::milliseconds timeout,
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return result;
 
-  BodySink sink{&result.body, maxBytes};
+  Budget budget{&result.body, maxBytes, Clock::now() + timeout};
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, "Cache-Control: no-cache");
   headers = curl_slist_append(headers, "Pragma: no-cache");
@@ -123,12 +169,17 @@ FetchResult fetchUrl(const std::string& url, std::chrono::milliseconds timeout,
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, ms);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // safe outside the main thread too
   curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &budget);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &budget);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &budget);
 
   const CURLcode code = curl_easy_perform(curl);
-  // A transfer stopped because the body limit was reached still delivered its status.
-  const bool limitReached = code == CURLE_WRITE_ERROR && result.body.size() == maxBytes;
+  // A transfer stopped because the body filled the budget still delivered its status.
+  const bool limitReached = code == CURLE_WRITE_ERROR && budget.exhausted && !result.body.empty();
   if (code == CURLE_OK || limitReached) {
     long status = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {
@@ -141,18 +192,26 @@ FetchResult fetchUrl(const std::string& url, std::chrono::milliseconds timeout,
   return result;
 }
 
-UpdateCheckOutcome runUpdateCheck(const UpdateCheckRequest& request, int32_t& lastUpdateCheckDay) {
+void startFetch(const std::string& url, std::chrono::milliseconds timeout,
+                std::function<void(FetchResult)> done, std::size_t maxBytes) {
+  initCurlOnce();
+  std::thread([url, timeout, done = std::move(done), maxBytes] {
+    FetchResult result = fetchUrl(url, timeout, maxBytes);
+    if (done) done(std::move(result));
+  }).detach();
+}
+
+bool updateCheckDue(const UpdateCheckRequest& request, int32_t& lastUpdateCheckDay) {
   const int32_t today = request.today;
   if (today < lastUpdateCheckDay) lastUpdateCheckDay = today;  // the clock went back
-  if (lastUpdateCheckDay != 0 && today - lastUpdateCheckDay < request.intervalDays) {
-    return UpdateCheckOutcome::Skipped;
-  }
+  return lastUpdateCheckDay == 0 || today - lastUpdateCheckDay >= request.intervalDays;
+}
 
-  const FetchResult answer = fetchUrl(request.versionUrl, request.timeout);
+UpdateCheckOutcome finishUpdateCheck(const UpdateCheckRequest& request, const FetchResult& answer,
+                                     int32_t& lastUpdateCheckDay) {
   if (!answer.transferred || answer.statusClass != 2 || answer.body.size() >= MaxUsableBody) {
     return UpdateCheckOutcome::FetchFailed;
   }
-
   UpdateCheckOutcome outcome = UpdateCheckOutcome::UpToDate;
   const std::string remote = versionCharacters(answer.body);
   if (compareVersions(remote, request.currentVersion) > 0) {
@@ -164,8 +223,14 @@ UpdateCheckOutcome runUpdateCheck(const UpdateCheckRequest& request, int32_t& la
       outcome = UpdateCheckOutcome::Declined;
     }
   }
-  lastUpdateCheckDay = today;
+  lastUpdateCheckDay = request.today;
   return outcome;
+}
+
+UpdateCheckOutcome runUpdateCheck(const UpdateCheckRequest& request, int32_t& lastUpdateCheckDay) {
+  if (!updateCheckDue(request, lastUpdateCheckDay)) return UpdateCheckOutcome::Skipped;
+  return finishUpdateCheck(request, fetchUrl(request.versionUrl, request.timeout),
+                           lastUpdateCheckDay);
 }
 
 }  // namespace vidmora

@@ -30,10 +30,18 @@ struct FetchResult {
   std::string body;          // at most the requested number of bytes
 };
 
-// GET over HTTP(S) with user agent "Mozilla", no cached copy, the whole request bounded by
-// `timeout`; reads at most `maxBytes` of the body. Never throws.
+// GET over HTTP(S) with user agent "Mozilla", no cached copy. `timeout` is a hard deadline for
+// the whole request, proxy replies included; `maxBytes` bounds everything received: the header
+// lines of every answer (a proxy's, a redirect's, the server's) and the body together. An
+// answer that is neither success nor redirect (a proxy refusing the tunnel, say) ends the
+// transfer at its status line, so its body is never read. Never throws.
 FetchResult fetchUrl(const std::string& url, std::chrono::milliseconds timeout,
                      std::size_t maxBytes = 1000);
+
+// Runs fetchUrl on a thread of its own and hands the result to `done` on that thread; returns
+// at once. The caller carries the result over to its own thread.
+void startFetch(const std::string& url, std::chrono::milliseconds timeout,
+                std::function<void(FetchResult)> done, std::size_t maxBytes = 1000);
 
 struct UpdateCheckRequest {
   std::string versionUrl;
@@ -54,7 +62,14 @@ enum class UpdateCheckOutcome {
 };
 
 // Runs the check and updates `lastUpdateCheckDay` (only when the server answered usably, or
-// when the clock went back).
+// when the clock went back). Waits for the network: a window uses the two halves below.
 UpdateCheckOutcome runUpdateCheck(const UpdateCheckRequest& request, int32_t& lastUpdateCheckDay);
+
+// First half: the interval rule (may move `lastUpdateCheckDay` back when the clock went back).
+// True when the server is to be asked.
+bool updateCheckDue(const UpdateCheckRequest& request, int32_t& lastUpdateCheckDay);
+// Second half, with the server's answer: the question, the download page and the day.
+UpdateCheckOutcome finishUpdateCheck(const UpdateCheckRequest& request, const FetchResult& answer,
+                                     int32_t& lastUpdateCheckDay);
 
 }  // namespace vidmora

@@ -3,12 +3,14 @@
 #include "videolist/history_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "platform/stale_files.h"
 #include "platform/texts.h"
 
 namespace vidmora {
@@ -133,8 +135,17 @@ bool readHistory(VideoList& list, std::FILE* file) {
 }
 
 bool loadHistory(VideoList& list, const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
+  // Non-blocking so that a FIFO in the file's place cannot hang the open; only a regular file
+  // is read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  std::FILE* f = nullptr;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return false;
+  }
   const bool ok = readHistory(list, f);
   std::fclose(f);
   return ok;
@@ -166,8 +177,8 @@ std::string historyBytes(VideoList& list) {
 
 bool saveHistory(VideoList& list, const std::string& path) {
   const std::string data = historyBytes(list);
-  const std::string temp = path + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  std::string temp;
+  const int fd = createSaveTemp(path, temp);
   if (fd < 0) return false;
   std::size_t written = 0;
   while (written < data.size()) {

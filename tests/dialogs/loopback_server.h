@@ -1,5 +1,6 @@
-// A tiny HTTP server on 127.0.0.1 for the update-check tests: answers every request with one
-// fixed response, or never answers at all. Started by the constructor, stopped by the destructor.
+// A tiny HTTP server (or proxy) on 127.0.0.1 for the update-check tests: answers every request
+// with one fixed response, sent at once or one byte at a time, or never answers at all. Started
+// by the constructor, stopped by the destructor.
 #pragma once
 
 #include <arpa/inet.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,7 +19,10 @@
 class LoopbackServer {
  public:
   // `response` is sent as it is (status line, headers, body); an empty one means "never answer".
-  explicit LoopbackServer(std::string response) : response_(std::move(response)) {
+  // With a `drip` period the response goes out one byte per period.
+  explicit LoopbackServer(std::string response,
+                          std::chrono::milliseconds drip = std::chrono::milliseconds(0))
+      : response_(std::move(response)), drip_(drip) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -77,11 +82,12 @@ class LoopbackServer {
         continue;
       }
       std::size_t sent = 0;
-      while (sent < response_.size()) {
-        const ssize_t n =
-            ::send(client, response_.data() + sent, response_.size() - sent, MSG_NOSIGNAL);
+      while (sent < response_.size() && !stop_) {
+        const std::size_t chunk = drip_.count() > 0 ? 1 : response_.size() - sent;
+        const ssize_t n = ::send(client, response_.data() + sent, chunk, MSG_NOSIGNAL);
         if (n <= 0) break;
         sent += static_cast<std::size_t>(n);
+        if (drip_.count() > 0) std::this_thread::sleep_for(drip_);
       }
       ::shutdown(client, SHUT_WR);
       ::close(client);
@@ -102,6 +108,7 @@ class LoopbackServer {
   }
 
   std::string response_;
+  std::chrono::milliseconds drip_;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};

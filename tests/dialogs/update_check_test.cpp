@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <future>
 
 #include "loopback_server.h"
 
@@ -190,12 +192,106 @@ TEST(UpdateCheck, NothingListeningFailsQuietly) {
   EXPECT_EQ(runUpdateCheck(request, lastDay), UpdateCheckOutcome::FetchFailed);
 }
 
+// The limit covers everything received: the header lines count with the body.
 TEST(UpdateCheck, FetchReadsAtMostTheLimit) {
   LoopbackServer server(LoopbackServer::answer(200, std::string(5000, 'x')));
   const FetchResult result = fetchUrl(server.url(), 5s, 1000);
   EXPECT_TRUE(result.transferred);
   EXPECT_EQ(result.statusClass, 2);
-  EXPECT_EQ(result.body.size(), 1000u);
+  EXPECT_GT(result.body.size(), 800u);
+  EXPECT_LT(result.body.size(), 1000u);
+  EXPECT_EQ(result.body, std::string(result.body.size(), 'x'));
+  const std::string bigHeaders = "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(2000, 'p') +
+                                 "\r\nContent-Length: 7\r\nConnection: close\r\n\r\n1.2.9.9";
+  LoopbackServer padded(bigHeaders);
+  EXPECT_FALSE(fetchUrl(padded.url(), 5s, 1000).transferred);
+}
+
+// Sets a variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (had_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+std::string proxyRefusal(std::size_t bodyBytes) {
+  return "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
+         "Content-Length: " +
+         std::to_string(bodyBytes) + "\r\n\r\n" + std::string(bodyBytes, 'z');
+}
+
+// Hostile answers, through a proxy or from the server: the fetch ends by its deadline, with
+// nothing usable, whatever comes and however slowly.
+TEST(UpdateCheck, HostileAnswersCannotOutlastTheDeadline) {
+  struct Case {
+    const char* what;
+    std::string response;
+    std::chrono::milliseconds drip;
+    const char* url;  // through the proxy; "" asks the server itself
+  };
+  const Case cases[] = {
+      {"proxy refuses the tunnel with a huge body", proxyRefusal(64u << 20), 0ms,
+       "https://update.invalid/v.txt"},
+      {"proxy refuses the tunnel slowly", proxyRefusal(100000), 5ms,
+       "https://update.invalid/v.txt"},
+      {"proxy refuses a plain request with a huge body", proxyRefusal(64u << 20), 0ms,
+       "http://update.invalid/v.txt"},
+      {"server drips endless headers", "HTTP/1.1 200 OK\r\nX-Slow: " + std::string(100000, 's'),
+       5ms, ""},
+  };
+  const ScopedEnv noNoProxy("no_proxy", "");
+  const ScopedEnv noNoProxyUpper("NO_PROXY", "");
+  constexpr auto Deadline = 500ms;
+  for (const Case& c : cases) {
+    LoopbackServer server(c.response, c.drip);
+    ASSERT_TRUE(server.running());
+    const std::string proxy = "http://" + server.url("").substr(7);
+    const bool viaProxy = *c.url != '\0';
+    const ScopedEnv https("https_proxy", viaProxy ? proxy : "");
+    const ScopedEnv http("http_proxy", viaProxy ? proxy : "");
+    const std::string url = viaProxy ? c.url : server.url();
+    const auto start = std::chrono::steady_clock::now();
+    const FetchResult result = fetchUrl(url, Deadline, 1000);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(result.transferred && result.statusClass == 2) << c.what;
+    EXPECT_LE(result.body.size(), 1000u) << c.what;
+    // The bound is the deadline; the slack only absorbs a slow, shared test machine.
+    EXPECT_LT(elapsed, Deadline + 2500ms) << c.what;
+    EXPECT_GE(server.requests(), 1) << c.what;
+  }
+}
+
+// The asynchronous fetch returns at once and hands the answer over when it comes.
+TEST(UpdateCheck, StartFetchDoesNotWaitForTheNetwork) {
+  LoopbackServer silent("");
+  std::promise<FetchResult> delivered;
+  const auto start = std::chrono::steady_clock::now();
+  startFetch(silent.url(), 400ms,
+             [&delivered](FetchResult r) { delivered.set_value(std::move(r)); });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+  auto answer = delivered.get_future();
+  ASSERT_EQ(answer.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(answer.get().transferred);
+
+  LoopbackServer server(LoopbackServer::answer(200, "1.2.10"));
+  std::promise<FetchResult> second;
+  startFetch(server.url(), 5s, [&second](FetchResult r) { second.set_value(std::move(r)); });
+  const FetchResult result = second.get_future().get();
+  EXPECT_TRUE(result.transferred);
+  EXPECT_EQ(result.body, "1.2.10");
 }
 
 }  // namespace

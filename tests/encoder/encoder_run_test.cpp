@@ -2,9 +2,11 @@
 // the app's progress block, and media made at test time.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "encoder_test_support.h"
@@ -21,6 +23,7 @@ using test::ProcResult;
 using test::TempFolder;
 
 const std::string Encoder = VIDMORA_ENCODER_PATH;
+constexpr int ExitStatusOutputTaken = 3;  // the output name holds another program's file
 
 ConversionSnapshot snapshotFor(int16_t profileId) {
   TSettings s;
@@ -78,12 +81,16 @@ TEST(EncoderProbe, RefusesWhatIsNotMedia) {
   const std::string whole = test::readFile(clip);
   std::string noise(20000, '\0');
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
+  std::string sixtyLines;
+  for (int i = 1; i <= 60; ++i)
+    sixtyLines += "Line " + std::to_string(i) + " of some plain notes, nothing else here.\n";
   struct Case {
     const char* name;
     std::string bytes;
   };
   const Case cases[] = {
       {"notes.txt", "Just some text, not a video.\nSecond line.\n"},
+      {"long notes.txt", sixtyLines},  // libavformat reads this as text art
       {"readme.avi", "hello"},
       {"empty.mp4", ""},
       {"truncated.mp4", whole.substr(0, whole.size() / 3)},
@@ -255,9 +262,9 @@ TEST(EncoderPaths, AnyFileNameIsAPath) {
     const std::string src = std::string(name) + ".mp4";
     const std::string out = std::string(name) + " out.3gp";
     std::filesystem::copy_file(dir.file("seed.mp4"), dir.file(src));
-    test::writeFile(dir.file(out), "old content is replaced");
     // Absolute paths, and relative ones from the folder (so a name may start with '-').
     for (const bool relative : {false, true}) {
+      test::writeFile(dir.file(out), "");  // the app's reservation of the name
       const std::string s = relative ? src : dir.file(src);
       const std::string o = relative ? out : dir.file(out);
       const std::string cwd = relative ? dir.path() : std::string();
@@ -275,13 +282,23 @@ TEST(EncoderPaths, AnyFileNameIsAPath) {
 // ---- stopping and dying
 // ---------------------------------------------------------------------------
 
-// A conversion slow enough to be caught running: upscaled to H.264.
+// A conversion slow enough to be caught running: a two-minute source upscaled to H.264, so
+// only a real stop (or a kill) explains an early end.
 class LongConversion : public ::testing::Test {
  protected:
+  static constexpr double SourceSeconds = 120.0;
+  static void SetUpTestSuite() {
+    source_ = new TempFolder;
+    ASSERT_TRUE(test::makeClip(source_->file("long.mp4"), SourceSeconds, "160x120"));
+  }
+  static void TearDownTestSuite() {
+    delete source_;
+    source_ = nullptr;
+  }
   void SetUp() override {
     src_ = dir_.file("long.mp4");
     out_ = dir_.file("long out.mp4");
-    ASSERT_TRUE(test::makeClip(src_, 30.0, "320x240"));
+    ASSERT_TRUE(std::filesystem::copy_file(source_->file("long.mp4"), src_));
     ASSERT_TRUE(block_.create());
     slot_ = block_.acquireSlot();
     ConversionSnapshot snap = snapshotFor(700);
@@ -289,6 +306,8 @@ class LongConversion : public ::testing::Test {
     snap.FrameWidth = 1280;
     snap.FrameHeight = 720;
     argv_ = conversionArgv(src_, out_, snap, slot_, block_.mapName());
+  }
+  void start() {
     pid_ = test::startProgram(argv_, -1, -1);
     ASSERT_GT(pid_, 0);
   }
@@ -319,9 +338,19 @@ class LongConversion : public ::testing::Test {
   int slot_ = -1;
   std::vector<std::string> argv_;
   pid_t pid_ = -1;
+  static TempFolder* source_;
 };
+TempFolder* LongConversion::source_ = nullptr;
+
+// Whether a process has ended (gone, or a zombie).
+bool processEnded(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string id, comm, state;
+  return !(stat >> id >> comm >> state) || state == "Z";
+}
 
 TEST_F(LongConversion, StopByteEndsWithAReadablePartialFile) {
+  start();
   ASSERT_TRUE(waitForProgress());
   block_.requestSlotStop(slot_);
   const int status = test::waitWithLimit(pid_, std::chrono::seconds(5));
@@ -329,16 +358,17 @@ TEST_F(LongConversion, StopByteEndsWithAReadablePartialFile) {
   EXPECT_EQ(status, 0);
   double percent = 0;
   block_.readSlotPercent(slot_, percent);
-  EXPECT_LT(percent, 100.0);
+  EXPECT_LT(percent, 50.0);
   const MediaSummary m = test::probeMedia(out_);
   ASSERT_TRUE(m.readable);
   EXPECT_EQ(m.videoCodec, "h264");
   EXPECT_GT(m.duration, 0.0);
-  EXPECT_LT(m.duration, 29.0);
+  EXPECT_LT(m.duration, SourceSeconds / 2);  // ended by the stop, far from the end
   EXPECT_FALSE(hasHiddenLeftovers(dir_));
 }
 
 TEST_F(LongConversion, FfmpegDiesWithTheEncoder) {
+  start();
   ASSERT_TRUE(waitForProgress());
   const std::vector<pid_t> kids = children();
   ASSERT_EQ(kids.size(), 1u);
@@ -346,23 +376,136 @@ TEST_F(LongConversion, FfmpegDiesWithTheEncoder) {
   test::waitWithLimit(pid_, std::chrono::seconds(5));
   pid_ = -1;
   bool gone = false;
-  for (int i = 0; i < 100 && !gone; ++i) {
-    std::ifstream stat("/proc/" + std::to_string(kids[0]) + "/stat");
-    std::string pid, comm, state;
-    gone = !(stat >> pid >> comm >> state) || state == "Z";
-    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  for (int i = 0; i < 100 && !(gone = processEnded(kids[0])); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(gone);
   EXPECT_FALSE(std::filesystem::exists(out_));  // never a half-written file under the final name
 }
 
 TEST_F(LongConversion, TerminationRemovesTheUnfinishedOutput) {
+  start();
   ASSERT_TRUE(waitForProgress());
   kill(pid_, SIGTERM);
   const int status = test::waitWithLimit(pid_, std::chrono::seconds(5));
   pid_ = -1;
   EXPECT_NE(status, 0);
   EXPECT_EQ(dir_.entries(), std::vector<std::string>{"long.mp4"});
+}
+
+// The app dies (killed, or ended by a signal) mid-conversion: the encoder and ffmpeg end too,
+// and nothing is left in the destination.
+TEST_F(LongConversion, TheEncoderEndsWithTheApp) {
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);  // orphans come back here to be waited for
+  for (const int signal : {SIGKILL, SIGTERM}) {
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t app = fork();
+    if (app == 0) {
+      const pid_t encoder = test::startProgram(argv_, -1, -1);
+      (void)!write(report[1], &encoder, sizeof encoder);
+      for (;;) pause();
+    }
+    close(report[1]);
+    ASSERT_EQ(read(report[0], &pid_, sizeof pid_), static_cast<ssize_t>(sizeof pid_));
+    close(report[0]);
+    ASSERT_TRUE(waitForProgress()) << signal;
+    const std::vector<pid_t> kids = children();
+    kill(app, signal);
+    waitpid(app, nullptr, 0);
+    EXPECT_NE(test::waitWithLimit(pid_, std::chrono::seconds(5)), -2) << signal;
+    pid_ = -1;
+    for (const pid_t kid : kids) {
+      bool gone = false;
+      for (int i = 0; i < 100 && !(gone = processEnded(kid)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      EXPECT_TRUE(gone) << signal;
+      while (waitpid(kid, nullptr, WNOHANG) > 0) {
+      }
+    }
+    EXPECT_EQ(dir_.entries(), std::vector<std::string>{"long.mp4"}) << signal;
+    block_.releaseSlot(slot_);
+    slot_ = block_.acquireSlot();
+  }
+}
+
+// A file that takes the output's name while the conversion runs is never replaced.
+TEST_F(LongConversion, ANameTakenMeanwhileIsLeftAlone) {
+  start();
+  ASSERT_TRUE(waitForProgress());
+  test::writeFile(out_, "another program's file");
+  block_.requestSlotStop(slot_);
+  const int status = test::waitWithLimit(pid_, std::chrono::seconds(5));
+  pid_ = -1;
+  EXPECT_EQ(status, ExitStatusOutputTaken);
+  EXPECT_EQ(test::readFile(out_), "another program's file");
+  EXPECT_FALSE(hasHiddenLeftovers(dir_));
+}
+
+// ---- the output name ---------------------------------------------------------------------------
+
+// What is under the output name decides: free or the app's empty reservation is taken, anything
+// else is left alone with its own exit status.
+TEST(EncoderOutput, PublishesOnlyOverNothingOrAReservation) {
+  TempFolder dir;
+  const std::string src = dir.file("clip.mp4");
+  ASSERT_TRUE(test::makeClip(src, 1.0, "160x120"));
+  test::writeFile(dir.file("victim"), "precious");
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> plant;
+    bool published;
+  };
+  const Case cases[] = {
+      {"free", [](const std::string&) {}, true},
+      {"reservation", [](const std::string& p) { test::writeFile(p, ""); }, true},
+      {"file", [](const std::string& p) { test::writeFile(p, "someone's file"); }, false},
+      {"link", [&](const std::string& p) { (void)!symlink(dir.file("victim").c_str(), p.c_str()); },
+       false},
+      {"dangling link", [&](const std::string& p) { (void)!symlink("nowhere", p.c_str()); }, false},
+      {"folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, false},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.file(std::string(c.what) + ".3gp");
+    c.plant(out);
+    struct stat before {};
+    lstat(out.c_str(), &before);
+    const ProcResult r = test::runProgram(conversionArgv(src, out, snapshotFor(600)));
+    struct stat after {};
+    ASSERT_EQ(lstat(out.c_str(), &after), 0) << c.what;
+    if (c.published) {
+      EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+      EXPECT_EQ(test::probeMedia(out).videoCodec, "mpeg4") << c.what;
+    } else {
+      EXPECT_EQ(r.status, ExitStatusOutputTaken) << c.what << ": " << r.err;
+      EXPECT_EQ(after.st_ino, before.st_ino) << c.what;
+      EXPECT_EQ(after.st_size, before.st_size) << c.what;
+    }
+  }
+  EXPECT_EQ(test::readFile(dir.file("victim")), "precious");
+  EXPECT_FALSE(hasHiddenLeftovers(dir));
+}
+
+// Links planted under every hidden name the encoder could have used with a predictable name
+// (the next few hundred process ids) are never followed.
+TEST(EncoderOutput, PlantedLinksAreNeverFollowed) {
+  TempFolder dir;
+  const std::string src = dir.file("clip.mp4");
+  ASSERT_TRUE(test::makeClip(src, 1.0, "160x120"));
+  const std::string victim = dir.file("victim");
+  test::writeFile(victim, "precious");
+  long last = 0;
+  std::ifstream("/proc/sys/kernel/ns_last_pid") >> last;
+  ASSERT_GT(last, 0);
+  for (long pid = last + 1; pid <= last + 400; ++pid)
+    (void)!symlink(victim.c_str(),
+                   dir.file(".x.3gp." + std::to_string(pid) + ".vidmora-part").c_str());
+  const ProcResult r = test::runProgram(conversionArgv(src, dir.file("x.3gp"), snapshotFor(600)));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFile(victim), "precious");
+  struct stat st {};
+  ASSERT_EQ(lstat(dir.file("x.3gp").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(test::probeMedia(dir.file("x.3gp")).videoCodec, "mpeg4");
 }
 
 }  // namespace

@@ -1,7 +1,16 @@
 // The history file: round trip, the older format, foreign and damaged files.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstring>
+#include <future>
 
 #include "engine_fixture.h"
 #include "platform/texts.h"
@@ -62,7 +71,7 @@ TEST(HistoryFile, ThreeDoneEntriesRoundTrip) {
   }
   const std::string path = dir / "history.bin";
   ASSERT_TRUE(saveHistory(list, path));
-  EXPECT_FALSE(test::exists(path + ".tmp"));
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"history.bin"});  // no temporary file left
   EXPECT_EQ(test::readFile(path).substr(0, std::strlen(texts::HistorySignature2)),
             texts::HistorySignature2);
 
@@ -158,8 +167,71 @@ TEST(HistoryFile, FileCutInsideARecordKeepsTheWholeRecordsBeforeIt) {
   EXPECT_EQ(all.count(), 3);
 }
 
+TEST(HistoryFile, LongPathsComeBackWhole) {
+  test::TempFolder dir;
+  VideoList list;
+  auto e = std::make_unique<VideoEntry>("/v/" + std::string(2440, 's'));
+  e->outputName = std::string(255, 'n');
+  e->outputPath = "/o/" + std::string(1235, 'o');
+  e->setState(Done);
+  list.append(std::move(e));
+  const std::string path = dir / "history.bin";
+  ASSERT_TRUE(saveHistory(list, path));
+  VideoList back;
+  ASSERT_TRUE(loadHistory(back, path));
+  ASSERT_EQ(back.count(), 1);
+  EXPECT_EQ(back.at(0).sourcePath, list.at(0).sourcePath);
+  EXPECT_EQ(back.at(0).outputName, list.at(0).outputName);
+  EXPECT_EQ(back.at(0).outputPath, list.at(0).outputPath);
+}
+
+TEST(HistoryFile, ANonRegularFileNeverBlocksTheLoad) {
+  test::TempFolder dir;
+  const std::string fifo = dir / "history.bin";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto load = std::async(std::launch::async, [&] {
+    VideoList list;
+    return loadHistory(list, fifo);
+  });
+  if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    // Let the blocked open go before failing.
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+    ADD_FAILURE() << "loading a FIFO blocked";
+  }
+  EXPECT_FALSE(load.get());
+  VideoList list;
+  EXPECT_FALSE(loadHistory(list, dir.path()));  // a folder
+}
+
+// A save that fails while writing (the file size limit makes write() fail with EFBIG) leaves
+// the previous file as it was and no temporary file behind.
+TEST(HistoryFile, AFailedSaveKeepsTheOldFile) {
+  test::TempFolder dir;
+  const std::string path = dir / "history.bin";
+  VideoList small;
+  ASSERT_TRUE(saveHistory(small, path));
+  const std::string before = test::readFile(path);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64, 64};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    VideoList big;
+    for (int i = 0; i < 20; ++i)
+      big.append(std::make_unique<VideoEntry>("/v/clip" + std::to_string(i) + ".avi"));
+    _exit(saveHistory(big, path) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the save reported success";
+  EXPECT_EQ(test::readFile(path), before);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"history.bin"});
+}
+
 TEST(HistoryFile, OverlongTextsAreCutAndTheRestIsSkipped) {
-  const std::string longSource(3000, 's');
+  const std::string longSource(HistorySourceLimit + 900, 's');
   const std::string file = Bytes()
                                .raw(texts::HistorySignature2)
                                .num<uint32_t>(0)

@@ -33,11 +33,15 @@ TEST(RunHidden, ExitStatusIsReadAsSignedByte) {
 TEST(RunHidden, OneTickPerWaitIncludingTheLast) {
   int ticks = 0;
   const TickRoutine tick = [&] { return ++ticks, true; };
+  // A loaded machine may start or reap a child late, which adds waits but never removes one:
+  // each range starts at the count an idle machine gives.
   ASSERT_TRUE(runHidden({"/bin/true"}, nullptr, 1000, tick));
-  EXPECT_EQ(ticks, 1);  // ended within the first period: exactly one tick
+  EXPECT_GE(ticks, 1);  // the wait that saw the end ticks too
+  EXPECT_LE(ticks, 3);
   ticks = 0;
   ASSERT_TRUE(runHidden({"/bin/sleep", "1.05"}, nullptr, 300, tick));
-  EXPECT_EQ(ticks, 4);  // three full periods, then the wait that saw the end
+  EXPECT_GE(ticks, 4);  // three full periods, then the wait that saw the end
+  EXPECT_LE(ticks, 8);
 }
 
 TEST(RunHidden, EveryArgumentArrivesWhole) {

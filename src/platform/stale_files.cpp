@@ -1,0 +1,132 @@
+#include "platform/stale_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vidmora {
+
+namespace {
+
+constexpr const char* SaveSuffix = ".vidmora-tmp";
+constexpr const char* PartSuffix = ".vidmora-part";
+constexpr std::size_t RandomLength = 6;  // the XXXXXX of mkostemps
+constexpr std::size_t NameMax = 255;
+
+bool endsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+int createFromPattern(std::string pattern, const char* suffix, int flags, std::string& path) {
+  const int fd = ::mkostemps(pattern.data(), static_cast<int>(std::strlen(suffix)), flags);
+  if (fd >= 0) path = std::move(pattern);
+  return fd;
+}
+
+std::string pidPart() {
+  return "." + std::to_string(::getpid()) + "." + std::string(RandomLength, 'X');
+}
+
+bool processGone(long pid) {
+  return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// A regular file (never a link) of this user.
+bool ownRegularFile(int dirFd, const char* name, struct stat& st) {
+  return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+         st.st_uid == ::geteuid();
+}
+
+template <typename Visit>
+int forEachEntry(const std::string& folder, Visit visit) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  int removed = 0;
+  while (const dirent* e = ::readdir(dir)) {
+    if (visit(::dirfd(dir), std::string(e->d_name))) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
+}
+
+}  // namespace
+
+int createSaveTemp(const std::string& finalPath, std::string& tempPath) {
+  return createFromPattern(finalPath + pidPart() + SaveSuffix, SaveSuffix, O_CLOEXEC, tempPath);
+}
+
+int createHiddenPartFile(const std::string& finalPath, std::string& tempPath, int extraFlags) {
+  const auto slash = finalPath.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+  // Keep the hidden name within the limit of a file name.
+  const std::string tail = pidPart() + PartSuffix;
+  if (base.size() + tail.size() + 1 > NameMax) base.resize(NameMax - tail.size() - 1);
+  // O_EXCL already refuses any existing name, a dangling link included.
+  return createFromPattern(dir + "." + base + tail, PartSuffix, extraFlags | O_NOFOLLOW, tempPath);
+}
+
+bool parseOwnTempName(const std::string& name, long& pid) {
+  std::string rest;
+  if (endsWith(name, SaveSuffix))
+    rest = name.substr(0, name.size() - std::strlen(SaveSuffix));
+  else if (name.size() > 1 && name[0] == '.' && endsWith(name, PartSuffix))
+    rest = name.substr(0, name.size() - std::strlen(PartSuffix));
+  else
+    return false;
+  // rest = "<name>.<pid>.<six characters>"
+  if (rest.size() < RandomLength + 3 || rest[rest.size() - RandomLength - 1] != '.') return false;
+  rest.resize(rest.size() - RandomLength - 1);
+  const auto dot = rest.rfind('.');
+  if (dot == std::string::npos || dot + 1 == rest.size() || dot == 0) return false;
+  long value = 0;
+  for (std::size_t i = dot + 1; i < rest.size(); ++i) {
+    if (rest[i] < '0' || rest[i] > '9' || value > 100000000L) return false;
+    value = value * 10 + (rest[i] - '0');
+  }
+  pid = value;
+  return value > 0;
+}
+
+int removeStaleTempFiles(const std::string& folder) {
+  return forEachEntry(folder, [](int dirFd, const std::string& name) {
+    long pid = 0;
+    struct stat st {};
+    if (!parseOwnTempName(name, pid) || !ownRegularFile(dirFd, name.c_str(), st)) return false;
+    return processGone(pid) && ::unlinkat(dirFd, name.c_str(), 0) == 0;
+  });
+}
+
+bool markProgressBlockAlive(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+int removeStaleProgressBlocks(const std::string& shmFolder) {
+  return forEachEntry(shmFolder, [](int dirFd, const std::string& name) {
+    static const std::string prefix = "vidmora-";
+    if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0) return false;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i)
+      if (name[i] < '0' || name[i] > '9') return false;
+    struct stat st {};
+    if (!ownRegularFile(dirFd, name.c_str(), st)) return false;
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type != F_UNLCK;
+    ::close(fd);
+    return !held && ::unlinkat(dirFd, name.c_str(), 0) == 0;
+  });
+}
+
+}  // namespace vidmora

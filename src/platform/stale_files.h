@@ -1,0 +1,37 @@
+// Temporary files and progress blocks that a later start can prove to be its own leftovers.
+//
+// A temporary file carries its creator's process id in its name and is owned by the user; once
+// that process is gone the file can only be a leftover of a killed save or conversion. A
+// progress block is held by its app through an advisory lock on the open file description,
+// which the kernel drops when the app dies; a block of the user's without that lock is stale.
+#pragma once
+
+#include <string>
+
+namespace vidmora {
+
+// Creates "<finalPath>.<pid>.XXXXXX.vidmora-tmp" exclusively (mode 0600, close-on-exec) for a
+// save that renames it over finalPath. Returns the descriptor, -1 on failure (errno set).
+int createSaveTemp(const std::string& finalPath, std::string& tempPath);
+
+// Creates the hidden "<folder>/.<name>.<pid>.XXXXXX.vidmora-part" beside finalPath
+// exclusively, never through a link, with an unpredictable part. `extraFlags` is added to the
+// open flags (O_CLOEXEC, ...). Returns the descriptor, -1 on failure (errno set).
+int createHiddenPartFile(const std::string& finalPath, std::string& tempPath, int extraFlags);
+
+// Whether `name` is one of the two temporary names above, and the pid it carries.
+bool parseOwnTempName(const std::string& name, long& pid);
+
+// Removes from `folder` the temporary files of the names above that belong to this user and
+// whose process is gone. Returns how many were removed.
+int removeStaleTempFiles(const std::string& folder);
+
+// Takes the advisory lock that marks a progress block as alive; held as long as the
+// descriptor's open file description (or a mapping of it) lives. False when it cannot be set.
+bool markProgressBlockAlive(int fd);
+
+// Removes the user's progress blocks ("vidmora-" and twelve digits) in `shmFolder` that no
+// living app holds. Returns how many were removed.
+int removeStaleProgressBlocks(const std::string& shmFolder = "/dev/shm");
+
+}  // namespace vidmora

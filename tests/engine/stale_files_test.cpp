@@ -1,0 +1,143 @@
+// Leftovers of killed Vidmora processes: temporary files and progress blocks are removed only
+// when they are provably this user's and their process is gone.
+#include "platform/stale_files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "engine/progress_channel.h"
+#include "support/temp_folder.h"
+
+namespace vidmora {
+namespace {
+
+// The id of a process that has ended and been reaped.
+pid_t deadPid() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+TEST(StaleFiles, TemporaryNamesAreExclusiveAndCarryThePid) {
+  test::TempFolder dir;
+  std::string save, part;
+  const int a = createSaveTemp(dir / "history.bin", save);
+  const int b = createHiddenPartFile(dir / (std::string(300, 'x') + ".3gp"), part, O_CLOEXEC);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  close(a);
+  close(b);
+  long pid = 0;
+  const std::string partName = part.substr(part.rfind('/') + 1);
+  EXPECT_LE(partName.size(), 255u);
+  EXPECT_EQ(partName[0], '.');
+  for (const std::string& path : {save, part}) {
+    EXPECT_TRUE(parseOwnTempName(path.substr(path.rfind('/') + 1), pid)) << path;
+    EXPECT_EQ(pid, getpid());
+  }
+  // Two files for one final name never share a temporary name.
+  std::string again;
+  const int c = createSaveTemp(dir / "history.bin", again);
+  ASSERT_GE(c, 0);
+  close(c);
+  EXPECT_NE(again, save);
+}
+
+TEST(StaleFiles, OnlyLeftoversOfEndedProcessesAreRemoved) {
+  test::TempFolder dir;
+  const std::string dead = std::to_string(deadPid());
+  const std::string alive = std::to_string(getpid());
+  const std::vector<std::string> removed = {
+      "history.bin." + dead + ".a1B2c3.vidmora-tmp",
+      "settings.bin." + dead + ".zzzzzz.vidmora-tmp",
+      ".clip.3gp." + dead + ".Q9w8e7.vidmora-part",
+  };
+  const std::vector<std::string> kept = {
+      "history.bin." + alive + ".a1B2c3.vidmora-tmp",  // its process runs
+      ".clip.3gp." + alive + ".Q9w8e7.vidmora-part",
+      "clip.3gp." + dead + ".Q9w8e7.vidmora-part",  // a part file is hidden
+      "history.bin." + dead + ".short.vidmora-tmp",  // not six characters
+      "history.bin.x" + dead + ".a1B2c3.vidmora-tmp",  // no pid
+      "history.bin",
+      "clip.3gp",
+      "notes." + dead + ".txt",
+  };
+  for (const auto& name : removed) test::writeFile(dir / name, "x");
+  for (const auto& name : kept) test::writeFile(dir / name, "x");
+  // A link with a leftover's name is never followed nor taken for a file of ours.
+  test::writeFile(dir / "victim", "precious");
+  const std::string link = ".victim." + dead + ".abcdef.vidmora-part";
+  ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / link).c_str()), 0);
+  mkdir((dir / ("folder." + dead + ".abcdef.vidmora-tmp")).c_str(), 0700);
+
+  EXPECT_EQ(removeStaleTempFiles(dir.path()), static_cast<int>(removed.size()));
+  std::vector<std::string> expected = kept;
+  expected.insert(expected.end(),
+                  {"victim", link, "folder." + dead + ".abcdef.vidmora-tmp"});
+  EXPECT_EQ(sorted(dir.entries()), sorted(expected));
+  EXPECT_EQ(test::readFile(dir / "victim"), "precious");
+  EXPECT_EQ(removeStaleTempFiles(dir / "missing"), 0);
+}
+
+TEST(StaleFiles, ProgressBlocksOfEndedAppsAreRemoved) {
+  test::TempFolder shm;  // stands in for /dev/shm
+  const std::vector<std::string> stale = {"vidmora-000000000001", "vidmora-123456789012"};
+  for (const auto& name : stale) test::writeFile(shm / name, std::string(64, '\0'));
+  for (const auto& name : {"vidmora-12345", "vidmora-abcdefghijkl", "other-123456789012"})
+    test::writeFile(shm / name, "x");
+  // A block held by a living app (here a child that keeps the lock).
+  const std::string held = shm / "vidmora-999999999999";
+  test::writeFile(held, std::string(64, '\0'));
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t app = fork();
+  if (app == 0) {
+    const int fd = open(held.c_str(), O_RDWR);
+    void* view = mmap(nullptr, 64, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    const bool locked = markProgressBlockAlive(fd);
+    close(fd);  // the mapping keeps the lock
+    (void)!write(ready[1], locked ? "1" : "0", 1);
+    pause();
+    munmap(view, 64);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, '1');
+  EXPECT_EQ(removeStaleProgressBlocks(shm.path()), 2);
+  EXPECT_EQ(sorted(shm.entries()), sorted({"vidmora-12345", "vidmora-abcdefghijkl",
+                                           "other-123456789012", "vidmora-999999999999"}));
+  kill(app, SIGKILL);
+  waitpid(app, nullptr, 0);
+  EXPECT_EQ(removeStaleProgressBlocks(shm.path()), 1);  // its app is gone now
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST(StaleFiles, AProgressBlockIsMarkedAliveWhileItsAppRuns) {
+  ProgressBlock block;
+  ASSERT_TRUE(block.create());
+  const int fd = open(("/dev/shm/vidmora-" + block.mapName()).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(fd, F_OFD_GETLK, &probe), 0);
+  EXPECT_NE(probe.l_type, F_UNLCK);
+  close(fd);
+}
+
+}  // namespace
+}  // namespace vidmora
