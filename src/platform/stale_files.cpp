@@ -20,7 +20,8 @@ constexpr std::size_t RandomLength = 6;  // the XXXXXX of mkostemps
 constexpr std::size_t NameMax = 255;
 
 bool endsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 int createFromPattern(std::string pattern, const char* suffix, int flags, std::string& path) {
@@ -63,7 +64,8 @@ int createSaveTemp(const std::string& finalPath, std::string& tempPath) {
 
 int createHiddenPartFile(const std::string& finalPath, std::string& tempPath, int extraFlags) {
   const auto slash = finalPath.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
+  const std::string dir =
+      slash == std::string::npos ? std::string() : finalPath.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
   // Keep the hidden name within the limit of a file name.
   const std::string tail = pidPart() + PartSuffix;
@@ -113,7 +115,8 @@ bool markProgressBlockAlive(int fd) {
 int removeStaleProgressBlocks(const std::string& shmFolder) {
   return forEachEntry(shmFolder, [](int dirFd, const std::string& name) {
     static const std::string prefix = "vidmora-";
-    if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0) return false;
+    if (name.size() != prefix.size() + 12 || name.compare(0, prefix.size(), prefix) != 0)
+      return false;
     for (std::size_t i = prefix.size(); i < name.size(); ++i)
       if (name[i] < '0' || name[i] > '9') return false;
     struct stat st {};

@@ -67,8 +67,8 @@ TEST(StaleFiles, OnlyLeftoversOfEndedProcessesAreRemoved) {
   const std::vector<std::string> kept = {
       "history.bin." + alive + ".a1B2c3.vidmora-tmp",  // its process runs
       ".clip.3gp." + alive + ".Q9w8e7.vidmora-part",
-      "clip.3gp." + dead + ".Q9w8e7.vidmora-part",  // a part file is hidden
-      "history.bin." + dead + ".short.vidmora-tmp",  // not six characters
+      "clip.3gp." + dead + ".Q9w8e7.vidmora-part",     // a part file is hidden
+      "history.bin." + dead + ".short.vidmora-tmp",    // not six characters
       "history.bin.x" + dead + ".a1B2c3.vidmora-tmp",  // no pid
       "history.bin",
       "clip.3gp",
@@ -84,8 +84,7 @@ TEST(StaleFiles, OnlyLeftoversOfEndedProcessesAreRemoved) {
 
   EXPECT_EQ(removeStaleTempFiles(dir.path()), static_cast<int>(removed.size()));
   std::vector<std::string> expected = kept;
-  expected.insert(expected.end(),
-                  {"victim", link, "folder." + dead + ".abcdef.vidmora-tmp"});
+  expected.insert(expected.end(), {"victim", link, "folder." + dead + ".abcdef.vidmora-tmp"});
   EXPECT_EQ(sorted(dir.entries()), sorted(expected));
   EXPECT_EQ(test::readFile(dir / "victim"), "precious");
   EXPECT_EQ(removeStaleTempFiles(dir / "missing"), 0);
