@@ -20,8 +20,7 @@ class UpdatePromptTest : public QObject {
     QTest::addColumn<std::string>("response");
     QTest::addColumn<int>("dripMs");
     QTest::newRow("never answers") << std::string() << 0;
-    QTest::newRow("drips headers")
-        << "HTTP/1.1 200 OK\r\nX-Slow: " + std::string(100000, 's') << 5;
+    QTest::newRow("drips headers") << "HTTP/1.1 200 OK\r\nX-Slow: " + std::string(100000, 's') << 5;
   }
   void theWindowKeepsHandlingEventsWhileTheServerIsSilent() {
     QFETCH(std::string, response);
