@@ -12,6 +12,7 @@
 #include "encoder_test_support.h"
 #include "engine/command_line.h"
 #include "engine/progress_channel.h"
+#include "platform/stale_files.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
 
@@ -380,6 +381,10 @@ TEST_F(LongConversion, FfmpegDiesWithTheEncoder) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(gone);
   EXPECT_FALSE(std::filesystem::exists(out_));  // never a half-written file under the final name
+  // The killed encoder could not clean up; its leftover is provably stale now.
+  EXPECT_TRUE(hasHiddenLeftovers(dir_));
+  EXPECT_EQ(removeStaleTempFiles(dir_.path()), 1);
+  EXPECT_EQ(dir_.entries(), std::vector<std::string>{"long.mp4"});
 }
 
 TEST_F(LongConversion, TerminationRemovesTheUnfinishedOutput) {
