@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <memory>
 
 #include "loopback_server.h"
 
@@ -277,19 +278,20 @@ TEST(UpdateCheck, HostileAnswersCannotOutlastTheDeadline) {
 // The asynchronous fetch returns at once and hands the answer over when it comes.
 TEST(UpdateCheck, StartFetchDoesNotWaitForTheNetwork) {
   LoopbackServer silent("");
-  std::promise<FetchResult> delivered;
+  // Shared with the fetch's thread, which may still be leaving set_value when the test ends.
+  auto delivered = std::make_shared<std::promise<FetchResult>>();
   const auto start = std::chrono::steady_clock::now();
   startFetch(silent.url(), 400ms,
-             [&delivered](FetchResult r) { delivered.set_value(std::move(r)); });
+             [delivered](FetchResult r) { delivered->set_value(std::move(r)); });
   EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
-  auto answer = delivered.get_future();
+  auto answer = delivered->get_future();
   ASSERT_EQ(answer.wait_for(5s), std::future_status::ready);
   EXPECT_FALSE(answer.get().transferred);
 
   LoopbackServer server(LoopbackServer::answer(200, "1.2.10"));
-  std::promise<FetchResult> second;
-  startFetch(server.url(), 5s, [&second](FetchResult r) { second.set_value(std::move(r)); });
-  const FetchResult result = second.get_future().get();
+  auto second = std::make_shared<std::promise<FetchResult>>();
+  startFetch(server.url(), 5s, [second](FetchResult r) { second->set_value(std::move(r)); });
+  const FetchResult result = second->get_future().get();
   EXPECT_TRUE(result.transferred);
   EXPECT_EQ(result.body, "1.2.10");
 }
