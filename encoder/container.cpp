@@ -21,6 +21,20 @@ bool encoderAvailable(const std::string& name) {
   return !name.empty() && avcodec_find_encoder_by_name(name.c_str()) != nullptr;
 }
 
+std::string remuxRefusal(const std::vector<StreamInfo>& streams, const ContainerChoice& container) {
+  const AVOutputFormat* fmt = av_guess_format(container.muxer.c_str(), nullptr, nullptr);
+  if (fmt == nullptr) return "the output container '" + container.muxer + "' is not available";
+  for (const StreamInfo& s : streams) {
+    const auto id = static_cast<AVCodecID>(s.codecId);
+    if (id == AV_CODEC_ID_NONE || avformat_query_codec(fmt, id, FF_COMPLIANCE_NORMAL) == 0) {
+      const char* kind = av_get_media_type_string(static_cast<AVMediaType>(s.type));
+      return std::string("the ") + (kind != nullptr ? kind : "unknown") + " stream " +
+             std::to_string(s.index) + " (" + s.codec + ") does not fit " + container.muxer;
+    }
+  }
+  return {};
+}
+
 ContainerChoice chooseContainer(const std::string& outputPath, const std::string& forcedFormat) {
   ContainerChoice choice;
   const auto slash = outputPath.rfind('/');
