@@ -104,8 +104,8 @@ std::string exactFrameRate(double rate) {
     const char* exact;
   };
   // The stored 23.976 and 29.976 are a thousandth or so off the true NTSC rates.
-  constexpr Ntsc ntsc[] = {{23976, 3, "24000/1001"}, {29970, 7, "30000/1001"},
-                           {59940, 7, "60000/1001"}};
+  constexpr Ntsc ntsc[] = {
+      {23976, 3, "24000/1001"}, {29970, 7, "30000/1001"}, {59940, 7, "60000/1001"}};
   for (const Ntsc& n : ntsc)
     if (std::llabs(milli - n.near) <= n.tolerance) return n.exact;
   if (milli <= 0) return {};

@@ -44,10 +44,17 @@ TEST(Quality, FrameSizeTargetsKeepTheAspectNeverUpscaleAndAreEven) {
 
 TEST(Quality, ExactFrameRates) {
   const std::pair<float, const char*> cases[] = {
-      {29.976f, "30000/1001"}, {23.976f, "24000/1001"}, {29.97f, "30000/1001"},
-      {59.94f, "60000/1001"},  {25.0f, "25"},           {30.0f, "30"},
-      {24.0f, "24"},           {15.0f, "15"},           {12.5f, "12500/1000"},
-      {-1.0f, ""},             {0.0f, ""},
+      {29.976f, "30000/1001"},
+      {23.976f, "24000/1001"},
+      {29.97f, "30000/1001"},
+      {59.94f, "60000/1001"},
+      {25.0f, "25"},
+      {30.0f, "30"},
+      {24.0f, "24"},
+      {15.0f, "15"},
+      {12.5f, "12500/1000"},
+      {-1.0f, ""},
+      {0.0f, ""},
   };
   for (const auto& [rate, text] : cases) EXPECT_EQ(exactFrameRate(rate), text) << rate;
 }
