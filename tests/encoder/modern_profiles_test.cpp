@@ -36,9 +36,9 @@ ProcResult convert(const std::string& src, const std::string& out, ConversionSna
 
 // "WIDTHxHEIGHT" of the first video stream.
 std::string frameSize(const std::string& path) {
-  const ProcResult r =
-      test::runProgram({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "v:0",
-                        "-show_entries", "stream=width,height", "-of", "csv=s=x:p=0", "file:" + path});
+  const ProcResult r = test::runProgram({"/usr/bin/ffprobe", "-v", "error", "-select_streams",
+                                         "v:0", "-show_entries", "stream=width,height", "-of",
+                                         "csv=s=x:p=0", "file:" + path});
   std::string size = r.out;
   while (!size.empty() && (size.back() == '\n' || size.back() == '\r')) size.pop_back();
   return size;
@@ -128,11 +128,14 @@ TEST_F(ModernProfiles, TargetSizeRateAndQualityChoicesReachTheFile) {
 
   // A fixed bit rate instead of a level.
   const std::string fixed = dir.file("fixed.webm");
-  ASSERT_EQ(convert(src, fixed, snapshotFor(9020, [](TSettings& s) {
-                      s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate);
-                      s.VideoBitrate = 1000;
-                      s.TargetHeight = -1;
-                    })).status,
+  ASSERT_EQ(convert(src, fixed,
+                    snapshotFor(9020,
+                                [](TSettings& s) {
+                                  s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate);
+                                  s.VideoBitrate = 1000;
+                                  s.TargetHeight = -1;
+                                }))
+                .status,
             0);
   EXPECT_EQ(frameSize(fixed), "640x480");
 }
