@@ -67,13 +67,16 @@ void appendVideoQuality(const std::string& encoder, const LegacyOptions& o,
   const bool fixed = o.videoBitrate > 0;
   const int i = fixed ? 2 : levelIndex(o.videoQuality);
   if (encoder == "libx264") {
-    static const char* const preset[] = {"slow", "medium", "fast", "faster"};
-    static const char* const crf[] = {"18", "20", "23", "27"};
+    // "Balanced" is tuned against a well-known desktop converter's fast 720p preset: smaller
+    // files at the same SSIM in less time (bench/formats).
+    static const char* const preset[] = {"slow", "fast", "veryfast", "veryfast"};
+    static const char* const crf[] = {"18", "20", "22.5", "27"};
     a.insert(a.end(), {"-preset", preset[i]});
     if (!fixed) a.insert(a.end(), {"-crf", crf[i]});
   } else if (encoder == "libx265") {
+    // x265's scale runs about five steps above x264's for the same look.
     static const char* const preset[] = {"medium", "fast", "fast", "faster"};
-    static const char* const crf[] = {"21", "24", "27", "31"};
+    static const char* const crf[] = {"23", "25", "27", "32"};
     a.insert(a.end(), {"-preset", preset[i], "-x265-params", "log-level=error"});
     if (!fixed) a.insert(a.end(), {"-crf", crf[i]});
   } else if (encoder == "libvpx-vp9") {

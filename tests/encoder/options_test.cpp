@@ -179,13 +179,13 @@ const TranslateCase translateCases[] = {
      "-ab 128.0kb -ac 2 -ar 48000 -vol 256 -adapt o.mp4",
      true,
      "-map 0:0 -map 0:1 -c:v libx264 -vf scale=1280:720,setsar=1 -r 30000/1001 -pix_fmt yuv420p "
-     "-preset fast -crf 23 -c:a aac -b:a 128000 -ac 2 -ar 48000 -movflags +faststart "
+     "-preset veryfast -crf 22.5 -c:a aac -b:a 128000 -ac 2 -ar 48000 -movflags +faststart "
      "-f mp4 -y file:/o/.tmp",
      false, 1920, 1080, "mp4"},
     {"ModernH265SmallerThanTarget",
      "-y -an -i in.avi -vcodec libx265 -fit 1080 -vquality best -adapt o.mp4", true,
      "-map 0:0 -c:v libx265 -pix_fmt yuv420p -preset medium -x265-params log-level=error "
-     "-crf 21 -tag:v hvc1 -movflags +faststart -f mp4 -y file:/o/.tmp",
+     "-crf 23 -tag:v hvc1 -movflags +faststart -f mp4 -y file:/o/.tmp",
      false, 640, 360, "mp4"},
     {"ModernVp9FixedBitratePortrait",
      "-y -i in.avi -vcodec libvpx-vp9 -acodec libopus -fit 480 -b 2000kb -ab 96.0kb -adapt "
