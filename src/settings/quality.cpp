@@ -80,7 +80,9 @@ FrameDims fitFrame(int sourceWidth, int sourceHeight, int targetHeight, int sarN
   if (sourceWidth <= 0 || sourceHeight <= 0) return {};
   double width = sourceWidth;
   const double height = sourceHeight;
-  if (sarNum > 0 && sarDen > 0 && sarNum != sarDen) width = width * sarNum / sarDen;
+  // A pixel shape beyond 16:1 either way is damage, not anamorphic video: taken as square.
+  const double sar = sarNum > 0 && sarDen > 0 ? static_cast<double>(sarNum) / sarDen : 1.0;
+  if (sar >= 1.0 / 16 && sar <= 16.0) width *= sar;
   double scale = 1.0;
   double limitWidth = width, limitHeight = height;
   if (targetHeight > 0) {

@@ -31,6 +31,7 @@ TEST(Quality, FrameSizeTargetsKeepTheAspectNeverUpscaleAndAreEven) {
       {"anamorphic PAL 16:9 to 480p", 720, 576, 480, 64, 45, 854, 480},
       {"anamorphic at Original", 720, 480, -1, 32, 27, 852, 480},  // 853.3 wide shown
       {"tiny source", 3, 3, 720, 1, 1, 2, 2},
+      {"absurd pixel shape taken as square", 640, 480, -1, 1000000, 1, 640, 480},
   };
   for (const Case& c : cases) {
     const FrameDims out = fitFrame(c.width, c.height, c.target, c.sarNum, c.sarDen);
