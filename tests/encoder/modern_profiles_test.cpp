@@ -171,10 +171,22 @@ TEST_F(ModernProfiles, RemuxRefusesStreamsTheContainerCannotHold) {
   const MediaSummary m = test::probeMedia(mp4);
   EXPECT_EQ(m.videoCodec, "mpeg4");
   EXPECT_EQ(m.audioCodec, "");
-  // And into Matroska everything fits.
+  // And into Matroska everything fits, also what it keeps in its AVI compatibility mode: old
+  // MS-MPEG4 video and a song's PNG cover.
   const std::string mkv = dir.file("copy.mkv");
   ASSERT_EQ(convert(src, mkv, snapshotFor(9040)).status, 0);
   EXPECT_EQ(test::probeMedia(mkv).audioCodec, "pcm_s16le");
+  const std::string avi = dir.file("old.avi");
+  ASSERT_TRUE(
+      test::makeMedia(avi, {"testsrc=size=160x120:rate=25:duration=1"}, {"-c:v", "msmpeg4v2"}));
+  const std::string song = dir.file("song.mp3");
+  ASSERT_TRUE(test::makeMedia(song, {"sine=duration=1", "color=red:size=64x64:duration=1"},
+                              {"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v", "png",
+                               "-disposition:v", "attached_pic", "-c:a", "libmp3lame"}));
+  for (const std::string& source : {avi, song}) {
+    const ProcResult r = convert(source, source + ".mkv", snapshotFor(9040));
+    EXPECT_EQ(r.status, 0) << source << r.err;
+  }
 }
 
 }  // namespace
