@@ -40,7 +40,35 @@ void negotiatedLayout(const AVCodec* codec, int channels, AVChannelLayout& out) 
   av_channel_layout_copy(&out, codec->ch_layouts);
 }
 
+// The listed channel count nearest to the wanted one (the wanted one when the list is open).
+int nearestChannels(const AVCodec* codec, int channels) {
+  if (codec->ch_layouts == nullptr) return channels;
+  int best = codec->ch_layouts[0].nb_channels;
+  for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels != 0; ++l) {
+    if (l->nb_channels == channels) return channels;
+    if (std::abs(l->nb_channels - channels) < std::abs(best - channels)) best = l->nb_channels;
+  }
+  return best;
+}
+
 }  // namespace
+
+AudioFit fitAudioOptions(const AudioRequest& request, std::string* reason) {
+  AudioFit fit;
+  fit.request = request;
+  fit.check = checkAudioOptions(request, reason);
+  if (fit.check != AudioCheck::Rejected) return fit;
+  const AVCodec* codec = avcodec_find_encoder_by_name(request.encoder.c_str());
+  if (codec == nullptr) return fit;
+  if (request.sampleRate > 0) fit.request.sampleRate = negotiatedRate(codec, request.sampleRate);
+  if (request.channels > 0) fit.request.channels = nearestChannels(codec, request.channels);
+  fit.check = checkAudioOptions(fit.request, reason);
+  if (fit.check == AudioCheck::Rejected && fit.request.bitrate > 0) {
+    fit.request.bitrate = -1;
+    fit.check = checkAudioOptions(fit.request, reason);
+  }
+  return fit;
+}
 
 AudioCheck checkAudioOptions(const AudioRequest& request, std::string* reason) {
   const AVCodec* codec = avcodec_find_encoder_by_name(request.encoder.c_str());

@@ -19,4 +19,13 @@ enum class AudioCheck { Accepted, Rejected, NoSuchEncoder };
 
 AudioCheck checkAudioOptions(const AudioRequest& request, std::string* reason = nullptr);
 
+// For lines with -adapt: the request as given when the encoder takes it, otherwise with the
+// nearest sample rate and channel count the encoder lists, and without the bit rate when that
+// is still refused. `check` tells whether the result is accepted.
+struct AudioFit {
+  AudioCheck check = AudioCheck::Rejected;
+  AudioRequest request;
+};
+AudioFit fitAudioOptions(const AudioRequest& request, std::string* reason = nullptr);
+
 }  // namespace vidmora::encoder

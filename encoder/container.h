@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "probe.h"
 
 namespace vidmora::encoder {
 
@@ -15,6 +18,11 @@ struct ContainerChoice {
 };
 
 ContainerChoice chooseContainer(const std::string& outputPath, const std::string& forcedFormat);
+
+// Why these streams cannot be copied into the container as they are ("the subtitle stream 2
+// (subrip) does not fit mp4"), or empty when they all fit. A codec the muxer cannot say
+// anything about is left for ffmpeg to try.
+std::string remuxRefusal(const std::vector<StreamInfo>& streams, const ContainerChoice& container);
 
 // True when this ffmpeg build has an encoder of that name.
 bool encoderAvailable(const std::string& name);

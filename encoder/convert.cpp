@@ -51,12 +51,20 @@ int runConversion(const LegacyOptions& options, SlotWriter& slot) {
     return ExitStatusOutputTaken;
   }
 
+  if (options.remux) {
+    const std::string refusal = remuxRefusal(remuxStreams(options, probe.info), container);
+    if (!refusal.empty()) {
+      reportError("cannot copy the streams: " + refusal);
+      return ExitStatusRemuxRefused;
+    }
+  }
+
   TempOutput temp(options.output);
   if (!temp.isOpen()) {
     reportError(temp.error());
     return ExitStatusFailed;
   }
-  const Translation t = translateOptions(options, probe.info, container, temp.writerPath());
+  Translation t = translateOptions(options, probe.info, container, temp.writerPath());
   if (t.audioRejected) {
     reportError("audio options refused: " + t.error);
     return ExitStatusAudioRejected;
@@ -78,7 +86,22 @@ int runConversion(const LegacyOptions& options, SlotWriter& slot) {
     request.sourceChannels = probe.info.channels;
     request.sourceSampleRate = probe.info.sampleRate;
     std::string reason;
-    switch (checkAudioOptions(request, &reason)) {
+    AudioCheck check = AudioCheck::Accepted;
+    if (options.adapt) {
+      // Values the encoder rejects become the nearest it takes (Opus has no 44100 Hz).
+      const AudioFit fit = fitAudioOptions(request, &reason);
+      check = fit.check;
+      if (check == AudioCheck::Accepted) {
+        LegacyOptions fitted = options;
+        fitted.sampleRate = fit.request.sampleRate;
+        fitted.channels = fit.request.channels;
+        fitted.audioBitrate = fit.request.bitrate;
+        t = translateOptions(fitted, probe.info, container, temp.writerPath());
+      }
+    } else {
+      check = checkAudioOptions(request, &reason);
+    }
+    switch (check) {
       case AudioCheck::NoSuchEncoder:
         reportError("the audio encoder '" + t.audioEncoder + "' is not available");
         return ExitStatusFailed;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "settings/quality.h"
+
 namespace vidmora::encoder {
 
 namespace {
@@ -13,13 +15,15 @@ enum class Kind { Flag, Value };
 
 const std::map<std::string, Kind>& optionKinds() {
   static const std::map<std::string, Kind> kinds = {
-      {"-y", Kind::Flag},       {"-an", Kind::Flag},      {"-vn", Kind::Flag},
-      {"-sameq", Kind::Flag},   {"-i", Kind::Value},      {"-qxmap", Kind::Value},
-      {"-qxind", Kind::Value},  {"-vcodec", Kind::Value}, {"-vtag", Kind::Value},
-      {"-acodec", Kind::Value}, {"-f", Kind::Value},      {"-s", Kind::Value},
-      {"-r", Kind::Value},      {"-b", Kind::Value},      {"-ab", Kind::Value},
-      {"-ac", Kind::Value},     {"-ar", Kind::Value},     {"-vol", Kind::Value},
-      {"-aspect", Kind::Value},
+      {"-y", Kind::Flag},         {"-an", Kind::Flag},        {"-vn", Kind::Flag},
+      {"-sameq", Kind::Flag},     {"-i", Kind::Value},        {"-qxmap", Kind::Value},
+      {"-qxind", Kind::Value},    {"-vcodec", Kind::Value},   {"-vtag", Kind::Value},
+      {"-acodec", Kind::Value},   {"-f", Kind::Value},        {"-s", Kind::Value},
+      {"-r", Kind::Value},        {"-b", Kind::Value},        {"-ab", Kind::Value},
+      {"-ac", Kind::Value},       {"-ar", Kind::Value},       {"-vol", Kind::Value},
+      {"-aspect", Kind::Value},   {"-fit", Kind::Value},      {"-fps", Kind::Value},
+      {"-vquality", Kind::Value}, {"-aquality", Kind::Value}, {"-adapt", Kind::Flag},
+      {"-remux", Kind::Flag},
   };
   return kinds;
 }
@@ -107,6 +111,21 @@ std::string applyValue(LegacyOptions& o, const std::string& name, const std::str
   } else if (name == "-vol") {
     if (!parseInt(value, 0, 65536, n)) return "-vol needs a volume, got '" + value + "'";
     o.volume = static_cast<int>(n);
+  } else if (name == "-fit") {
+    if (value == "original") {
+      o.fitHeight = -1;
+    } else {
+      if (!parseInt(value, 2, 16384, n)) return "-fit needs a frame height or 'original'";
+      o.fitHeight = static_cast<int>(n);
+    }
+  } else if (name == "-fps") {
+    if (!isFrameRate(value)) return "-fps needs a frame rate, got '" + value + "'";
+    o.fps = value;
+  } else if (name == "-vquality" || name == "-aquality") {
+    const auto level = qualityByName(value);
+    if (!level || *level == QualityLevel::FixedBitrate)
+      return name + " needs best, high, balanced or small, got '" + value + "'";
+    (name == "-vquality" ? o.videoQuality : o.audioQuality) = qualityName(*level);
   } else if (name == "-aspect") {
     if (!parseAspect(value)) return "-aspect needs W:H, got '" + value + "'";
     o.aspect = value;
@@ -159,6 +178,8 @@ ParseResult parseLegacyOptions(const std::vector<std::string>& args) {
       if (arg == "-an") o.noAudio = true;
       if (arg == "-vn") o.noVideo = true;
       if (arg == "-sameq") o.sameQuality = true;
+      if (arg == "-adapt") o.adapt = true;
+      if (arg == "-remux") o.remux = true;
       ++i;
       continue;
     }

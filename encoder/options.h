@@ -30,6 +30,13 @@ struct LegacyOptions {
   int sampleRate = -1;          // -ar
   int volume = 256;             // -vol, 256 = unchanged
   std::string aspect;           // -aspect W:H
+  // The modern profiles' options.
+  int fitHeight = 0;         // -fit HEIGHT|original: 0 = not given, -1 = original
+  std::string fps;           // -fps, an exact rate ("30000/1001", "25")
+  std::string videoQuality;  // -vquality best|high|balanced|small
+  std::string audioQuality;  // -aquality, likewise (a VBR scale)
+  bool adapt = false;        // -adapt: rejected audio values become the nearest valid ones
+  bool remux = false;        // -remux: copy every stream as it is
 
   bool hasAudioOptions() const { return audioBitrate >= 0 || channels >= 0 || sampleRate >= 0; }
 };

@@ -88,12 +88,27 @@ ProbeResult probeSource(const std::string& path) {
       info.videoStream = static_cast<int>(i);
       info.width = s->codecpar->width;
       info.height = s->codecpar->height;
+      const AVRational sar = av_guess_sample_aspect_ratio(ic, const_cast<AVStream*>(s), nullptr);
+      if (sar.num > 0 && sar.den > 0) {
+        info.sarNum = sar.num;
+        info.sarDen = sar.den;
+      }
     }
     if (info.audioStream < 0 && usableAudio(s)) {
       info.audioStream = static_cast<int>(i);
       info.sampleRate = s->codecpar->sample_rate;
       info.channels = s->codecpar->ch_layout.nb_channels;
     }
+  }
+  for (unsigned i = 0; i < ic->nb_streams; ++i) {
+    const AVStream* s = ic->streams[i];
+    StreamInfo stream;
+    stream.index = static_cast<int>(i);
+    stream.type = s->codecpar->codec_type;
+    stream.codecId = s->codecpar->codec_id;
+    stream.codec = avcodec_get_name(s->codecpar->codec_id);
+    stream.attachedPicture = (s->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    info.streams.push_back(stream);
   }
   info.duration = durationOf(ic);
   avformat_close_input(&ic);

@@ -2,8 +2,18 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vidmora::encoder {
+
+// One stream as a copy (remux) sees it.
+struct StreamInfo {
+  int index = 0;
+  int type = -1;      // AVMediaType
+  int codecId = 0;    // AVCodecID
+  std::string codec;  // its name, for messages
+  bool attachedPicture = false;
+};
 
 struct SourceInfo {
   double duration = 0.0;      // seconds; 0 when the source does not say
@@ -12,6 +22,8 @@ struct SourceInfo {
   int width = 0, height = 0;  // of the video stream
   int sampleRate = 0;         // of the audio stream
   int channels = 0;
+  int sarNum = 1, sarDen = 1;  // the video stream's sample aspect ratio
+  std::vector<StreamInfo> streams;
 };
 
 enum class ProbeStatus { Ok, Missing, NotMedia };

@@ -25,6 +25,9 @@ struct Translation {
 // The encoder name ffmpeg 5.1 uses for a legacy codec name ("libfaac" -> "aac").
 std::string modernCodecName(const std::string& legacy);
 
+// The streams a remux copies: video, audio and subtitles, less what -vn/-an leave out.
+std::vector<StreamInfo> remuxStreams(const LegacyOptions& options, const SourceInfo& source);
+
 // progressArgs: whether to ask ffmpeg for -progress on its standard output.
 Translation translateOptions(const LegacyOptions& options, const SourceInfo& source,
                              const ContainerChoice& container, const std::string& outputPath,

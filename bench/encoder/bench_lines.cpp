@@ -1,6 +1,7 @@
 // Prints, one argument per line, the command lines the encoder benchmark times:
 //   encoder SRC OUT MAP SLOT  profile 600's default line as the app builds it
 //   ffmpeg SRC OUT            the ffmpeg command the encoder runs for that line, without progress
+//   profile ID SRC OUT        the default line of profile ID (no progress slot)
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,10 +18,10 @@
 namespace {
 
 std::vector<std::string> profileLine(const std::string& src, const std::string& out,
-                                     const std::string& map, int slot) {
+                                     const std::string& map, int slot, int16_t id = 600) {
   vidmora::TSettings s;
   vidmora::setDefaults(s);
-  vidmora::applyProfile(s, vidmora::profileIndexById(600));
+  vidmora::applyProfile(s, vidmora::profileIndexById(id));
   vidmora::ConversionSnapshot snap;
   vidmora::takeSnapshot(snap, s);
   return vidmora::buildConversionLine(VIDMORA_ENCODER_PATH, src, out, slot, map, snap, false).argv;
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> out;
   if (mode == "encoder" && argc == 6) {
     out = profileLine(argv[2], argv[3], argv[4], std::stoi(argv[5]));
+  } else if (mode == "profile" && argc == 5) {
+    out = profileLine(argv[3], argv[4], "0", -1, static_cast<int16_t>(std::stoi(argv[2])));
   } else if (mode == "ffmpeg" && argc == 4) {
     const auto line = profileLine(argv[2], argv[3], "0", -1);
     const auto parsed = parseLegacyOptions({line.begin() + 1, line.end()});
@@ -45,7 +48,9 @@ int main(int argc, char** argv) {
     out.push_back(FfmpegPath);
     out.insert(out.end(), t.args.begin(), t.args.end());
   } else {
-    std::fprintf(stderr, "usage: %s encoder SRC OUT MAP SLOT | ffmpeg SRC OUT\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s encoder SRC OUT MAP SLOT | ffmpeg SRC OUT | profile ID SRC OUT\n",
+                 argv[0]);
     return 2;
   }
   for (const auto& a : out) std::printf("%s\n", a.c_str());

@@ -1,6 +1,7 @@
 // Used by scripts/screenshot: opens the Vidmora main window with the given clips, and saves
 // pictures of it idle (clips added), in the middle of the batch and when the batch has ended.
 // Dialogs answer by themselves (settings accepted, no tip), so nobody has to click.
+// With --settings OUT.png it saves the settings dialog with the H.264 profile chosen instead.
 #include <stdlib.h>
 
 #include <QApplication>
@@ -13,6 +14,8 @@
 
 #include "app/main_window.h"
 #include "lvdata/lvdata.h"
+#include "settings/profiles.h"
+#include "settings/qt/options_dialog_window.h"
 
 using namespace vidmora;
 
@@ -57,9 +60,23 @@ bool save(QWidget& window, const std::string& path) {
 
 }  // namespace
 
+// The settings dialog as a user sees it after choosing a modern profile.
+int settingsShot(const std::string& path) {
+  TSettings s;
+  setDefaults(s);
+  applyProfile(s, profileIndexById(9000));
+  s.DestDir = "/home/user/Videos/Vidmora";
+  OptionsDialog dialog(nullptr, s);
+  dialog.show();
+  settle(500);
+  return save(dialog, path) ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QStringList args = QApplication::arguments();
+  if (args.size() == 3 && args[1] == QStringLiteral("--settings"))
+    return settingsShot(args[2].toStdString());
   if (args.size() < 4) {
     std::fprintf(stderr, "usage: vidmora_screenshot_driver OUT_DIR ENCODER CLIP...\n");
     return 2;

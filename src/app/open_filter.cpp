@@ -53,16 +53,21 @@ std::string buildOpenFilter(std::size_t capacity) {
       {"DVD Files", texts::DvdExtensions},
       {"Audio Files", texts::AudioFileExtensions},
       {"Real Media Files", texts::RealMediaExtensions},
-      {"All Files", "*"},
+      {"All Files", nullptr},
   };
   const std::size_t limit = capacity > 0 ? capacity - 1 : 0;
   std::string text;
   bool first = true;
   for (const Pair& pair : pairs) {
-    const std::vector<std::string> list = tokens(pair.list);
     std::string piece = pair.label;
-    if (!first) piece += " (" + patterns(list, false) + ")";
-    piece += "|" + patterns(list, true) + "|";
+    if (pair.list == nullptr) {
+      // Every file, with a dot in its name or without: "*.*" would hide "README" or "clip".
+      piece += " (*)|*|";
+    } else {
+      const std::vector<std::string> list = tokens(pair.list);
+      if (!first) piece += " (" + patterns(list, false) + ")";
+      piece += "|" + patterns(list, true) + "|";
+    }
     first = false;
     if (text.size() + piece.size() > limit) piece.resize(limit - text.size());
     text += piece;

@@ -19,13 +19,33 @@ struct CodecNamePair {
 
 // Profile codec names and the encoder's names for them, searched from the top.
 constexpr CodecNamePair CodecNameMap[] = {
-    {"MP4", "mpeg4"},        {"MPEG-4", "mpeg4"},    {"WMV1", "wmv1"},
-    {"WMV2", "wmv2"},        {"H264", "libx264"},    {"H263", "h263"},
-    {"MPG1", "mpeg1video"},  {"MPG2", "mpeg2video"}, {"MPEG1", "mpeg1video"},
-    {"MPEG2", "mpeg2video"}, {"MSV2", "msmpeg4v2"},  {"MJPG", "mjpeg"},
-    {"AAC", "libfaac"},      {"MP3", "libmp3lame"},  {"PCM", "pcm_s16le"},
-    {"WMA", "wmav1"},        {"AMR", "libamr_nb"},   {"AC3", "ac3"},
-    {"PCM8", "pcm_s8"},      {"ACC", "libfaac"},
+    {"MP4", "mpeg4"},
+    {"MPEG-4", "mpeg4"},
+    {"WMV1", "wmv1"},
+    {"WMV2", "wmv2"},
+    {"H264", "libx264"},
+    {"H263", "h263"},
+    {"MPG1", "mpeg1video"},
+    {"MPG2", "mpeg2video"},
+    {"MPEG1", "mpeg1video"},
+    {"MPEG2", "mpeg2video"},
+    {"MSV2", "msmpeg4v2"},
+    {"MJPG", "mjpeg"},
+    {"AAC", "libfaac"},
+    {"MP3", "libmp3lame"},
+    {"PCM", "pcm_s16le"},
+    {"WMA", "wmav1"},
+    {"AMR", "libamr_nb"},
+    {"AC3", "ac3"},
+    {"PCM8", "pcm_s8"},
+    {"ACC", "libfaac"},
+    // Codecs of the modern profiles.
+    {"H265", "libx265"},
+    {"HEVC", "libx265"},
+    {"VP9", "libvpx-vp9"},
+    {"AV1", "libsvtav1"},
+    {"OPUS", "libopus"},
+    {"FLAC", "flac"},
 };
 
 bool equalsNoCase(const std::string& a, const char* b) {
@@ -144,6 +164,49 @@ void appendStreamParameters(LineBuilder& b, const ConversionSnapshot& s, bool no
   b.plain(format(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
 }
 
+void appendAudioParameters(LineBuilder& b, const ConversionSnapshot& s, bool noAudioOptions,
+                           bool withBitrate) {
+  if (!noAudioOptions) {
+    if (withBitrate && s.AudioBitrate > 0)
+      b.plain(format("-ab %.1fkb ", static_cast<double>(s.AudioBitrate)));
+    if (s.Channels > 0) b.plain(format("-ac %d ", static_cast<int>(s.Channels)));
+    if (s.SampleRate > 0) b.plain(format("-ar %ld ", static_cast<long>(s.SampleRate)));
+  }
+  b.plain(format(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
+}
+
+// The options of a modern profile, in the encoder's own extension of the option language:
+// -fit (frame-size target), -fps (exact rate), -vquality/-aquality (quality level), -adapt
+// (rejected audio values become the nearest valid ones) and -remux (copy every stream).
+void appendModernOptions(LineBuilder& b, const ProfileExtras& extras, const ConversionSnapshot& s,
+                         bool noAudioOptions) {
+  if (extras.kind == ProfileKind::Remux) {
+    b.plain("-remux ");
+    return;
+  }
+  appendCodecOptions(b, s.VideoCodec, s.AudioCodec, nullptr);
+  const QualityLevel quality = qualityFromStored(s.Quality);
+  if (extras.kind == ProfileKind::QualityVideo) {
+    const bool target = s.TargetHeight > 0 && s.TargetHeight <= 16384;
+    b.plain(target ? format("-fit %d ", static_cast<int>(s.TargetHeight)) : "-fit original ");
+    const std::string rate = exactFrameRate(s.FrameRate);
+    if (!rate.empty()) b.plain("-fps " + rate + " ");
+    if (quality == QualityLevel::FixedBitrate && s.VideoBitrate > 0)
+      b.plain(format("-b %dkb ", static_cast<int>(s.VideoBitrate)));
+    else
+      b.plain("-vquality " +
+              qualityName(quality == QualityLevel::FixedBitrate ? DefaultQuality : quality) + " ");
+  }
+  bool audioBitrate = !extras.lossless;
+  if (extras.kind == ProfileKind::Sound && extras.qualityChoice &&
+      quality != QualityLevel::FixedBitrate) {
+    b.plain("-aquality " + qualityName(quality) + " ");
+    audioBitrate = false;
+  }
+  appendAudioParameters(b, s, noAudioOptions, audioBitrate);
+  b.plain("-adapt ");
+}
+
 }  // namespace
 
 std::string mapCodecName(const std::string& name) {
@@ -176,6 +239,11 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
   b.plain(format(" -qxind %d ", progressSlot));
   if (profile.ExtraOptions && profile.ExtraOptions[0] != '\0')
     b.plain(std::string(profile.ExtraOptions) + " ");
+  if (const ProfileExtras* extras = profileExtras(profile.Id)) {
+    appendModernOptions(b, *extras, snapshot, noAudioOptions);
+    b.quoted(outputPath);
+    return b.finish();
+  }
   appendCodecOptions(b, snapshot.VideoCodec, snapshot.AudioCodec, profile.Format);
   // MPEG-1/2 video cannot be written below 20 frames per second; the raised rate is kept for
   // every later conversion of the batch.

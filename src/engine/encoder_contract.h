@@ -10,10 +10,15 @@ namespace vidmora {
 // Exit codes as the app reads them (the 8-bit status read back as a signed byte).
 constexpr int ExitInvalidVideo = -20;   // probe: not a usable source (status 236)
 constexpr int ExitAudioRejected = -25;  // audio options refused (status 231)
+// A remux (copy of every stream) refused before anything was written: a stream's codec has no
+// place in the output container (status 226). Retrying the same line cannot succeed.
+constexpr int ExitRemuxRefused = -30;
 // Statuses as the encoder passes them to exit().
 constexpr int ExitStatusInvalidVideo = ExitInvalidVideo & 0xFF;
 constexpr int ExitStatusAudioRejected = ExitAudioRejected & 0xFF;
+constexpr int ExitStatusRemuxRefused = ExitRemuxRefused & 0xFF;
 static_assert(ExitStatusInvalidVideo == 236 && ExitStatusAudioRejected == 231);
+static_assert(ExitStatusRemuxRefused == 226);
 
 // Shared memory object: "/vidmora-" followed by the 12 digits of the map name.
 constexpr const char* ProgressShmPrefix = "/vidmora-";

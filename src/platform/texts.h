@@ -55,6 +55,9 @@ inline constexpr const char* StopAllQuestion = "Stop all conversions?";
 inline constexpr const char* CloseQuestion =
     "%d conversion(s) are still running. Stop them and close Vidmora?";
 
+// Status text of a row whose remux the encoder refused (exit status ExitRemuxRefused).
+inline constexpr const char* StatusRemuxRefused = "Cannot Copy: Streams Don't Fit";
+
 // List commands.
 inline constexpr const char* PlayMissing = "The video file does not exist:\n%s";
 inline constexpr const char* PlayFailed = "The video could not be opened:\n%s";

@@ -41,11 +41,19 @@ const int16_t DefaultAudioBitrates[] = {16,  32,  48,  56,  64,  96,  112,
                                         128, 160, 192, 224, 256, 320, 0};
 const int32_t DefaultSampleRates[] = {8000, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 0};
 
+// Lists of the modern profiles.
+const int16_t ModernVideoKbit[] = {1000, 1500, 2000,  2500,  3000,  4000,  5000,
+                                   6000, 8000, 10000, 12000, 16000, 20000, 0};
+const int16_t ModernAudioKbit[] = {64, 96, 128, 160, 192, 256, 320, 0};
+const int16_t OpusKbit[] = {32, 48, 64, 96, 128, 160, 192, 256, 0};
+const int32_t ModernSampleRates[] = {44100, 48000, 0};
+
 constexpr float Orig = -1.0f;
 
 }  // namespace
 
 const int16_t ChannelChoices[] = {1, 2, 0};
+const float ModernFrameRates[] = {23.976f, 24.0f, 25.0f, 29.976f, 30.0f, 50.0f, 60.0f, Orig, 0.0f};
 
 // clang-format off
 TOutputProfile OutputProfiles[] = {
@@ -100,6 +108,34 @@ TOutputProfile OutputProfiles[] = {
   {5070, 0, "MP2 Audio (*.mp2)", -1, -1, Orig, -1, 128, 2, 0, 44100,
    nullptr, "MP2", nullptr, "mp2", nullptr, 1, 1, {0, 0},
    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+  // Modern profiles.
+  {9000, 0, "MP4 H.264 Video, plays everywhere (*.mp4)", -1, -1, Orig, 4000, 128, 2, 0, 48000,
+   "H264", "AAC", nullptr, "mp4", nullptr, 1, 0, {0, 0},
+   nullptr, ModernFrameRates, ModernVideoKbit, nullptr, ModernAudioKbit, ModernSampleRates, nullptr},
+  {9010, 0, "MP4 H.265/HEVC Video, half the size (*.mp4)", -1, -1, Orig, 2500, 128, 2, 0, 48000,
+   "H265", "AAC", nullptr, "mp4", nullptr, 1, 0, {0, 0},
+   nullptr, ModernFrameRates, ModernVideoKbit, nullptr, ModernAudioKbit, ModernSampleRates, nullptr},
+  {9020, 0, "WebM VP9 Video for the web (*.webm)", -1, -1, Orig, 3000, 128, 2, 0, 48000,
+   "VP9", "OPUS", nullptr, "webm", nullptr, 1, 0, {0, 0},
+   nullptr, ModernFrameRates, ModernVideoKbit, nullptr, OpusKbit, nullptr, nullptr},
+  {9030, 0, "MKV AV1 Video, smallest files (*.mkv)", -1, -1, Orig, 2000, 96, 2, 0, 48000,
+   "AV1", "OPUS", nullptr, "mkv", nullptr, 1, 0, {0, 0},
+   nullptr, ModernFrameRates, ModernVideoKbit, nullptr, OpusKbit, nullptr, nullptr},
+  {9040, 0, "MKV Remux, copy without re-encoding (*.mkv)", -1, -1, Orig, -1, -1, -1, 0, -1,
+   "COPY", "COPY", nullptr, "mkv", nullptr, 0, 0, {0, 0},
+   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+  {9050, 0, "MP4 Remux, copy without re-encoding (*.mp4)", -1, -1, Orig, -1, -1, -1, 0, -1,
+   "COPY", "COPY", nullptr, "mp4", nullptr, 0, 0, {0, 0},
+   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+  {9100, 0, "Opus Audio (*.opus)", -1, -1, Orig, -1, 128, 2, 0, 48000,
+   "", "OPUS", nullptr, "opus", nullptr, 1, 1, {0, 0},
+   nullptr, nullptr, nullptr, nullptr, OpusKbit, nullptr, nullptr},
+  {9110, 0, "FLAC Lossless Audio (*.flac)", -1, -1, Orig, -1, 128, 2, 0, 44100,
+   "", "FLAC", nullptr, "flac", nullptr, 1, 1, {0, 0},
+   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+  {9120, 0, "MP3 VBR Audio (*.mp3)", -1, -1, Orig, -1, 192, 2, 0, 44100,
+   "", "MP3", nullptr, "mp3", nullptr, 1, 1, {0, 0},
+   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
   {-1, 0, nullptr, 0, 0, 0.0f, 0, 0, 0, 0, 0,
    nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, {0, 0},
    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -107,6 +143,33 @@ TOutputProfile OutputProfiles[] = {
 // clang-format on
 
 static_assert(sizeof(OutputProfiles) / sizeof(OutputProfiles[0]) == ProfileCount + 1);
+
+namespace {
+
+constexpr ProfileExtras Extras[] = {
+    {9000, ProfileKind::QualityVideo, 1080, QualityLevel::Balanced, true, false},
+    {9010, ProfileKind::QualityVideo, 1080, QualityLevel::Balanced, true, false},
+    {9020, ProfileKind::QualityVideo, 1080, QualityLevel::Balanced, true, false},
+    {9030, ProfileKind::QualityVideo, 1080, QualityLevel::Balanced, true, false},
+    {9040, ProfileKind::Remux, -1, DefaultQuality, false, false},
+    {9050, ProfileKind::Remux, -1, DefaultQuality, false, false},
+    {9100, ProfileKind::Sound, -1, DefaultQuality, false, false},
+    {9110, ProfileKind::Sound, -1, DefaultQuality, false, true},
+    {9120, ProfileKind::Sound, -1, QualityLevel::High, true, false},
+};
+
+}  // namespace
+
+const ProfileExtras* profileExtras(int16_t id) {
+  for (const ProfileExtras& x : Extras)
+    if (x.id == id) return &x;
+  return nullptr;
+}
+
+ProfileKind profileKind(int16_t id) {
+  const ProfileExtras* x = profileExtras(id);
+  return x != nullptr ? x->kind : ProfileKind::Classic;
+}
 
 void fillDefaultLists() {
   for (TOutputProfile* p = OutputProfiles; p->Id != -1; ++p) {

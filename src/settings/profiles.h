@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/quality.h"
+
 namespace vidmora {
 
 struct FrameSize {
@@ -41,9 +43,31 @@ struct TOutputProfile {
   const char* const* AudioCodecs;
 };
 
-// The 17 profiles and the end row (Id -1).
+// The 17 classic profiles, the modern ones after them (Ids from 9000 on), and the end row (Id -1).
 extern TOutputProfile OutputProfiles[];
-constexpr int ProfileCount = 17;
+constexpr int ClassicProfileCount = 17;
+constexpr int ProfileCount = 26;
+
+// What a modern profile adds to its row. The classic rows have none.
+enum class ProfileKind : uint8_t {
+  Classic,
+  QualityVideo,  // quality level or fixed bitrate, frame-size target, exact frame rate
+  Remux,         // every stream copied as it is
+  Sound,         // sound only; values the encoder rejects are mapped to the nearest valid one
+};
+struct ProfileExtras {
+  int16_t id;
+  ProfileKind kind;
+  int16_t targetHeight;  // default frame-size target, -1 = Original
+  QualityLevel quality;  // default quality
+  bool qualityChoice;    // the dialog offers the quality levels
+  bool lossless;         // no audio bit rate
+};
+// nullptr for a classic row (and for an Id that no row has).
+const ProfileExtras* profileExtras(int16_t id);
+ProfileKind profileKind(int16_t id);
+// Frame rates of the modern video profiles: 23.976 and 29.976 stand for the NTSC rates.
+extern const float ModernFrameRates[];
 // Shared channel list: 1, 2, ended by 0.
 extern const int16_t ChannelChoices[];
 

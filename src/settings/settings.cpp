@@ -44,6 +44,9 @@ void applyProfile(TSettings& s, int position) {
   s.Volume = 100;
   s.VideoCodec = codecText(p.VideoCodec);
   s.AudioCodec = codecText(p.AudioCodec);
+  const ProfileExtras* extras = profileExtras(p.Id);
+  s.Quality = static_cast<int16_t>(extras != nullptr ? extras->quality : DefaultQuality);
+  s.TargetHeight = extras != nullptr ? extras->targetHeight : -1;
 }
 
 void takeSnapshot(ConversionSnapshot& snapshot, const TSettings& s) {
@@ -64,6 +67,8 @@ void takeSnapshot(ConversionSnapshot& snapshot, const TSettings& s) {
   snapshot.SampleRate = s.SampleRate;
   snapshot.Volume = s.Volume;
   snapshot.AudioCodec = limitCodec(s.AudioCodec);
+  snapshot.Quality = s.Quality;
+  snapshot.TargetHeight = s.TargetHeight;
 }
 
 }  // namespace vidmora

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/quality.h"
+
 namespace vidmora {
 
 constexpr std::size_t FolderTextLimit = 261;  // characters kept by the settings dialog
@@ -39,6 +41,9 @@ struct TSettings {
   uint8_t InternalPlayer = 1;
   uint8_t ShutdownAfter = 0;
   uint8_t ExitAfter = 0;
+  // The modern profiles' choices (the settings file's extension block).
+  int16_t Quality = static_cast<int16_t>(DefaultQuality);  // a QualityLevel
+  int16_t TargetHeight = -1;                               // frame-size target, -1 = Original
 
   bool operator==(const TSettings&) const = default;
 };

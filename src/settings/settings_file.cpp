@@ -18,6 +18,17 @@ namespace {
 
 constexpr std::size_t ReservedBytes = 100;
 
+// The modern profiles' choices follow the last classic field as a block of their own: its
+// marker, the length of what follows, then the fields. A reader of the classic layout stops
+// before it; a later version may append fields, which this reader passes over.
+constexpr const char* ExtensionMarker = "VidmoraExt";
+constexpr uint16_t ExtensionLength = 4;
+
+bool hasExtensionValues(const TSettings& s) {
+  const TSettings defaults;
+  return s.Quality != defaults.Quality || s.TargetHeight != defaults.TargetHeight;
+}
+
 // Numbers are only copied into the record when all their bytes arrived.
 template <typename T>
 bool readInto(RecordStream& in, T& field) {
@@ -58,6 +69,22 @@ void writeBody(RecordStream& out, const TSettings& s) {
   out.writeNumber(s.InternalPlayer);
   out.writeNumber(s.ShutdownAfter);
   out.writeNumber(s.ExitAfter);
+  // A user of the classic profiles alone keeps the classic file, byte for byte.
+  if (!hasExtensionValues(s)) return;
+  out.writeSignature(ExtensionMarker);
+  out.writeNumber(ExtensionLength);
+  out.writeNumber(s.Quality);
+  out.writeNumber(s.TargetHeight);
+}
+
+void readExtension(RecordStream& in, TSettings& s) {
+  uint16_t length = 0;
+  if (!in.checkSignature(ExtensionMarker) || !readInto(in, length)) return;
+  int16_t quality = 0, targetHeight = 0;
+  if (length < ExtensionLength || !readInto(in, quality) || !readInto(in, targetHeight)) return;
+  s.Quality = static_cast<int16_t>(qualityFromStored(quality));
+  s.TargetHeight = targetHeight;
+  in.skip(length - ExtensionLength);
 }
 
 }  // namespace
@@ -91,7 +118,8 @@ bool readSettings(RecordStream& in, TSettings& s) {
   }
   in.readText16(s.VideoCodec, CodecTextLimit);
   in.readText16(s.AudioCodec, CodecTextLimit);
-  readInto(in, s.InternalPlayer) && readInto(in, s.ShutdownAfter) && readInto(in, s.ExitAfter);
+  if (readInto(in, s.InternalPlayer) && readInto(in, s.ShutdownAfter) && readInto(in, s.ExitAfter))
+    readExtension(in, s);
   return true;
 }
 

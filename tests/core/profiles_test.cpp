@@ -8,22 +8,28 @@ namespace vidmora {
 namespace {
 
 TEST(Profiles, TableShapeAndLookups) {
+  // The classic rows first, in their order; the modern ones after them.
   const int16_t ids[] = {600,  610,  620,  630,  700,  8000, 8010, 8020, 7000,
-                         7010, 7020, 5000, 5020, 5030, 5050, 5060, 5070, -1};
+                         7010, 7020, 5000, 5020, 5030, 5050, 5060, 5070, 9000,
+                         9010, 9020, 9030, 9040, 9050, 9100, 9110, 9120, -1};
+  static_assert(sizeof ids / sizeof ids[0] == ProfileCount + 1);
   for (int i = 0; i <= ProfileCount; ++i) EXPECT_EQ(OutputProfiles[i].Id, ids[i]) << i;
   EXPECT_EQ(profileIndexById(5060), 15);  // row 16 counted from 1
   EXPECT_EQ(profileIndexById(9999), 0);
   EXPECT_EQ(profileIndexById(-1), 0);  // the end row is never a profile
   EXPECT_EQ(&profileById(9999), &OutputProfiles[0]);
   EXPECT_EQ(profileByPosition(16), 16);
-  EXPECT_EQ(profileByPosition(17), 0);
+  EXPECT_EQ(profileByPosition(17), 17);
+  EXPECT_EQ(profileByPosition(ProfileCount), 0);
   EXPECT_EQ(profileByPosition(-3), 0);
   EXPECT_STREQ(OutputProfiles[2].Name, "BlackBerry 3GP Video (*.3gp)");
   EXPECT_STREQ(OutputProfiles[3].Name, "Pocket PC Video (*.wmv)");
   for (int i = 0; i < ProfileCount; ++i) {
     const TOutputProfile& p = OutputProfiles[i];
-    EXPECT_EQ(p.Adjustable, 1);
-    EXPECT_EQ(p.AudioOnly, p.Id >= 5000 && p.Id < 6000) << p.Id;
+    const ProfileKind kind = profileKind(p.Id);
+    EXPECT_EQ(p.Adjustable, kind != ProfileKind::Remux) << p.Id;
+    EXPECT_EQ(p.AudioOnly, (p.Id >= 5000 && p.Id < 6000) || kind == ProfileKind::Sound) << p.Id;
+    EXPECT_EQ(kind == ProfileKind::Classic, i < ClassicProfileCount) << p.Id;
     // Every name ends with its extension pattern.
     const std::string tail = std::string("(*.") + p.Extension + ")";
     const std::string name = p.Name;

@@ -9,6 +9,7 @@
 
 #include "platform/paths.h"
 #include "platform/record_stream.h"
+#include "settings/profiles.h"
 #include "support/temp_folder.h"
 
 namespace vidmora {
@@ -120,6 +121,88 @@ TEST(SettingsFile, RoundTripKeepsLongFoldersAndEveryField) {
   setDefaults(back);
   loadSettings(back, path);
   EXPECT_EQ(back, s);
+}
+
+TEST(SettingsFile, ClassicFileLoadsUnchangedAndIsWrittenBackTheSame) {
+  test::TempFolder dir;
+  const std::string path = dir / "settings.bin";
+  test::writeFile(path, fixtureFile());
+  TSettings back;
+  setDefaults(back);
+  back.Quality = static_cast<int16_t>(QualityLevel::Small);  // what a classic file does not hold
+  back.TargetHeight = 480;
+  loadSettings(back, path);
+  TSettings expected = fixtureRecord();
+  expected.Quality = back.Quality;  // a file without the extension leaves these as they were
+  expected.TargetHeight = 480;
+  EXPECT_EQ(back, expected);
+  // A user of the classic profiles keeps the classic file byte for byte.
+  ASSERT_TRUE(saveSettings(fixtureRecord(), path));
+  EXPECT_EQ(test::readFile(path), fixtureFile());
+}
+
+TEST(SettingsFile, ModernProfileRoundTripsEveryChoiceAfterTheClassicFields) {
+  test::TempFolder dir;
+  TSettings s = fixtureRecord();
+  applyProfile(s, profileIndexById(9010));
+  s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate);
+  s.TargetHeight = 720;
+  s.FrameRate = 23.976f;
+  s.VideoBitrate = 6000;
+  s.AudioBitrate = 192;
+  s.SampleRate = 44100;
+  s.Channels = 1;
+  s.Volume = 125;
+  const std::string path = dir / "settings.bin";
+  ASSERT_TRUE(saveSettings(s, path));
+  TSettings back;
+  setDefaults(back);
+  loadSettings(back, path);
+  EXPECT_EQ(back, s);
+
+  // The classic fields keep their layout: a reader of it finds the same bytes, then the block.
+  TSettings classic = s;
+  classic.Quality = TSettings{}.Quality;
+  classic.TargetHeight = TSettings{}.TargetHeight;
+  ASSERT_TRUE(saveSettings(classic, dir / "classic.bin"));
+  const std::string classicBytes = test::readFile(dir / "classic.bin");
+  const std::string bytes = test::readFile(path);
+  ASSERT_GT(bytes.size(), classicBytes.size());
+  EXPECT_EQ(bytes.substr(0, classicBytes.size()), classicBytes);
+  EXPECT_EQ(bytes.substr(classicBytes.size(), 10), "VidmoraExt");
+}
+
+TEST(SettingsFile, ExtensionBlockReadsWhatItCanAndNoMore) {
+  const std::string marker = "VidmoraExt";
+  struct Case {
+    const char* name;
+    std::string block;
+    int16_t quality, targetHeight;
+  };
+  const int16_t keptQuality = static_cast<int16_t>(QualityLevel::High);
+  const Case cases[] = {
+      {"known fields", marker + std::string("\x04\x00\x00\x00\xD0\x02", 6), 0, 720},
+      {"a later version's longer block",
+       marker + std::string("\x08\x00\x03\x00\x68\x01\xAA\xBB\xCC\xDD", 10), 3, 360},
+      {"damaged quality reads as the default", marker + std::string("\x04\x00\x4D\x00\x38\x04", 6),
+       static_cast<int16_t>(DefaultQuality), 1080},
+      {"cut short", marker + std::string("\x04\x00\x01", 3), keptQuality, -1},
+      {"too short a length", marker + std::string("\x02\x00\x01\x00\x38\x04", 6), keptQuality, -1},
+      {"foreign marker", "SomethingX" + std::string("\x04\x00\x00\x00\xD0\x02", 6), keptQuality,
+       -1},
+  };
+  test::TempFolder dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::writeFile(dir / "s.bin", fixtureFile() + c.block);
+    TSettings back;
+    setDefaults(back);
+    back.Quality = keptQuality;
+    loadSettings(back, dir / "s.bin");
+    EXPECT_EQ(back.Quality, c.quality);
+    EXPECT_EQ(back.TargetHeight, c.targetHeight);
+    EXPECT_EQ(back.ExitAfter, 1);  // the classic fields read as ever
+  }
 }
 
 TEST(SettingsFile, ForeignOrMissingFileLeavesTheRecord) {

@@ -296,6 +296,85 @@ class OptionsDialogTest : public QObject {
     QCOMPARE(int(s.ShutdownAfter), 1);
     QCOMPARE(s.DestDir, before.DestDir);
   }
+
+  void classicProfilesShowNoModernChoosers() {
+    OptionsDialog dialog(nullptr, settingsWithProfile(700));
+    dialog.show();
+    QVERIFY(!chooser(&dialog, "CBQuality")->isVisible());
+    QVERIFY(!chooser(&dialog, "CBAudioQuality")->isVisible());
+    QCOMPARE(chooser(&dialog, "CBDxDy")->itemText(0), QStringLiteral("80 x 60"));
+    QVERIFY(chooser(&dialog, "CBVideoBitrate")->isEnabled());
+  }
+
+  void modernVideoProfileOffersLevelsTargetsAndFixedBitrate() {
+    TSettings s = settingsWithProfile(9000);
+    OptionsDialog dialog(nullptr, s);
+    dialog.show();
+    QComboBox* quality = chooser(&dialog, "CBQuality");
+    QComboBox* size = chooser(&dialog, "CBDxDy");
+    QVERIFY(quality->isVisible());
+    QCOMPARE(quality->count(), 5);
+    QCOMPARE(quality->currentText(), QStringLiteral("Balanced"));
+    QCOMPARE(size->count(), 7);
+    QCOMPARE(size->itemText(0), QStringLiteral("2160p"));
+    QCOMPARE(size->itemText(6), QStringLiteral("Original"));
+    QCOMPARE(size->currentText(), QStringLiteral("1080p"));
+    // The bit rate counts only with a fixed bit rate.
+    QVERIFY(!chooser(&dialog, "CBVideoBitrate")->isEnabled());
+    quality->setCurrentIndex(quality->findText(QStringLiteral("Fixed bitrate")));
+    QVERIFY(chooser(&dialog, "CBVideoBitrate")->isEnabled());
+    chooser(&dialog, "CBVideoBitrate")
+        ->setCurrentIndex(chooser(&dialog, "CBVideoBitrate")->findText(QStringLiteral("8000")));
+    size->setCurrentIndex(size->findText(QStringLiteral("720p")));
+    QComboBox* rate = chooser(&dialog, "CBVFrameRate");
+    rate->setCurrentIndex(rate->findText(QStringLiteral("29.976  (NTSC)")));
+    dialog.readBack(s);
+    QCOMPARE(int(s.Quality), int(QualityLevel::FixedBitrate));
+    QCOMPARE(int(s.TargetHeight), 720);
+    QCOMPARE(int(s.VideoBitrate), 8000);
+    QCOMPARE(s.FrameRate, 29.976f);
+    QCOMPARE(int(s.FrameWidth), -1);
+
+    // Opened again, the dialog shows every choice as stored.
+    OptionsDialog again(nullptr, s);
+    QCOMPARE(chooser(&again, "CBQuality")->currentText(), QStringLiteral("Fixed bitrate"));
+    QCOMPARE(chooser(&again, "CBDxDy")->currentText(), QStringLiteral("720p"));
+    QCOMPARE(chooser(&again, "CBVideoBitrate")->currentText(), QStringLiteral("8000"));
+    TSettings back = s;
+    again.readBack(back);
+    QVERIFY(back == s);
+
+    // Set Defaults brings back the profile's level and target.
+    control<QPushButton>(&again, "BDefault")->click();
+    QCOMPARE(chooser(&again, "CBQuality")->currentText(), QStringLiteral("Balanced"));
+    QCOMPARE(chooser(&again, "CBDxDy")->currentText(), QStringLiteral("1080p"));
+  }
+
+  void soundProfilesQualityAndLossless() {
+    TSettings s = settingsWithProfile(9120);
+    OptionsDialog mp3(nullptr, s);
+    mp3.show();
+    QComboBox* quality = chooser(&mp3, "CBAudioQuality");
+    QVERIFY(quality->isVisible());
+    QCOMPARE(quality->currentText(), QStringLiteral("High"));
+    QVERIFY(!chooser(&mp3, "CBAudioBitrate")->isEnabled());
+    quality->setCurrentIndex(quality->findText(QStringLiteral("Small")));
+    mp3.readBack(s);
+    QCOMPARE(int(s.Quality), int(QualityLevel::Small));
+
+    OptionsDialog flac(nullptr, settingsWithProfile(9110));
+    flac.show();
+    QVERIFY(!chooser(&flac, "CBAudioQuality")->isVisible());
+    QVERIFY(!chooser(&flac, "CBAudioBitrate")->isEnabled());
+    QVERIFY(chooser(&flac, "CBFreq")->isEnabled());
+  }
+
+  void remuxProfileLocksTheValues() {
+    OptionsDialog dialog(nullptr, settingsWithProfile(9040));
+    for (const char* name : AudioChoosers) QVERIFY(!chooser(&dialog, name)->isEnabled());
+    for (const char* name : VideoChoosers) QVERIFY(!chooser(&dialog, name)->isEnabled());
+    QCOMPARE(chooser(&dialog, "CBVCodec")->currentText(), QStringLiteral("COPY"));
+  }
 };
 
 QTEST_MAIN(OptionsDialogTest)

@@ -160,7 +160,7 @@ TempFolder* ProfileLine::dir_ = nullptr;
 
 TEST_P(ProfileLine, ConvertsToTheProfilesContainerAndCodecs) {
   const ProfileCase& c = GetParam();
-  ASSERT_EQ(ProfileCount, 17);
+  ASSERT_EQ(ClassicProfileCount, 17);
   const TOutputProfile& profile = profileById(c.id);
   ASSERT_EQ(profile.Id, c.id);
   const std::string out = dir_->file("out " + std::to_string(c.id) + "." + profile.Extension);

@@ -70,15 +70,20 @@ TEST(LegacyOptions, ProbeLineHasNoOutputAndPathsMayLookLikeOptions) {
 
 TEST(LegacyOptions, RefusesWhatItDoesNotKnow) {
   const char* const lines[] = {
-      "-y -i a.avi -threads 4 out.3gp",   // unknown option
-      "-y -i a.avi -b fast out.3gp",      // bad bit rate
-      "-y -i a.avi -s 176 out.3gp",       // bad size
-      "-y -i a.avi -r 0 out.3gp",         // bad rate
-      "-y -i a.avi -qxind 1000 out.3gp",  // slot out of range
-      "-y -i a.avi -qxmap ../x out.3gp",  // map name that is not digits
-      "-y -i a.avi -vcodec a;b out.3gp",  // codec name with odd characters
-      "-y -vn out.3gp",                   // no source
-      "",                                 // nothing at all
+      "-y -i a.avi -threads 4 out.3gp",     // unknown option
+      "-y -i a.avi -b fast out.3gp",        // bad bit rate
+      "-y -i a.avi -s 176 out.3gp",         // bad size
+      "-y -i a.avi -r 0 out.3gp",           // bad rate
+      "-y -i a.avi -qxind 1000 out.3gp",    // slot out of range
+      "-y -i a.avi -qxmap ../x out.3gp",    // map name that is not digits
+      "-y -i a.avi -vcodec a;b out.3gp",    // codec name with odd characters
+      "-y -vn out.3gp",                     // no source
+      "-y -i a.avi -fit 1 out.mp4",         // no frame height
+      "-y -i a.avi -fit big out.mp4",       // nor a name it knows
+      "-y -i a.avi -fps 0 out.mp4",         // bad exact rate
+      "-y -i a.avi -vquality fixed o.mp4",  // a fixed bit rate is given with -b
+      "-y -i a.avi -aquality huge o.mp3",   // unknown level
+      "",                                   // nothing at all
   };
   for (const char* line : lines) {
     const auto r = parseLegacyOptions(words(line));
@@ -104,6 +109,7 @@ struct TranslateCase {
   const char* expected;  // the ffmpeg arguments after the input
   bool rejected;
   int width = 320, height = 240;  // the source's picture
+  const char* muxer = "3gp";
 };
 
 class Translate : public ::testing::TestWithParam<TranslateCase> {};
@@ -119,7 +125,8 @@ TEST_P(Translate, Arguments) {
   src.channels = 2;
   src.width = c.width;
   src.height = c.height;
-  ContainerChoice box{true, "", "3gp", "h263", "aac"};
+  src.sarNum = src.sarDen = 1;
+  ContainerChoice box{true, "", c.muxer, "h263", "aac"};
   const Translation t = translateOptions(parsed.options, src, box, "/o/.tmp", false);
   EXPECT_EQ(t.audioRejected, c.rejected);
   if (c.rejected) return;
@@ -136,11 +143,11 @@ const TranslateCase translateCases[] = {
      "-y -i in.avi -vcodec mpeg4 -acodec libfaac -s 176x144 -r 15000/1001 -b 190kb -ab 32.0kb "
      "-ac 2 -ar 8000 -vol 256 o.3gp",
      true,
-     "-map 0:0 -map 0:1 -c:v mpeg4 -s 176x144 -r 15000/1001 -b:v 190000 -c:a aac -b:a 32000 "
+     "-map 0:0 -map 0:1 -c:v mpeg4 -s 176x144 -r 15 -b:v 190000 -c:a aac -b:a 32000 "
      "-ac 2 -ar 8000 -f 3gp -y file:/o/.tmp",
      false},
     {"SameQualityMpeg", "-y -i in.avi -vcodec mpeg2video -r 20000/1001 -sameq -vol 384 o.3gp", true,
-     "-map 0:0 -map 0:1 -c:v mpeg2video -r 20000/1001 -q:v 2 -c:a aac -af volume=1.5 "
+     "-map 0:0 -map 0:1 -c:v mpeg2video -r 20 -q:v 2 -c:a aac -af volume=1.5 "
      "-f 3gp -y file:/o/.tmp",
      false},
     {"SameQualityX264", "-y -i in.avi -vcodec libx264 -sameq -aspect 16:9 o.3gp", true,
@@ -159,6 +166,43 @@ const TranslateCase translateCases[] = {
      false, 321, 241},
     {"ContainerDefaults", "-y -i in.avi -sameq o.3gp", true,
      "-map 0:0 -map 0:1 -c:v h263 -q:v 2 -c:a aac -f 3gp -y file:/o/.tmp", false},
+    // The classic line's rate N/1001 is the stored N/1000; NTSC reaches ffmpeg exactly.
+    {"NtscVideoRate", "-y -an -i in.avi -vcodec mpeg4 -r 29975/1001 -b 1200kb o.3gp", true,
+     "-map 0:0 -c:v mpeg4 -r 30000/1001 -b:v 1200000 -f 3gp -y file:/o/.tmp", false},
+    {"NtscFilmRate", "-y -an -i in.avi -vcodec mpeg4 -r 23975/1001 -sameq o.3gp", true,
+     "-map 0:0 -c:v mpeg4 -r 24000/1001 -q:v 2 -f 3gp -y file:/o/.tmp", false},
+    {"PalRate", "-y -an -i in.avi -vcodec mpeg4 -r 25000/1001 -sameq o.3gp", true,
+     "-map 0:0 -c:v mpeg4 -r 25 -q:v 2 -f 3gp -y file:/o/.tmp", false},
+    // The modern profiles' lines.
+    {"ModernH264",
+     "-y -i in.avi -vcodec libx264 -acodec libfaac -fit 720 -fps 30000/1001 -vquality balanced "
+     "-ab 128.0kb -ac 2 -ar 48000 -vol 256 -adapt o.mp4",
+     true,
+     "-map 0:0 -map 0:1 -c:v libx264 -vf scale=1280:720,setsar=1 -r 30000/1001 -pix_fmt yuv420p "
+     "-preset veryfast -crf 22.5 -c:a aac -b:a 128000 -ac 2 -ar 48000 -movflags +faststart "
+     "-f mp4 -y file:/o/.tmp",
+     false, 1920, 1080, "mp4"},
+    {"ModernH265SmallerThanTarget",
+     "-y -an -i in.avi -vcodec libx265 -fit 1080 -vquality best -adapt o.mp4", true,
+     "-map 0:0 -c:v libx265 -pix_fmt yuv420p -preset medium -x265-params log-level=error "
+     "-crf 23 -tag:v hvc1 -movflags +faststart -f mp4 -y file:/o/.tmp",
+     false, 640, 360, "mp4"},
+    {"ModernVp9FixedBitratePortrait",
+     "-y -i in.avi -vcodec libvpx-vp9 -acodec libopus -fit 480 -b 2000kb -ab 96.0kb -adapt "
+     "o.webm",
+     true,
+     "-map 0:0 -map 0:1 -c:v libvpx-vp9 -vf scale=480:854,setsar=1 -pix_fmt yuv420p -deadline "
+     "good -cpu-used 4 -row-mt 1 -b:v 2000000 -c:a libopus -b:a 96000 -f webm -y file:/o/.tmp",
+     false, 1080, 1920, "webm"},
+    {"ModernAv1OddOriginal",
+     "-y -an -i in.avi -vcodec libsvtav1 -fit original -vquality small -adapt o.mkv", true,
+     "-map 0:0 -c:v libsvtav1 -vf scale=320:240,setsar=1 -pix_fmt yuv420p -preset 11 -crf 42 "
+     "-f matroska -y file:/o/.tmp",
+     false, 321, 241, "matroska"},
+    {"FlacHasNoBitrate", "-y -vn -i in.avi -acodec flac -ab 128.0kb -ac 1 -adapt o.flac", true,
+     "-map 0:1 -c:a flac -ac 1 -f flac -y file:/o/.tmp", false, 320, 240, "flac"},
+    {"Mp3VbrScale", "-y -vn -i in.avi -acodec libmp3lame -aquality high -adapt o.mp3", true,
+     "-map 0:1 -c:a libmp3lame -q:a 2 -f mp3 -y file:/o/.tmp", false, 320, 240, "mp3"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lines, Translate, ::testing::ValuesIn(translateCases),
@@ -172,6 +216,35 @@ TEST(Translate, NothingLeftToConvertIsAnError) {
       parsed.options, audioOnly, ContainerChoice{true, "", "3gp", "h263", "aac"}, "/o/.tmp");
   EXPECT_FALSE(t.ok);
   EXPECT_FALSE(t.error.empty());
+}
+
+TEST(Translate, RemuxCopiesVideoAudioAndSubtitlesOnly) {
+  SourceInfo src;
+  src.videoStream = 0;
+  src.audioStream = 1;
+  // video, audio, subtitle, data (a timecode track), second audio
+  const int types[] = {0, 1, 3, 2, 1};
+  for (int i = 0; i < 5; ++i) src.streams.push_back(StreamInfo{i, types[i], 0, "x", false});
+  const ContainerChoice mkv{true, "", "matroska", "libx264", "libvorbis"};
+  struct Case {
+    const char* line;
+    const char* maps;
+  };
+  const Case cases[] = {
+      {"-y -i in.mp4 -remux o.mkv", "-map 0:0 -map 0:1 -map 0:2 -map 0:4"},
+      {"-y -an -i in.mp4 -remux o.mkv", "-map 0:0 -map 0:2"},
+      {"-y -vn -i in.mp4 -remux o.mkv", "-map 0:1 -map 0:2 -map 0:4"},
+  };
+  for (const Case& c : cases) {
+    const auto parsed = parseLegacyOptions(words(c.line));
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    const Translation t = translateOptions(parsed.options, src, mkv, "/o/.tmp", false);
+    ASSERT_TRUE(t.ok) << t.error;
+    EXPECT_NE(joined(t.args).find(std::string("file:in.mp4 ") + c.maps +
+                                  " -c copy -f matroska -y file:/o/.tmp"),
+              std::string::npos)
+        << joined(t.args);
+  }
 }
 
 TEST(ProgressParser, ReportsInPiecesAndEnd) {

@@ -1,6 +1,7 @@
 // The main window with scripted dialogs: command states, list display, list commands, batches
 // driven by a stand-in encoder, the close query, drops, the size reset and the open filter.
 #include <QAction>
+#include <QDir>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTest>
@@ -425,7 +426,7 @@ class MainWindowTest : public QObject {
     QVERIFY(filter.rfind("All supported files|*.AVI;*.MPG;*.MPEG;", 0) == 0);
     QVERIFY(filter.find("|Video Files (*.avi;*.mpg;") != std::string::npos);
     QVERIFY(filter.find("|Real Media Files (*.rm;*.rmvb)|*.RM;*.RMVB|") != std::string::npos);
-    QVERIFY(filter.ends_with("All Files (*.*)|*.*|"));
+    QVERIFY(filter.ends_with("All Files (*)|*|"));
     QCOMPARE(std::count(filter.begin(), filter.end(), '|'), 14);
     // A small capacity cuts the text; it never grows past capacity - 1.
     QCOMPARE(buildOpenFilter(40).size(), size_t(39));
@@ -435,7 +436,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(qt.size(), 7);
     QVERIFY(qt[0].startsWith("All supported files (*.avi *.AVI *.mpg *.MPG "));
     QCOMPARE(qt[5], QString("Real Media Files (*.rm *.RM *.rmvb *.RMVB)"));
-    QCOMPARE(qt[6], QString("All Files (*.*)"));
+    QCOMPARE(qt[6], QString("All Files (*)"));
+    // "All Files" shows names without a dot too.
+    const QString all = qt[6].section(QLatin1Char('('), 1).chopped(1);
+    QVERIFY(QDir::match(all.split(QLatin1Char(' ')), QStringLiteral("clip")));
   }
 };
 

@@ -82,9 +82,31 @@ std::string codecAt(const char* const* list, const char* own, int line) {
   return own != nullptr ? std::string(own).substr(0, CodecTextLimit) : std::string();
 }
 
-void addLabelled(QGridLayout* grid, int row, const char* label, QWidget* field) {
-  grid->addWidget(new QLabel(QString::fromUtf8(label)), row, 0);
+QLabel* addLabelled(QGridLayout* grid, int row, const char* label, QWidget* field) {
+  auto* text = new QLabel(QString::fromUtf8(label));
+  grid->addWidget(text, row, 0);
   grid->addWidget(field, row, 1);
+  return text;
+}
+
+ProfileKind kindOf(const TOutputProfile& row) {
+  return profileKind(row.Id);
+}
+
+// The sound profile offers levels for its bit rate (a VBR scale).
+bool hasAudioQuality(const TOutputProfile& row) {
+  const ProfileExtras* extras = profileExtras(row.Id);
+  return extras != nullptr && extras->kind == ProfileKind::Sound && extras->qualityChoice;
+}
+
+void fillQualityLines(QComboBox* box) {
+  for (int i = 0; i < QualityLevelCount; ++i)
+    box->addItem(qs(qualityLabel(static_cast<QualityLevel>(i))));
+}
+
+int targetLine(int height) {
+  int raw = -1;
+  return indexOfInt16(TargetHeights, static_cast<int16_t>(height), &raw);
 }
 
 }  // namespace
@@ -175,6 +197,8 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   addLabelled(videoGrid, 2, "Bitrate (Kbps):", cbVideoBitrate_);
   addLabelled(videoGrid, 3, "Frame Rate (fps):", cbVFrameRate_);
   addLabelled(videoGrid, 4, "Video Codec:", cbVCodec_);
+  cbQuality_ = makeChooser("CBQuality", ChooserLines);
+  lbQuality_ = addLabelled(videoGrid, 5, "Quality:", cbQuality_);
   videoGrid->setRowStretch(6, 1);
 
   groupAudio_ = new QGroupBox(QStringLiteral("Audio"));
@@ -192,7 +216,12 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   addLabelled(audioGrid, 3, "Channels:", cbChannels_);
   addLabelled(audioGrid, 4, "Volume:", cbVolume_);
   addLabelled(audioGrid, 5, "Audio Codec:", cbACodec_);
-  audioGrid->setRowStretch(6, 1);
+  cbAudioQuality_ = makeChooser("CBAudioQuality", ChooserLines);
+  lbAudioQuality_ = addLabelled(audioGrid, 6, "Quality:", cbAudioQuality_);
+  audioGrid->setRowStretch(7, 1);
+  connect(cbQuality_, &QComboBox::currentIndexChanged, this, &OptionsDialog::applyEnablingRule);
+  connect(cbAudioQuality_, &QComboBox::currentIndexChanged, this,
+          &OptionsDialog::applyEnablingRule);
 
   connect(cbDisableVideo_, &QCheckBox::clicked, this, &OptionsDialog::applyEnablingRule);
   connect(cbDisableAudio_, &QCheckBox::clicked, this, &OptionsDialog::applyEnablingRule);
@@ -261,10 +290,17 @@ void OptionsDialog::profileChanged() {
 void OptionsDialog::fillChoosers() {
   const TOutputProfile& row = currentRow();
   for (QComboBox* box : {cbDxDy_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_, cbAudioBitrate_,
-                         cbFreq_, cbChannels_, cbVolume_, cbACodec_}) {
+                         cbFreq_, cbChannels_, cbVolume_, cbACodec_, cbQuality_, cbAudioQuality_}) {
+    const QSignalBlocker block(box);
     box->clear();
   }
-  if (row.FrameSizes != nullptr) {
+  showModernChoosers();
+  if (kindOf(row) == ProfileKind::QualityVideo) {
+    // Targets that keep the source's shape rather than fixed sizes.
+    for (const int16_t* h = TargetHeights; *h != 0; ++h)
+      cbDxDy_->addItem(qs(targetHeightLabel(*h)));
+    fillQualityLines(cbQuality_);
+  } else if (row.FrameSizes != nullptr) {
     for (const FrameSize* s = row.FrameSizes; s->width != 0; ++s)
       cbDxDy_->addItem(qs(frameSizeLabel(*s)));
   }
@@ -295,11 +331,29 @@ void OptionsDialog::fillChoosers() {
   };
   fillCodecs(cbVCodec_, row.VideoCodecs, row.VideoCodec);
   fillCodecs(cbACodec_, row.AudioCodecs, row.AudioCodec);
+  if (hasAudioQuality(row)) fillQualityLines(cbAudioQuality_);
+}
+
+void OptionsDialog::showModernChoosers() {
+  const TOutputProfile& row = currentRow();
+  const bool video = kindOf(row) == ProfileKind::QualityVideo;
+  lbQuality_->setVisible(video);
+  cbQuality_->setVisible(video);
+  lbAudioQuality_->setVisible(hasAudioQuality(row));
+  cbAudioQuality_->setVisible(hasAudioQuality(row));
 }
 
 void OptionsDialog::applyDefaults() {
   const TOutputProfile& row = currentRow();
-  selectLine(cbDxDy_, indexOfFrameSize(row.FrameSizes, row.FrameWidth, row.FrameHeight));
+  const ProfileExtras* extras = profileExtras(row.Id);
+  if (kindOf(row) == ProfileKind::QualityVideo)
+    selectLine(cbDxDy_, targetLine(extras->targetHeight));
+  else
+    selectLine(cbDxDy_, indexOfFrameSize(row.FrameSizes, row.FrameWidth, row.FrameHeight));
+  if (extras != nullptr) {
+    selectLine(cbQuality_, static_cast<int>(extras->quality));
+    selectLine(cbAudioQuality_, static_cast<int>(extras->quality));
+  }
   selectLine(cbVideoBitrate_, indexOfInt16(row.VideoBitrates, row.VideoBitrate));
   selectLine(cbVFrameRate_, indexOfFloat(row.FrameRates, row.FrameRate));
   selectLine(cbVCodec_, indexOfText(row.VideoCodecs, row.VideoCodec ? row.VideoCodec : ""));
@@ -336,7 +390,12 @@ void OptionsDialog::applyDefaults() {
 
 void OptionsDialog::selectStoredValues(const TSettings& s) {
   const TOutputProfile& row = currentRow();
-  selectLine(cbDxDy_, indexOfFrameSize(row.FrameSizes, s.FrameWidth, s.FrameHeight));
+  if (kindOf(row) == ProfileKind::QualityVideo)
+    selectLine(cbDxDy_, targetLine(s.TargetHeight));
+  else
+    selectLine(cbDxDy_, indexOfFrameSize(row.FrameSizes, s.FrameWidth, s.FrameHeight));
+  selectLine(cbQuality_, static_cast<int>(qualityFromStored(s.Quality)));
+  selectLine(cbAudioQuality_, static_cast<int>(qualityFromStored(s.Quality)));
   selectLine(cbVideoBitrate_, indexOfInt16(row.VideoBitrates, s.VideoBitrate));
   selectLine(cbVFrameRate_, indexOfFloat(row.FrameRates, s.FrameRate));
   selectLine(cbVCodec_, indexOfText(row.VideoCodecs, s.VideoCodec));
@@ -358,7 +417,7 @@ void OptionsDialog::applyEnablingRule() {
   const TOutputProfile& row = currentRow();
   if (!row.Adjustable) return;
   const bool video = !cbDisableVideo_->isChecked();
-  for (QComboBox* box : {cbDxDy_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_})
+  for (QComboBox* box : {cbDxDy_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_, cbQuality_})
     box->setEnabled(video);
   if (!row.AudioOnly) {
     const bool audio = !cbDisableAudio_->isChecked();
@@ -366,6 +425,15 @@ void OptionsDialog::applyEnablingRule() {
       box->setEnabled(audio);
     }
   }
+  // A modern profile's bit rate counts only when a fixed bit rate is chosen; FLAC has none.
+  const auto fixed = [](const QComboBox* box) {
+    return safeLine(box) == static_cast<int>(QualityLevel::FixedBitrate);
+  };
+  if (kindOf(row) == ProfileKind::QualityVideo)
+    cbVideoBitrate_->setEnabled(video && fixed(cbQuality_));
+  if (hasAudioQuality(row)) cbAudioBitrate_->setEnabled(fixed(cbAudioQuality_));
+  if (const ProfileExtras* extras = profileExtras(row.Id); extras != nullptr && extras->lossless)
+    cbAudioBitrate_->setEnabled(false);
 }
 
 void OptionsDialog::selectDestination() {
@@ -393,7 +461,12 @@ void OptionsDialog::readBack(TSettings& s) const {
   s.DestDir = edDir_->text().toStdString();
   s.ProfileId = row.Id;
 
-  if (const int line = safeLine(cbDxDy_); line >= 0 && row.FrameSizes != nullptr) {
+  if (kindOf(row) == ProfileKind::QualityVideo) {
+    if (const int line = safeLine(cbDxDy_); line >= 0) s.TargetHeight = TargetHeights[line];
+    s.FrameWidth = row.FrameWidth;
+    s.FrameHeight = row.FrameHeight;
+    s.Quality = static_cast<int16_t>(std::max(safeLine(cbQuality_), 0));
+  } else if (const int line = safeLine(cbDxDy_); line >= 0 && row.FrameSizes != nullptr) {
     s.FrameWidth = static_cast<int16_t>(row.FrameSizes[line].width);
     s.FrameHeight = static_cast<int16_t>(row.FrameSizes[line].height);
   }
@@ -413,6 +486,8 @@ void OptionsDialog::readBack(TSettings& s) const {
   s.Volume = static_cast<int16_t>(std::max(safeLine(cbVolume_), 0) * VolumeStep);
   s.VideoCodec = codecAt(row.VideoCodecs, row.VideoCodec, safeLine(cbVCodec_));
   s.AudioCodec = codecAt(row.AudioCodecs, row.AudioCodec, safeLine(cbACodec_));
+  if (hasAudioQuality(row))
+    s.Quality = static_cast<int16_t>(std::max(safeLine(cbAudioQuality_), 0));
 
   s.DisableAudio = cbDisableAudio_->isChecked() ? 1 : 0;
   s.DisableVideo = cbDisableVideo_->isChecked() ? 1 : 0;

@@ -10,6 +10,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -48,7 +49,8 @@ class OptionsDialog : public QDialog {
   void applyDefaults();  // BDefaultClick
   void selectStoredValues(const TSettings& s);
   void applyEnablingRule();
-  void selectDestination();  // BSelectDirClick
+  void showModernChoosers();  // the quality and target choosers of the modern profiles
+  void selectDestination();   // BSelectDirClick
 
   QLineEdit* edDir_ = nullptr;
   QPushButton* bSelectDir_ = nullptr;
@@ -59,6 +61,10 @@ class OptionsDialog : public QDialog {
   QComboBox* cbVideoBitrate_ = nullptr;
   QComboBox* cbVFrameRate_ = nullptr;
   QComboBox* cbVCodec_ = nullptr;
+  QLabel* lbQuality_ = nullptr;
+  QComboBox* cbQuality_ = nullptr;  // levels or a fixed bitrate, modern video profiles
+  QLabel* lbAudioQuality_ = nullptr;
+  QComboBox* cbAudioQuality_ = nullptr;  // the same for a sound profile with a VBR scale
   QGroupBox* groupAudio_ = nullptr;
   QCheckBox* cbDisableAudio_ = nullptr;
   QComboBox* cbAudioBitrate_ = nullptr;
