@@ -71,8 +71,7 @@ bool ConversionLog::open(const std::string& path, const std::string& source) {
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  writeAll(fd_, std::string(LogRunMarker) + stamp + " (pid " + std::to_string(getpid()) +
-                    ") ==\n");
+  writeAll(fd_, std::string(LogRunMarker) + stamp + " (pid " + std::to_string(getpid()) + ") ==\n");
   note("source: " + source);
   return true;
 }
@@ -100,8 +99,8 @@ void ConversionLog::ffmpegOutput(const char* data, std::size_t n) {
   for (std::size_t end; (end = partialLine_.find_first_of("\r\n", start)) != std::string::npos;
        start = end + 1) {
     if (end == start) continue;
-    const std::string line = std::string(LogFfmpegPrefix) +
-                             oneLine(partialLine_.substr(start, end - start)) + "\n";
+    const std::string line =
+        std::string(LogFfmpegPrefix) + oneLine(partialLine_.substr(start, end - start)) + "\n";
     if (tail_.empty() && ffmpegDropped_ == 0 && ffmpegWritten_ + line.size() <= HeadLimit) {
       writeAll(fd_, line);
       ffmpegWritten_ += line.size();

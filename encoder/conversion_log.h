@@ -26,9 +26,9 @@ class ConversionLog {
   bool open(const std::string& path, const std::string& source);
   bool isOpen() const { return fd_ >= 0; }
 
-  void note(const std::string& text);                   // an "encoder: " line
-  void ffmpegOutput(const char* data, std::size_t n);   // ffmpeg's standard error, any pieces
-  void reason(const std::string& sentence);             // the run's "reason: " line
+  void note(const std::string& text);                  // an "encoder: " line
+  void ffmpegOutput(const char* data, std::size_t n);  // ffmpeg's standard error, any pieces
+  void reason(const std::string& sentence);            // the run's "reason: " line
   bool hasReason() const { return hasReason_; }
   // ffmpeg's messages of the run so far (the kept part), for deciding the reason.
   const std::string& ffmpegText() const { return ffmpegText_; }

@@ -53,8 +53,8 @@ std::string createJobLog(const std::string& folder, const std::string& sourcePat
   const std::string name = jobLogName(sourcePath, when);
   const std::string stem = name.substr(0, name.size() - 4);
   for (int n = 1; n < 1000; ++n) {
-    const std::string path = appendComponent(
-        folder, n == 1 ? name : stem + "-" + std::to_string(n) + ".log");
+    const std::string path =
+        appendComponent(folder, n == 1 ? name : stem + "-" + std::to_string(n) + ".log");
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
@@ -65,8 +65,7 @@ std::string createJobLog(const std::string& folder, const std::string& sourcePat
   return {};
 }
 
-std::size_t pruneJobLogs(const std::string& folder, std::time_t now,
-                         const LogPruneLimits& limits) {
+std::size_t pruneJobLogs(const std::string& folder, std::time_t now, const LogPruneLimits& limits) {
   struct Entry {
     std::string path;
     std::time_t modified;

@@ -57,8 +57,8 @@ TEST(JobLog, PruningDropsOldLogsThenTheOldestBeyondTheCount) {
   make("a.log", 10);
   make("b.log", 20);
   make("c.log", 30);
-  make("d.log", 40 * 24 * 3600);  // past the age limit
-  make("notes.txt", 90 * 24 * 3600);  // not a log: kept whatever its age
+  make("d.log", 40 * 24 * 3600);             // past the age limit
+  make("notes.txt", 90 * 24 * 3600);         // not a log: kept whatever its age
   ::mkdir((dir / "old.log").c_str(), 0700);  // a folder named like a log is kept too
   LogPruneLimits limits;
   limits.maxAgeSeconds = 30L * 24 * 3600;

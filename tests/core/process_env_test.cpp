@@ -16,13 +16,13 @@ TEST(ProcessEnvironment, ExtraVariablesReachTheChildAndReplaceInheritedOnes) {
   ::setenv("VIDMORA_TEST_KEPT", "kept", 1);
   const std::string out = dir / "env.txt";
   int code = -7;
-  ASSERT_TRUE(runHidden({"/bin/sh", "-c",
-                         "printf '%s|%s|%s' \"$VIDMORA_LOG_FILE\" \"$VIDMORA_TEST_INHERITED\" "
-                         "\"$VIDMORA_TEST_KEPT\" > \"$0\"",
-                         out},
-                        &code, 10, {},
-                        {"VIDMORA_LOG_FILE=/tmp/a b/%d.log", "VIDMORA_TEST_INHERITED=new",
-                         "=ignored", "NOEQUALS"}));
+  ASSERT_TRUE(runHidden(
+      {"/bin/sh", "-c",
+       "printf '%s|%s|%s' \"$VIDMORA_LOG_FILE\" \"$VIDMORA_TEST_INHERITED\" "
+       "\"$VIDMORA_TEST_KEPT\" > \"$0\"",
+       out},
+      &code, 10, {},
+      {"VIDMORA_LOG_FILE=/tmp/a b/%d.log", "VIDMORA_TEST_INHERITED=new", "=ignored", "NOEQUALS"}));
   EXPECT_EQ(code, 0);
   EXPECT_EQ(test::readFile(out), "/tmp/a b/%d.log|new|kept");
   // Without extras the caller's environment is passed unchanged.

@@ -103,8 +103,13 @@ TEST(EncoderLog, AFullDestinationSaysSo) {
   // A 64 KiB tmpfs in a mount namespace of the encoder's own: nothing outside sees it, and it
   // goes away with the encoder.
   std::vector<std::string> argv = {
-      "/usr/bin/unshare", "-rm", "/bin/sh", "-c",
-      "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 99; shift; exec \"$@\"", "sh", mount};
+      "/usr/bin/unshare",
+      "-rm",
+      "/bin/sh",
+      "-c",
+      "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 99; shift; exec \"$@\"",
+      "sh",
+      mount};
   for (const std::string& a : lineFor(src, mount + "/out.mp4")) argv.push_back(a);
   const ProcResult r = convertLogged(argv, log);
   if (r.status == 99) GTEST_SKIP() << "no tmpfs can be mounted here: " << r.err;
@@ -156,8 +161,8 @@ TEST(OutputCheck, StreamsAndDurationMustMatchTheSource) {
   TempFolder dir;
   const std::string clip = dir / "clip.mp4", silent = dir / "silent.mp4";
   ASSERT_TRUE(test::makeClip(clip, 4.0, "176x144"));
-  ASSERT_TRUE(test::makeMedia(silent, {"testsrc=size=176x144:rate=25:duration=4"},
-                              {"-c:v", "mpeg4"}));
+  ASSERT_TRUE(
+      test::makeMedia(silent, {"testsrc=size=176x144:rate=25:duration=4"}, {"-c:v", "mpeg4"}));
   test::writeFile(dir / "text.mp4", "not a video");
   struct Case {
     std::string path;
@@ -167,9 +172,9 @@ TEST(OutputCheck, StreamsAndDurationMustMatchTheSource) {
   };
   const Case cases[] = {
       {clip, {true, true, 4.0}, true, ""},
-      {clip, {true, true, 4.9}, true, ""},    // within one second
-      {clip, {true, true, 0.0}, true, ""},    // the source's duration unknown
-      {clip, {true, false, 4.0}, true, ""},   // more than asked for is fine
+      {clip, {true, true, 4.9}, true, ""},   // within one second
+      {clip, {true, true, 0.0}, true, ""},   // the source's duration unknown
+      {clip, {true, false, 4.0}, true, ""},  // more than asked for is fine
       {clip, {true, true, 5.2}, false, "The converted file lasts 00:00:04 instead of 00:00:05"},
       {clip, {true, true, 2.5}, false, "The converted file lasts 00:00:04 instead of 00:00:02"},
       {silent, {true, true, 4.0}, false, "The converted file has no audio stream"},
@@ -201,8 +206,8 @@ TEST(ConversionLogFile, FfmpegsMessagesAreBoundedAndKeepTheirEnd) {
     log.reason("The source could not be read at 00:00:01");
   }
   const std::string text = test::readFile(path);
-  EXPECT_LT(text.size(), encoder::ConversionLog::HeadLimit + encoder::ConversionLog::TailLimit +
-                             4096);
+  EXPECT_LT(text.size(),
+            encoder::ConversionLog::HeadLimit + encoder::ConversionLog::TailLimit + 4096);
   EXPECT_NE(text.find("ffmpeg: frame 0 is damaged\n"), std::string::npos);
   EXPECT_NE(text.find("bytes of ffmpeg's messages left out"), std::string::npos);
   EXPECT_NE(text.find("ffmpeg: frame 19999 is damaged\nffmpeg: last words without an end\n"
