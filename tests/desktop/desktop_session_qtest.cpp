@@ -127,15 +127,15 @@ void DesktopSessionTest::init() {
   QVERIFY(services.registerObject(QStringLiteral("/org/freedesktop/Notifications"),
                                   notifications_.get(), QDBusConnection::ExportAllSlots));
   QDBusConnection listener = connect(QStringLiteral("listener%1").arg(round_));
-  QVERIFY(listener.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                           QStringLiteral("Update"), this,
-                           SLOT(onLauncherUpdate(QString, QVariantMap))));
+  QVERIFY(listener.connect(
+      QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+      QStringLiteral("Update"), this, SLOT(onLauncherUpdate(QString, QVariantMap))));
   launcherUpdates.clear();
   opened_.clear();
-  session_ = std::make_unique<DesktopServices>(
-      connect(QStringLiteral("system%1").arg(round_)),
-      connect(QStringLiteral("session%1").arg(round_)),
-      [this](const QString& folder) { opened_.append(folder); });
+  session_ =
+      std::make_unique<DesktopServices>(connect(QStringLiteral("system%1").arg(round_)),
+                                        connect(QStringLiteral("session%1").arg(round_)),
+                                        [this](const QString& folder) { opened_.append(folder); });
 }
 
 void DesktopSessionTest::cleanup() {
@@ -168,7 +168,7 @@ void DesktopSessionTest::aBatchHoldsTheInhibitorAndEndsWithOneNotification() {
 
   session_->batchEnded(3, 1, "/home/me/Videos/out dir");
   session_->batchEnded(3, 1, "/home/me/Videos/out dir");  // one batch, one notification
-  session_->batchProgress(0.9);                          // after the end: nothing
+  session_->batchProgress(0.9);                           // after the end: nothing
   QTRY_VERIFY(logind_->releasedAt(0));
   QVERIFY(!session_->inhibitor().held());
   QTRY_COMPARE(notifications_->shown.size(), 1);
@@ -220,7 +220,7 @@ void DesktopSessionTest::theNotificationsActionOpensTheFolder() {
     signal << id << key;
     services.send(signal);
   };
-  QTest::qWait(100);     // the id has come back
+  QTest::qWait(100);           // the id has come back
   invoke(999, "open-folder");  // not ours
   invoke(101, "something-else");
   QTest::qWait(200);

@@ -19,8 +19,7 @@ QString videos(int n) {
 
 }  // namespace
 
-BatchNotification::BatchNotification(QDBusConnection bus, FolderOpener openFolder,
-                                     QObject* parent)
+BatchNotification::BatchNotification(QDBusConnection bus, FolderOpener openFolder, QObject* parent)
     : QObject(parent), bus_(std::move(bus)), openFolder_(std::move(openFolder)) {
   if (!bus_.isConnected()) return;
   bus_.connect(Service, Path, Service, QStringLiteral("ActionInvoked"), this,
@@ -43,8 +42,8 @@ QString BatchNotification::bodyText(int converted, int failed) {
 
 void BatchNotification::notify(int converted, int failed, const QString& folder) {
   if (!bus_.isConnected()) return;
-  QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service,
-                                                     QStringLiteral("Notify"));
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
   QVariantMap hints;
   hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("org.vidmora.Vidmora"));
   const QStringList actions = {QStringLiteral("default"), QStringLiteral("Open Destination Folder"),

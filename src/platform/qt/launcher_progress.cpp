@@ -27,9 +27,9 @@ void LauncherProgress::hide() {
 
 void LauncherProgress::send(double fraction, bool visible) {
   if (!bus_.isConnected()) return;
-  QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/vidmora/Vidmora"),
-                                                   QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                                                   QStringLiteral("Update"));
+  QDBusMessage signal = QDBusMessage::createSignal(
+      QStringLiteral("/org/vidmora/Vidmora"), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+      QStringLiteral("Update"));
   QVariantMap properties;
   properties.insert(QStringLiteral("progress"), fraction);
   properties.insert(QStringLiteral("progress-visible"), visible);
