@@ -58,9 +58,11 @@ class LaunchTest : public QObject {
     QFETCH(bool, ok);
     QFETCH(QString, hint);
     const std::string seen = dir_ / "seen.txt";
-    const QString launcher = script(QStringLiteral("xdg-open-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')),
-                                    QStringLiteral("printf '%s' \"$1\" > '%1'\n%2")
-                                        .arg(QString::fromStdString(seen), exit));
+    const QString launcher = script(
+        QStringLiteral("xdg-open-%1")
+            .arg(QTest::currentDataTag())
+            .replace(QLatin1Char(' '), QLatin1Char('-')),
+        QStringLiteral("printf '%s' \"$1\" > '%1'\n%2").arg(QString::fromStdString(seen), exit));
     const QString target = QStringLiteral("/home/me/a b/-x:%d é");
     const LaunchOutcome outcome = openWithHandler(target, LaunchTarget(kind), launcher);
     QCOMPARE(outcome.ok, ok);
@@ -75,9 +77,9 @@ class LaunchTest : public QObject {
 
   void webAddressesAndAMissingLauncher() {
     const std::string seen = dir_ / "web.txt";
-    const QString launcher = script(
-        QStringLiteral("xdg-open-web"),
-        QStringLiteral("printf '%s' \"$1\" > '%1'").arg(QString::fromStdString(seen)));
+    const QString launcher =
+        script(QStringLiteral("xdg-open-web"),
+               QStringLiteral("printf '%s' \"$1\" > '%1'").arg(QString::fromStdString(seen)));
     QVERIFY(openWithHandler(QStringLiteral("https://vidmora.org/"), LaunchTarget::WebPage, launcher)
                 .ok);
     QCOMPARE(test::readFile(seen), std::string("https://vidmora.org/"));
@@ -119,10 +121,10 @@ class LaunchTest : public QObject {
     // A real video goes to ffplay as one "file:" argument.
     const std::string clip = dir_ / "-clip 'a'.mp4";
     QProcess make;
-    make.start(QStringLiteral("/usr/bin/ffmpeg"),
-               {"-hide_banner", "-loglevel", "error", "-nostdin", "-f", "lavfi", "-i",
-                "testsrc=size=64x48:duration=1", "-c:v", "mpeg4",
-                QString::fromStdString("file:" + clip)});
+    make.start(
+        QStringLiteral("/usr/bin/ffmpeg"),
+        {"-hide_banner", "-loglevel", "error", "-nostdin", "-f", "lavfi", "-i",
+         "testsrc=size=64x48:duration=1", "-c:v", "mpeg4", QString::fromStdString("file:" + clip)});
     QVERIFY(make.waitForFinished(30000));
     QCOMPARE(make.exitCode(), 0);
     outcome = startPlayer(player, clip);
