@@ -1,6 +1,7 @@
 #include "conversion_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,8 +65,17 @@ ConversionLog::~ConversionLog() {
 
 bool ConversionLog::open(const std::string& path, const std::string& source) {
   if (path.empty() || fd_ >= 0) return false;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+  // Non-blocking, so a FIFO or device in the log's place cannot hold the conversion up; only a
+  // regular file is written to.
+  fd_ =
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   if (fd_ < 0) return false;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);

@@ -20,6 +20,12 @@ inline constexpr const char* LogReasonPrefix = "reason: ";
 inline constexpr const char* LogEncoderPrefix = "encoder: ";
 inline constexpr const char* LogFfmpegPrefix = "ffmpeg: ";
 
+// The environment entry that hands a job's log to the encoder ("VIDMORA_LOG_FILE=<path>"), for
+// runHidden's extra environment.
+inline std::string logFileAssignment(const std::string& logPath) {
+  return std::string(LogFileVariable) + "=" + logPath;
+}
+
 // $XDG_STATE_HOME/vidmora/logs when XDG_STATE_HOME is an absolute path, else
 // ~/.local/state/vidmora/logs; empty when there is no home either.
 std::string logFolder();

@@ -47,7 +47,8 @@ class LogWindowTest : public QObject {
 
     for (const std::string& path : {dir / "gone.log", dir.path(), std::string()}) {
       LogWindow missing(path);
-      QVERIFY(missing.reasonLabel()->text().startsWith(QStringLiteral("The log could not be read")));
+      QVERIFY(
+          missing.reasonLabel()->text().startsWith(QStringLiteral("The log could not be read")));
       QVERIFY(missing.textView()->toPlainText().isEmpty());
       QVERIFY(!missing.copyButton()->isEnabled());
     }

@@ -214,10 +214,13 @@ TEST(ConversionLogFile, FfmpegsMessagesAreBoundedAndKeepTheirEnd) {
                       "reason: The source could not be read at 00:00:01\n"),
             std::string::npos);
   EXPECT_EQ(text.find("ffmpeg: frame 10000 is damaged"), std::string::npos);
-  // No path, no file.
-  encoder::ConversionLog none;
-  EXPECT_FALSE(none.open("", "x"));
-  EXPECT_FALSE(none.open(dir / "no/such/folder.log", "x"));
+  // No path, no folder, or no regular file: nothing is written, and nothing waits.
+  ASSERT_EQ(::mkfifo((dir / "fifo.log").c_str(), 0600), 0);
+  for (const std::string& bad : {std::string(), dir / "no/such/folder.log", dir / "fifo.log",
+                                 dir.path(), std::string("/dev/null")}) {
+    encoder::ConversionLog none;
+    EXPECT_FALSE(none.open(bad, "x")) << bad;
+  }
 }
 
 }  // namespace
