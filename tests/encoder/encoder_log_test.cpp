@@ -14,6 +14,7 @@
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
 #include "platform/job_log.h"
+#include "platform/process.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
 #include "verify.h"
@@ -55,10 +56,14 @@ bool onlyEntries(const TempFolder& dir, std::vector<std::string> expected) {
 
 TEST(EncoderLog, ANormalConversionIsVerifiedLoggedAndHasNoReason) {
   TempFolder dir;
-  const std::string src = dir / "clip.mp4", out = dir / "out.mp4", log = dir / "clip.log";
+  const std::string src = dir / "clip.mp4", out = dir / "out.mp4";
   ASSERT_TRUE(test::makeClip(src, 3.0, "176x144"));
-  const ProcResult r = convertLogged(lineFor(src, out), log);
-  ASSERT_EQ(r.status, 0) << r.err;
+  // As the app runs it: a new log in the state folder, its path through runHidden's environment.
+  const std::string log = createJobLog(dir / "state/vidmora/logs", src, std::time(nullptr));
+  ASSERT_FALSE(log.empty());
+  int code = -1;
+  ASSERT_TRUE(runHidden(lineFor(src, out), &code, 50, {}, {logFileAssignment(log)}));
+  ASSERT_EQ(code, 0);
   const std::string text = test::readFile(log);
   EXPECT_EQ(text.rfind(LogRunMarker, 0), 0u) << text;
   for (const char* part : {"encoder: source: ", "encoder: source lasts 00:00:03; ffmpeg ",
@@ -68,8 +73,9 @@ TEST(EncoderLog, ANormalConversionIsVerifiedLoggedAndHasNoReason) {
   EXPECT_EQ(readLogReason(log), "");
   // Without the variable the conversion runs the same and writes no log anywhere.
   std::filesystem::remove(out);
+  std::filesystem::remove_all(dir / "state");
   EXPECT_EQ(test::runProgram(lineFor(src, out)).status, 0);
-  EXPECT_TRUE(onlyEntries(dir, {"clip.mp4", "out.mp4", "clip.log"}));
+  EXPECT_TRUE(onlyEntries(dir, {"clip.mp4", "out.mp4"}));
 }
 
 TEST(EncoderLog, ASourceCutShortIsRefusedBeforePublishingAndNamedAsTheCause) {
