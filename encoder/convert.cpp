@@ -146,8 +146,8 @@ int convertWithLog(const LegacyOptions& options, SlotWriter& slot, ConversionLog
       }
       if (const Verification check = verifyOutput(temp.path(), {t.mapVideo, t.mapAudio, duration});
           !check.ok) {
-        log.reason(reasonForRefusedOutput(check, ended));
         reportError("the output was refused: " + check.problem);
+        log.reason(reasonForRefusedOutput(check, ended));
         return ExitStatusFailed;
       } else {
         log.note("verified: " + check.summary);

@@ -37,6 +37,11 @@ LogWindow::LogWindow(const std::string& logPath, QWidget* parent) : QDialog(pare
     const std::string reason = logReasonFromText(text);
     reason_->setText(reason.empty() ? QStringLiteral("No failure is recorded in this log.")
                                     : QString::fromStdString(reason));
+    if (!reason.empty()) {
+      QFont bold = reason_->font();
+      bold.setBold(true);
+      reason_->setFont(bold);
+    }
     // Bytes that are not UTF-8 (a source's name, ffmpeg's messages) show as replacement marks.
     text_->setPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
   }
