@@ -29,7 +29,8 @@ std::vector<char*> argvPointers(const std::vector<std::string>& argv) {
   return out;
 }
 
-// The caller's environment with `extra` applied; the strings stay owned by `storage`/environ.
+// The caller's environment with `extra` applied. The pointers refer to environ and to `extra`,
+// so both must stay unchanged until the child has been spawned.
 std::vector<char*> environmentWith(const ExtraEnvironment& extra) {
   std::vector<char*> out;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
