@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
@@ -78,6 +80,7 @@ class DesktopSessionTest : public QObject {
   void aReleaseBeforeLogindAnswersClosesTheAnswer();
   void theNotificationsActionOpensTheFolder();
   void missingServicesAndBusesAreIgnored();
+  void theInhibitorEndsWithAKilledProgram();
 
  private:
   struct Update {
@@ -253,7 +256,44 @@ void DesktopSessionTest::missingServicesAndBusesAreIgnored() {
   QCOMPARE(notifications_->shown.size(), 0);
 }
 
+void DesktopSessionTest::theInhibitorEndsWithAKilledProgram() {
+  // This test program again, as a child that takes the inhibitor and waits to be killed.
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("VIDMORA_TEST_INHIBIT_ON"), address_);
+  child.setProcessEnvironment(env);
+  child.start(QCoreApplication::applicationFilePath(), {});
+  QVERIFY(child.waitForStarted(5000));
+  QByteArray said;
+  QTRY_VERIFY2_WITH_TIMEOUT((said += child.readAllStandardOutput()).contains("held"),
+                            child.readAllStandardError().constData(), 10000);
+  QCOMPARE(logind_->calls.size(), 1);
+  QVERIFY(!logind_->releasedAt(0));
+  child.kill();  // SIGKILL: no destructor runs
+  QVERIFY(child.waitForFinished(5000));
+  QTRY_VERIFY(logind_->releasedAt(0));
+}
+
+// The child of theInhibitorEndsWithAKilledProgram: holds an inhibitor until it is killed.
+int holdInhibitorUntilKilled(int argc, char** argv, const QString& address) {
+  QCoreApplication app(argc, argv);
+  SleepInhibitor inhibitor(QDBusConnection::connectToBus(address, QStringLiteral("child")));
+  QObject::connect(&inhibitor, &SleepInhibitor::heldChanged, [](bool held) {
+    if (!held) return;
+    std::fputs("held\n", stdout);
+    std::fflush(stdout);
+  });
+  inhibitor.acquire(QStringLiteral("Converting videos"));
+  return app.exec();
+}
+
 }  // namespace vidmora
 
-QTEST_GUILESS_MAIN(vidmora::DesktopSessionTest)
+int main(int argc, char** argv) {
+  const QString address = qEnvironmentVariable("VIDMORA_TEST_INHIBIT_ON");
+  if (!address.isEmpty()) return vidmora::holdInhibitorUntilKilled(argc, argv, address);
+  QCoreApplication app(argc, argv);
+  vidmora::DesktopSessionTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "desktop_session_qtest.moc"
