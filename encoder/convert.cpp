@@ -144,7 +144,8 @@ int convertWithLog(const LegacyOptions& options, SlotWriter& slot, ConversionLog
         reportError("ffmpeg wrote no output");
         return ExitStatusFailed;
       }
-      if (const Verification check = verifyOutput(temp.path(), {t.mapVideo, t.mapAudio, duration});
+      if (const Verification check = verifyOutput(
+              temp.path(), {t.mapVideo, t.mapAudio, durationToCheck(options.input, duration)});
           !check.ok) {
         reportError("the output was refused: " + check.problem);
         log.reason(reasonForRefusedOutput(check, ended));

@@ -21,6 +21,12 @@ struct Verification {
   std::string summary;    // what was found, for the log
 };
 
+// An output whose own duration is only estimated from its bit rate is checked for its streams
+// alone.
 Verification verifyOutput(const std::string& path, const OutputExpectation& expected);
+
+// The source's duration as the check uses it: `probed`, or 0 (not known) when libavformat only
+// estimated it from the bit rate, as for a VBR MP3 without a header that gives its length.
+double durationToCheck(const std::string& sourcePath, double probed);
 
 }  // namespace vidmora::encoder

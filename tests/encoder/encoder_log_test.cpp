@@ -101,6 +101,19 @@ TEST(EncoderLog, ASourceCutShortIsRefusedBeforePublishingAndNamedAsTheCause) {
   EXPECT_EQ(reason.rfind("The source could not be read at 00:00:0", 0), 0u) << reason;
 }
 
+TEST(EncoderLog, ASourceWhoseLengthIsOnlyEstimatedIsNotRefused) {
+  TempFolder dir;
+  // A VBR MP3 without the header that gives its length: loud, then silent, so the length
+  // libavformat estimates from the first frames' bit rate is far from the real 40 seconds.
+  const std::string src = dir / "vbr.mp3", out = dir / "out.mp3";
+  ASSERT_TRUE(test::makeMedia(src, {"anoisesrc=d=20:a=0.8", "anullsrc=d=20:r=44100"},
+                              {"-filter_complex", "[0][1]concat=n=2:v=0:a=1", "-c:a", "libmp3lame",
+                               "-q:a", "0", "-write_xing", "0"}));
+  const ProcResult r = test::runProgram(lineFor(src, out, 5000));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NEAR(test::probeMedia(out).duration, 40.0, 1.0);
+}
+
 TEST(EncoderLog, AFullDestinationSaysSo) {
   TempFolder dir;
   const std::string src = dir / "clip.mp4", log = dir / "full.log", mount = dir / "small";
