@@ -3,18 +3,35 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "audio_check.h"
 #include "container.h"
+#include "conversion_log.h"
 #include "engine/encoder_contract.h"
+#include "failure_reason.h"
 #include "ffmpeg_runner.h"
 #include "output_file.h"
+#include "platform/job_log.h"
 #include "probe.h"
 #include "translate.h"
+#include "verify.h"
 
 namespace vidmora::encoder {
 
+namespace {
+
+// The log of the conversion under way, which every reported error goes to as well.
+ConversionLog* gLog = nullptr;
+std::string gLastError;
+
+int convertWithLog(const LegacyOptions& options, SlotWriter& slot, ConversionLog& log);
+
+}  // namespace
+
 void reportError(const std::string& message) {
+  gLastError = message;
+  if (gLog != nullptr) gLog->note(message);
   std::string line = "vidmora-encoder: " + message;
   for (char& c : line)
     if (c == '\n' || c == '\r') c = ' ';
@@ -32,6 +49,22 @@ int runProbe(const LegacyOptions& options, SlotWriter& slot) {
 }
 
 int runConversion(const LegacyOptions& options, SlotWriter& slot) {
+  ConversionLog log;
+  const char* logPath = std::getenv(LogFileVariable);
+  log.open(logPath != nullptr ? logPath : "", options.input);
+  gLog = &log;
+  gLastError.clear();
+  const int status = convertWithLog(options, slot, log);
+  // A failure without a sentence of its own gives its message.
+  if (status != 0 && !log.hasReason()) log.reason(asSentence(gLastError));
+  log.note("exit status " + std::to_string(status));
+  gLog = nullptr;
+  return status;
+}
+
+namespace {
+
+int convertWithLog(const LegacyOptions& options, SlotWriter& slot, ConversionLog& log) {
   const ProbeResult probe = probeSource(options.input);
   if (probe.status != ProbeStatus::Ok) {
     reportError("cannot convert: " + probe.message);
@@ -121,21 +154,33 @@ int runConversion(const LegacyOptions& options, SlotWriter& slot) {
   if (slot.stopRequested()) return 0;  // stopped before anything was written
 
   const double duration = probe.info.duration;
+  log.note("source lasts " + clockText(duration) + "; ffmpeg " + quotedLine(t.args));
+  double lastSeconds = -1.0;
   RunHooks hooks;
+  hooks.errorOutput = [&log](const char* data, std::size_t n) { log.ffmpegOutput(data, n); };
   hooks.stopRequested = [&slot] { return slot.stopRequested(); };
-  hooks.progress = [&slot, duration](double seconds) {
+  hooks.progress = [&slot, duration, &lastSeconds](double seconds) {
     if (seconds < 0) return;
+    lastSeconds = seconds;
     slot.setScaledValue(seconds * 1024.0);
     if (duration > 0) slot.setPercent(seconds / duration * 100.0);
   };
   slot.setPercent(0.0);
   const RunReport run = runFfmpeg(FfmpegPath, t.args, hooks);
-  const auto publish = [&temp] {
+  const FfmpegEnd ended{log.ffmpegText(), run.error, run.signal, lastSeconds};
+  const auto publish = [&temp, &log, &options] {
     std::string error;
     const TempOutput::Publish result = temp.publish(&error);
-    if (result == TempOutput::Publish::Done) return 0;
+    if (result == TempOutput::Publish::Done) {
+      log.note("published as " + options.output);
+      return 0;
+    }
     reportError(error);
-    return result == TempOutput::Publish::NameTaken ? ExitStatusOutputTaken : ExitStatusFailed;
+    if (result == TempOutput::Publish::NameTaken) {
+      log.reason("Another file took the output name meanwhile; it was left alone");
+      return ExitStatusOutputTaken;
+    }
+    return ExitStatusFailed;
   };
   switch (run.end) {
     case RunEnd::Finished: {
@@ -143,21 +188,35 @@ int runConversion(const LegacyOptions& options, SlotWriter& slot) {
         reportError("ffmpeg wrote no output");
         return ExitStatusFailed;
       }
+      if (const Verification check = verifyOutput(
+              temp.path(), {t.mapVideo, t.mapAudio, durationToCheck(options.input, duration)});
+          !check.ok) {
+        reportError("the output was refused: " + check.problem);
+        log.reason(reasonForRefusedOutput(check, ended));
+        return ExitStatusFailed;
+      } else {
+        log.note("verified: " + check.summary);
+      }
       const int status = publish();
       if (status == 0) slot.setPercent(100.0);
       return status;
     }
     case RunEnd::Stopped:
       // What was written so far stays, under the final name.
+      log.note("stopped on request; what was written is kept");
       return temp.hasData() ? publish() : 0;
     case RunEnd::Interrupted:
+      log.reason("The conversion was interrupted");
       reportError("interrupted; the output was removed");
       return ExitStatusFailed;
     case RunEnd::Failed:
       break;
   }
+  log.reason(reasonForFailedRun(ended));
   reportError("conversion failed: " + run.error);
   return ExitStatusFailed;
 }
+
+}  // namespace
 
 }  // namespace vidmora::encoder

@@ -148,6 +148,7 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
       if (fds[1].revents != 0) {
         const ssize_t n = read(err.fd[0], buf, sizeof buf);
         if (n > 0) {
+          if (hooks.errorOutput) hooks.errorOutput(buf, static_cast<std::size_t>(n));
           errText.append(buf, static_cast<std::size_t>(n));
           if (errText.size() > 8192) errText.erase(0, errText.size() - 4096);
         } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
@@ -184,8 +185,10 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
     if (parser.feed(buf, static_cast<std::size_t>(n)) && hooks.progress && parser.outTime() >= 0)
       hooks.progress(parser.outTime());
   }
-  for (ssize_t n; errOpen && (n = read(err.fd[0], buf, sizeof buf)) > 0;)
+  for (ssize_t n; errOpen && (n = read(err.fd[0], buf, sizeof buf)) > 0;) {
+    if (hooks.errorOutput) hooks.errorOutput(buf, static_cast<std::size_t>(n));
     errText.append(buf, static_cast<std::size_t>(n));
+  }
 
   if (interrupted) {
     report.end = RunEnd::Interrupted;
@@ -197,6 +200,7 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
   } else {
     report.end = RunEnd::Failed;
     report.error = lastLine(errText);
+    if (WIFSIGNALED(status)) report.signal = WTERMSIG(status);
     if (report.error.empty())
       report.error = WIFSIGNALED(status)
                          ? "ffmpeg ended by signal " + std::to_string(WTERMSIG(status))

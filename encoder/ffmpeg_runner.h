@@ -16,11 +16,13 @@ enum class RunEnd { Finished, Stopped, Failed, Interrupted };
 struct RunReport {
   RunEnd end = RunEnd::Failed;
   std::string error;  // ffmpeg's last line on standard error, or why it could not start
+  int signal = 0;     // the signal that ended ffmpeg, when one did
 };
 
 struct RunHooks {
   std::function<bool()> stopRequested;           // polled about 20 times a second
   std::function<void(double seconds)> progress;  // output time of each ffmpeg report
+  std::function<void(const char* data, std::size_t n)> errorOutput;  // ffmpeg's standard error
 };
 
 // Makes SIGTERM, SIGINT and SIGHUP end a run (the child is killed and the run reports

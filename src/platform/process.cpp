@@ -9,9 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -27,8 +29,29 @@ std::vector<char*> argvPointers(const std::vector<std::string>& argv) {
   return out;
 }
 
+// The caller's environment with `extra` applied. The pointers refer to environ and to `extra`,
+// so both must stay unchanged until the child has been spawned.
+std::vector<char*> environmentWith(const ExtraEnvironment& extra) {
+  std::vector<char*> out;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const std::string_view entry(*e);
+    const bool replaced = std::any_of(extra.begin(), extra.end(), [&entry](const std::string& x) {
+      const std::size_t eq = x.find('=');
+      return eq != std::string::npos && entry.size() > eq &&
+             entry.substr(0, eq + 1) == x.substr(0, eq + 1);
+    });
+    if (!replaced) out.push_back(*e);
+  }
+  for (const std::string& x : extra)
+    if (x.find('=') != std::string::npos && x.front() != '=')
+      out.push_back(const_cast<char*>(x.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
 // Spawns argv with stdin from /dev/null, default signal handling and an empty signal mask.
-bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid) {
+bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid,
+           const ExtraEnvironment& extra = {}) {
   if (argv.empty() || argv[0].empty()) return false;
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -54,7 +77,8 @@ bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid) {
 #endif
   posix_spawnattr_setflags(&attr, flags);
   std::vector<char*> args = argvPointers(argv);
-  const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attr, args.data(), environ);
+  std::vector<char*> env = environmentWith(extra);
+  const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attr, args.data(), env.data());
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0;
@@ -111,9 +135,9 @@ void reapInBackground(pid_t pid) {
 }  // namespace
 
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
-               const TickRoutine& tick) {
+               const TickRoutine& tick, const ExtraEnvironment& extra) {
   pid_t pid = 0;
-  if (!spawn(argv, false, pid)) return false;
+  if (!spawn(argv, false, pid, extra)) return false;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (periodMs == 0) periodMs = 1;
   int status = 0;
@@ -136,6 +160,24 @@ bool launchDetached(const std::vector<std::string>& argv) {
   if (!spawn(argv, true, pid)) return false;
   reapInBackground(pid);
   return true;
+}
+
+WatchedLaunch launchWatched(const std::vector<std::string>& argv, unsigned watchMs) {
+  WatchedLaunch result;
+  pid_t pid = 0;
+  if (!spawn(argv, true, pid)) return result;
+  result.started = true;
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  int status = 0;
+  const bool ended = waitPeriod(pid, pidfd, watchMs == 0 ? 1 : watchMs, status);
+  if (pidfd >= 0) close(pidfd);
+  if (!ended) {
+    reapInBackground(pid);
+    return result;
+  }
+  result.exitCode = exitCodeOf(status);
+  result.failed = !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return result;
 }
 
 }  // namespace vidmora

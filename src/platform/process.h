@@ -13,16 +13,31 @@ namespace vidmora {
 // false asks the runner to kill the child (SIGKILL); the runner still waits for it to end.
 using TickRoutine = std::function<bool()>;
 
+// Extra environment variables for a child, each "NAME=value"; a name the caller's environment
+// has already gets the new value.
+using ExtraEnvironment = std::vector<std::string>;
+
 // Starts argv[0] with the arguments argv[1..], standard input from /dev/null, the caller's
-// environment and working folder, and waits for it in periods of periodMs milliseconds, calling
-// tick (when given) after every wait. Returns false when the program could not be started
-// (exitCode is then left as it was). Otherwise exitCode gets the exit status read as a signed
-// byte (255 -> -1, 236 -> -20); a child ended by signal s reports (signed byte) 128 + s.
+// environment (with `extra` applied) and working folder, and waits for it in periods of periodMs
+// milliseconds, calling tick (when given) after every wait. Returns false when the program could
+// not be started (exitCode is then left as it was). Otherwise exitCode gets the exit status read as
+// a signed byte (255 -> -1, 236 -> -20); a child ended by signal s reports (signed byte) 128 + s.
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
-               const TickRoutine& tick = {});
+               const TickRoutine& tick = {}, const ExtraEnvironment& extra = {});
 
 // Starts argv[0] in a session of its own without waiting for it (a helper thread reaps it).
 // True when the program was started.
 bool launchDetached(const std::vector<std::string>& argv);
+
+// launchDetached that also watches the first moments of the program: a launcher such as
+// xdg-open ends at once with a non-zero status when nothing can handle the request.
+struct WatchedLaunch {
+  bool started = false;  // the program could be started
+  bool failed = false;   // it ended within the watch with a non-zero status (or a signal)
+  int exitCode = 0;      // that status, read as runHidden reads it
+};
+// Waits at most watchMs for the program; one still running then counts as launched (a helper
+// thread reaps it later).
+WatchedLaunch launchWatched(const std::vector<std::string>& argv, unsigned watchMs);
 
 }  // namespace vidmora

@@ -1,6 +1,5 @@
 #include "windows/help_pages.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -8,6 +7,7 @@
 #include <QUrl>
 
 #include "platform/paths.h"
+#include "platform/qt/shell_dialogs.h"
 #include "platform/texts.h"
 
 namespace vidmora {
@@ -19,13 +19,21 @@ std::function<bool(const QUrl&)>& urlOpener() {
   return opener;
 }
 
-bool launch(const QUrl& url) {
+// Opens through xdg-open unless a test replaced the launcher; `hint` gets what to install when
+// the desktop's launcher found nothing to open the page with.
+bool launch(const QUrl& url, QString& hint) {
   if (urlOpener()) return urlOpener()(url);
-  return QDesktopServices::openUrl(url);
+  const bool local = url.isLocalFile();
+  const LaunchTarget kind = local ? LaunchTarget::HelpPage : LaunchTarget::WebPage;
+  const LaunchOutcome outcome = openWithHandler(local ? url.toLocalFile() : url.toString(), kind);
+  if (!outcome.ok) hint = launchHint(kind);
+  return outcome.ok;
 }
 
-void inform(QWidget* owner, const std::string& text) {
-  QMessageBox::information(owner, QString::fromUtf8(texts::AppTitle), QString::fromStdString(text));
+void inform(QWidget* owner, const std::string& text, const QString& hint) {
+  QString message = QString::fromStdString(text);
+  if (!hint.isEmpty()) message += QStringLiteral("\n\n") + hint;
+  QMessageBox::information(owner, QString::fromUtf8(texts::AppTitle), message);
 }
 
 }  // namespace
@@ -41,14 +49,16 @@ QString helpContentsPath(const QString& folder) {
 
 bool openHelpContents(QWidget* owner) {
   const QString page = helpContentsPath(QString::fromStdString(programFolder()));
-  const bool opened = QFileInfo(page).isFile() && launch(QUrl::fromLocalFile(page));
-  if (!opened) inform(owner, texts::fillText(texts::HelpMissing, page.toUtf8().constData()));
+  QString hint;
+  const bool opened = QFileInfo(page).isFile() && launch(QUrl::fromLocalFile(page), hint);
+  if (!opened) inform(owner, texts::fillText(texts::HelpMissing, page.toUtf8().constData()), hint);
   return opened;
 }
 
 bool openWebAddress(QWidget* owner, const QString& url) {
-  const bool opened = launch(QUrl(url));
-  if (!opened) inform(owner, texts::fillText(texts::BrowserFailed, url.toUtf8().constData()));
+  QString hint;
+  const bool opened = launch(QUrl(url), hint);
+  if (!opened) inform(owner, texts::fillText(texts::BrowserFailed, url.toUtf8().constData()), hint);
   return opened;
 }
 

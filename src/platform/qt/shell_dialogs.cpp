@@ -1,8 +1,10 @@
 #include "platform/qt/shell_dialogs.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
+#include <QStandardPaths>
 #include <QUrl>
+
+#include "platform/process.h"
 
 namespace vidmora {
 
@@ -60,12 +62,96 @@ bool openFilesDialog(QWidget* owner, const QString& title, const std::string& in
 }
 
 bool shellOpen(QWidget* /*owner*/, const std::string& path) {
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  return openWithHandler(QString::fromStdString(path), LaunchTarget::Video).ok;
 }
 
 bool shellExplore(QWidget* /*owner*/, const std::string& path) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  openWithHandler(QString::fromStdString(path), LaunchTarget::Folder);
   return true;
+}
+
+namespace {
+
+// How long a launcher is watched for an early failure. Desktop launchers hand the request on
+// within milliseconds; one still running then has started a handler.
+constexpr unsigned LauncherWatchMs = 1500;
+constexpr unsigned PlayerWatchMs = 700;
+
+std::vector<std::string> toArgv(std::initializer_list<QString> parts) {
+  std::vector<std::string> argv;
+  for (const QString& p : parts) argv.push_back(p.toStdString());
+  return argv;
+}
+
+}  // namespace
+
+QString launchHint(LaunchTarget kind) {
+  switch (kind) {
+    case LaunchTarget::Folder:
+      return QStringLiteral(
+          "No file manager is set up to open folders. Install one (for example the Debian "
+          "package nautilus, thunar or pcmanfm) and the package xdg-utils.");
+    case LaunchTarget::Video:
+      return QStringLiteral(
+          "No video player is set up for it. Install one (for example the Debian package vlc "
+          "or mpv) and the package xdg-utils, or use Vidmora's own player (Options).");
+    case LaunchTarget::HelpPage:
+    case LaunchTarget::WebPage:
+      return QStringLiteral(
+          "No web browser is set up. Install one (for example the Debian package firefox-esr "
+          "or chromium) and the package xdg-utils.");
+  }
+  return {};
+}
+
+QString launchProblem(LaunchTarget kind, const QString& target) {
+  const QString what = kind == LaunchTarget::Folder  ? QStringLiteral("The folder")
+                       : kind == LaunchTarget::Video ? QStringLiteral("The video")
+                                                     : QStringLiteral("The page");
+  return what + QStringLiteral(" could not be opened:\n") + target + QStringLiteral("\n\n") +
+         launchHint(kind);
+}
+
+LaunchOutcome openWithHandler(const QString& target, LaunchTarget kind, const QString& launcher) {
+  LaunchOutcome outcome;
+  QString program = launcher;
+  if (program.isEmpty()) program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  // A local path is passed as a file URL, so a name with ':' or a leading '-' stays a name.
+  const bool web = target.startsWith(QLatin1String("http://")) ||
+                   target.startsWith(QLatin1String("https://")) ||
+                   target.startsWith(QLatin1String("file:"));
+  const QString argument = web ? target : QUrl::fromLocalFile(target).toString(QUrl::FullyEncoded);
+  const WatchedLaunch run = program.isEmpty()
+                                ? WatchedLaunch{}
+                                : launchWatched(toArgv({program, argument}), LauncherWatchMs);
+  outcome.ok = run.started && !run.failed;
+  if (!outcome.ok) outcome.problem = launchProblem(kind, target);
+  return outcome;
+}
+
+LaunchOutcome startPlayer(const std::string& playerPath, const std::string& videoPath) {
+  LaunchOutcome outcome;
+  const QString video = QString::fromStdString(videoPath);
+  if (QStandardPaths::findExecutable(QStringLiteral("ffplay")).isEmpty()) {
+    outcome.problem = QStringLiteral(
+                          "The video could not be played:\n%1\n\nVidmora's player needs "
+                          "ffplay, which is missing. Install the Debian package ffmpeg.")
+                          .arg(video);
+    return outcome;
+  }
+  const WatchedLaunch run = launchWatched({playerPath, videoPath}, PlayerWatchMs);
+  outcome.ok = run.started && !run.failed;
+  if (run.failed && run.exitCode == PlayerToldTheUser) return outcome;
+  if (!run.started) {
+    outcome.problem = QStringLiteral(
+                          "The video could not be played:\n%1\n\nThe player program %2 is "
+                          "missing. Installing Vidmora again brings it back.")
+                          .arg(video, QString::fromStdString(playerPath));
+  } else if (run.failed) {
+    // The player shows why itself when it can; this covers a player without a display.
+    outcome.problem = QStringLiteral("The video could not be played:\n%1").arg(video);
+  }
+  return outcome;
 }
 
 }  // namespace vidmora

@@ -25,9 +25,38 @@ bool openFilesDialog(QWidget* owner, const QString& title, const std::string& in
                      const std::string& filterText, int filterIndex,
                      std::vector<std::string>& paths, std::size_t maxCount);
 
-// Opens a file or folder with the desktop's default program; true when that could be started.
+// Opens a file or folder with the desktop's default program; true when that could be started
+// (see openWithHandler).
 bool shellOpen(QWidget* owner, const std::string& path);
 // Shows a folder in the file manager; the outcome is not reported.
 bool shellExplore(QWidget* owner, const std::string& path);
+
+// What a launch was for: it decides the words of the message and what it suggests installing.
+enum class LaunchTarget { Folder, Video, HelpPage, WebPage };
+
+struct LaunchOutcome {
+  bool ok = false;
+  QString problem;  // when not ok: what failed and what to install, for a message box
+};
+
+// Opens a local path or a web address (http/https) with the desktop's handler through
+// xdg-open, watching the launcher for a moment: xdg-open ends at once with a non-zero status
+// when nothing can handle the request, which is then reported. `launcher` replaces xdg-open
+// (tests); a launcher that cannot be started is reported too.
+LaunchOutcome openWithHandler(const QString& target, LaunchTarget kind,
+                              const QString& launcher = QString());
+// The player's exit status after it has shown the user why a video cannot be played.
+inline constexpr int PlayerToldTheUser = 3;
+
+// Starts Vidmora's player on a video. The player plays with ffplay: when no ffplay is on the
+// PATH, or the player ends at once with a failure, the outcome says what to install. A player
+// that ends with PlayerToldTheUser gives a failed outcome without a problem text (the user has
+// seen it already).
+LaunchOutcome startPlayer(const std::string& playerPath, const std::string& videoPath);
+
+// The message for a failed launch: what could not be opened and what to install; the hint is
+// its last part, for adding to a message of its own.
+QString launchProblem(LaunchTarget kind, const QString& target);
+QString launchHint(LaunchTarget kind);
 
 }  // namespace vidmora
