@@ -34,12 +34,14 @@ void LaunchTest::cleanPaths_data() {
   QTest::addColumn<QByteArray>("path");
   QTest::addColumn<QByteArray>("base");
   QTest::addColumn<QByteArray>("expected");
-  QTest::newRow("relative") << QByteArray("clip.mp4") << QByteArray("/w") << QByteArray("/w/clip.mp4");
+  QTest::newRow("relative") << QByteArray("clip.mp4") << QByteArray("/w")
+                            << QByteArray("/w/clip.mp4");
   QTest::newRow("absolute") << QByteArray("/a/b") << QByteArray("/w") << QByteArray("/a/b");
   QTest::newRow("dots") << QByteArray("./x/../y//z/.") << QByteArray("/w/") << QByteArray("/w/y/z");
   QTest::newRow("above root") << QByteArray("../../..") << QByteArray("/w") << QByteArray("/");
   QTest::newRow("folder slash") << QByteArray("dir/") << QByteArray("/w") << QByteArray("/w/dir");
-  QTest::newRow("leading dash") << QByteArray("-x.avi") << QByteArray("/w") << QByteArray("/w/-x.avi");
+  QTest::newRow("leading dash") << QByteArray("-x.avi") << QByteArray("/w")
+                                << QByteArray("/w/-x.avi");
   QTest::newRow("odd bytes") << QByteArray("a b%d'\"\xff\xfe") << QByteArray("/w")
                              << QByteArray("/w/a b%d'\"\xff\xfe");
   QTest::newRow("no working folder") << QByteArray("clip.mp4") << QByteArray("") << QByteArray("");
@@ -49,9 +51,9 @@ void LaunchTest::cleanPaths() {
   QFETCH(QByteArray, path);
   QFETCH(QByteArray, base);
   QFETCH(QByteArray, expected);
-  QCOMPARE(QByteArray::fromStdString(
-               vidmora::absoluteCleanPath(path.toStdString(), base.toStdString())),
-           expected);
+  QCOMPARE(
+      QByteArray::fromStdString(vidmora::absoluteCleanPath(path.toStdString(), base.toStdString())),
+      expected);
 }
 
 void LaunchTest::nonUtf8NameReachesTheFile() {
@@ -130,10 +132,14 @@ void LaunchTest::realProgramHandsOverAndSavesOnSigterm() {
   QVERIFY(::mkdir(config.c_str(), 0700) == 0 && ::mkdir(configFolder.c_str(), 0700) == 0);
   const std::string runtime = home / "run";
   QCOMPARE(::mkdir(runtime.c_str(), 0700), 0);
-  // A killed save's leftover, which the start removes.
-  const std::string leftover =
-      configFolder + "/settings.bin." + std::to_string(deadPid()) + ".Ab3dE9.vidmora-tmp";
+  // A killed save's and a killed conversion's leftovers, which the start removes.
+  const std::string dead = std::to_string(deadPid());
+  const std::string leftover = configFolder + "/settings.bin." + dead + ".Ab3dE9.vidmora-tmp";
   vidmora::test::writeFile(leftover, "old");
+  const std::string destination = home / "Videos/Vidmora";
+  QVERIFY(vidmora::createFolderChain(destination));
+  const std::string part = destination + "/.clip.3gp." + dead + ".Xy1zQ2.vidmora-part";
+  vidmora::test::writeFile(part, "part");
 
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("HOME", QString::fromStdString(home.path()));
@@ -143,6 +149,8 @@ void LaunchTest::realProgramHandsOverAndSavesOnSigterm() {
   // The update check meets a closed loopback port.
   for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"})
     env.insert(name, "http://127.0.0.1:9");
+  // The user's session bus stays out of it.
+  env.remove("DBUS_SESSION_BUS_ADDRESS");
   env.remove("no_proxy");
   env.remove("NO_PROXY");
 
@@ -153,7 +161,7 @@ void LaunchTest::realProgramHandsOverAndSavesOnSigterm() {
   QVERIFY(first.waitForStarted());
   const std::string socket = runtime + "/vidmora/instance.socket";
   QTRY_VERIFY_WITH_TIMEOUT(vidmora::pathExists(socket), 30000);
-  QTRY_VERIFY_WITH_TIMEOUT(!vidmora::pathExists(leftover), 30000);
+  QTRY_VERIFY_WITH_TIMEOUT(!vidmora::pathExists(leftover) && !vidmora::pathExists(part), 30000);
 
   // A second start hands its file over and ends at once.
   vidmora::test::writeFile(home / "clip.mp4", "not a video");

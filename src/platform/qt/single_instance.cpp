@@ -27,7 +27,8 @@ constexpr char Receipt = 'K';
 constexpr int ConnectionDeadlineMs = 5000;
 
 void putNumber(std::string& out, std::uint32_t n) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((n >> shift) & 0xff));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<char>((n >> shift) & 0xff));
 }
 
 bool getNumber(const std::string& data, std::size_t& at, std::uint32_t& n) {
@@ -41,8 +42,8 @@ bool getNumber(const std::string& data, std::size_t& at, std::uint32_t& n) {
 bool peerIsThisUser(QLocalSocket* socket) {
   struct ucred cred {};
   socklen_t size = sizeof cred;
-  return ::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED,
-                      &cred, &size) == 0 &&
+  return ::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &cred,
+                      &size) == 0 &&
          cred.uid == ::getuid();
 }
 
@@ -81,8 +82,7 @@ bool SingleInstance::prepareFolder() {
   return true;
 }
 
-SingleInstance::Outcome SingleInstance::start(const std::vector<std::string>& paths,
-                                              int waitMs) {
+SingleInstance::Outcome SingleInstance::start(const std::vector<std::string>& paths, int waitMs) {
   if (!prepareFolder()) return Outcome::Alone;
   const std::string lockPath = folder_ + "/instance.lock";
   lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -146,8 +146,7 @@ void SingleInstance::stopServing() {
   server_ = nullptr;
 }
 
-SingleInstance::Try SingleInstance::tryHandOver(const std::vector<std::string>& paths,
-                                                int waitMs) {
+SingleInstance::Try SingleInstance::tryHandOver(const std::vector<std::string>& paths, int waitMs) {
   QLocalSocket socket;
   socket.connectToServer(QString::fromLocal8Bit(socketPath_.c_str()));
   if (!socket.waitForConnected(std::min(waitMs, 500))) return Try::Refused;
