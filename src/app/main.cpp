@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
                      window->raise();
                      window->activateWindow();
                    });
+  instance.setAccepting([&] { return !endingSignal && !(window && window->isShuttingDown()); });
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance,
                    &vidmora::SingleInstance::stopServing);
 

@@ -63,6 +63,7 @@ class SingleInstanceTest : public QObject {
   void decodeRefusesMalformedMessages_data();
   void decodeRefusesMalformedMessages();
   void hostileConnectionsAreDropped();
+  void closingInstanceMakesTheLaterStartWait();
 };
 
 void SingleInstanceTest::handOverIsByteExact() {
@@ -211,6 +212,25 @@ void SingleInstanceTest::hostileConnectionsAreDropped() {
   // Still serving.
   QProcess later;
   later.start(INSTANCE_DRIVER, {QString::fromStdString(folder), "/in/ok"});
+  QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, 30000);
+  QCOMPARE(later.exitCode(), 0);
+  QCOMPARE(spy.count(), 1);
+}
+
+void SingleInstanceTest::closingInstanceMakesTheLaterStartWait() {
+  TempFolder tmp;
+  const std::string folder = tmp / "run";
+  SingleInstance first(folder);
+  QCOMPARE(first.start({}), SingleInstance::Outcome::Primary);
+  bool accepting = false;
+  first.setAccepting([&] { return accepting; });
+  QSignalSpy spy(&first, &SingleInstance::pathsReceived);
+  QProcess later;
+  later.start(INSTANCE_DRIVER, {QString::fromStdString(folder), "/in/late"});
+  QTest::qWait(1000);
+  QCOMPARE(later.state(), QProcess::Running);
+  QCOMPARE(spy.count(), 0);
+  accepting = true;
   QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, 30000);
   QCOMPARE(later.exitCode(), 0);
   QCOMPARE(spy.count(), 1);

@@ -187,6 +187,10 @@ void SingleInstance::serve(QLocalSocket* socket) {
         socket->abort();
         return;
       case Parse::Done:
+        if (accepting_ && !accepting_()) {
+          socket->abort();
+          return;
+        }
         socket->write(&Receipt, 1);
         socket->flush();
         socket->disconnectFromServer();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ class SingleInstance : public QObject {
   // Stops taking hand-overs (the window is closing); the lock stays until destruction, so a
   // later start waits for this process to end and then takes over.
   void stopServing();
+  // While `accepting` says no (the window is closing), a hand-over is refused without a
+  // receipt: the later start keeps waiting and takes over once this process has ended.
+  void setAccepting(std::function<bool()> accepting) { accepting_ = std::move(accepting); }
   const std::string& problem() const { return problem_; }
   const std::string& socketPath() const { return socketPath_; }
 
@@ -68,6 +72,7 @@ class SingleInstance : public QObject {
   std::string folder_;
   std::string socketPath_;
   std::string problem_;
+  std::function<bool()> accepting_;
   int lockFd_ = -1;
   QLocalServer* server_ = nullptr;
 };
