@@ -78,7 +78,7 @@ void SingleInstanceTest::handOverIsByteExact() {
   QTRY_COMPARE_WITH_TIMEOUT(receivedBy(*primary, output).size(), paths.size(), 10000);
   const Paths got = receivedBy(*primary, output);
   QCOMPARE(got, paths);
-  // The folder and its lock are the user's alone.
+  // The folder is the user's alone.
   struct stat st {};
   QCOMPARE(::stat(folder.c_str(), &st), 0);
   QCOMPARE(st.st_mode & 0777, 0700u);
