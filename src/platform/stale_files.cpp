@@ -120,7 +120,8 @@ int removeStaleProgressBlocks(const std::string& shmFolder) {
     for (std::size_t i = prefix.size(); i < name.size(); ++i)
       if (name[i] < '0' || name[i] > '9') return false;
     struct stat st {};
-    if (!ownRegularFile(dirFd, name.c_str(), st)) return false;
+    // An empty block is one being made: its app locks it before giving it its size.
+    if (!ownRegularFile(dirFd, name.c_str(), st) || st.st_size == 0) return false;
     const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct flock probe {};

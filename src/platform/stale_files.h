@@ -31,7 +31,7 @@ int removeStaleTempFiles(const std::string& folder);
 bool markProgressBlockAlive(int fd);
 
 // Removes the user's progress blocks ("vidmora-" and twelve digits) in `shmFolder` that no
-// living app holds. Returns how many were removed.
+// living app holds; an empty one is being made and stays. Returns how many were removed.
 int removeStaleProgressBlocks(const std::string& shmFolder = "/dev/shm");
 
 }  // namespace vidmora
