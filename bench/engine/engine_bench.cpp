@@ -135,8 +135,7 @@ int batch30000(const std::string& fake) {
     std::printf("batch30000_start_s %.3f s\n", secondsSince(t));
     rig.queue.serveUntil([] { return false; }, 1000);
     std::printf("batch30000_rss_mb %.1f MB\n", rssMb());
-    rig.ui.answers = {true};
-    rig.engine.stopAll();
+    rig.engine.stopAll(Answer::Yes);
     rig.waitBatch(120000);
   }
   {
@@ -151,8 +150,7 @@ int batch30000(const std::string& fake) {
     rig.queue.serveUntil([] { return false; }, 4000);
     const double pct = 100.0 * (cpuSeconds() - cpu0) / secondsSince(t);
     std::printf("batch30000_wait_cpu_pct %.2f %%\n", pct);
-    rig.ui.answers = {true};
-    rig.engine.stopAll();
+    rig.engine.stopAll(Answer::Yes);
     rig.waitBatch(120000);
   }
   return 0;

@@ -185,9 +185,9 @@ void TFMain::buildMenus() {
     }
     return action;
   };
-  auto convert = [this] { engine_->convertCommand(); };
-  auto stopOne = [this] { engine_->stopConversion(); };
-  auto stopAll = [this] { engine_->stopAll(); };
+  auto convert = [this] { convertCommand(); };
+  auto stopOne = [this] { stopConversionCommand(); };
+  auto stopAll = [this] { stopAllCommand(); };
 
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->setObjectName(QStringLiteral("File1"));
@@ -327,7 +327,7 @@ void TFMain::buildToolbar() {
       {"TBRemove", tr("Remove"), tr("Remove videos from the list"), "list-remove",
        QStyle::SP_TrashIcon, [this] { removeCommand(); }},
       {"TBConvert", tr("Convert"), tr("Convert Videos"), "camera-video", QStyle::SP_MediaPlay,
-       [this] { engine_->convertCommand(); }},
+       [this] { convertCommand(); }},
       {"TBOptions", tr("Settings"), tr("Settings"), "preferences-system",
        QStyle::SP_FileDialogDetailedView, [this] { settingsCommand(); }},
       {"TBHelp", tr("Help"), tr("Help"), "help-browser", QStyle::SP_DialogHelpButton,
@@ -356,10 +356,10 @@ void TFMain::buildToolbar() {
   Image1->setObjectName(QStringLiteral("Image1"));
   Image1->setPixmap(programIcon().pixmap(32, 32));
   Image1->setFixedSize(32, 32);
-  RxGIFAnimator1 = new BusyIndicator(PanelTop);
-  RxGIFAnimator1->setObjectName(QStringLiteral("RxGIFAnimator1"));
+  busyIndicator_ = new BusyIndicator(PanelTop);
+  busyIndicator_->setObjectName(QStringLiteral("RxGIFAnimator1"));
   layout->addWidget(Image1);
-  layout->addWidget(RxGIFAnimator1);
+  layout->addWidget(busyIndicator_);
 }
 
 void TFMain::buildSettingsPanel() {
@@ -611,7 +611,7 @@ bool TFMain::progressBarVisible() const {
 }
 
 bool TFMain::animationRunning() const {
-  return RxGIFAnimator1->isAnimating();
+  return busyIndicator_->isAnimating();
 }
 
 void TFMain::setBatchControls(bool batchRunning) {
@@ -626,13 +626,13 @@ void TFMain::setBatchControls(bool batchRunning) {
 
 void TFMain::enterConversionDisplay() {
   Image1->hide();
-  RxGIFAnimator1->show();
-  RxGIFAnimator1->start();
+  busyIndicator_->show();
+  busyIndicator_->start();
 }
 
 void TFMain::leaveConversionDisplay(bool showFullBar) {
-  RxGIFAnimator1->stop();
-  RxGIFAnimator1->hide();
+  busyIndicator_->stop();
+  busyIndicator_->hide();
   Image1->show();
   if (showFullBar && !shuttingDown_) {
     progressBar_->setValue(100);
@@ -642,11 +642,7 @@ void TFMain::leaveConversionDisplay(bool showFullBar) {
   progressBar_->hide();
 }
 
-void TFMain::processPendingEvents() {
-  QApplication::processEvents();
-}
-
-void TFMain::closeMainWindow() {
+void TFMain::exitRequested() {
   QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
@@ -656,10 +652,6 @@ void TFMain::showMessage(const std::string& text) {
 
 bool TFMain::askOkCancel(const std::string& question) {
   return dialogs_->question(this, qs(question));
-}
-
-bool TFMain::runSettingsDialog(TSettings& settings, const std::string& caption) {
-  return dialogs_->settingsDialog(this, settings, qs(caption));
 }
 
 // ---------------------------------------------------------------- list commands
@@ -672,10 +664,45 @@ bool TFMain::runAddCommand() {
                            buildOpenFilter(), paths, MaxOpenPaths))
     return false;
   // The probe decides: a file picked under "All Files" is offered as well.
-  for (const std::string& path : paths) engine_->addVideo(path);
+  for (const std::string& path : paths) {
+    if (engine_->addVideo(path) == AddOutcome::Invalid)
+      showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+  }
   if (!paths.empty() && !paths.back().empty()) s.LastSourceDir = folderOf(paths.back());
   updateCommandStates();
   return true;
+}
+
+void TFMain::convertCommand() {
+  if (shuttingDown_ || engine_->conversionMode()) return;
+  if (engine_->offersRequeue() && askOkCancel(texts::RequeueQuestion)) engine_->requeueCancelled();
+  if (engine_->planBatch().ready == 0) runAddCommand();
+  startBatchCommand();
+}
+
+bool TFMain::startBatchCommand() {
+  const BatchPlan plan = engine_->planBatch();
+  if (plan.ready == 0) return true;
+  if (plan.asksShutdown && !askOkCancel(texts::ShutdownQuestion)) return false;
+  TSettings& s = engine_->settings();
+  if (!dialogs_->settingsDialog(this, s, qs(texts::fillText(texts::BatchCaption, plan.ready))))
+    return true;
+  saveSettingsFile();
+  applyMainSettings();
+  // The dialog ran a loop of its own: the engine counts the Ready entries again.
+  engine_->startBatch();
+  return true;
+}
+
+void TFMain::stopConversionCommand() {
+  const int row = focusedRow();
+  if (engine_->stopConversion(row) != StopOutcome::NeedsConfirmation) return;
+  engine_->stopConversion(row, askOkCancel(texts::StopOneQuestion) ? Answer::Yes : Answer::No);
+}
+
+void TFMain::stopAllCommand() {
+  if (engine_->stopAll() != StopOutcome::NeedsConfirmation) return;
+  engine_->stopAll(askOkCancel(texts::StopAllQuestion) ? Answer::Yes : Answer::No);
 }
 
 void TFMain::removeCommand() {
@@ -757,7 +784,9 @@ void TFMain::openDestinationCommand() {
 
 void TFMain::addDroppedPaths(const std::vector<std::string>& paths) {
   if (shuttingDown_ || engine_->conversionMode() || paths.empty()) return;
-  engine_->addPaths(paths);
+  for (const std::string& path : engine_->addPaths(paths))
+    showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+  startBatchCommand();
   updateCommandStates();
 }
 

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <set>
 
+#include "engine/list_texts.h"
 #include "engine/output_path.h"
 #include "platform/paths.h"
 #include "platform/texts.h"
 #include "videolist/history_file.h"
-#include "videolist/list_texts.h"
 
 namespace vidmora {
 
@@ -47,8 +47,7 @@ void Engine::settingsChanged() {
   {
     std::lock_guard<std::mutex> lock(listLock_);
     liveDestDir_ = settings_.DestDir;
-    const int max = settings_.MaxConversions;
-    maxConversions_ = max < 1 ? 1 : (max > 20 ? 20 : max);
+    maxConversions_ = clampConversions(settings_.MaxConversions);
   }
   turnChanged_.notify_all();
   if (conversionMode_.load()) ensureWorkers();
@@ -196,13 +195,6 @@ bool Engine::loadHistory() {
   }
   setListModified(false);
   return ok;
-}
-
-bool Engine::saveHistory() {
-  if (config_.historyPath.empty()) return false;
-  createFolderChain(folderOf(config_.historyPath));
-  std::lock_guard<std::mutex> lock(listLock_);
-  return vidmora::saveHistory(list_, config_.historyPath);
 }
 
 void Engine::exitTidyUp() {

@@ -15,7 +15,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -46,7 +45,27 @@ struct EngineConfig {
   bool createProgressBlock = true;
 };
 
+// How many conversions may run at once: MaxConversions held to 1..20.
+constexpr int MaxConversionsLimit = 20;
+constexpr int clampConversions(int wanted) {
+  return wanted < 1 ? 1 : (wanted > MaxConversionsLimit ? MaxConversionsLimit : wanted);
+}
+
 enum class RemoveResult { Removed, Refused, DeleteFailed };
+// What became of a file offered to the list. Invalid: the encoder refused it (the front end says
+// "%s Invalid video"); Skipped: nothing added and nothing to say (busy list, failed or hung probe).
+enum class AddOutcome { Added, Invalid, Skipped };
+// The user's answer to a question an operation needs; NotAsked asks the operation what it needs.
+enum class Answer { NotAsked, Yes, No };
+// Nothing: the operation does not apply (no such entry, nothing running). NeedsConfirmation:
+// nothing changed yet; ask, then call again with the answer.
+enum class StopOutcome { Nothing, NeedsConfirmation, Done };
+// What starting a batch needs: how many entries are Ready, and whether the shutdown question
+// must be asked first (ShutdownAfter is set).
+struct BatchPlan {
+  int ready = 0;
+  bool asksShutdown = false;
+};
 
 class Engine {
  public:
@@ -61,26 +80,21 @@ class Engine {
   // Call after the settings record changed (dialog, profile chooser, folder button): workers
   // read the destination folder and MaxConversions from the published copy.
   void settingsChanged();
-  const ConversionSnapshot& snapshot() const { return snapshot_; }
-  const EngineConfig& config() const { return config_; }
 
   // --- the list. Entries may be read on the main thread at any time; structural changes go
   // through the methods below (they refuse while a batch is converting).
   VideoList& list() { return list_; }
-  std::mutex& listLock() { return listLock_; }
   bool listModified() const { return listModified_.load(); }
   void setListModified(bool on = true) { listModified_.store(on); }
   ProgressBlock& progress() { return progress_; }
 
   // --- adding videos
-  // Probes the file and appends a Ready entry; shows "%s Invalid video" for a file the encoder
-  // refuses. False when nothing was added (also while a batch is active).
-  bool addVideo(const std::string& path);
-  // Adds every accepted file under the folder, recursively (each folder visited once).
-  void addFolder(const std::string& folder);
-  // Files and folders in order (files must have an accepted extension), then startBatch().
-  // Does nothing while a batch is converting.
-  void addPaths(const std::vector<std::string>& paths);
+  // Probes the file and appends a Ready entry. Skipped while a batch is active.
+  AddOutcome addVideo(const std::string& path);
+  // Files and folders in order (files must have an accepted extension, folders are walked
+  // recursively), probed in parallel and appended in that order. Returns the files the encoder
+  // refused. Does nothing while a batch is converting. The front end then starts the batch.
+  std::vector<std::string> addPaths(const std::vector<std::string>& paths);
 
   // --- display
   std::string cellText(int row, int column);  // "" for a row outside the list
@@ -89,15 +103,23 @@ class Engine {
   void showListCount();  // idle only: the entry count into status panel 1
 
   // --- batch
-  void convertCommand();
-  // False only when the shutdown question was declined.
+  // Converting with nothing Ready but cancelled entries offers to queue those again.
+  bool offersRequeue() const;
+  // Cancelled entries become Ready again; the view reloads and the focus goes to the last row.
+  void requeueCancelled();
+  // What startBatch would start now. Idle only; the front end asks the shutdown question and
+  // shows the batch's settings dialog, then calls startBatch.
+  BatchPlan planBatch() const;
+  // Queues every Ready entry with the current settings (counted again: the list may have changed
+  // while the front end asked). False when nothing started.
   bool startBatch();
-  void stopConversion();  // the focused entry
-  void stopAll();
+  // Stops the entry of the row (Pending or converting); asks first.
+  StopOutcome stopConversion(int row, Answer answer = Answer::NotAsked);
+  // Stops every entry of the batch when the answer is Yes; either answer marks the batch as
+  // stopped by the user, so its end neither exits nor powers off.
+  StopOutcome stopAll(Answer answer = Answer::NotAsked);
   int activeCount() const;  // any thread
   int runningCount() const;
-  int batchTotal() const { return batchTotal_; }
-  int batchFinished() const { return batchFinished_; }
   bool conversionMode() const { return conversionMode_.load(); }
   bool stopAllMark() const { return stopAllMark_; }
   bool shutdownPending() const { return shutdownPending_; }
@@ -118,7 +140,6 @@ class Engine {
   // --- start and exit
   // Loads history.bin into the list when SaveHistory is set; clears listModified.
   bool loadHistory();
-  bool saveHistory();
   bool shuttingDown() const { return shuttingDown_.load(); }
   // Window destruction: stops every conversion, waits (bounded) for the workers, cancels and
   // removes every entry that is not Done (deleting partial output), saves the history when the
@@ -152,8 +173,9 @@ class Engine {
   bool encoderTick(VideoEntry& entry);
   bool mainCall(const std::function<void()>& routine);
   // Adding (add_videos.cpp)
-  bool probeVideo(const std::string& path, VideoEntry& entry);
-  void addFolderRecursive(const std::string& folder, std::set<std::pair<uint64_t, uint64_t>>& seen);
+  AddOutcome probeVideo(const std::string& path, VideoEntry& entry);
+  std::unique_ptr<VideoEntry> newEntry(const std::string& path) const;
+  void appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries);
 
   UiPort& ui_;
   MainThreadQueue& queue_;

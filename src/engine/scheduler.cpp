@@ -12,56 +12,51 @@
 
 namespace vidmora {
 
-namespace {
-constexpr int MaxPoolThreads = 20;
-}
-
 bool Engine::mainCall(const std::function<void()>& routine) {
   return queue_.call(routine);
 }
 
 // --- main thread
 
-void Engine::convertCommand() {
-  if (conversionMode_.load() || shuttingDown_.load()) return;
+bool Engine::offersRequeue() const {
+  if (conversionMode_.load() || shuttingDown_.load()) return false;
   int cancelled = 0;
-  const int ready = countReady(list_, &cancelled);
-  if (ready == 0 && cancelled > 0 && ui_.askOkCancel(texts::RequeueQuestion)) {
-    {
-      std::lock_guard<std::mutex> lock(listLock_);
-      requeueCancelled(list_);
-    }
-    ui_.reloadListView();
-    showListCount();
-    if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+  return countReady(list_, &cancelled) == 0 && cancelled > 0;
+}
+
+void Engine::requeueCancelled() {
+  if (conversionMode_.load() || shuttingDown_.load()) return;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    vidmora::requeueCancelled(list_);
   }
-  if (countReady(list_) == 0) ui_.runAddCommand();
-  startBatch();
+  ui_.reloadListView();
+  showListCount();
+  if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+}
+
+BatchPlan Engine::planBatch() const {
+  BatchPlan plan;
+  if (conversionMode_.load() || shuttingDown_.load()) return plan;
+  plan.ready = countReady(list_);
+  plan.asksShutdown = plan.ready > 0 && settings_.ShutdownAfter;
+  return plan;
 }
 
 bool Engine::startBatch() {
-  if (conversionMode_.load() || shuttingDown_.load()) return true;
-  int n = countReady(list_);
-  if (n == 0) return true;
-  if (settings_.ShutdownAfter && !ui_.askOkCancel(texts::ShutdownQuestion)) return false;
+  if (conversionMode_.load() || shuttingDown_.load()) return false;
+  const int n = countReady(list_);
+  if (n == 0) return false;
   batchTotal_ = n;
   batchFinished_ = 0;
   stopAllMark_ = false;
   shutdownPending_ = false;
-  if (!ui_.runSettingsDialog(settings_, texts::fillText(texts::BatchCaption, n))) return true;
-  if (config_.saveSettings) config_.saveSettings(settings_);
-  ui_.applyMainSettings();
-  // The dialog ran a loop of its own: count again, something may have changed meanwhile.
-  n = countReady(list_);
-  if (n == 0 || conversionMode_.load() || shuttingDown_.load()) return true;
-  batchTotal_ = n;
   reapWorkers();
   {
     std::lock_guard<std::mutex> lock(listLock_);
     takeSnapshot(snapshot_, settings_);
     liveDestDir_ = settings_.DestDir;
-    const int max = settings_.MaxConversions;
-    maxConversions_ = max < 1 ? 1 : (max > MaxPoolThreads ? MaxPoolThreads : max);
+    maxConversions_ = clampConversions(settings_.MaxConversions);
     batchQueue_.clear();
     batchCursor_ = 0;
     for (int i = 0; i < list_.count(); ++i) {
@@ -138,9 +133,9 @@ void Engine::batchEnded(VideoEntry* entry) {
     ui_.setBatchControls(false);
     if (settings_.ShutdownAfter && !stopAllMark_) {
       shutdownPending_ = true;
-      ui_.closeMainWindow();
+      ui_.exitRequested();
     } else if (settings_.ExitAfter && !stopAllMark_) {
-      ui_.closeMainWindow();
+      ui_.exitRequested();
     }
   }
   ui_.updateCommandStates();
@@ -181,24 +176,23 @@ void Engine::finishStoppedQueued() {
   }
 }
 
-void Engine::stopConversion() {
-  const int row = ui_.focusedRow();
-  if (row < 0 || row >= list_.count()) return;
-  if (!isUnfinished(list_.at(row).stateValue())) return;
-  if (!ui_.askOkCancel(texts::StopOneQuestion)) return;
-  // The question ran a loop of its own: the entry may have finished meanwhile.
-  if (row >= list_.count()) return;
+StopOutcome Engine::stopConversion(int row, Answer answer) {
+  if (row < 0 || row >= list_.count()) return StopOutcome::Nothing;
   VideoEntry& e = list_.at(row);
-  if (!isUnfinished(e.stateValue())) return;
+  // Asked again after the question: the entry may have finished meanwhile.
+  if (!isUnfinished(e.stateValue()) || answer == Answer::No) return StopOutcome::Nothing;
+  if (answer == Answer::NotAsked) return StopOutcome::NeedsConfirmation;
   stopEntry(e);
   turnChanged_.notify_all();
   refreshEntryRow(&e);
   finishStoppedQueued();
+  return StopOutcome::Done;
 }
 
-void Engine::stopAll() {
-  if (activeCount() == 0) return;
-  if (ui_.askOkCancel(texts::StopAllQuestion)) {
+StopOutcome Engine::stopAll(Answer answer) {
+  if (activeCount() == 0) return StopOutcome::Nothing;
+  if (answer == Answer::NotAsked) return StopOutcome::NeedsConfirmation;
+  if (answer == Answer::Yes) {
     for (int i = 0; i < list_.count(); ++i) {
       VideoEntry& e = list_.at(i);
       if (isUnfinished(e.stateValue())) stopEntry(e);
@@ -208,6 +202,7 @@ void Engine::stopAll() {
   stopAllMark_ = true;
   ui_.repaintAllRows();
   finishStoppedQueued();
+  return StopOutcome::Done;
 }
 
 // --- workers
