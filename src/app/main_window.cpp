@@ -104,6 +104,11 @@ TFMain::TFMain(MainWindowOptions options)
   const int width = clampedWidth(DesignWidth);
   resize(width, width * 3 / 4);
   buildWindow();
+  refreshTimer_ = new QTimer(this);
+  refreshTimer_->setInterval(static_cast<int>(options_.tickPeriodMs));
+  connect(refreshTimer_, &QTimer::timeout, this, [this] {
+    if (engine_ && !shuttingDown_) engine_->refreshRunning();
+  });
   leaveConversionDisplay(false);
   setStatusText({});
   setWindowTitle(QString::fromLatin1(texts::AppTitle));
@@ -625,12 +630,14 @@ void TFMain::setBatchControls(bool batchRunning) {
 }
 
 void TFMain::enterConversionDisplay() {
+  refreshTimer_->start();
   Image1->hide();
   busyIndicator_->show();
   busyIndicator_->start();
 }
 
 void TFMain::leaveConversionDisplay(bool showFullBar) {
+  refreshTimer_->stop();
   busyIndicator_->stop();
   busyIndicator_->hide();
   Image1->show();

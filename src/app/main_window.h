@@ -22,6 +22,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 class QToolBar;
 
 namespace vidmora {
@@ -170,6 +171,7 @@ class TFMain : public QMainWindow, public UiPort {
   TListViewData* LVBook = nullptr;
   QLabel* statusPanels_[2] = {nullptr, nullptr};
   QProgressBar* progressBar_ = nullptr;
+  QTimer* refreshTimer_ = nullptr;  // shows the running conversions during a batch
 };
 
 }  // namespace vidmora

@@ -40,6 +40,7 @@ void Engine::stopEverything() {
 Engine::~Engine() {
   stopEverything();
   waitForWorkers(-1);
+  queue_.serve();  // the workers' last posts, which find the engine shutting down
   progress_.close();
 }
 

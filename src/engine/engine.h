@@ -32,7 +32,7 @@ struct EngineConfig {
   std::string historyPath;  // history.bin in the config folder
   // Writes the settings file (startBatch saves the settings); may be empty.
   std::function<bool(const TSettings&)> saveSettings;
-  unsigned tickPeriodMs = 1000;  // row refresh period while an encoder runs
+  unsigned tickPeriodMs = 1000;  // how often a running encoder is looked at (stop, progress)
   unsigned probePeriodMs = 10;
   // A stopped encoder that is still running this long after the stop is killed.
   unsigned stopGraceMs = 5000;
@@ -123,6 +123,9 @@ class Engine {
   bool conversionMode() const { return conversionMode_.load(); }
   bool stopAllMark() const { return stopAllMark_; }
   bool shutdownPending() const { return shutdownPending_; }
+  // Front end's timer during a batch (about once a second): the status text, the progress bar
+  // and the rows of the running conversions. Workers only publish their progress.
+  void refreshRunning();
   // The batch's progress text and percentage as status panel 1 shows it.
   std::string batchProgressText(int* overallPercent = nullptr);
 
@@ -171,7 +174,7 @@ class Engine {
   void convertEntry(VideoEntry& entry);
   int runEncoder(VideoEntry& entry, const std::string& outputPath);
   bool encoderTick(VideoEntry& entry);
-  bool mainCall(const std::function<void()>& routine);
+  void postToMain(std::function<void()> routine);
   // Adding (add_videos.cpp)
   AddOutcome probeVideo(const std::string& path, VideoEntry& entry);
   std::unique_ptr<VideoEntry> newEntry(const std::string& path) const;
@@ -195,6 +198,7 @@ class Engine {
   int runningCount_ = 0;
   int activeCount_ = 0;
   std::vector<VideoEntry*> batchQueue_;
+  std::vector<VideoEntry*> running_;  // entries whose encoder runs now
   std::size_t batchCursor_ = 0;
   int queuedCount_ = 0;  // entries of the batch not yet taken by a worker nor ended
   int liveWorkers_ = 0;

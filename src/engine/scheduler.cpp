@@ -12,8 +12,9 @@
 
 namespace vidmora {
 
-bool Engine::mainCall(const std::function<void()>& routine) {
-  return queue_.call(routine);
+// Workers never wait for the main thread: what they report is posted and runs there later.
+void Engine::postToMain(std::function<void()> routine) {
+  queue_.post(std::move(routine));
 }
 
 // --- main thread
@@ -111,6 +112,21 @@ void Engine::refreshEntryRow(VideoEntry* entry) {
     ui_.setProgressBar(overall);
   }
   ui_.repaintRow(row);
+}
+
+void Engine::refreshRunning() {
+  if (shuttingDown_.load() || !conversionMode_.load()) return;
+  std::vector<int> rows;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    rows.reserve(running_.size());
+    for (const VideoEntry* e : running_) rows.push_back(e->listIndex);
+  }
+  int overall = 0;
+  const std::string text = batchProgressText(&overall);
+  ui_.setStatusText(text);
+  ui_.setProgressBar(overall);
+  for (const int row : rows) ui_.repaintRow(row);
 }
 
 void Engine::batchEnded(VideoEntry* entry) {
@@ -300,19 +316,20 @@ void Engine::workerLoop(WorkerThread& /*thread*/) {
       e->sizeBytes = 0;
       e->startTick = tickCount();
       e->setState(Starting);
+      running_.push_back(e);
     }
     setListModified();
-    mainCall([this, e] { refreshEntryRow(e); });
+    postToMain([this, e] { refreshEntryRow(e); });
     convertEntry(*e);
     {
       std::lock_guard<std::mutex> lock(listLock_);
+      std::erase(running_, e);
       --runningCount_;
       --activeCount_;
       e->batchStage = BatchStage::Finished;
     }
     turnChanged_.notify_all();
-    queue_.notify();
-    mainCall([this, e] { batchEnded(e); });
+    postToMain([this, e] { batchEnded(e); });
   }
   queue_.notify();
 }

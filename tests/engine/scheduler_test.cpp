@@ -3,6 +3,9 @@
 // is still running when the program exits.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <algorithm>
 
 #include "engine/list_texts.h"
@@ -76,6 +79,25 @@ TEST(Scheduler, StopOutcomesAskFirstAndADeclinedStopAllStillSuppressesTheExit) {
   rig.engine.requeueCancelled();
   EXPECT_EQ(rig.engine.list().at(1).stateValue(), Ready);
   EXPECT_GE(rig.engine.planBatch().ready, 1);
+}
+
+TEST(Scheduler, WorkersFinishTheirConversionsWhileTheMainThreadServesNothing) {
+  TempFolder dir;
+  EngineConfig config;
+  config.tickPeriodMs = 20;
+  EngineRig rig(FAKE_ENCODER, dir.path(), config);
+  for (const char* name : {"a.avi", "b.avi", "c.avi"})
+    rig.addReady(fakeSource(dir, name, "run_ms=200\nbytes=5"));
+  ASSERT_TRUE(rig.engine.startBatch());
+  // A busy main thread (a modal dialog, a long repaint) must not hold the conversions up.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (rig.engine.activeCount() > 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(rig.engine.activeCount(), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.engine.list().at(i).stateValue(), Done);
+  EXPECT_TRUE(rig.engine.conversionMode());  // the end of the batch is the main thread's
+  ASSERT_TRUE(rig.waitBatch(5000));
+  EXPECT_EQ(rig.ui.leaveDisplays, 1);
 }
 
 TEST(Scheduler, AnEmptyOutputIsAFailureAndIsRemoved) {
@@ -221,7 +243,11 @@ TEST(Scheduler, BatchProgressWeighsRunningAndFinishedConversions) {
   ASSERT_TRUE(rig.engine.startBatch());
   EXPECT_EQ(rig.ui.status, texts::fillText(texts::BatchStarting, 5));
   ASSERT_TRUE(rig.queue.serveUntil(
-      [&] { return rig.ui.status == "2 / 5  16%" && rig.ui.progressBar == 16; }, 10000))
+      [&] {
+        rig.engine.refreshRunning();  // the front end's timer
+        return rig.ui.status == "2 / 5  16%" && rig.ui.progressBar == 16;
+      },
+      10000))
       << rig.ui.status;  // (2 x 40 + 0 x 100) / 5 entries
   EXPECT_EQ(rig.engine.cellText(0, ColumnStatus).substr(0, 14), "Convert 50.0% ");
   rig.engine.stopAll(Answer::Yes);
