@@ -126,6 +126,8 @@ class Engine {
   // Front end's timer during a batch (about once a second): the status text, the progress bar
   // and the rows of the running conversions. Workers only publish their progress.
   void refreshRunning();
+  // The percentage a running conversion reported; false when it is not running or said nothing.
+  bool runningPercent(const VideoEntry& entry, double& percent);
   // The batch's progress text and percentage as status panel 1 shows it.
   std::string batchProgressText(int* overallPercent = nullptr);
 

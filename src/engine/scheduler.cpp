@@ -129,6 +129,12 @@ void Engine::refreshRunning() {
   for (const int row : rows) ui_.repaintRow(row);
 }
 
+bool Engine::runningPercent(const VideoEntry& entry, double& percent) {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return entry.batchStage == BatchStage::Running &&
+         progress_.readSlotPercent(entry.progressSlot, percent);
+}
+
 void Engine::batchEnded(VideoEntry* entry) {
   // At exit the entry may already be gone with the list (and the slots with the block).
   if (shuttingDown_.load()) return;
@@ -166,7 +172,7 @@ void Engine::stopEntry(VideoEntry& entry) {
     std::lock_guard<std::mutex> lock(listLock_);
     if (entry.batchStage == BatchStage::Running) progress_.requestSlotStop(entry.progressSlot);
   }
-  entry.setState(Cancelled);
+  entry.cancelUnfinished();  // a conversion that ended meanwhile keeps its result
 }
 
 // Queued entries that were stopped end at once: they never take a place or a slot.

@@ -14,7 +14,7 @@ namespace vidmora {
 
 bool Engine::encoderTick(VideoEntry& entry) {
   // The front end shows the progress on its own timer (refreshRunning); waiters look again.
-  entry.setState(Converting);
+  entry.changeState(Starting, Converting);  // never over a stop's Cancelled
   queue_.notify();
   if (!entry.stopRequested.load()) return true;
   // A stopped encoder gets a grace time to end on its own; one that ignores the stop byte is
@@ -66,7 +66,7 @@ void Engine::convertEntry(VideoEntry& entry) {
     std::lock_guard<std::mutex> lock(listLock_);
     folder = liveDestDir_;
   }
-  entry.setState(Converting);
+  entry.changeState(Starting, Converting);
   postToMain([this, e = &entry] { refreshEntryRow(e); });
 
   std::string outputPath;
@@ -87,7 +87,7 @@ void Engine::convertEntry(VideoEntry& entry) {
       std::lock_guard<std::mutex> lock(listLock_);
       entry.sizeBytes = size;
     }
-    entry.setState(Done);
+    entry.changeState(Converting, Done);  // a stop that came at the very end keeps Cancelled
   }
   postToMain([this, e = &entry] { refreshEntryRow(e); });
 }

@@ -63,6 +63,18 @@ struct VideoEntry {
 
   int16_t stateValue() const { return state.load(std::memory_order_acquire); }
   void setState(int16_t s) { state.store(s, std::memory_order_release); }
+  // from -> to only when the state is still `from` (a worker and a stop may meet).
+  bool changeState(int16_t from, int16_t to) {
+    return state.compare_exchange_strong(from, to, std::memory_order_acq_rel);
+  }
+  // Cancelled, unless the entry finished meanwhile.
+  bool cancelUnfinished() {
+    int16_t s = stateValue();
+    while (isUnfinished(s)) {
+      if (state.compare_exchange_weak(s, Cancelled, std::memory_order_acq_rel)) return true;
+    }
+    return false;
+  }
 };
 
 // The ordered list of entries; new entries go to the end. Owns its entries.
