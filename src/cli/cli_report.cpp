@@ -113,8 +113,8 @@ void Report::event(const std::string& name, const VideoEntry& entry, const std::
 void Report::rejected(const std::string& path, const std::string& reason) {
   ++rejected_;
   if (style_ == ReportStyle::Json) {
-    line("{\"event\":\"rejected\",\"file\":" + jsonQuote(path) + ",\"reason\":" +
-         jsonQuote(reason) + "}");
+    line("{\"event\":\"rejected\",\"file\":" + jsonQuote(path) +
+         ",\"reason\":" + jsonQuote(reason) + "}");
   } else {
     line("skipped  " + path + ": " + reason);
   }
@@ -197,9 +197,10 @@ bool Report::finish() {
     stopped += state != Done && state != ConversionError;
   }
   if (style_ == ReportStyle::Json) {
-    line(format("{\"event\":\"finished\",\"converted\":%d,\"failed\":%d,\"stopped\":%d,"
-                "\"skipped\":%d}",
-                done, failed, stopped, rejected_));
+    line(
+        format("{\"event\":\"finished\",\"converted\":%d,\"failed\":%d,\"stopped\":%d,"
+               "\"skipped\":%d}",
+               done, failed, stopped, rejected_));
   } else {
     line(format("%d converted, %d failed, %d stopped, %d skipped", done, failed, stopped,
                 rejected_));

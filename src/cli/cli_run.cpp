@@ -70,8 +70,9 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
   }
 
   MainThreadQueue queue;
-  Report report(out, o.json ? ReportStyle::Json
-                            : (::isatty(::fileno(out)) ? ReportStyle::Terminal : ReportStyle::Lines));
+  Report report(out, o.json
+                         ? ReportStyle::Json
+                         : (::isatty(::fileno(out)) ? ReportStyle::Terminal : ReportStyle::Lines));
   EngineConfig engineConfig;
   engineConfig.encoderPath =
       o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;

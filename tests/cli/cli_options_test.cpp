@@ -31,16 +31,16 @@ TEST(CliOptions, ValidCommandLines) {
 
 TEST(CliOptions, BadUsageIsRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {},                           // nothing to convert
-      {"--jobs", "0", "a.avi"},     // out of range
-      {"--jobs", "21", "a.avi"},    // out of range
-      {"--jobs", "2x", "a.avi"},    // not a number
-      {"--jobs"},                   // value missing
-      {"--profile", "nope", "a"},   // no such profile
-      {"--dest", "", "a.avi"},      // empty folder
-      {"--json=yes", "a.avi"},      // a flag with a value
-      {"-x.avi"},                   // a file named like an option, without "--"
-      {"--settings"},               // value missing
+      {},                          // nothing to convert
+      {"--jobs", "0", "a.avi"},    // out of range
+      {"--jobs", "21", "a.avi"},   // out of range
+      {"--jobs", "2x", "a.avi"},   // not a number
+      {"--jobs"},                  // value missing
+      {"--profile", "nope", "a"},  // no such profile
+      {"--dest", "", "a.avi"},     // empty folder
+      {"--json=yes", "a.avi"},     // a flag with a value
+      {"-x.avi"},                  // a file named like an option, without "--"
+      {"--settings"},              // value missing
   };
   for (const auto& args : bad) {
     const ParsedArgs p = parseArgs(args);

@@ -1,10 +1,10 @@
 // vidmora-cli as a user runs it: the real program with the real encoder on tiny generated
 // media, its JSON events, its exit status, its encoder lines and Ctrl+C.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -97,8 +97,8 @@ class CliRun : public ::testing::Test {
   void logEncoderLines() {
     encoder_ = dir_ / "logging-encoder";
     test::writeFile(encoder_, "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + (dir_ / "lines") +
-                                  "'\necho >> '" + (dir_ / "lines") + "'\nexec '" REAL_ENCODER
-                                  "' \"$@\"\n");
+                                  "'\necho >> '" + (dir_ / "lines") +
+                                  "'\nexec '" REAL_ENCODER "' \"$@\"\n");
     ::chmod(encoder_.c_str(), 0755);
   }
 
@@ -128,12 +128,11 @@ TEST_F(CliRun, AMixedFolderConvertsItsMediaAndARefusedFileMakesTheStatusOne) {
 
   // A file that only looks like a video, and a name that is not there: status 1, both named.
   test::writeFile(dir_ / "in/broken.avi", "text");
-  EXPECT_EQ(run({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in",
-                 dir_ / "missing.avi"}),
-            1);
+  EXPECT_EQ(
+      run({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in", dir_ / "missing.avi"}),
+      1);
   events = out();
-  EXPECT_EQ(countWith(events, "{\"event\":\"rejected\",\"file\":\"" + (dir_ / "in/broken.avi")),
-            1);
+  EXPECT_EQ(countWith(events, "{\"event\":\"rejected\",\"file\":\"" + (dir_ / "in/broken.avi")), 1);
   EXPECT_EQ(countWith(events, "{\"event\":\"rejected\",\"file\":\"" + (dir_ / "missing.avi")), 1);
   EXPECT_EQ(events.back(),
             "{\"event\":\"finished\",\"converted\":3,\"failed\":0,\"stopped\":0,\"skipped\":2}");
@@ -204,8 +203,9 @@ TEST_F(CliRun, CtrlCStopsTheRunningJobsAsStopAllDoes) {
   ASSERT_EQ(last.rfind("{\"event\":\"finished\"", 0), 0u) << last;
   const int done = countWith(events, "{\"event\":\"done\"");
   EXPECT_LT(done, 6);
-  EXPECT_EQ(countWith(events, "{\"event\":\"stopped\"") + countWith(events, "{\"event\":\"failed\""),
-            6 - done);
+  EXPECT_EQ(
+      countWith(events, "{\"event\":\"stopped\"") + countWith(events, "{\"event\":\"failed\""),
+      6 - done);
   // Every file left in the destination belongs to a finished conversion.
   int files = 0;
   for (const auto& item : std::filesystem::directory_iterator(dir_ / "out")) {
