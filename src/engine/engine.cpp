@@ -109,11 +109,6 @@ std::string Engine::batchProgressText(int* overallPercent) {
 
 namespace {
 
-bool removable(int16_t state) {
-  return state == Done || state == Cancelled || state == CancelledNotFound ||
-         state == ConversionError || state == Ready;
-}
-
 // rename(2), or copy and delete when the folders lie on different file systems.
 bool moveFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) == 0) return true;
@@ -131,7 +126,7 @@ bool moveFile(const std::string& from, const std::string& to) {
 
 RemoveResult Engine::removeEntry(int index, bool deleteDoneOutput) {
   if (conversionMode_.load() || index < 0 || index >= list_.count()) return RemoveResult::Refused;
-  if (!removable(list_.at(index).stateValue())) return RemoveResult::Refused;
+  if (!isRemovable(list_.at(index).stateValue())) return RemoveResult::Refused;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     VideoEntry& e = list_.at(index);

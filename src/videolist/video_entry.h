@@ -24,12 +24,28 @@ enum EntryState : int16_t {
   Ready = 15,
 };
 
-// Unfinished: Starting..Converting or Pending. Finished: Done..ConversionError. Idle: Ready.
+// Unfinished: Starting..Converting (the history-only states between them included) or Pending.
 inline bool isUnfinished(int state) {
-  return (state >= 0 && state < 5) || state == Pending;
+  switch (state) {
+    case Starting:
+    case GettingInfo:
+    case Downloading:
+    case NotFound:
+    case Converting:
+    case Pending:
+      return true;
+    default:
+      return false;
+  }
 }
+// Finished: Done, Cancelled, CancelledNotFound or ConversionError.
 inline bool isFinished(int state) {
-  return state >= 5 && state <= 8;
+  return state == Done || state == Cancelled || state == CancelledNotFound ||
+         state == ConversionError;
+}
+// Removable: the entry may leave the list (or its video be deleted): finished or Ready.
+inline bool isRemovable(int state) {
+  return isFinished(state) || state == Ready;
 }
 
 constexpr int MaxEntries = 30000;
