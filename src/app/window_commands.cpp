@@ -43,7 +43,7 @@ bool TFMain::runAddCommand() {
 }
 
 void TFMain::convertCommand() {
-  if (shuttingDown_ || engine_->conversionMode()) return;
+  if (shuttingDown_ || engine_->conversionMode() || engine_->scanning()) return;
   if (engine_->offersRequeue() && askOkCancel(texts::RequeueQuestion)) engine_->requeueCancelled();
   if (engine_->planBatch().ready == 0) runAddCommand();
   startBatchCommand();
@@ -153,9 +153,13 @@ void TFMain::openDestinationCommand() {
 
 void TFMain::addDroppedPaths(const std::vector<std::string>& paths) {
   if (shuttingDown_ || engine_->conversionMode() || paths.empty()) return;
-  for (const std::string& path : engine_->addPaths(paths))
-    showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
-  startBatchCommand();
+  // The scan runs off the window's thread; its entries appear as their probes end.
+  engine_->scanPaths(paths, [this](std::vector<std::string> refused) {
+    for (const std::string& path : refused)
+      showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+    startBatchCommand();
+    updateCommandStates();
+  });
   updateCommandStates();
 }
 

@@ -1,6 +1,5 @@
 // The main window's widgets: menus, toolbar, settings panel, list view and status bar, with the
 // object names the window has always had.
-#include "app/main_window.h"
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,6 +23,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include "app/main_window.h"
 #include "app/window_images.h"
 #include "lvdata/lvdata.h"
 #include "platform/paths.h"

@@ -49,10 +49,10 @@ AddOutcome Engine::probeVideo(const std::string& path, VideoEntry& entry) {
   return outcome;
 }
 
-std::unique_ptr<VideoEntry> Engine::newEntry(const std::string& path) const {
+std::unique_ptr<VideoEntry> Engine::newEntry(const std::string& path, int16_t profileId) const {
   auto entry = std::make_unique<VideoEntry>(path);
   entry->kind = 1;
-  entry->profileId = settings_.ProfileId;
+  entry->profileId = profileId;
   entry->setState(Ready);
   entry->sourceSizeBytes = fileSize64(path);
   entry->outputName = baseNameOf(path);
@@ -80,7 +80,7 @@ void Engine::appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries) {
 AddOutcome Engine::addVideo(const std::string& path) {
   // The list keeps its structure while a batch converts: workers hold its entries.
   if (conversionMode_.load() || shuttingDown_.load() || path.empty()) return AddOutcome::Skipped;
-  auto entry = newEntry(path);
+  auto entry = newEntry(path, settings_.ProfileId);
   const AddOutcome outcome = probeVideo(path, *entry);
   if (outcome != AddOutcome::Added) return outcome;
   std::vector<std::unique_ptr<VideoEntry>> one;
@@ -89,26 +89,75 @@ AddOutcome Engine::addVideo(const std::string& path) {
   return AddOutcome::Added;
 }
 
-std::vector<std::string> Engine::addPaths(const std::vector<std::string>& paths) {
-  std::vector<std::string> invalid;
-  if (conversionMode_.load() || shuttingDown_.load()) return invalid;
+bool Engine::scanPaths(const std::vector<std::string>& paths, ScanDone done) {
+  if (conversionMode_.load() || shuttingDown_.load() || scanning_) return false;
+  joinScan();  // the last scan's thread has ended its work
+  scanning_ = true;
+  if (!paths.empty()) settings_.LastSourceDir = folderOf(paths.back());
+  try {
+    scanThread_ =
+        std::thread(&Engine::scanThread, this, paths, settings_.ProfileId, std::move(done));
+  } catch (...) {
+    scanning_ = false;
+    return false;
+  }
+  return true;
+}
+
+// The scan's own thread: walk, probe in parallel, post the entries in order as they are ready.
+void Engine::scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done) {
   const std::vector<std::string> files =
       collectSources(paths, [this] { return shuttingDown_.load(); });
   const int count = static_cast<int>(files.size());
   std::vector<std::unique_ptr<VideoEntry>> entries(count);
   std::vector<AddOutcome> outcomes(count, AddOutcome::Skipped);
+  std::vector<bool> probed(count, false);
+  std::vector<std::string> refused;
+  std::mutex orderLock;
+  int nextToPost = 0;
   runParallel(count, probeThreads(), [&](int i) {
-    entries[i] = newEntry(files[i]);
-    outcomes[i] = probeVideo(files[i], *entries[i]);
+    auto entry = newEntry(files[i], profileId);
+    const AddOutcome outcome = probeVideo(files[i], *entry);
+    std::vector<std::unique_ptr<VideoEntry>> ready;
+    {
+      std::lock_guard<std::mutex> lock(orderLock);
+      entries[i] = std::move(entry);
+      outcomes[i] = outcome;
+      probed[i] = true;
+      // The entries whose probes have all ended, in order, go to the list now.
+      for (; nextToPost < count && probed[nextToPost]; ++nextToPost) {
+        if (outcomes[nextToPost] == AddOutcome::Added)
+          ready.push_back(std::move(entries[nextToPost]));
+        if (outcomes[nextToPost] == AddOutcome::Invalid) refused.push_back(files[nextToPost]);
+      }
+    }
+    if (!ready.empty()) {
+      auto batch = std::make_shared<std::vector<std::unique_ptr<VideoEntry>>>(std::move(ready));
+      postToMain([this, batch] {
+        if (!shuttingDown_.load()) appendEntries(std::move(*batch));
+      });
+    }
   });
-  std::vector<std::unique_ptr<VideoEntry>> added;
-  for (int i = 0; i < count; ++i) {
-    if (outcomes[i] == AddOutcome::Added) added.push_back(std::move(entries[i]));
-    if (outcomes[i] == AddOutcome::Invalid) invalid.push_back(files[i]);
-  }
-  appendEntries(std::move(added));
-  if (!paths.empty()) settings_.LastSourceDir = folderOf(paths.back());
-  return invalid;
+  postToMain([this, refused = std::move(refused), done = std::move(done)]() mutable {
+    scanning_ = false;
+    if (!shuttingDown_.load() && done) done(std::move(refused));
+  });
+}
+
+void Engine::joinScan() {
+  if (scanThread_.joinable()) scanThread_.join();
+}
+
+std::vector<std::string> Engine::addPaths(const std::vector<std::string>& paths) {
+  std::vector<std::string> refused;
+  bool ended = false;
+  if (!scanPaths(paths, [&](std::vector<std::string> r) {
+        refused = std::move(r);
+        ended = true;
+      }))
+    return refused;
+  queue_.serveUntil([&] { return ended || shuttingDown_.load(); });
+  return refused;
 }
 
 }  // namespace vidmora

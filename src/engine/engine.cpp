@@ -39,6 +39,7 @@ void Engine::stopEverything() {
 
 Engine::~Engine() {
   stopEverything();
+  joinScan();  // its probes are killed and its walk stops at the shutdown mark
   waitForWorkers(-1);
   queue_.serve();  // the workers' last posts, which find the engine shutting down
   progress_.close();
@@ -197,6 +198,7 @@ void Engine::exitTidyUp() {
   if (exitDone_) return;
   exitDone_ = true;
   stopEverything();
+  joinScan();
   // No entry may go while its conversion runs; stopped encoders end within the exit grace time
   // (they are killed after it), so this wait is bounded.
   queue_.serveUntil([this] {

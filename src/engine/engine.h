@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/progress_channel.h"
@@ -92,8 +93,14 @@ class Engine {
   // Probes the file and appends a Ready entry. Skipped while a batch is active.
   AddOutcome addVideo(const std::string& path);
   // Files and folders in order (files must have an accepted extension, folders are walked
-  // recursively), probed in parallel and appended in that order. Returns the files the encoder
-  // refused. Does nothing while a batch is converting. The front end then starts the batch.
+  // recursively), probed in parallel (one probe per core) on threads of their own; the entries
+  // are appended in that order on the main thread as their probes end. done(refused) runs on
+  // the main thread at the end with the files the encoder refused. False (and no scan) while a
+  // batch converts or another scan runs. The front end then starts the batch.
+  using ScanDone = std::function<void(std::vector<std::string> refused)>;
+  bool scanPaths(const std::vector<std::string>& paths, ScanDone done);
+  bool scanning() const { return scanning_; }
+  // scanPaths, serving the main-thread queue until it ended; returns the refused files.
   std::vector<std::string> addPaths(const std::vector<std::string>& paths);
 
   // --- display
@@ -179,7 +186,9 @@ class Engine {
   void postToMain(std::function<void()> routine);
   // Adding (add_videos.cpp)
   AddOutcome probeVideo(const std::string& path, VideoEntry& entry);
-  std::unique_ptr<VideoEntry> newEntry(const std::string& path) const;
+  std::unique_ptr<VideoEntry> newEntry(const std::string& path, int16_t profileId) const;
+  void scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done);
+  void joinScan();
   void appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries);
 
   UiPort& ui_;
@@ -215,6 +224,8 @@ class Engine {
   bool shutdownPending_ = false;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::function<bool()> threadStartHook_;
+  bool scanning_ = false;  // main thread
+  std::thread scanThread_;
 };
 
 }  // namespace vidmora

@@ -38,14 +38,15 @@ void Engine::requeueCancelled() {
 
 BatchPlan Engine::planBatch() const {
   BatchPlan plan;
-  if (conversionMode_.load() || shuttingDown_.load()) return plan;
+  if (conversionMode_.load() || shuttingDown_.load() || scanning_) return plan;
   plan.ready = countReady(list_);
   plan.asksShutdown = plan.ready > 0 && settings_.ShutdownAfter;
   return plan;
 }
 
 bool Engine::startBatch() {
-  if (conversionMode_.load() || shuttingDown_.load()) return false;
+  // Not while a scan still appends entries: the front end starts the batch when it ended.
+  if (conversionMode_.load() || shuttingDown_.load() || scanning_) return false;
   const int n = countReady(list_);
   if (n == 0) return false;
   batchTotal_ = n;

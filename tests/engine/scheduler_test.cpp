@@ -2,6 +2,7 @@
 // no worker thread, an empty output, an encoder that ignores the stop byte, a conversion that
 // is still running when the program exits.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <thread>
@@ -98,6 +99,56 @@ TEST(Scheduler, WorkersFinishTheirConversionsWhileTheMainThreadServesNothing) {
   EXPECT_TRUE(rig.engine.conversionMode());  // the end of the batch is the main thread's
   ASSERT_TRUE(rig.waitBatch(5000));
   EXPECT_EQ(rig.ui.leaveDisplays, 1);
+}
+
+TEST(Scheduler, AScanRunsOffTheMainThreadAndAppendsInOrderAsProbesEnd) {
+  TempFolder dir;
+  EngineConfig config;
+  config.probeLimitMs = 1500;
+  EngineRig rig(FAKE_ENCODER, dir.path(), config);
+  ::mkdir((dir / "in").c_str(), 0700);
+  fakeSource(dir, "in/a.avi", "duration=1");
+  fakeSource(dir, "in/b.avi", "probe_hang=1");    // killed at the probe limit, not added
+  fakeSource(dir, "in/c.avi", "probe_exit=-20");  // not a video
+  fakeSource(dir, "in/d.avi", "duration=4");
+  std::vector<std::string> refused = {"not yet"};
+  bool ended = false;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(rig.engine.scanPaths({dir / "in"}, [&](std::vector<std::string> r) {
+    refused = std::move(r);
+    ended = true;
+  }));
+  // scanPaths returned at once: the hanging probe holds up only the scan.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(rig.engine.scanning());
+  EXPECT_FALSE(rig.engine.scanPaths({dir / "in"}, {}));  // one scan at a time
+  EXPECT_FALSE(rig.engine.startBatch());                 // and no batch meanwhile
+  // The first entry arrives while the scan still waits for the hanging probe.
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.list().count() == 1; }, 10000));
+  EXPECT_TRUE(rig.engine.scanning());
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return ended; }, 20000));
+  EXPECT_FALSE(rig.engine.scanning());
+  ASSERT_EQ(rig.engine.list().count(), 2);
+  EXPECT_EQ(rig.engine.list().at(0).sourcePath, dir / "in/a.avi");
+  EXPECT_EQ(rig.engine.list().at(1).sourcePath, dir / "in/d.avi");
+  EXPECT_EQ(rig.engine.list().at(1).durationSeconds, 4u);
+  EXPECT_EQ(refused, std::vector<std::string>{dir / "in/c.avi"});
+  EXPECT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch(10000));
+}
+
+TEST(Scheduler, TheEngineGoesWhileAScanWaitsForAHangingProbe) {
+  TempFolder dir;
+  {
+    EngineRig rig(FAKE_ENCODER, dir.path());  // the probe limit is a minute
+    fakeSource(dir, "stuck.avi", "probe_hang=1");
+    ASSERT_TRUE(rig.engine.scanPaths({dir / "stuck.avi"}, [](std::vector<std::string>) {
+      ADD_FAILURE() << "a scan cut short reports nothing";
+    }));
+    const auto start = std::chrono::steady_clock::now();
+    rig.engine.exitTidyUp();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
 }
 
 TEST(Scheduler, AnEmptyOutputIsAFailureAndIsRemoved) {
