@@ -79,13 +79,9 @@ int Engine::rowImage(int row) {
   return vidmora::rowImage(list_.at(row));
 }
 
-std::string Engine::listCountText() const {
-  return texts::fillText(texts::EntryCount, list_.count());
-}
-
 void Engine::showListCount() {
   if (shuttingDown_.load() || conversionMode_.load()) return;
-  ui_.setStatusText(listCountText());
+  ui_.setStatusText(texts::fillText(texts::EntryCount, list_.count()));
 }
 
 std::string Engine::batchProgressText(int* overallPercent) {

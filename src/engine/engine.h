@@ -1,12 +1,15 @@
-// The conversion engine: the video list, the settings record, the progress block, the batch
-// scheduler and its workers. One Engine per program; the window talks to it and it talks back
-// through UiPort. Unless a method says otherwise it runs on the main thread.
+// The conversion engine: the video list, the settings record, the progress block, the scanner
+// that adds files (add_videos.cpp), the batch scheduler and its workers (scheduler.cpp,
+// worker.cpp). One Engine per program; a front end (the window, vidmora-cli) calls it and
+// listens to its UiPort. The engine never asks: an operation that needs the user's answer returns
+// an outcome and is called again with the answer. Unless a method says otherwise it runs on the
+// main thread.
 //
 // Life of the program: make the MainThreadQueue and set its wake-up hook; make the Engine (it
-// creates the progress block); fill settings() and call settingsChanged(); loadHistory(). At the
-// window's destruction: save the settings, exitTidyUp(), then destroy the Engine (it waits for
-// its last worker threads, serving the queue meanwhile), then shut the queue down; finally
-// shutdownAtExit(shutdownPending(), power).
+// creates the progress block); fill settings() and call settingsChanged(); loadHistory(). During
+// a batch call refreshRunning() on a timer. At the end: save the settings, exitTidyUp(), then
+// destroy the Engine (it waits for its last worker threads, serving the queue meanwhile), then
+// shut the queue down; the window finally calls shutdownAtExit(shutdownPending(), power).
 #pragma once
 
 #include <atomic>
@@ -87,7 +90,6 @@ class Engine {
   VideoList& list() { return list_; }
   bool listModified() const { return listModified_.load(); }
   void setListModified(bool on = true) { listModified_.store(on); }
-  ProgressBlock& progress() { return progress_; }
 
   // --- adding videos
   // Probes the file and appends a Ready entry. Skipped while a batch is active.
@@ -106,7 +108,6 @@ class Engine {
   // --- display
   std::string cellText(int row, int column);  // "" for a row outside the list
   int rowImage(int row);
-  std::string listCountText() const;
   void showListCount();  // idle only: the entry count into status panel 1
 
   // --- batch

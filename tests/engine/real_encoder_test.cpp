@@ -179,8 +179,8 @@ TEST_F(RealEncoder, StopDuringAConversionKeepsThePartialFile) {
       [&] {
         double percent = 0;
         const VideoEntry& e = rig.engine.list().at(0);
-        return e.stateValue() == Converting &&
-               rig.engine.progress().readSlotPercent(e.progressSlot, percent) && percent > 5.0;
+        return e.stateValue() == Converting && rig.engine.runningPercent(e, percent) &&
+               percent > 5.0;
       },
       60000));
   rig.engine.stopConversion(0, Answer::Yes);
