@@ -97,8 +97,22 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
       paths.push_back(path);
     }
   }
-  for (const std::string& path : engine.addPaths(paths))
-    report.rejected(path, "not a video the encoder can read");
+  bool scanned = false;
+  std::vector<std::string> refused;
+  if (engine.scanPaths(paths, [&](std::vector<std::string> r) {
+        refused = std::move(r);
+        scanned = true;
+      })) {
+    bool cancelled = false;
+    while (!scanned) {
+      queue.serveUntil([&] { return scanned || (interrupted.load() && !cancelled); }, 200);
+      if (interrupted.load() && !cancelled) {
+        cancelled = true;
+        engine.cancelScan();  // Ctrl+C while probing: what was found is not converted
+      }
+    }
+  }
+  for (const std::string& path : refused) report.rejected(path, "not a video the encoder can read");
 
   report.batchStarting();
   if (!interrupted.load() && engine.startBatch()) {

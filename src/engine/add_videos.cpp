@@ -27,7 +27,9 @@ AddOutcome Engine::probeVideo(const std::string& path, VideoEntry& entry) {
   const uint32_t start = tickCount();
   const bool started = runHidden(command.argv, &exitCode, config_.probePeriodMs, [&] {
     // A probe that hangs must not hang the program: it is killed and the video is not added.
-    if (tickCount() - start >= config_.probeLimitMs || shuttingDown_.load()) killed = true;
+    if (tickCount() - start >= config_.probeLimitMs || shuttingDown_.load() ||
+        scanCancelled_.load())
+      killed = true;
     return !killed;
   });
   AddOutcome outcome = AddOutcome::Skipped;
@@ -93,6 +95,7 @@ bool Engine::scanPaths(const std::vector<std::string>& paths, ScanDone done) {
   if (conversionMode_.load() || shuttingDown_.load() || scanning_) return false;
   joinScan();  // the last scan's thread has ended its work
   scanning_ = true;
+  scanCancelled_.store(false);
   if (!paths.empty()) settings_.LastSourceDir = folderOf(paths.back());
   try {
     scanThread_ =
@@ -107,7 +110,7 @@ bool Engine::scanPaths(const std::vector<std::string>& paths, ScanDone done) {
 // The scan's own thread: walk, probe in parallel, post the entries in order as they are ready.
 void Engine::scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done) {
   const std::vector<std::string> files =
-      collectSources(paths, [this] { return shuttingDown_.load(); });
+      collectSources(paths, [this] { return shuttingDown_.load() || scanCancelled_.load(); });
   const int count = static_cast<int>(files.size());
   std::vector<std::unique_ptr<VideoEntry>> entries(count);
   std::vector<AddOutcome> outcomes(count, AddOutcome::Skipped);
@@ -146,6 +149,10 @@ void Engine::scanThread(std::vector<std::string> paths, int16_t profileId, ScanD
 
 void Engine::joinScan() {
   if (scanThread_.joinable()) scanThread_.join();
+}
+
+void Engine::cancelScan() {
+  if (scanning_) scanCancelled_.store(true);
 }
 
 std::vector<std::string> Engine::addPaths(const std::vector<std::string>& paths) {

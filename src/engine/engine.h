@@ -102,6 +102,9 @@ class Engine {
   using ScanDone = std::function<void(std::vector<std::string> refused)>;
   bool scanPaths(const std::vector<std::string>& paths, ScanDone done);
   bool scanning() const { return scanning_; }
+  // Ends the running scan early: no more files are walked or probed (running probes are
+  // killed); what was probed is still appended and done() still runs.
+  void cancelScan();
   // scanPaths, serving the main-thread queue until it ended; returns the refused files.
   std::vector<std::string> addPaths(const std::vector<std::string>& paths);
 
@@ -226,6 +229,7 @@ class Engine {
   std::vector<std::unique_ptr<Worker>> workers_;
   std::function<bool()> threadStartHook_;
   bool scanning_ = false;  // main thread
+  std::atomic<bool> scanCancelled_{false};
   std::thread scanThread_;
 };
 

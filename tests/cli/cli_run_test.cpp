@@ -219,5 +219,20 @@ TEST_F(CliRun, CtrlCStopsTheRunningJobsAsStopAllDoes) {
   EXPECT_EQ(files, done);
 }
 
+TEST_F(CliRun, CtrlCDuringTheProbesEndsTheRunWithoutConverting) {
+  encoder_ = dir_ / "hanging-encoder";  // every probe hangs
+  test::writeFile(encoder_, "#!/bin/sh\nexec sleep 60\n");
+  ::chmod(encoder_.c_str(), 0755);
+  makeMedia(dir_ / "in/a.mp4");
+  const pid_t pid = start({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  EXPECT_EQ(finish(pid, 30), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10));  // not the minute
+  ASSERT_FALSE(out().empty());
+  EXPECT_EQ(out().back().rfind("{\"event\":\"finished\",\"converted\":0", 0), 0u);
+}
+
 }  // namespace
 }  // namespace vidmora
