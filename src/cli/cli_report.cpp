@@ -106,7 +106,8 @@ void Report::line(const std::string& text) {
 
 void Report::event(const std::string& name, const VideoEntry& entry, const std::string& extra) {
   std::string json = "{\"event\":" + jsonQuote(name) + ",\"file\":" + jsonQuote(entry.sourcePath);
-  if (!entry.outputPath.empty()) json += ",\"output\":" + jsonQuote(entry.outputPath);
+  const std::string output = engine_->outputPathOf(entry);
+  if (!output.empty()) json += ",\"output\":" + jsonQuote(output);
   line(json + extra + "}");
 }
 
@@ -135,7 +136,10 @@ void Report::batchStarting() {
 void Report::update() {
   for (Job& job : jobs_) {
     const VideoEntry& e = *job.entry;
-    const int16_t state = e.stateValue();
+    const bool ended = engine_->hasEnded(e);
+    int16_t state = e.stateValue();
+    // Finished but its worker still runs: the result is not final yet.
+    if (isFinished(state) && !ended) state = job.reported;
     double percent = 0;
     const bool running = state == Starting || state == Converting;
     if (state != job.reported) {
@@ -144,12 +148,16 @@ void Report::update() {
       if (state == Pending || (running && wasRunning)) {
         // not news: queued at the start, or a running conversion that is still running
       } else if (style_ == ReportStyle::Json) {
+        // A conversion may start and end between two looks: it still reports its start.
+        const bool ran = !engine_->outputPathOf(e).empty();
+        if (!running && !job.started && ran) event("started", e);
+        job.started = job.started || running || ran;
         std::string extra;
         if (state == Done) extra = format(",\"size\":%llu", (unsigned long long)e.sizeBytes);
         event(running ? "started" : stateWord(state), e, extra);
       } else if (isFinished(state)) {
         line(std::string(stateWord(state)) + (state == Done ? "     " : "  ") + e.sourcePath +
-             (state == Done ? " -> " + e.outputPath : std::string()));
+             (state == Done ? " -> " + engine_->outputPathOf(e) : std::string()));
       }
     }
     if (style_ == ReportStyle::Json && running && engine_->runningPercent(e, percent))

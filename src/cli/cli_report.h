@@ -52,6 +52,7 @@ class Report : public UiPort {
   struct Job {
     VideoEntry* entry;
     int16_t reported;
+    bool started = false;  // "started" was reported
   };
   void event(const std::string& name, const VideoEntry& entry, const std::string& extra = {});
   void line(const std::string& text);

@@ -139,6 +139,11 @@ class Engine {
   void refreshRunning();
   // The percentage a running conversion reported; false when it is not running or said nothing.
   bool runningPercent(const VideoEntry& entry, double& percent);
+  // The entry's part in the batch is over: its state is final (a stopped conversion may still
+  // turn from Cancelled to ConversionError until then).
+  bool hasEnded(const VideoEntry& entry) const;
+  // The entry's output file as its worker chose it ("" before).
+  std::string outputPathOf(const VideoEntry& entry) const;
   // The batch's progress text and percentage as status panel 1 shows it.
   std::string batchProgressText(int* overallPercent = nullptr);
 

@@ -136,6 +136,16 @@ bool Engine::runningPercent(const VideoEntry& entry, double& percent) {
          progress_.readSlotPercent(entry.progressSlot, percent);
 }
 
+bool Engine::hasEnded(const VideoEntry& entry) const {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return entry.batchStage == BatchStage::Finished;
+}
+
+std::string Engine::outputPathOf(const VideoEntry& entry) const {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return entry.outputPath;
+}
+
 void Engine::batchEnded(VideoEntry* entry) {
   // At exit the entry may already be gone with the list (and the slots with the block).
   if (shuttingDown_.load()) return;
