@@ -2,6 +2,7 @@
 //   batch ENCODER FOLDER N        time of a batch over the clips FOLDER/clip*.mp4 (seconds)
 //   lines ENCODER FOLDER OUT      the conversion lines of those clips, one shell command a line
 //   next-start FAKE_ENCODER       gap from one conversion's end to the next one's start
+//   add ENCODER FOLDER N          adds the folder's N media files (exit status only)
 //   batch30000 FAKE_ENCODER       start time, memory and waiting CPU of a 30000-entry batch
 //   history30000                  saving and loading a history of 30000 entries
 #include <dirent.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -70,7 +72,17 @@ int batch(const std::string& encoder, const std::string& folder) {
   rig.engine.startBatch();
   if (!rig.waitBatch(3600000)) return 1;
   std::printf("%.3f\n", secondsSince(t));
+  for (int i = 0; i < rig.engine.list().count(); ++i)
+    if (rig.engine.list().at(i).stateValue() != Done) return 1;  // a failed run is no figure
   return 0;
+}
+
+// Adds a folder as a drop would (walk, parallel probes); fails unless every file was added.
+int add(const std::string& encoder, const std::string& folder, int expected) {
+  test::TempFolder out;
+  test::EngineRig rig(encoder, out.path());
+  const std::vector<std::string> refused = rig.engine.addPaths({folder});
+  return refused.empty() && rig.engine.list().count() == expected ? 0 : 1;
 }
 
 int lines(const std::string& encoder, const std::string& folder, const std::string& outFolder) {
@@ -135,8 +147,7 @@ int batch30000(const std::string& fake) {
     std::printf("batch30000_start_s %.3f s\n", secondsSince(t));
     rig.queue.serveUntil([] { return false; }, 1000);
     std::printf("batch30000_rss_mb %.1f MB\n", rssMb());
-    rig.ui.answers = {true};
-    rig.engine.stopAll();
+    rig.engine.stopAll(Answer::Yes);
     rig.waitBatch(120000);
   }
   {
@@ -151,8 +162,7 @@ int batch30000(const std::string& fake) {
     rig.queue.serveUntil([] { return false; }, 4000);
     const double pct = 100.0 * (cpuSeconds() - cpu0) / secondsSince(t);
     std::printf("batch30000_wait_cpu_pct %.2f %%\n", pct);
-    rig.ui.answers = {true};
-    rig.engine.stopAll();
+    rig.engine.stopAll(Answer::Yes);
     rig.waitBatch(120000);
   }
   return 0;
@@ -194,6 +204,7 @@ int history30000() {
 int main(int argc, char** argv) {
   const std::vector<std::string> a(argv + 1, argv + argc);
   if (a.size() == 3 && a[0] == "batch") return batch(a[1], a[2]);
+  if (a.size() == 4 && a[0] == "add") return add(a[1], a[2], std::atoi(a[3].c_str()));
   if (a.size() == 4 && a[0] == "lines") return lines(a[1], a[2], a[3]);
   if (a.size() == 2 && a[0] == "next-start") return nextStart(a[1]);
   if (a.size() == 2 && a[0] == "batch30000") return batch30000(a[1]);

@@ -1,13 +1,20 @@
 // listview30000_reload_ms: the main window, shown, with 30000 entries; the median time of a
 // list reload (clear, set the count, repaint the visible rows at once), in milliseconds.
 // Also listview30000_row_update_ms: one progress repaint of a visible row, painted at once.
+// With the stand-in encoder as argument: app30000_rss_mb and app30000_idle_cpu_pct (the window's
+// own memory and CPU while idle with 30000 entries) and app30000_converting_cpu_pct and
+// app30000_converting_rss_mb (the same while 2 conversions run and the other entries wait).
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "app/main_window.h"
@@ -43,6 +50,30 @@ class NoPower : public PowerControl {
   bool plainShutdown() override { return false; }
 };
 
+double rssMb() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+  return 0;
+}
+
+double cpuSeconds() {
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);  // every thread of the program, not its encoders
+  return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the event loop for ms milliseconds; returns the CPU share the program used meanwhile.
+double cpuPercentOver(int ms) {
+  const double cpu0 = cpuSeconds();
+  QElapsedTimer timer;
+  timer.start();
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+  return 100.0 * (cpuSeconds() - cpu0) / (static_cast<double>(timer.nsecsElapsed()) / 1e9);
+}
+
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -67,6 +98,7 @@ int main(int argc, char** argv) {
     options.runUpdateCheck = false;
     options.dialogs = std::make_shared<NoDialogs>();
     options.power = std::make_shared<NoPower>();
+    if (argc > 1) options.encoderPath = argv[1];
     TFMain window(std::move(options));
     window.settings().SaveHistory = 0;
     VideoList& list = window.engine().list();
@@ -105,6 +137,33 @@ int main(int argc, char** argv) {
     }
     reloadMs = median(reloads);
     updateMs = median(updates);
+
+    if (argc > 1) {
+      cpuPercentOver(1000);  // settle
+      std::printf("app30000_rss_mb %.1f MB\n", rssMb());
+      std::printf("app30000_idle_cpu_pct %.2f %%\n", cpuPercentOver(4000));
+      // Every Ready entry converts with a stand-in that runs 30 s: 2 run, the others wait.
+      const std::string script = home + "/long.avi";
+      std::ofstream(script) << "run_ms=30000\nbytes=10\n";
+      for (int i = 0; i < list.count(); ++i)
+        if (list.at(i).stateValue() == Ready) list.at(i).sourcePath = script;
+      window.settings().MaxConversions = 2;
+      window.settings().DestDir = home;
+      window.engine().startBatch();
+      QElapsedTimer wait;
+      wait.start();
+      while (window.engine().runningCount() < 2 && wait.elapsed() < 30000) cpuPercentOver(50);
+      cpuPercentOver(1000);
+      const bool running = window.engine().runningCount() == 2;
+      std::printf("app30000_converting_cpu_pct %.2f %%\n", cpuPercentOver(4000));
+      std::printf("app30000_converting_rss_mb %.1f MB\n", rssMb());
+      window.engine().stopAll(Answer::Yes);
+      while (window.engine().conversionMode() && wait.elapsed() < 120000) cpuPercentOver(50);
+      if (!running) {
+        std::fprintf(stderr, "the two conversions did not start\n");
+        return 1;
+      }
+    }
     window.close();
   }
   std::error_code ec;

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   settle(300);
   bool ok = save(window, out + "/screenshot.png");
 
-  window.engine().convertCommand();
+  window.convertCommand();
   VideoList& list = window.engine().list();
   // Mid-batch: two rows converting with a percentage shown, the others waiting.
   ok = waitFor(

@@ -22,6 +22,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 class QToolBar;
 
 namespace vidmora {
@@ -64,13 +65,21 @@ class TFMain : public QMainWindow, public UiPort {
   const std::string& settingsPath() const { return settingsPath_; }
 
   // Settings panel and view.
-  void applyMainSettings() override;
+  void applyMainSettings();
   void takeMainSettings(int which);
   // Width clamped to 400..1600, height three quarters of it.
   void resetWindowSize();
 
   // List commands.
-  bool runAddCommand() override;
+  bool runAddCommand();
+  // Convert: offers to queue cancelled entries again, offers the add command when nothing is
+  // Ready, then starts the batch.
+  void convertCommand();
+  // The shutdown question, the batch's settings dialog, then the batch. False only when the
+  // shutdown question was declined.
+  bool startBatchCommand();
+  void stopConversionCommand();  // the focused entry
+  void stopAllCommand();
   void removeCommand();
   void renameCommand();
   void deleteVideoCommand();
@@ -81,24 +90,23 @@ class TFMain : public QMainWindow, public UiPort {
   // Dropped or command-line paths (refused while converting).
   void addDroppedPaths(const std::vector<std::string>& paths);
 
+  void showMessage(const std::string& text);
+  bool askOkCancel(const std::string& question);
+  int focusedRow();
+
   // UiPort.
-  void showMessage(const std::string& text) override;
-  bool askOkCancel(const std::string& question) override;
-  bool runSettingsDialog(TSettings& settings, const std::string& caption) override;
   void reloadListView() override;
   void repaintRow(int row) override;
   void repaintAllRows() override;
   void removeRow(int row) override;
   void goToRow(int row) override;
-  int focusedRow() override;
   void setStatusText(const std::string& text) override;
   void setProgressBar(int position) override;
   void setBatchControls(bool batchRunning) override;
   void enterConversionDisplay() override;
   void leaveConversionDisplay(bool showFullBar) override;
   void updateCommandStates() override;
-  void processPendingEvents() override;
-  void closeMainWindow() override;
+  void exitRequested() override;
 
   // Status bar panel texts (tests and screenshots read them).
   QString statusPanelText(int panel) const;
@@ -154,7 +162,7 @@ class TFMain : public QMainWindow, public UiPort {
   QWidget* PanelTop = nullptr;
   QToolBar* ToolBar1 = nullptr;
   QLabel* Image1 = nullptr;
-  BusyIndicator* RxGIFAnimator1 = nullptr;
+  BusyIndicator* busyIndicator_ = nullptr;
   QWidget* PanelSettings = nullptr;
   QLineEdit* EdDir = nullptr;
   QPushButton* BSelectDir = nullptr;
@@ -163,6 +171,7 @@ class TFMain : public QMainWindow, public UiPort {
   TListViewData* LVBook = nullptr;
   QLabel* statusPanels_[2] = {nullptr, nullptr};
   QProgressBar* progressBar_ = nullptr;
+  QTimer* refreshTimer_ = nullptr;  // shows the running conversions during a batch
 };
 
 }  // namespace vidmora

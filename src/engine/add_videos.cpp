@@ -1,21 +1,19 @@
-// Adding videos: probe through the encoder, then append; folders are walked recursively.
-#include <dirent.h>
-#include <sys/stat.h>
-
+// Adding videos: probe through the encoder, then append. Many files are probed in parallel and
+// appended in the order they were named.
 #include <algorithm>
 #include <cmath>
 
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
 #include "engine/engine.h"
+#include "engine/source_scanner.h"
 #include "platform/format.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/texts.h"
 
 namespace vidmora {
 
-bool Engine::probeVideo(const std::string& path, VideoEntry& entry) {
+AddOutcome Engine::probeVideo(const std::string& path, VideoEntry& entry) {
   int slot;
   {
     std::lock_guard<std::mutex> lock(listLock_);
@@ -28,104 +26,145 @@ bool Engine::probeVideo(const std::string& path, VideoEntry& entry) {
   bool killed = false;
   const uint32_t start = tickCount();
   const bool started = runHidden(command.argv, &exitCode, config_.probePeriodMs, [&] {
-    // A probe that hangs must not hang the window: it is killed and the video is not added.
-    if (tickCount() - start >= config_.probeLimitMs) killed = true;
+    // A probe that hangs must not hang the program: it is killed and the video is not added.
+    if (tickCount() - start >= config_.probeLimitMs || shuttingDown_.load() ||
+        scanCancelled_.load())
+      killed = true;
     return !killed;
   });
-  bool ok = false;
-  if (started && !killed && exitCode != ExitInvalidVideo && slot != -1) {
+  AddOutcome outcome = AddOutcome::Skipped;
+  if (started && !killed && exitCode == ExitInvalidVideo) {
+    outcome = AddOutcome::Invalid;
+  } else if (started && !killed && slot != -1) {
     double duration = 0.0;
     if (progress_.readSlotDuration(slot, duration) && std::isfinite(duration) && duration > 0) {
       entry.durationSeconds =
           duration >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(duration);
     }
-    ok = true;
+    outcome = AddOutcome::Added;
   }
   {
     std::lock_guard<std::mutex> lock(listLock_);
     progress_.releaseSlot(slot);
   }
-  if (started && !killed && exitCode == ExitInvalidVideo) {
-    ui_.showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
-  }
-  return ok;
+  entry.progressSlot = -1;
+  return outcome;
 }
 
-bool Engine::addVideo(const std::string& path) {
-  // The list keeps its structure while a batch converts: workers hold its entries.
-  if (conversionMode_.load() || shuttingDown_.load() || path.empty()) return false;
+std::unique_ptr<VideoEntry> Engine::newEntry(const std::string& path, int16_t profileId) const {
   auto entry = std::make_unique<VideoEntry>(path);
   entry->kind = 1;
-  entry->profileId = settings_.ProfileId;
+  entry->profileId = profileId;
   entry->setState(Ready);
   entry->sourceSizeBytes = fileSize64(path);
-  if (!probeVideo(path, *entry)) return false;
   entry->outputName = baseNameOf(path);
+  return entry;
+}
+
+void Engine::appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries) {
+  if (entries.empty()) return;
   int last;
   {
     std::lock_guard<std::mutex> lock(listLock_);
-    list_.append(std::move(entry));
-    trimToMax(list_);
+    for (auto& entry : entries) {
+      list_.append(std::move(entry));
+      trimToMax(list_);
+    }
+    reindex(list_);
     last = list_.count() - 1;
-    list_.at(last).listIndex = last;
   }
   setListModified();
   ui_.reloadListView();
   showListCount();
   ui_.goToRow(last);
+}
+
+AddOutcome Engine::addVideo(const std::string& path) {
+  // The list keeps its structure while a batch converts: workers hold its entries.
+  if (conversionMode_.load() || shuttingDown_.load() || path.empty()) return AddOutcome::Skipped;
+  auto entry = newEntry(path, settings_.ProfileId);
+  const AddOutcome outcome = probeVideo(path, *entry);
+  if (outcome != AddOutcome::Added) return outcome;
+  std::vector<std::unique_ptr<VideoEntry>> one;
+  one.push_back(std::move(entry));
+  appendEntries(std::move(one));
+  return AddOutcome::Added;
+}
+
+bool Engine::scanPaths(const std::vector<std::string>& paths, ScanDone done) {
+  if (conversionMode_.load() || shuttingDown_.load() || scanning_) return false;
+  joinScan();  // the last scan's thread has ended its work
+  scanning_ = true;
+  scanCancelled_.store(false);
+  if (!paths.empty()) settings_.LastSourceDir = folderOf(paths.back());
+  try {
+    scanThread_ =
+        std::thread(&Engine::scanThread, this, paths, settings_.ProfileId, std::move(done));
+  } catch (...) {
+    scanning_ = false;
+    return false;
+  }
   return true;
 }
 
-void Engine::addFolderRecursive(const std::string& folder,
-                                std::set<std::pair<uint64_t, uint64_t>>& seen) {
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-  // A folder reached twice (through a symbolic link) is walked once: no endless loops.
-  const std::pair<uint64_t, uint64_t> id{st.st_dev, st.st_ino};
-  if (!seen.insert(id).second) return;
-
-  std::vector<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* d = ::readdir(dir)) {
-      const std::string name = d->d_name;
-      if (name != "." && name != "..") names.push_back(name);
+// The scan's own thread: walk, probe in parallel, post the entries in order as they are ready.
+void Engine::scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done) {
+  const std::vector<std::string> files =
+      collectSources(paths, [this] { return shuttingDown_.load() || scanCancelled_.load(); });
+  const int count = static_cast<int>(files.size());
+  std::vector<std::unique_ptr<VideoEntry>> entries(count);
+  std::vector<AddOutcome> outcomes(count, AddOutcome::Skipped);
+  std::vector<bool> probed(count, false);
+  std::vector<std::string> refused;
+  std::mutex orderLock;
+  int nextToPost = 0;
+  runParallel(count, probeThreads(), [&](int i) {
+    auto entry = newEntry(files[i], profileId);
+    const AddOutcome outcome = probeVideo(files[i], *entry);
+    std::vector<std::unique_ptr<VideoEntry>> ready;
+    {
+      std::lock_guard<std::mutex> lock(orderLock);
+      entries[i] = std::move(entry);
+      outcomes[i] = outcome;
+      probed[i] = true;
+      // The entries whose probes have all ended, in order, go to the list now.
+      for (; nextToPost < count && probed[nextToPost]; ++nextToPost) {
+        if (outcomes[nextToPost] == AddOutcome::Added)
+          ready.push_back(std::move(entries[nextToPost]));
+        if (outcomes[nextToPost] == AddOutcome::Invalid) refused.push_back(files[nextToPost]);
+      }
     }
-    ::closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    ui_.processPendingEvents();
-    if (shuttingDown_.load()) return;
-    const std::string path = appendComponent(folder, name);
-    struct stat item {};
-    if (::stat(path.c_str(), &item) != 0) continue;
-    if (S_ISDIR(item.st_mode)) {
-      addFolderRecursive(path, seen);
-    } else if (isAcceptedExtension(extensionOf(name))) {
-      addVideo(path);
+    if (!ready.empty()) {
+      auto batch = std::make_shared<std::vector<std::unique_ptr<VideoEntry>>>(std::move(ready));
+      postToMain([this, batch] {
+        if (!shuttingDown_.load()) appendEntries(std::move(*batch));
+      });
     }
-  }
+  });
+  postToMain([this, refused = std::move(refused), done = std::move(done)]() mutable {
+    scanning_ = false;
+    if (!shuttingDown_.load() && done) done(std::move(refused));
+  });
 }
 
-void Engine::addFolder(const std::string& folder) {
-  std::set<std::pair<uint64_t, uint64_t>> seen;
-  addFolderRecursive(folder, seen);
+void Engine::joinScan() {
+  if (scanThread_.joinable()) scanThread_.join();
 }
 
-void Engine::addPaths(const std::vector<std::string>& paths) {
-  if (conversionMode_.load() || shuttingDown_.load()) return;
-  for (const std::string& path : paths) {
-    ui_.processPendingEvents();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) continue;  // missing: nothing, and no message
-    if (S_ISDIR(st.st_mode)) {
-      addFolder(path);
-    } else if (isAcceptedExtension(extensionOf(path))) {
-      addVideo(path);
-    }
-  }
-  if (!paths.empty()) settings_.LastSourceDir = folderOf(paths.back());
-  startBatch();
+void Engine::cancelScan() {
+  if (scanning_) scanCancelled_.store(true);
+}
+
+std::vector<std::string> Engine::addPaths(const std::vector<std::string>& paths) {
+  std::vector<std::string> refused;
+  bool ended = false;
+  if (!scanPaths(paths, [&](std::vector<std::string> r) {
+        refused = std::move(r);
+        ended = true;
+      }))
+    return refused;
+  queue_.serveUntil([&] { return ended || shuttingDown_.load(); });
+  return refused;
 }
 
 }  // namespace vidmora

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <set>
 
+#include "engine/list_texts.h"
 #include "engine/output_path.h"
 #include "platform/paths.h"
 #include "platform/texts.h"
 #include "videolist/history_file.h"
-#include "videolist/list_texts.h"
 
 namespace vidmora {
 
@@ -39,7 +39,9 @@ void Engine::stopEverything() {
 
 Engine::~Engine() {
   stopEverything();
+  joinScan();  // its probes are killed and its walk stops at the shutdown mark
   waitForWorkers(-1);
+  queue_.serve();  // the workers' last posts, which find the engine shutting down
   progress_.close();
 }
 
@@ -47,8 +49,7 @@ void Engine::settingsChanged() {
   {
     std::lock_guard<std::mutex> lock(listLock_);
     liveDestDir_ = settings_.DestDir;
-    const int max = settings_.MaxConversions;
-    maxConversions_ = max < 1 ? 1 : (max > 20 ? 20 : max);
+    maxConversions_ = clampConversions(settings_.MaxConversions);
   }
   turnChanged_.notify_all();
   if (conversionMode_.load()) ensureWorkers();
@@ -78,13 +79,9 @@ int Engine::rowImage(int row) {
   return vidmora::rowImage(list_.at(row));
 }
 
-std::string Engine::listCountText() const {
-  return texts::fillText(texts::EntryCount, list_.count());
-}
-
 void Engine::showListCount() {
   if (shuttingDown_.load() || conversionMode_.load()) return;
-  ui_.setStatusText(listCountText());
+  ui_.setStatusText(texts::fillText(texts::EntryCount, list_.count()));
 }
 
 std::string Engine::batchProgressText(int* overallPercent) {
@@ -109,11 +106,6 @@ std::string Engine::batchProgressText(int* overallPercent) {
 
 namespace {
 
-bool removable(int16_t state) {
-  return state == Done || state == Cancelled || state == CancelledNotFound ||
-         state == ConversionError || state == Ready;
-}
-
 // rename(2), or copy and delete when the folders lie on different file systems.
 bool moveFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) == 0) return true;
@@ -131,7 +123,7 @@ bool moveFile(const std::string& from, const std::string& to) {
 
 RemoveResult Engine::removeEntry(int index, bool deleteDoneOutput) {
   if (conversionMode_.load() || index < 0 || index >= list_.count()) return RemoveResult::Refused;
-  if (!removable(list_.at(index).stateValue())) return RemoveResult::Refused;
+  if (!isRemovable(list_.at(index).stateValue())) return RemoveResult::Refused;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     VideoEntry& e = list_.at(index);
@@ -198,17 +190,11 @@ bool Engine::loadHistory() {
   return ok;
 }
 
-bool Engine::saveHistory() {
-  if (config_.historyPath.empty()) return false;
-  createFolderChain(folderOf(config_.historyPath));
-  std::lock_guard<std::mutex> lock(listLock_);
-  return vidmora::saveHistory(list_, config_.historyPath);
-}
-
 void Engine::exitTidyUp() {
   if (exitDone_) return;
   exitDone_ = true;
   stopEverything();
+  joinScan();
   // No entry may go while its conversion runs; stopped encoders end within the exit grace time
   // (they are killed after it), so this wait is bounded.
   queue_.serveUntil([this] {

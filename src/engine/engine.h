@@ -1,12 +1,15 @@
-// The conversion engine: the video list, the settings record, the progress block, the batch
-// scheduler and its workers. One Engine per program; the window talks to it and it talks back
-// through UiPort. Unless a method says otherwise it runs on the main thread.
+// The conversion engine: the video list, the settings record, the progress block, the scanner
+// that adds files (add_videos.cpp), the batch scheduler and its workers (scheduler.cpp,
+// worker.cpp). One Engine per program; a front end (the window, vidmora-cli) calls it and
+// listens to its UiPort. The engine never asks: an operation that needs the user's answer returns
+// an outcome and is called again with the answer. Unless a method says otherwise it runs on the
+// main thread.
 //
 // Life of the program: make the MainThreadQueue and set its wake-up hook; make the Engine (it
-// creates the progress block); fill settings() and call settingsChanged(); loadHistory(). At the
-// window's destruction: save the settings, exitTidyUp(), then destroy the Engine (it waits for
-// its last worker threads, serving the queue meanwhile), then shut the queue down; finally
-// shutdownAtExit(shutdownPending(), power).
+// creates the progress block); fill settings() and call settingsChanged(); loadHistory(). During
+// a batch call refreshRunning() on a timer. At the end: save the settings, exitTidyUp(), then
+// destroy the Engine (it waits for its last worker threads, serving the queue meanwhile), then
+// shut the queue down; the window finally calls shutdownAtExit(shutdownPending(), power).
 #pragma once
 
 #include <atomic>
@@ -15,8 +18,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/progress_channel.h"
@@ -33,7 +36,7 @@ struct EngineConfig {
   std::string historyPath;  // history.bin in the config folder
   // Writes the settings file (startBatch saves the settings); may be empty.
   std::function<bool(const TSettings&)> saveSettings;
-  unsigned tickPeriodMs = 1000;  // row refresh period while an encoder runs
+  unsigned tickPeriodMs = 1000;  // how often a running encoder is looked at (stop, progress)
   unsigned probePeriodMs = 10;
   // A stopped encoder that is still running this long after the stop is killed.
   unsigned stopGraceMs = 5000;
@@ -46,7 +49,27 @@ struct EngineConfig {
   bool createProgressBlock = true;
 };
 
+// How many conversions may run at once: MaxConversions held to 1..20.
+constexpr int MaxConversionsLimit = 20;
+constexpr int clampConversions(int wanted) {
+  return wanted < 1 ? 1 : (wanted > MaxConversionsLimit ? MaxConversionsLimit : wanted);
+}
+
 enum class RemoveResult { Removed, Refused, DeleteFailed };
+// What became of a file offered to the list. Invalid: the encoder refused it (the front end says
+// "%s Invalid video"); Skipped: nothing added and nothing to say (busy list, failed or hung probe).
+enum class AddOutcome { Added, Invalid, Skipped };
+// The user's answer to a question an operation needs; NotAsked asks the operation what it needs.
+enum class Answer { NotAsked, Yes, No };
+// Nothing: the operation does not apply (no such entry, nothing running). NeedsConfirmation:
+// nothing changed yet; ask, then call again with the answer.
+enum class StopOutcome { Nothing, NeedsConfirmation, Done };
+// What starting a batch needs: how many entries are Ready, and whether the shutdown question
+// must be asked first (ShutdownAfter is set).
+struct BatchPlan {
+  int ready = 0;
+  bool asksShutdown = false;
+};
 
 class Engine {
  public:
@@ -61,46 +84,66 @@ class Engine {
   // Call after the settings record changed (dialog, profile chooser, folder button): workers
   // read the destination folder and MaxConversions from the published copy.
   void settingsChanged();
-  const ConversionSnapshot& snapshot() const { return snapshot_; }
-  const EngineConfig& config() const { return config_; }
 
   // --- the list. Entries may be read on the main thread at any time; structural changes go
   // through the methods below (they refuse while a batch is converting).
   VideoList& list() { return list_; }
-  std::mutex& listLock() { return listLock_; }
   bool listModified() const { return listModified_.load(); }
   void setListModified(bool on = true) { listModified_.store(on); }
-  ProgressBlock& progress() { return progress_; }
 
   // --- adding videos
-  // Probes the file and appends a Ready entry; shows "%s Invalid video" for a file the encoder
-  // refuses. False when nothing was added (also while a batch is active).
-  bool addVideo(const std::string& path);
-  // Adds every accepted file under the folder, recursively (each folder visited once).
-  void addFolder(const std::string& folder);
-  // Files and folders in order (files must have an accepted extension), then startBatch().
-  // Does nothing while a batch is converting.
-  void addPaths(const std::vector<std::string>& paths);
+  // Probes the file and appends a Ready entry. Skipped while a batch is active.
+  AddOutcome addVideo(const std::string& path);
+  // Files and folders in order (files must have an accepted extension, folders are walked
+  // recursively), probed in parallel (one probe per core) on threads of their own; the entries
+  // are appended in that order on the main thread as their probes end. done(refused) runs on
+  // the main thread at the end with the files the encoder refused. False (and no scan) while a
+  // batch converts or another scan runs. The front end then starts the batch.
+  using ScanDone = std::function<void(std::vector<std::string> refused)>;
+  bool scanPaths(const std::vector<std::string>& paths, ScanDone done);
+  bool scanning() const { return scanning_; }
+  // Ends the running scan early: no more files are walked or probed (running probes are
+  // killed); what was probed is still appended and done() still runs.
+  void cancelScan();
+  // scanPaths, serving the main-thread queue until it ended; returns the refused files.
+  std::vector<std::string> addPaths(const std::vector<std::string>& paths);
 
   // --- display
   std::string cellText(int row, int column);  // "" for a row outside the list
   int rowImage(int row);
-  std::string listCountText() const;
   void showListCount();  // idle only: the entry count into status panel 1
 
   // --- batch
-  void convertCommand();
-  // False only when the shutdown question was declined.
+  // Converting with nothing Ready but cancelled entries offers to queue those again.
+  bool offersRequeue() const;
+  // Cancelled entries become Ready again; the view reloads and the focus goes to the last row.
+  void requeueCancelled();
+  // What startBatch would start now. Idle only; the front end asks the shutdown question and
+  // shows the batch's settings dialog, then calls startBatch.
+  BatchPlan planBatch() const;
+  // Queues every Ready entry with the current settings (counted again: the list may have changed
+  // while the front end asked). False when nothing started.
   bool startBatch();
-  void stopConversion();  // the focused entry
-  void stopAll();
+  // Stops the entry of the row (Pending or converting); asks first.
+  StopOutcome stopConversion(int row, Answer answer = Answer::NotAsked);
+  // Stops every entry of the batch when the answer is Yes; either answer marks the batch as
+  // stopped by the user, so its end neither exits nor powers off.
+  StopOutcome stopAll(Answer answer = Answer::NotAsked);
   int activeCount() const;  // any thread
   int runningCount() const;
-  int batchTotal() const { return batchTotal_; }
-  int batchFinished() const { return batchFinished_; }
   bool conversionMode() const { return conversionMode_.load(); }
   bool stopAllMark() const { return stopAllMark_; }
   bool shutdownPending() const { return shutdownPending_; }
+  // Front end's timer during a batch (about once a second): the status text, the progress bar
+  // and the rows of the running conversions. Workers only publish their progress.
+  void refreshRunning();
+  // The percentage a running conversion reported; false when it is not running or said nothing.
+  bool runningPercent(const VideoEntry& entry, double& percent);
+  // The entry's part in the batch is over: its state is final (a stopped conversion may still
+  // turn from Cancelled to ConversionError until then).
+  bool hasEnded(const VideoEntry& entry) const;
+  // The entry's output file as its worker chose it ("" before).
+  std::string outputPathOf(const VideoEntry& entry) const;
   // The batch's progress text and percentage as status panel 1 shows it.
   std::string batchProgressText(int* overallPercent = nullptr);
 
@@ -118,7 +161,6 @@ class Engine {
   // --- start and exit
   // Loads history.bin into the list when SaveHistory is set; clears listModified.
   bool loadHistory();
-  bool saveHistory();
   bool shuttingDown() const { return shuttingDown_.load(); }
   // Window destruction: stops every conversion, waits (bounded) for the workers, cancels and
   // removes every entry that is not Done (deleting partial output), saves the history when the
@@ -150,10 +192,13 @@ class Engine {
   void convertEntry(VideoEntry& entry);
   int runEncoder(VideoEntry& entry, const std::string& outputPath);
   bool encoderTick(VideoEntry& entry);
-  bool mainCall(const std::function<void()>& routine);
+  void postToMain(std::function<void()> routine);
   // Adding (add_videos.cpp)
-  bool probeVideo(const std::string& path, VideoEntry& entry);
-  void addFolderRecursive(const std::string& folder, std::set<std::pair<uint64_t, uint64_t>>& seen);
+  AddOutcome probeVideo(const std::string& path, VideoEntry& entry);
+  std::unique_ptr<VideoEntry> newEntry(const std::string& path, int16_t profileId) const;
+  void scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done);
+  void joinScan();
+  void appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries);
 
   UiPort& ui_;
   MainThreadQueue& queue_;
@@ -173,6 +218,7 @@ class Engine {
   int runningCount_ = 0;
   int activeCount_ = 0;
   std::vector<VideoEntry*> batchQueue_;
+  std::vector<VideoEntry*> running_;  // entries whose encoder runs now
   std::size_t batchCursor_ = 0;
   int queuedCount_ = 0;  // entries of the batch not yet taken by a worker nor ended
   int liveWorkers_ = 0;
@@ -187,6 +233,9 @@ class Engine {
   bool shutdownPending_ = false;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::function<bool()> threadStartHook_;
+  bool scanning_ = false;  // main thread
+  std::atomic<bool> scanCancelled_{false};
+  std::thread scanThread_;
 };
 
 }  // namespace vidmora

@@ -12,56 +12,53 @@
 
 namespace vidmora {
 
-namespace {
-constexpr int MaxPoolThreads = 20;
-}
-
-bool Engine::mainCall(const std::function<void()>& routine) {
-  return queue_.call(routine);
+// Workers never wait for the main thread: what they report is posted and runs there later.
+void Engine::postToMain(std::function<void()> routine) {
+  queue_.post(std::move(routine));
 }
 
 // --- main thread
 
-void Engine::convertCommand() {
-  if (conversionMode_.load() || shuttingDown_.load()) return;
+bool Engine::offersRequeue() const {
+  if (conversionMode_.load() || shuttingDown_.load()) return false;
   int cancelled = 0;
-  const int ready = countReady(list_, &cancelled);
-  if (ready == 0 && cancelled > 0 && ui_.askOkCancel(texts::RequeueQuestion)) {
-    {
-      std::lock_guard<std::mutex> lock(listLock_);
-      requeueCancelled(list_);
-    }
-    ui_.reloadListView();
-    showListCount();
-    if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+  return countReady(list_, &cancelled) == 0 && cancelled > 0;
+}
+
+void Engine::requeueCancelled() {
+  if (conversionMode_.load() || shuttingDown_.load()) return;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    vidmora::requeueCancelled(list_);
   }
-  if (countReady(list_) == 0) ui_.runAddCommand();
-  startBatch();
+  ui_.reloadListView();
+  showListCount();
+  if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+}
+
+BatchPlan Engine::planBatch() const {
+  BatchPlan plan;
+  if (conversionMode_.load() || shuttingDown_.load() || scanning_) return plan;
+  plan.ready = countReady(list_);
+  plan.asksShutdown = plan.ready > 0 && settings_.ShutdownAfter;
+  return plan;
 }
 
 bool Engine::startBatch() {
-  if (conversionMode_.load() || shuttingDown_.load()) return true;
-  int n = countReady(list_);
-  if (n == 0) return true;
-  if (settings_.ShutdownAfter && !ui_.askOkCancel(texts::ShutdownQuestion)) return false;
+  // Not while a scan still appends entries: the front end starts the batch when it ended.
+  if (conversionMode_.load() || shuttingDown_.load() || scanning_) return false;
+  const int n = countReady(list_);
+  if (n == 0) return false;
   batchTotal_ = n;
   batchFinished_ = 0;
   stopAllMark_ = false;
   shutdownPending_ = false;
-  if (!ui_.runSettingsDialog(settings_, texts::fillText(texts::BatchCaption, n))) return true;
-  if (config_.saveSettings) config_.saveSettings(settings_);
-  ui_.applyMainSettings();
-  // The dialog ran a loop of its own: count again, something may have changed meanwhile.
-  n = countReady(list_);
-  if (n == 0 || conversionMode_.load() || shuttingDown_.load()) return true;
-  batchTotal_ = n;
   reapWorkers();
   {
     std::lock_guard<std::mutex> lock(listLock_);
     takeSnapshot(snapshot_, settings_);
     liveDestDir_ = settings_.DestDir;
-    const int max = settings_.MaxConversions;
-    maxConversions_ = max < 1 ? 1 : (max > MaxPoolThreads ? MaxPoolThreads : max);
+    maxConversions_ = clampConversions(settings_.MaxConversions);
     batchQueue_.clear();
     batchCursor_ = 0;
     for (int i = 0; i < list_.count(); ++i) {
@@ -118,6 +115,37 @@ void Engine::refreshEntryRow(VideoEntry* entry) {
   ui_.repaintRow(row);
 }
 
+void Engine::refreshRunning() {
+  if (shuttingDown_.load() || !conversionMode_.load()) return;
+  std::vector<int> rows;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    rows.reserve(running_.size());
+    for (const VideoEntry* e : running_) rows.push_back(e->listIndex);
+  }
+  int overall = 0;
+  const std::string text = batchProgressText(&overall);
+  ui_.setStatusText(text);
+  ui_.setProgressBar(overall);
+  for (const int row : rows) ui_.repaintRow(row);
+}
+
+bool Engine::runningPercent(const VideoEntry& entry, double& percent) {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return entry.batchStage == BatchStage::Running &&
+         progress_.readSlotPercent(entry.progressSlot, percent);
+}
+
+bool Engine::hasEnded(const VideoEntry& entry) const {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return entry.batchStage == BatchStage::Finished;
+}
+
+std::string Engine::outputPathOf(const VideoEntry& entry) const {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return entry.outputPath;
+}
+
 void Engine::batchEnded(VideoEntry* entry) {
   // At exit the entry may already be gone with the list (and the slots with the block).
   if (shuttingDown_.load()) return;
@@ -138,9 +166,9 @@ void Engine::batchEnded(VideoEntry* entry) {
     ui_.setBatchControls(false);
     if (settings_.ShutdownAfter && !stopAllMark_) {
       shutdownPending_ = true;
-      ui_.closeMainWindow();
+      ui_.exitRequested();
     } else if (settings_.ExitAfter && !stopAllMark_) {
-      ui_.closeMainWindow();
+      ui_.exitRequested();
     }
   }
   ui_.updateCommandStates();
@@ -155,7 +183,7 @@ void Engine::stopEntry(VideoEntry& entry) {
     std::lock_guard<std::mutex> lock(listLock_);
     if (entry.batchStage == BatchStage::Running) progress_.requestSlotStop(entry.progressSlot);
   }
-  entry.setState(Cancelled);
+  entry.cancelUnfinished();  // a conversion that ended meanwhile keeps its result
 }
 
 // Queued entries that were stopped end at once: they never take a place or a slot.
@@ -181,24 +209,23 @@ void Engine::finishStoppedQueued() {
   }
 }
 
-void Engine::stopConversion() {
-  const int row = ui_.focusedRow();
-  if (row < 0 || row >= list_.count()) return;
-  if (!isUnfinished(list_.at(row).stateValue())) return;
-  if (!ui_.askOkCancel(texts::StopOneQuestion)) return;
-  // The question ran a loop of its own: the entry may have finished meanwhile.
-  if (row >= list_.count()) return;
+StopOutcome Engine::stopConversion(int row, Answer answer) {
+  if (row < 0 || row >= list_.count()) return StopOutcome::Nothing;
   VideoEntry& e = list_.at(row);
-  if (!isUnfinished(e.stateValue())) return;
+  // Asked again after the question: the entry may have finished meanwhile.
+  if (!isUnfinished(e.stateValue()) || answer == Answer::No) return StopOutcome::Nothing;
+  if (answer == Answer::NotAsked) return StopOutcome::NeedsConfirmation;
   stopEntry(e);
   turnChanged_.notify_all();
   refreshEntryRow(&e);
   finishStoppedQueued();
+  return StopOutcome::Done;
 }
 
-void Engine::stopAll() {
-  if (activeCount() == 0) return;
-  if (ui_.askOkCancel(texts::StopAllQuestion)) {
+StopOutcome Engine::stopAll(Answer answer) {
+  if (activeCount() == 0) return StopOutcome::Nothing;
+  if (answer == Answer::NotAsked) return StopOutcome::NeedsConfirmation;
+  if (answer == Answer::Yes) {
     for (int i = 0; i < list_.count(); ++i) {
       VideoEntry& e = list_.at(i);
       if (isUnfinished(e.stateValue())) stopEntry(e);
@@ -208,6 +235,7 @@ void Engine::stopAll() {
   stopAllMark_ = true;
   ui_.repaintAllRows();
   finishStoppedQueued();
+  return StopOutcome::Done;
 }
 
 // --- workers
@@ -305,19 +333,20 @@ void Engine::workerLoop(WorkerThread& /*thread*/) {
       e->sizeBytes = 0;
       e->startTick = tickCount();
       e->setState(Starting);
+      running_.push_back(e);
     }
     setListModified();
-    mainCall([this, e] { refreshEntryRow(e); });
+    postToMain([this, e] { refreshEntryRow(e); });
     convertEntry(*e);
     {
       std::lock_guard<std::mutex> lock(listLock_);
+      std::erase(running_, e);
       --runningCount_;
       --activeCount_;
       e->batchStage = BatchStage::Finished;
     }
     turnChanged_.notify_all();
-    queue_.notify();
-    mainCall([this, e] { batchEnded(e); });
+    postToMain([this, e] { batchEnded(e); });
   }
   queue_.notify();
 }

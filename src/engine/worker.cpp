@@ -1,5 +1,6 @@
 // One conversion: unique output path, one encoder run (two when the audio options are refused),
-// final state. Runs on a worker thread; the window is reached only through main-thread calls.
+// final state. Runs on a worker thread; what the front end should show is posted to the main
+// thread, never waited for.
 #include <unistd.h>
 
 #include "engine/command_line.h"
@@ -12,8 +13,9 @@
 namespace vidmora {
 
 bool Engine::encoderTick(VideoEntry& entry) {
-  entry.setState(Converting);
-  mainCall([this, e = &entry] { refreshEntryRow(e); });
+  // The front end shows the progress on its own timer (refreshRunning); waiters look again.
+  entry.changeState(Starting, Converting);  // never over a stop's Cancelled
+  queue_.notify();
   if (!entry.stopRequested.load()) return true;
   // A stopped encoder gets a grace time to end on its own; one that ignores the stop byte is
   // killed then (at exit the grace time is the exit wait).
@@ -56,7 +58,7 @@ void Engine::convertEntry(VideoEntry& entry) {
   // anything would leave no output and count as failed).
   if (entry.stopRequested.load()) {
     entry.setState(Cancelled);
-    mainCall([this, e = &entry] { refreshEntryRow(e); });
+    postToMain([this, e = &entry] { refreshEntryRow(e); });
     return;
   }
   std::string folder;
@@ -64,8 +66,8 @@ void Engine::convertEntry(VideoEntry& entry) {
     std::lock_guard<std::mutex> lock(listLock_);
     folder = liveDestDir_;
   }
-  entry.setState(Converting);
-  mainCall([this, e = &entry] { refreshEntryRow(e); });
+  entry.changeState(Starting, Converting);
+  postToMain([this, e = &entry] { refreshEntryRow(e); });
 
   std::string outputPath;
   {
@@ -85,9 +87,9 @@ void Engine::convertEntry(VideoEntry& entry) {
       std::lock_guard<std::mutex> lock(listLock_);
       entry.sizeBytes = size;
     }
-    entry.setState(Done);
+    entry.changeState(Converting, Done);  // a stop that came at the very end keeps Cancelled
   }
-  mainCall([this, e = &entry] { refreshEntryRow(e); });
+  postToMain([this, e = &entry] { refreshEntryRow(e); });
 }
 
 }  // namespace vidmora

@@ -68,12 +68,6 @@ class LvdModel final : public QAbstractTableModel {
     endResetModel();
   }
 
-  void insertOne(int at) {
-    beginInsertRows(QModelIndex(), at, at);
-    ++count_;
-    endInsertRows();
-  }
-
   void removeOne(int at) {
     beginRemoveRows(QModelIndex(), at, at);
     --count_;
@@ -237,13 +231,6 @@ void TListViewData::lvdSetFullRow() {
   setAllColumnsShowFocus(true);
 }
 
-void TListViewData::lvdAdd(int i, int /*param*/) {
-  // Rows carry no data of their own; the owner answers for the row by its index.
-  if (i < 0) i = 0;
-  if (i > model_->count()) i = model_->count();
-  model_->insertOne(i);
-}
-
 void TListViewData::lvdGoto(int i) {
   if (!validRow(i)) return;
   const int focused = lvdIndexFocused();
@@ -251,19 +238,6 @@ void TListViewData::lvdGoto(int i) {
   lvdSetIndexFocused(i);
   lvdSetSelected(i, true);
   scrollTo(model_->index(i, 0), QAbstractItemView::EnsureVisible);
-}
-
-void TListViewData::lvdSelectAll(bool select) {
-  for (int row = 0; row < model_->count(); ++row) lvdSetSelected(row, select);
-}
-
-void TListViewData::lvdInvertSelect() {
-  for (int row = 0; row < model_->count(); ++row) lvdSetSelected(row, !lvdItemSelected(row));
-}
-
-void TListViewData::lvdAddCount(int n) {
-  model_->resetTo(n);
-  viewport()->repaint();
 }
 
 void TListViewData::keyPressEvent(QKeyEvent* event) {

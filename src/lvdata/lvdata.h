@@ -71,15 +71,9 @@ class TListViewData : public QTreeView {
   void lvdUpdate(int i);
   void lvdRemove(int i);
   bool lvdItemSelected(int i) const;
-  void lvdSetSelected(int i, bool on);
   int lvdIndexFocused() const;
-  void lvdSetIndexFocused(int i);
   void lvdSetFullRow();
-  void lvdAdd(int i, int param);
   void lvdGoto(int i);
-  void lvdSelectAll(bool select);
-  void lvdInvertSelect();
-  void lvdAddCount(int n);
 
   // Asks the owner for one cell (used by the model).
   QString cellText(int row, int column);
@@ -103,6 +97,8 @@ class TListViewData : public QTreeView {
  private:
   void connectSelection();
   bool validRow(int i) const;
+  void lvdSetSelected(int i, bool on);
+  void lvdSetIndexFocused(int i);
 
   LvdModel* model_;
   QList<QIcon> images_;

@@ -1,5 +1,6 @@
-// The main-thread call queue. Each request lives on its caller's stack; the caller waits on its
-// own flag, so a request is never touched after the caller was released.
+// The main-thread call queue. A call's request lives on its caller's stack; the caller waits on
+// its own flag, so a request is never touched after the caller was released. A posted request
+// belongs to the queue, which deletes it after it ran or at shutdown.
 #include "platform/main_thread.h"
 
 #include <chrono>
@@ -8,6 +9,8 @@ namespace vidmora {
 
 struct MainThreadQueue::Request {
   const std::function<void()>* routine = nullptr;
+  std::function<void()> owned;  // a posted routine: the queue owns the request
+  bool posted = false;
   bool finished = false;
   std::condition_variable done;
 };
@@ -40,6 +43,26 @@ bool MainThreadQueue::call(const std::function<void()>& routine) {
   return request.routine != nullptr;
 }
 
+bool MainThreadQueue::post(std::function<void()> routine) {
+  auto* request = new Request;
+  request->owned = std::move(routine);
+  request->routine = &request->owned;
+  request->posted = true;
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutDown_) {
+      delete request;
+      return false;
+    }
+    pending_.push_back(request);
+    hook = wakeHook_;
+  }
+  changed_.notify_all();
+  if (hook) hook();
+  return true;
+}
+
 MainThreadQueue::Request* MainThreadQueue::takeNext() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (pending_.empty()) return nullptr;
@@ -53,6 +76,10 @@ int MainThreadQueue::serve() {
   while (Request* r = takeNext()) {
     if (*r->routine) (*r->routine)();
     ++ran;
+    if (r->posted) {
+      delete r;
+      continue;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     r->finished = true;
     r->done.notify_all();  // under the lock: the caller cannot leave before we let go
@@ -111,6 +138,10 @@ void MainThreadQueue::shutdown() {
   shutDown_ = true;
   wakeHook_ = nullptr;
   for (Request* r : pending_) {
+    if (r->posted) {
+      delete r;
+      continue;
+    }
     r->routine = nullptr;  // tells the caller its routine did not run
     r->finished = true;
     r->done.notify_all();

@@ -1,7 +1,8 @@
 // Running routines on the main thread on behalf of worker threads. A worker's call blocks until
-// the main thread has run the routine; the main thread runs queued routines whenever it serves
-// the queue (the window's event loop does this when the wake-up hook fires; tests call
-// serveUntil). This replaces a hidden dispatch window: same contract, no window messages.
+// the main thread has run the routine, a post does not wait; the main thread runs queued routines
+// whenever it serves the queue (the window's event loop does this when the wake-up hook fires;
+// tests call serveUntil). This replaces a hidden dispatch window: same contract, no window
+// messages.
 #pragma once
 
 #include <condition_variable>
@@ -27,6 +28,10 @@ class MainThreadQueue {
   // routine runs at once. After shutdown() nothing runs and the result is false; a caller that is
   // waiting when shutdown() happens is released without its routine having run.
   bool call(const std::function<void()>& routine);
+
+  // Queues routine for the main thread and returns at once (false after shutdown(), when the
+  // routine is dropped). Posted and called routines run in one order of arrival.
+  bool post(std::function<void()> routine);
 
   // Main thread: runs the routines queued so far, one at a time, in order of arrival. Returns how
   // many ran. Safe to re-enter from inside a routine (a modal dialog serving its own loop).

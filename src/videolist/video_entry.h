@@ -24,12 +24,28 @@ enum EntryState : int16_t {
   Ready = 15,
 };
 
-// Unfinished: Starting..Converting or Pending. Finished: Done..ConversionError. Idle: Ready.
+// Unfinished: Starting..Converting (the history-only states between them included) or Pending.
 inline bool isUnfinished(int state) {
-  return (state >= 0 && state < 5) || state == Pending;
+  switch (state) {
+    case Starting:
+    case GettingInfo:
+    case Downloading:
+    case NotFound:
+    case Converting:
+    case Pending:
+      return true;
+    default:
+      return false;
+  }
 }
+// Finished: Done, Cancelled, CancelledNotFound or ConversionError.
 inline bool isFinished(int state) {
-  return state >= 5 && state <= 8;
+  return state == Done || state == Cancelled || state == CancelledNotFound ||
+         state == ConversionError;
+}
+// Removable: the entry may leave the list (or its video be deleted): finished or Ready.
+inline bool isRemovable(int state) {
+  return isFinished(state) || state == Ready;
 }
 
 constexpr int MaxEntries = 30000;
@@ -63,6 +79,18 @@ struct VideoEntry {
 
   int16_t stateValue() const { return state.load(std::memory_order_acquire); }
   void setState(int16_t s) { state.store(s, std::memory_order_release); }
+  // from -> to only when the state is still `from` (a worker and a stop may meet).
+  bool changeState(int16_t from, int16_t to) {
+    return state.compare_exchange_strong(from, to, std::memory_order_acq_rel);
+  }
+  // Cancelled, unless the entry finished meanwhile.
+  bool cancelUnfinished() {
+    int16_t s = stateValue();
+    while (isUnfinished(s)) {
+      if (state.compare_exchange_weak(s, Cancelled, std::memory_order_acq_rel)) return true;
+    }
+    return false;
+  }
 };
 
 // The ordered list of entries; new entries go to the end. Owns its entries.

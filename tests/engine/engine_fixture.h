@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -40,40 +39,17 @@ inline bool makeClip(const std::string& path, double seconds = 1.0, bool withAud
   return std::system(cmd.c_str()) == 0;
 }
 
-// The window as the engine sees it, with scripted answers and a record of what was asked.
+// The front end as the engine sees it: a record of what the engine announced.
 class FakeUi : public UiPort {
  public:
-  std::vector<std::string> messages;
-  std::vector<std::string> questions;
-  std::deque<bool> answers;  // next answers of askOkCancel; true when empty
-  bool settingsAnswer = true;
-  std::function<void(TSettings&)> editSettings;
-  std::vector<std::string> settingsCaptions;
-  std::function<bool()> addCommand;
   std::function<void(int)> onRepaint;  // called on every row repaint (main thread)
-  int focused = -1;
-  int reloads = 0, repaints = 0, closeRequests = 0, enterDisplays = 0, leaveDisplays = 0;
+  int reloads = 0, repaints = 0, exitRequests = 0, enterDisplays = 0, leaveDisplays = 0;
   bool lastLeaveFullBar = false;
   bool batchControls = false;
   std::string status;
   int progressBar = -1;
   std::vector<int> removedRows, gotoRows;
 
-  void showMessage(const std::string& text) override { messages.push_back(text); }
-  bool askOkCancel(const std::string& question) override {
-    questions.push_back(question);
-    if (answers.empty()) return true;
-    const bool a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  bool runSettingsDialog(TSettings& settings, const std::string& caption) override {
-    settingsCaptions.push_back(caption);
-    if (settingsAnswer && editSettings) editSettings(settings);
-    return settingsAnswer;
-  }
-  void applyMainSettings() override {}
-  bool runAddCommand() override { return addCommand ? addCommand() : false; }
   void reloadListView() override { ++reloads; }
   void repaintRow(int row) override {
     ++repaints;
@@ -81,11 +57,7 @@ class FakeUi : public UiPort {
   }
   void repaintAllRows() override {}
   void removeRow(int row) override { removedRows.push_back(row); }
-  void goToRow(int row) override {
-    gotoRows.push_back(row);
-    focused = row;
-  }
-  int focusedRow() override { return focused; }
+  void goToRow(int row) override { gotoRows.push_back(row); }
   void setStatusText(const std::string& text) override { status = text; }
   void setProgressBar(int position) override { progressBar = position; }
   void setBatchControls(bool running) override { batchControls = running; }
@@ -95,8 +67,7 @@ class FakeUi : public UiPort {
     lastLeaveFullBar = fullBar;
   }
   void updateCommandStates() override {}
-  void processPendingEvents() override {}
-  void closeMainWindow() override { ++closeRequests; }
+  void exitRequested() override { ++exitRequests; }
 };
 
 // An engine over a fake window with the given encoder, destination folder and history path.

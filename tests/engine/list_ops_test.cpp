@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "engine/list_texts.h"
 #include "engine_fixture.h"
 #include "platform/texts.h"
-#include "videolist/list_texts.h"
 
 namespace vidmora {
 namespace {

@@ -1,8 +1,8 @@
 // Cell texts, status texts and row images.
 #include <gtest/gtest.h>
 
+#include "engine/list_texts.h"
 #include "engine/progress_channel.h"
-#include "videolist/list_texts.h"
 
 namespace vidmora {
 namespace {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "platform/main_thread.h"
@@ -40,6 +41,36 @@ TEST(MainThreadQueue, WorkerCallsRunOnTheMainThreadInOrderAndBlockTheCaller) {
   worker.join();
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
   EXPECT_GE(wakes, 3);
+}
+
+TEST(MainThreadQueue, PostsReturnAtOnceRunInOrderWithCallsAndAreDroppedAtShutdown) {
+  MainThreadQueue queue;
+  const auto mainId = std::this_thread::get_id();
+  std::vector<int> order;
+  bool allOnMain = true;
+  std::thread worker([&] {
+    for (int i = 0; i < 3; ++i) {
+      // Nothing serves the queue yet: a post must not wait for it.
+      EXPECT_TRUE(queue.post([&, i] {
+        allOnMain = allOnMain && std::this_thread::get_id() == mainId;
+        order.push_back(i);
+      }));
+    }
+  });
+  worker.join();
+  EXPECT_TRUE(order.empty());
+  std::thread caller([&] { queue.call([&] { order.push_back(3); }); });
+  EXPECT_TRUE(queue.serveUntil([&] { return order.size() == 4; }, 10000));
+  caller.join();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_TRUE(allOnMain);
+
+  auto held = std::make_shared<int>(0);
+  std::thread([&] { queue.post([held] { ++*held; }); }).join();
+  queue.shutdown();  // the pending routine is released without running
+  EXPECT_EQ(held.use_count(), 1);
+  EXPECT_EQ(*held, 0);
+  EXPECT_FALSE(queue.post([held] { ++*held; }));
 }
 
 TEST(MainThreadQueue, ShutdownReleasesWaitingCallersAndLaterCallsDoNothing) {

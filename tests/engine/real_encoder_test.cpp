@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
+#include "engine/list_texts.h"
 #include "engine_fixture.h"
 #include "platform/format.h"
 #include "platform/texts.h"
-#include "videolist/list_texts.h"
 
 namespace vidmora {
 namespace {
@@ -27,7 +27,8 @@ std::string loggingEncoder(const TempFolder& dir, const std::string& log) {
 class RealEncoder : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::exists(REAL_ENCODER)) GTEST_SKIP() << "vidmora-encoder is not built";
+    // The encoder is built with the tests: without it this suite fails rather than passes.
+    ASSERT_TRUE(test::exists(REAL_ENCODER)) << "vidmora-encoder is not built";
     src_ = dir_ / "src";
     out_ = dir_ / "out";
     ::mkdir(src_.c_str(), 0700);
@@ -45,7 +46,7 @@ class RealEncoder : public ::testing::Test {
 TEST_F(RealEncoder, FiveEntriesTwoAtATimeInListOrderEndDoneWithTheirSizes) {
   EngineRig rig(REAL_ENCODER, out_);
   for (int i = 0; i < 5; ++i)
-    ASSERT_TRUE(rig.engine.addVideo(clip("v" + std::to_string(i) + ".mp4")));
+    ASSERT_EQ(rig.engine.addVideo(clip("v" + std::to_string(i) + ".mp4")), AddOutcome::Added);
   ASSERT_EQ(rig.engine.list().count(), 5);
   EXPECT_EQ(rig.engine.cellText(0, ColumnDuration), "00:00:01");
   EXPECT_EQ(rig.engine.cellText(0, ColumnName), "v0 (.3gp)");
@@ -81,7 +82,7 @@ TEST_F(RealEncoder, TheSameSourceTwiceGivesANumberedSecondOutput) {
   EngineRig rig(REAL_ENCODER, out_);
   const std::string source = clip("clip.avi");
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(rig.engine.addVideo(source));
+    ASSERT_EQ(rig.engine.addVideo(source), AddOutcome::Added);
     ASSERT_TRUE(rig.engine.startBatch());
     ASSERT_TRUE(rig.waitBatch(60000));
   }
@@ -94,7 +95,7 @@ TEST_F(RealEncoder, TheSameSourceTwiceGivesANumberedSecondOutput) {
 TEST_F(RealEncoder, PathsWithQuotesPercentBlanksAndDashesConvert) {
   EngineRig rig(REAL_ENCODER, out_);
   const std::string source = clip("-say \"hi\" 100% ünï.mkv");
-  ASSERT_TRUE(rig.engine.addVideo(source));
+  ASSERT_EQ(rig.engine.addVideo(source), AddOutcome::Added);
   EXPECT_EQ(rig.engine.cellText(0, ColumnSource), source);
   ASSERT_TRUE(rig.engine.startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
@@ -104,18 +105,15 @@ TEST_F(RealEncoder, PathsWithQuotesPercentBlanksAndDashesConvert) {
   EXPECT_TRUE(test::exists(e.outputPath));
 }
 
-TEST_F(RealEncoder, AnInvalidVideoIsRefusedWithAMessage) {
+TEST_F(RealEncoder, AnInvalidVideoIsRefusedAndNamed) {
   EngineRig rig(REAL_ENCODER, out_);
-  ASSERT_TRUE(rig.engine.addVideo(clip("good.avi")));
+  ASSERT_EQ(rig.engine.addVideo(clip("good.avi")), AddOutcome::Added);
   const std::string bad = src_ + "/not a video.avi";
   test::writeFile(bad, "this is text, not a video");
-  EXPECT_FALSE(rig.engine.addVideo(bad));
-  EXPECT_EQ(rig.ui.messages, (std::vector<std::string>{bad + " Invalid video"}));
+  EXPECT_EQ(rig.engine.addVideo(bad), AddOutcome::Invalid);
   EXPECT_EQ(rig.engine.list().count(), 1);
-  // A path that does not exist is dropped silently by addPaths.
-  rig.ui.settingsAnswer = false;
-  rig.engine.addPaths({src_ + "/missing.avi"});
-  EXPECT_EQ(rig.ui.messages.size(), 1u);
+  // addPaths names the refused files; a path that does not exist is dropped silently.
+  EXPECT_EQ(rig.engine.addPaths({src_ + "/missing.avi", bad}), std::vector<std::string>{bad});
   EXPECT_EQ(rig.engine.list().count(), 1);
 }
 
@@ -123,7 +121,7 @@ TEST_F(RealEncoder, RefusedAudioOptionsAreDroppedForASecondRun) {
   const std::string log = dir_ / "lines.txt";
   EngineRig rig(loggingEncoder(dir_, log), out_);
   rig.engine.settings().AudioCodec = "AMR";  // no AMR encoder here: the options are refused
-  ASSERT_TRUE(rig.engine.addVideo(clip("voice.mp4")));
+  ASSERT_EQ(rig.engine.addVideo(clip("voice.mp4")), AddOutcome::Added);
   ASSERT_TRUE(rig.engine.startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
   EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
@@ -139,7 +137,7 @@ TEST_F(RealEncoder, TheNewestEntryPushesTheOldestOutOfAFullList) {
   for (int i = 0; i < MaxEntries; ++i)
     rig.addReady("/v/" + std::to_string(i) + ".avi").setState(Done);
   const std::string source = clip("newest.avi");
-  ASSERT_TRUE(rig.engine.addVideo(source));
+  ASSERT_EQ(rig.engine.addVideo(source), AddOutcome::Added);
   VideoList& list = rig.engine.list();
   ASSERT_EQ(list.count(), MaxEntries);
   EXPECT_EQ(list.at(0).sourcePath, "/v/1.avi");
@@ -159,8 +157,7 @@ TEST_F(RealEncoder, DroppedFoldersAreWalkedForAcceptedFilesOnly) {
   ::rename(clip("sub/deeper/d.mp4").c_str(), (src_ + "/sub/deeper/d.mp4.bak").c_str());
   test::writeFile(src_ + "/notes.txt", "x");
   ::symlink(src_.c_str(), (src_ + "/sub/loop").c_str());  // must not walk for ever
-  rig.ui.settingsAnswer = false;  // the batch that follows is not wanted here
-  rig.engine.addPaths({src_});
+  EXPECT_TRUE(rig.engine.addPaths({src_}).empty());
   std::vector<std::string> added;
   for (int i = 0; i < rig.engine.list().count(); ++i)
     added.push_back(rig.engine.list().at(i).sourcePath);
@@ -168,27 +165,25 @@ TEST_F(RealEncoder, DroppedFoldersAreWalkedForAcceptedFilesOnly) {
   EXPECT_EQ(added, (std::vector<std::string>{src_ + "/a.mp4", src_ + "/sub/b.MKV",
                                              src_ + "/sub/deeper/c.avi"}));
   EXPECT_EQ(rig.engine.settings().LastSourceDir.rfind(dir_.path(), 0), 0u);
-  EXPECT_EQ(rig.ui.settingsCaptions.size(), 1u);  // addPaths went on to start a batch
-  EXPECT_TRUE(rig.ui.messages.empty());
+  EXPECT_FALSE(rig.engine.conversionMode());  // starting the batch is the front end's call
 }
 
 TEST_F(RealEncoder, StopDuringAConversionKeepsThePartialFile) {
   EngineConfig config;
   config.tickPeriodMs = 50;
   EngineRig rig(REAL_ENCODER, out_, config);
-  ASSERT_TRUE(rig.engine.addVideo(clip("long.avi", 60.0)));
+  ASSERT_EQ(rig.engine.addVideo(clip("long.avi", 60.0)), AddOutcome::Added);
   ASSERT_TRUE(rig.engine.startBatch());
   // Stop once the encoder has reported some progress, so it has written part of the file.
   ASSERT_TRUE(rig.queue.serveUntil(
       [&] {
         double percent = 0;
         const VideoEntry& e = rig.engine.list().at(0);
-        return e.stateValue() == Converting &&
-               rig.engine.progress().readSlotPercent(e.progressSlot, percent) && percent > 5.0;
+        return e.stateValue() == Converting && rig.engine.runningPercent(e, percent) &&
+               percent > 5.0;
       },
       60000));
-  rig.ui.focused = 0;
-  rig.engine.stopConversion();
+  rig.engine.stopConversion(0, Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(30000));
   const VideoEntry& e = rig.engine.list().at(0);
   EXPECT_EQ(e.stateValue(), Cancelled);
@@ -199,12 +194,11 @@ TEST_F(RealEncoder, StopOnAPendingEntryCancelsItWithoutAnEncoderRun) {
   const std::string log = dir_ / "lines.txt";
   EngineRig rig(loggingEncoder(dir_, log), out_);
   rig.engine.settings().MaxConversions = 1;
-  for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) ASSERT_TRUE(rig.engine.addVideo(clip(name)));
+  for (const char* name : {"a.mp4", "b.mp4", "c.mp4"})
+    ASSERT_EQ(rig.engine.addVideo(clip(name)), AddOutcome::Added);
   ASSERT_TRUE(rig.engine.startBatch());
   ASSERT_EQ(rig.engine.list().at(1).stateValue(), Pending);
-  rig.ui.focused = 1;
-  rig.engine.stopConversion();
-  EXPECT_EQ(rig.ui.questions.back(), texts::StopOneQuestion);
+  EXPECT_EQ(rig.engine.stopConversion(1, Answer::Yes), StopOutcome::Done);
   EXPECT_EQ(rig.engine.list().at(1).stateValue(), Cancelled);  // at once, not at a later poll
   EXPECT_EQ(rig.engine.activeCount(), 2);
   ASSERT_TRUE(rig.waitBatch(60000));
@@ -220,17 +214,15 @@ TEST_F(RealEncoder, StopOnAPendingEntryCancelsItWithoutAnEncoderRun) {
 TEST_F(RealEncoder, StopAllAnsweredCancelChangesNothingButSuppressesTheExit) {
   EngineRig rig(REAL_ENCODER, out_);
   rig.engine.settings().ExitAfter = 1;
-  ASSERT_TRUE(rig.engine.addVideo(clip("a.mp4")));
-  ASSERT_TRUE(rig.engine.addVideo(clip("b.mp4")));
+  ASSERT_EQ(rig.engine.addVideo(clip("a.mp4")), AddOutcome::Added);
+  ASSERT_EQ(rig.engine.addVideo(clip("b.mp4")), AddOutcome::Added);
   ASSERT_TRUE(rig.engine.startBatch());
-  rig.ui.answers = {false};
-  rig.engine.stopAll();
-  EXPECT_EQ(rig.ui.questions.back(), texts::StopAllQuestion);
+  EXPECT_EQ(rig.engine.stopAll(Answer::No), StopOutcome::Done);
   EXPECT_TRUE(rig.engine.stopAllMark());
   ASSERT_TRUE(rig.waitBatch(60000));
   EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
   EXPECT_EQ(rig.engine.list().at(1).stateValue(), Done);
-  EXPECT_EQ(rig.ui.closeRequests, 0);
+  EXPECT_EQ(rig.ui.exitRequests, 0);
   EXPECT_FALSE(rig.ui.lastLeaveFullBar);  // no 100 % pause either
   EXPECT_FALSE(rig.engine.shutdownPending());
 }
@@ -239,9 +231,9 @@ TEST_F(RealEncoder, StopAllAnsweredOkStopsEveryEntry) {
   EngineRig rig(REAL_ENCODER, out_);
   rig.engine.settings().ShutdownAfter = 1;
   for (int i = 0; i < 4; ++i)
-    ASSERT_TRUE(rig.engine.addVideo(clip("v" + std::to_string(i) + ".mp4")));
+    ASSERT_EQ(rig.engine.addVideo(clip("v" + std::to_string(i) + ".mp4")), AddOutcome::Added);
   ASSERT_TRUE(rig.engine.startBatch());
-  rig.engine.stopAll();
+  rig.engine.stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(60000));
   EXPECT_EQ(rig.engine.list().at(2).stateValue(), Cancelled);
   EXPECT_EQ(rig.engine.list().at(3).stateValue(), Cancelled);
@@ -251,7 +243,7 @@ TEST_F(RealEncoder, StopAllAnsweredOkStopsEveryEntry) {
     EXPECT_TRUE(s == Cancelled || s == ConversionError) << s;
   }
   EXPECT_FALSE(rig.engine.shutdownPending());
-  EXPECT_EQ(rig.ui.closeRequests, 0);
+  EXPECT_EQ(rig.ui.exitRequests, 0);
 }
 
 TEST_F(RealEncoder, TheEndOfABatchClosesTheWindowOrAsksForTheShutdown) {
@@ -260,35 +252,32 @@ TEST_F(RealEncoder, TheEndOfABatchClosesTheWindowOrAsksForTheShutdown) {
   for (const bool shutdown : {false, true}) {
     EngineRig rig(REAL_ENCODER, out_);
     (shutdown ? rig.engine.settings().ShutdownAfter : rig.engine.settings().ExitAfter) = 1;
-    ASSERT_TRUE(rig.engine.addVideo(a));
-    ASSERT_TRUE(rig.engine.addVideo(b));
+    ASSERT_EQ(rig.engine.addVideo(a), AddOutcome::Added);
+    ASSERT_EQ(rig.engine.addVideo(b), AddOutcome::Added);
+    EXPECT_EQ(rig.engine.planBatch().asksShutdown, shutdown);
     ASSERT_TRUE(rig.engine.startBatch());
-    EXPECT_EQ(rig.ui.questions.size(), shutdown ? 1u : 0u);
     int closesBeforeLast = -1;
     rig.ui.onRepaint = [&](int) {
       const VideoList& list = rig.engine.list();
       if (isFinished(list.at(0).stateValue()) + isFinished(list.at(1).stateValue()) == 1)
-        closesBeforeLast = rig.ui.closeRequests;
+        closesBeforeLast = rig.ui.exitRequests;
     };
     ASSERT_TRUE(rig.waitBatch(60000));
     EXPECT_EQ(closesBeforeLast, 0);  // nothing while one conversion was still going
-    EXPECT_EQ(rig.ui.closeRequests, 1);
+    EXPECT_EQ(rig.ui.exitRequests, 1);
     EXPECT_EQ(rig.engine.shutdownPending(), shutdown);
   }
 }
 
-TEST_F(RealEncoder, ConvertOffersToRequeueCancelledEntries) {
+TEST_F(RealEncoder, RequeuedCancelledEntriesConvert) {
   EngineRig rig(REAL_ENCODER, out_);
-  ASSERT_TRUE(rig.engine.addVideo(clip("a.mp4")));
+  ASSERT_EQ(rig.engine.addVideo(clip("a.mp4")), AddOutcome::Added);
   rig.engine.list().at(0).setState(Cancelled);
-  rig.ui.answers = {false};
-  bool addRan = false;
-  rig.ui.addCommand = [&] { return addRan = true; };
-  rig.engine.convertCommand();
-  EXPECT_EQ(rig.ui.questions.back(), texts::RequeueQuestion);
-  EXPECT_TRUE(addRan);  // declined: the add command is offered instead
-  EXPECT_FALSE(rig.engine.conversionMode());
-  rig.engine.convertCommand();  // accepted this time
+  EXPECT_FALSE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.offersRequeue());
+  rig.engine.requeueCancelled();
+  EXPECT_FALSE(rig.engine.offersRequeue());
+  ASSERT_TRUE(rig.engine.startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
   EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
 }
@@ -296,7 +285,7 @@ TEST_F(RealEncoder, ConvertOffersToRequeueCancelledEntries) {
 TEST_F(RealEncoder, ASourceGoneBeforeItsTurnFails) {
   EngineRig rig(REAL_ENCODER, out_);
   const std::string source = clip("gone.mp4");
-  ASSERT_TRUE(rig.engine.addVideo(source));
+  ASSERT_EQ(rig.engine.addVideo(source), AddOutcome::Added);
   ::unlink(source.c_str());
   ASSERT_TRUE(rig.engine.startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
@@ -315,8 +304,7 @@ TEST_F(RealEncoder, WithoutAProgressBlockConversionsStillRun) {
   EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
   EXPECT_EQ(rig.engine.list().at(0).progressSlot, -1);
   // Probes need a slot for the duration: without one nothing is added, silently.
-  EXPECT_FALSE(rig.engine.addVideo(clip("b.mp4")));
-  EXPECT_TRUE(rig.ui.messages.empty());
+  EXPECT_EQ(rig.engine.addVideo(clip("b.mp4")), AddOutcome::Skipped);
 }
 
 }  // namespace

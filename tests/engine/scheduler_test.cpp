@@ -2,14 +2,18 @@
 // no worker thread, an empty output, an encoder that ignores the stop byte, a conversion that
 // is still running when the program exits.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
 
 #include <algorithm>
 
+#include "engine/list_texts.h"
 #include "engine/output_path.h"
 #include "engine_fixture.h"
 #include "platform/texts.h"
 #include "videolist/history_file.h"
-#include "videolist/list_texts.h"
 
 namespace vidmora {
 namespace {
@@ -24,21 +28,127 @@ std::string fakeSource(const TempFolder& dir, const std::string& name, const std
   return path;
 }
 
-TEST(Scheduler, DecliningTheDialogOrTheShutdownQuestionStartsNothing) {
+TEST(Scheduler, APlanNamesTheReadyEntriesAndTheShutdownQuestionAndChangesNothing) {
   TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
+  EXPECT_EQ(rig.engine.planBatch().ready, 0);
+  EXPECT_FALSE(rig.engine.startBatch());  // nothing Ready: nothing starts
   rig.addReady(dir / "a.avi");
-  rig.ui.settingsAnswer = false;
-  EXPECT_TRUE(rig.engine.startBatch());
+  rig.addReady(dir / "b.avi").setState(Cancelled);
+  BatchPlan plan = rig.engine.planBatch();
+  EXPECT_EQ(plan.ready, 1);
+  EXPECT_FALSE(plan.asksShutdown);
+  rig.engine.settings().ShutdownAfter = 1;
+  plan = rig.engine.planBatch();
+  EXPECT_TRUE(plan.asksShutdown);
+  EXPECT_FALSE(rig.engine.offersRequeue());  // something is Ready
   EXPECT_FALSE(rig.engine.conversionMode());
   EXPECT_EQ(rig.engine.list().at(0).stateValue(), Ready);
+}
 
-  rig.engine.settings().ShutdownAfter = 1;
-  rig.ui.answers = {false};
-  EXPECT_FALSE(rig.engine.startBatch());
-  EXPECT_EQ(rig.ui.questions.back(), texts::ShutdownQuestion);
-  EXPECT_EQ(rig.ui.settingsCaptions.size(), 1u);  // the dialog was not opened again
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Ready);
+TEST(Scheduler, StopOutcomesAskFirstAndADeclinedStopAllStillSuppressesTheExit) {
+  TempFolder dir;
+  EngineRig rig(FAKE_ENCODER, dir.path());
+  rig.engine.settings().MaxConversions = 1;
+  rig.engine.settings().ExitAfter = 1;
+  EXPECT_EQ(rig.engine.stopAll(), StopOutcome::Nothing);  // nothing runs
+  rig.addReady(fakeSource(dir, "a.avi", "run_ms=30000"));
+  rig.addReady(fakeSource(dir, "b.avi", "run_ms=30000"));
+  EXPECT_EQ(rig.engine.stopConversion(0), StopOutcome::Nothing);  // Ready: nothing to stop
+  ASSERT_TRUE(rig.engine.startBatch());
+  EXPECT_FALSE(rig.engine.startBatch());  // one batch at a time
+  EXPECT_EQ(rig.engine.planBatch().ready, 0);
+
+  EXPECT_EQ(rig.engine.stopConversion(1), StopOutcome::NeedsConfirmation);
+  EXPECT_EQ(rig.engine.stopConversion(1, Answer::No), StopOutcome::Nothing);
+  EXPECT_EQ(rig.engine.stopConversion(7, Answer::Yes), StopOutcome::Nothing);
+  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Pending);
+  EXPECT_EQ(rig.engine.stopAll(), StopOutcome::NeedsConfirmation);
+  EXPECT_FALSE(rig.engine.stopAllMark());  // asking changed nothing
+
+  EXPECT_EQ(rig.engine.stopConversion(1, Answer::Yes), StopOutcome::Done);
+  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Cancelled);
+  EXPECT_EQ(rig.engine.stopAll(Answer::No), StopOutcome::Done);
+  EXPECT_TRUE(rig.engine.stopAllMark());
+  EXPECT_TRUE(isUnfinished(rig.engine.list().at(0).stateValue()));  // declined: still running
+  EXPECT_EQ(rig.engine.stopConversion(0, Answer::Yes), StopOutcome::Done);
+  ASSERT_TRUE(rig.waitBatch(10000));
+  EXPECT_EQ(rig.ui.exitRequests, 0);
+
+  // Nothing Ready, something cancelled: Convert offers to queue it again.
+  EXPECT_TRUE(rig.engine.offersRequeue());
+  rig.engine.requeueCancelled();
+  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Ready);
+  EXPECT_GE(rig.engine.planBatch().ready, 1);
+}
+
+TEST(Scheduler, WorkersFinishTheirConversionsWhileTheMainThreadServesNothing) {
+  TempFolder dir;
+  EngineConfig config;
+  config.tickPeriodMs = 20;
+  EngineRig rig(FAKE_ENCODER, dir.path(), config);
+  for (const char* name : {"a.avi", "b.avi", "c.avi"})
+    rig.addReady(fakeSource(dir, name, "run_ms=200\nbytes=5"));
+  ASSERT_TRUE(rig.engine.startBatch());
+  // A busy main thread (a modal dialog, a long repaint) must not hold the conversions up.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (rig.engine.activeCount() > 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(rig.engine.activeCount(), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.engine.list().at(i).stateValue(), Done);
+  EXPECT_TRUE(rig.engine.conversionMode());  // the end of the batch is the main thread's
+  ASSERT_TRUE(rig.waitBatch(5000));
+  EXPECT_EQ(rig.ui.leaveDisplays, 1);
+}
+
+TEST(Scheduler, AScanRunsOffTheMainThreadAndAppendsInOrderAsProbesEnd) {
+  TempFolder dir;
+  EngineConfig config;
+  config.probeLimitMs = 1500;
+  EngineRig rig(FAKE_ENCODER, dir.path(), config);
+  ::mkdir((dir / "in").c_str(), 0700);
+  fakeSource(dir, "in/a.avi", "duration=1");
+  fakeSource(dir, "in/b.avi", "probe_hang=1");    // killed at the probe limit, not added
+  fakeSource(dir, "in/c.avi", "probe_exit=-20");  // not a video
+  fakeSource(dir, "in/d.avi", "duration=4");
+  std::vector<std::string> refused = {"not yet"};
+  bool ended = false;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(rig.engine.scanPaths({dir / "in"}, [&](std::vector<std::string> r) {
+    refused = std::move(r);
+    ended = true;
+  }));
+  // scanPaths returned at once: the hanging probe holds up only the scan.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(rig.engine.scanning());
+  EXPECT_FALSE(rig.engine.scanPaths({dir / "in"}, {}));  // one scan at a time
+  EXPECT_FALSE(rig.engine.startBatch());                 // and no batch meanwhile
+  // The first entry arrives while the scan still waits for the hanging probe.
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.list().count() == 1; }, 10000));
+  EXPECT_TRUE(rig.engine.scanning());
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return ended; }, 20000));
+  EXPECT_FALSE(rig.engine.scanning());
+  ASSERT_EQ(rig.engine.list().count(), 2);
+  EXPECT_EQ(rig.engine.list().at(0).sourcePath, dir / "in/a.avi");
+  EXPECT_EQ(rig.engine.list().at(1).sourcePath, dir / "in/d.avi");
+  EXPECT_EQ(rig.engine.list().at(1).durationSeconds, 4u);
+  EXPECT_EQ(refused, std::vector<std::string>{dir / "in/c.avi"});
+  EXPECT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch(10000));
+}
+
+TEST(Scheduler, TheEngineGoesWhileAScanWaitsForAHangingProbe) {
+  TempFolder dir;
+  {
+    EngineRig rig(FAKE_ENCODER, dir.path());  // the probe limit is a minute
+    fakeSource(dir, "stuck.avi", "probe_hang=1");
+    ASSERT_TRUE(rig.engine.scanPaths({dir / "stuck.avi"}, [](std::vector<std::string>) {
+      ADD_FAILURE() << "a scan cut short reports nothing";
+    }));
+    const auto start = std::chrono::steady_clock::now();
+    rig.engine.exitTidyUp();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
 }
 
 TEST(Scheduler, AnEmptyOutputIsAFailureAndIsRemoved) {
@@ -78,8 +188,7 @@ TEST(Scheduler, AnEncoderThatIgnoresTheStopIsKilled) {
   ASSERT_TRUE(rig.engine.startBatch());
   ASSERT_TRUE(rig.queue.serveUntil(
       [&] { return rig.engine.list().at(0).stateValue() == Converting; }, 10000));
-  rig.ui.focused = 0;
-  rig.engine.stopConversion();
+  rig.engine.stopConversion(0, Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(10000));
   const VideoEntry& e = rig.engine.list().at(0);
   EXPECT_EQ(e.stateValue(), ConversionError);  // killed: a failed run, its file removed
@@ -168,10 +277,10 @@ TEST(Scheduler, AProbeThatNeverEndsIsKilledAndAddsNothing) {
   EngineConfig config;
   config.probeLimitMs = 300;
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
-  EXPECT_FALSE(rig.engine.addVideo(fakeSource(dir, "stuck.avi", "probe_hang=1")));
+  EXPECT_EQ(rig.engine.addVideo(fakeSource(dir, "stuck.avi", "probe_hang=1")),
+            AddOutcome::Skipped);  // no message either
   EXPECT_EQ(rig.engine.list().count(), 0);
-  EXPECT_TRUE(rig.ui.messages.empty());
-  EXPECT_TRUE(rig.engine.addVideo(fakeSource(dir, "fine.avi", "duration=61.9")));
+  EXPECT_EQ(rig.engine.addVideo(fakeSource(dir, "fine.avi", "duration=61.9")), AddOutcome::Added);
   EXPECT_EQ(rig.engine.cellText(0, ColumnDuration), "00:01:01");
 }
 
@@ -185,10 +294,14 @@ TEST(Scheduler, BatchProgressWeighsRunningAndFinishedConversions) {
   ASSERT_TRUE(rig.engine.startBatch());
   EXPECT_EQ(rig.ui.status, texts::fillText(texts::BatchStarting, 5));
   ASSERT_TRUE(rig.queue.serveUntil(
-      [&] { return rig.ui.status == "2 / 5  16%" && rig.ui.progressBar == 16; }, 10000))
+      [&] {
+        rig.engine.refreshRunning();  // the front end's timer
+        return rig.ui.status == "2 / 5  16%" && rig.ui.progressBar == 16;
+      },
+      10000))
       << rig.ui.status;  // (2 x 40 + 0 x 100) / 5 entries
   EXPECT_EQ(rig.engine.cellText(0, ColumnStatus).substr(0, 14), "Convert 50.0% ");
-  rig.engine.stopAll();
+  rig.engine.stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(10000));
 }
 
@@ -206,7 +319,7 @@ TEST(Scheduler, RaisingMaxConversionsDuringABatchStartsMoreAtOnce) {
   rig.engine.settingsChanged();
   EXPECT_TRUE(rig.queue.serveUntil([&] { return rig.engine.runningCount() == 3; }, 10000));
   EXPECT_EQ(rig.engine.list().at(3).stateValue(), Pending);
-  rig.engine.stopAll();
+  rig.engine.stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(10000));
 }
 

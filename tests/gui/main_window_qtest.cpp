@@ -331,14 +331,14 @@ class MainWindowTest : public QObject {
     w.settings().MaxConversions = 1;
     w.engine().settingsChanged();
     for (const char* name : {"a.avi", "b.avi"})
-      QVERIFY(w.engine().addVideo(fakeSource(home_, name, 60000)));
+      QVERIFY(w.engine().addVideo(fakeSource(home_, name, 60000)) == AddOutcome::Added);
     QCOMPARE(w.engine().list().count(), 2);
 
     // Idle: Esc belongs to the disabled Stop All and does nothing.
     QTest::keyClick(&w, Qt::Key_Escape);
     QVERIFY(dialogs_->questions.empty());
 
-    w.engine().convertCommand();
+    w.convertCommand();
     QCOMPARE(dialogs_->settingsCalls, 1);
     VideoList& list = w.engine().list();
     QVERIFY(waitFor([&] {
@@ -394,9 +394,9 @@ class MainWindowTest : public QObject {
     TFMain& w = *window_;
     w.show();
     w.settings().ShutdownAfter = 1;
-    QVERIFY(w.engine().addVideo(fakeSource(home_, "a.avi", 0)));
+    QVERIFY(w.engine().addVideo(fakeSource(home_, "a.avi", 0)) == AddOutcome::Added);
     dialogs_->answers = {true};  // the power-off warning
-    w.engine().convertCommand();
+    w.convertCommand();
     QCOMPARE(dialogs_->questions.size(), size_t(1));
     QCOMPARE(dialogs_->questions[0], QString(texts::ShutdownQuestion));
     // The batch ends, the window closes by itself without a question, and only its

@@ -1,5 +1,5 @@
 // Cell texts, status texts and row images of the list view.
-#include "videolist/list_texts.h"
+#include "engine/list_texts.h"
 
 #include "engine/progress_channel.h"
 #include "platform/format.h"

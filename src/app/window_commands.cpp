@@ -1,0 +1,202 @@
+// The main window's list commands (add, convert, stop, remove, rename, delete, play) and the
+// drops of files and folders: each asks what the engine needs answered, then calls it.
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include "app/main_window.h"
+#include "app/open_filter.h"
+#include "lvdata/lvdata.h"
+#include "platform/paths.h"
+#include "platform/texts.h"
+
+namespace vidmora {
+namespace {
+
+constexpr std::size_t RenameCapacity = 250;
+constexpr std::size_t MaxOpenPaths = 1000;
+
+QString qs(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- list commands
+
+bool TFMain::runAddCommand() {
+  TSettings& s = engine_->settings();
+  if (s.LastSourceDir.empty()) s.LastSourceDir = programFolder();
+  std::vector<std::string> paths;
+  if (!dialogs_->openFiles(this, QString::fromLatin1(texts::AddTitle), s.LastSourceDir,
+                           buildOpenFilter(), paths, MaxOpenPaths))
+    return false;
+  // The probe decides: a file picked under "All Files" is offered as well.
+  for (const std::string& path : paths) {
+    if (engine_->addVideo(path) == AddOutcome::Invalid)
+      showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+  }
+  if (!paths.empty() && !paths.back().empty()) s.LastSourceDir = folderOf(paths.back());
+  updateCommandStates();
+  return true;
+}
+
+void TFMain::convertCommand() {
+  if (shuttingDown_ || engine_->conversionMode() || engine_->scanning()) return;
+  if (engine_->offersRequeue() && askOkCancel(texts::RequeueQuestion)) engine_->requeueCancelled();
+  if (engine_->planBatch().ready == 0) runAddCommand();
+  startBatchCommand();
+}
+
+bool TFMain::startBatchCommand() {
+  const BatchPlan plan = engine_->planBatch();
+  if (plan.ready == 0) return true;
+  if (plan.asksShutdown && !askOkCancel(texts::ShutdownQuestion)) return false;
+  TSettings& s = engine_->settings();
+  if (!dialogs_->settingsDialog(this, s, qs(texts::fillText(texts::BatchCaption, plan.ready))))
+    return true;
+  saveSettingsFile();
+  applyMainSettings();
+  // The dialog ran a loop of its own: the engine counts the Ready entries again.
+  engine_->startBatch();
+  return true;
+}
+
+void TFMain::stopConversionCommand() {
+  const int row = focusedRow();
+  if (engine_->stopConversion(row) != StopOutcome::NeedsConfirmation) return;
+  engine_->stopConversion(row, askOkCancel(texts::StopOneQuestion) ? Answer::Yes : Answer::No);
+}
+
+void TFMain::stopAllCommand() {
+  if (engine_->stopAll() != StopOutcome::NeedsConfirmation) return;
+  engine_->stopAll(askOkCancel(texts::StopAllQuestion) ? Answer::Yes : Answer::No);
+}
+
+void TFMain::removeCommand() {
+  if (engine_->conversionMode()) return;
+  const int i = focusedRow();
+  if (i < 0 || i >= engine_->list().count()) return;
+  if (!isRemovable(engine_->list().at(i).stateValue())) {
+    showMessage(texts::RemoveRefused);
+    return;
+  }
+  if (!askOkCancel(texts::RemoveConfirm)) return;
+  engine_->removeEntry(i);
+  updateCommandStates();
+}
+
+void TFMain::renameCommand() {
+  const int i = focusedRow();
+  if (i < 0 || i >= engine_->list().count()) return;
+  VideoEntry& entry = engine_->list().at(i);
+  if (entry.stateValue() != Done) return;
+  QString current = qs(entry.outputName);
+  if (current.size() > static_cast<qsizetype>(RenameCapacity - 1))
+    current.truncate(RenameCapacity - 1);
+  std::string name = current.toStdString();
+  if (!dialogs_->askNonEmptyText(this, QString::fromLatin1(texts::RenameCaption),
+                                 QString::fromLatin1(texts::RenamePrompt), name, RenameCapacity))
+    return;
+  engine_->renameOutput(i, name);
+  repaintRow(i);
+}
+
+void TFMain::deleteVideoCommand() {
+  if (engine_->conversionMode()) return;
+  const int i = focusedRow();
+  if (i < 0 || i >= engine_->list().count()) return;
+  const VideoEntry& entry = engine_->list().at(i);
+  if (!isRemovable(entry.stateValue())) return;
+  if (!askOkCancel(texts::DeleteConfirm)) return;
+  const std::string outputPath = entry.outputPath;
+  if (engine_->removeEntry(i, true) == RemoveResult::DeleteFailed)
+    showMessage(texts::fillText(texts::DeleteFailed, outputPath.c_str()));
+  updateCommandStates();
+}
+
+void TFMain::removeMissingCommand() {
+  if (engine_->conversionMode()) return;
+  if (!askOkCancel(texts::MissingConfirm)) return;
+  engine_->removeMissing();
+  updateCommandStates();
+}
+
+void TFMain::playCommand() {
+  const int i = focusedRow();
+  if (i < 0 || i >= engine_->list().count()) return;
+  const VideoEntry& entry = engine_->list().at(i);
+  std::string path;
+  if (entry.stateValue() == Done)
+    path = entry.outputPath;
+  else if (entry.stateValue() == Ready)
+    path = entry.sourcePath;
+  else
+    return;
+  if (path.empty() || !pathExists(path)) {
+    showMessage(texts::fillText(texts::PlayMissing, path.c_str()));
+    return;
+  }
+  if (engine_->settings().InternalPlayer) {
+    // The player gets the path as its one argument; a failed start is not reported.
+    dialogs_->launchPlayer(playerPath_, path);
+    return;
+  }
+  if (!dialogs_->openWithDesktop(this, path))
+    showMessage(texts::fillText(texts::PlayFailed, path.c_str()));
+}
+
+void TFMain::openDestinationCommand() {
+  dialogs_->openWithDesktop(this, engine_->settings().DestDir);
+}
+
+void TFMain::addDroppedPaths(const std::vector<std::string>& paths) {
+  if (shuttingDown_ || engine_->conversionMode() || paths.empty()) return;
+  // The scan runs off the window's thread; its entries appear as their probes end.
+  engine_->scanPaths(paths, [this](std::vector<std::string> refused) {
+    for (const std::string& path : refused)
+      showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+    startBatchCommand();
+    updateCommandStates();
+  });
+  updateCommandStates();
+}
+
+// ---------------------------------------------------------------- drag and drop
+
+namespace {
+std::vector<std::string> localPaths(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (!data || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) {
+      QString path = url.toLocalFile();
+      // A folder arrives with a trailing '/'; keep the root itself.
+      while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+      paths.push_back(path.toStdString());
+    }
+  return paths;
+}
+}  // namespace
+
+void TFMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!localPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TFMain::dragMoveEvent(QDragMoveEvent* event) {
+  if (!localPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TFMain::dropEvent(QDropEvent* event) {
+  std::vector<std::string> paths = localPaths(event->mimeData());
+  if (paths.empty()) return;
+  event->acceptProposedAction();
+  // While a batch converts the drop is only released.
+  if (shuttingDown_ || engine_->conversionMode()) return;
+  // Finish the drag first: adding probes every file and may open the batch's settings dialog.
+  QMetaObject::invokeMethod(
+      this, [this, paths = std::move(paths)] { addDroppedPaths(paths); }, Qt::QueuedConnection);
+}
+
+}  // namespace vidmora

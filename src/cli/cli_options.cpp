@@ -1,0 +1,141 @@
+#include "cli/cli_options.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "engine/engine.h"
+#include "settings/profiles.h"
+
+namespace vidmora::cli {
+namespace {
+
+bool parseNumber(const std::string& text, long& value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  value = std::strtol(text.c_str(), &end, 10);
+  return errno == 0 && end && *end == '\0';
+}
+
+}  // namespace
+
+ParsedArgs parseArgs(const std::vector<std::string>& args) {
+  ParsedArgs result;
+  CliOptions& o = result.options;
+  const auto fail = [&](const std::string& message) {
+    result.ok = false;
+    result.error = message;
+    return result;
+  };
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      o.paths.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string name = arg;
+    std::string value;
+    bool hasValue = false;
+    if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      hasValue = true;
+    }
+    const auto takeValue = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= args.size()) return false;
+      value = args[++i];
+      return true;
+    };
+    const auto flag = [&](bool& field) {
+      field = true;
+      return !hasValue;
+    };
+    if (name == "--profile") {
+      if (!takeValue()) return fail("--profile needs an Id or a name");
+      if (findProfile(value) < 0)
+        return fail("no profile \"" + value + "\" (--list-profiles shows them)");
+      o.profile = value;
+    } else if (name == "--dest") {
+      if (!takeValue() || value.empty()) return fail("--dest needs a folder");
+      o.dest = value;
+    } else if (name == "--jobs") {
+      long jobs = 0;
+      if (!takeValue() || !parseNumber(value, jobs) || jobs < 1 || jobs > MaxConversionsLimit)
+        return fail("--jobs needs a number from 1 to " + std::to_string(MaxConversionsLimit));
+      o.jobs = static_cast<int>(jobs);
+    } else if (name == "--settings") {
+      if (!takeValue() || value.empty()) return fail("--settings needs a file");
+      o.settingsFile = value;
+    } else if (name == "--encoder") {
+      if (!takeValue() || value.empty()) return fail("--encoder needs a program");
+      o.encoder = value;
+    } else if (name == "--json") {
+      if (!flag(o.json)) return fail("--json takes no value");
+    } else if (name == "--no-history") {
+      if (!flag(o.noHistory)) return fail("--no-history takes no value");
+    } else if (name == "--save-settings") {
+      if (!flag(o.saveSettings)) return fail("--save-settings takes no value");
+    } else if (name == "--list-profiles") {
+      if (!flag(o.listProfiles)) return fail("--list-profiles takes no value");
+    } else if (name == "--help" || name == "-h") {
+      if (!flag(o.help)) return fail("--help takes no value");
+    } else if (name == "--version") {
+      if (!flag(o.version)) return fail("--version takes no value");
+    } else {
+      return fail("unknown option " + arg + " (a file named so goes after --)");
+    }
+  }
+  if (!o.help && !o.version && !o.listProfiles && o.paths.empty())
+    return fail("no files or folders to convert");
+  result.ok = true;
+  return result;
+}
+
+int findProfile(const std::string& idOrName) {
+  long id = 0;
+  const bool numeric = parseNumber(idOrName, id);
+  for (int i = 0; OutputProfiles[i].Id != -1; ++i) {
+    const TOutputProfile& p = OutputProfiles[i];
+    if (numeric && p.Id == id) return i;
+    if (!numeric && p.Name && ::strcasecmp(p.Name, idOrName.c_str()) == 0) return i;
+  }
+  return -1;
+}
+
+std::string profileListing() {
+  std::string out;
+  for (int i = 0; OutputProfiles[i].Id != -1; ++i)
+    out += std::to_string(OutputProfiles[i].Id) + "\t" + OutputProfiles[i].Name + "\n";
+  return out;
+}
+
+std::string usageText() {
+  return "Usage: vidmora-cli [OPTION]... FILE|FOLDER...\n"
+         "Converts videos with the profiles and settings of Vidmora.\n"
+         "\n"
+         "  --profile ID|NAME  output profile (see --list-profiles)\n"
+         "  --dest DIR         destination folder (made when missing)\n"
+         "  --jobs N           conversions at once, 1 to 20\n"
+         "  --settings FILE    settings file to read (default: Vidmora's own)\n"
+         "  --save-settings    write the options above back to the settings file\n"
+         "  --json             one JSON object per event on standard output\n"
+         "  --no-history       neither read nor write the conversion history\n"
+         "  --encoder PROGRAM  encoder to run (default: vidmora-encoder beside this program)\n"
+         "  --list-profiles    print the profiles (Id and name) and exit\n"
+         "  --help             print this help and exit\n"
+         "  --version          print the version and exit\n"
+         "\n"
+         "Folders are searched recursively for video and audio files. Ctrl+C stops the running\n"
+         "conversions as Stop All does. Exit status: 0 all converted, 1 some failed or were\n"
+         "stopped, 2 bad usage.\n";
+}
+
+}  // namespace vidmora::cli

@@ -1,0 +1,37 @@
+// vidmora-cli: converts files and folders from the command line with Vidmora's core.
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "cli/cli_options.h"
+#include "cli/cli_run.h"
+#include "platform/memory.h"
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int) {
+  interrupted.store(true);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vidmora::installOutOfMemoryHandler();
+  const vidmora::cli::ParsedArgs parsed =
+      vidmora::cli::parseArgs(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.ok) {
+    std::fprintf(stderr, "vidmora-cli: %s\nTry 'vidmora-cli --help'.\n", parsed.error.c_str());
+    return 2;
+  }
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // A closed output (a pipe into head) must not kill the run and leave its encoders behind.
+  signal(SIGPIPE, SIG_IGN);
+  return vidmora::cli::runCli(parsed.options, stdout, stderr, interrupted);
+}
