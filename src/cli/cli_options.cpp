@@ -7,6 +7,7 @@
 
 #include "engine/engine.h"
 #include "settings/profiles.h"
+#include "settings/quality.h"
 
 namespace vidmora::cli {
 namespace {
@@ -71,6 +72,10 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
       if (!takeValue() || !parseNumber(value, jobs) || jobs < 1 || jobs > MaxConversionsLimit)
         return fail("--jobs needs a number from 1 to " + std::to_string(MaxConversionsLimit));
       o.jobs = static_cast<int>(jobs);
+    } else if (name == "--quality") {
+      if (!takeValue() || !qualityByName(value))
+        return fail("--quality needs one of best, high, balanced, small or fixed");
+      o.quality = value;
     } else if (name == "--settings") {
       if (!takeValue() || value.empty()) return fail("--settings needs a file");
       o.settingsFile = value;
@@ -124,6 +129,8 @@ std::string usageText() {
          "  --profile ID|NAME  output profile (see --list-profiles)\n"
          "  --dest DIR         destination folder (made when missing)\n"
          "  --jobs N           conversions at once, 1 to 20\n"
+         "  --quality LEVEL    best, high, balanced, small or fixed (the profile's bit rate);\n"
+         "                     for the modern video profiles and MP3 VBR\n"
          "  --settings FILE    settings file to read (default: Vidmora's own)\n"
          "  --save-settings    write the options above back to the settings file\n"
          "  --json             one JSON object per event on standard output\n"

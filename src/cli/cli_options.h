@@ -10,6 +10,7 @@ struct CliOptions {
   std::string profile;       // Id or name; empty: the settings file's profile
   std::string dest;          // empty: the settings file's destination folder
   int jobs = 0;              // 1..20; 0: the settings file's MaxConversions
+  std::string quality;       // a quality level's name; empty: the profile's or the file's level
   std::string settingsFile;  // empty: the window's settings file
   std::string encoder;       // empty: vidmora-encoder beside the program
   bool json = false;

@@ -9,6 +9,8 @@
 #include "platform/paths.h"
 #include "platform/texts.h"
 #include "platform/version.h"
+#include "settings/profiles.h"
+#include "settings/quality.h"
 #include "settings/settings_file.h"
 #include "videolist/video_entry.h"
 
@@ -20,9 +22,9 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The settings as the window would start with them, then the command line's choices.
-bool prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
-                     FILE* err) {
+// The settings as the window would start with them, then the command line's choices. 0 when
+// ready; otherwise the exit status (2: the options do not fit the profile).
+int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath, FILE* err) {
   loadSettings(s, settingsPath);
   if (!o.dest.empty()) {
     s.DestDir = o.dest;
@@ -32,18 +34,29 @@ bool prepareSettings(TSettings& s, const CliOptions& o, const std::string& setti
     s.DestDir = fallback.DestDir;
   }
   if (!o.profile.empty()) applyProfile(s, findProfile(o.profile));
+  if (!o.quality.empty()) {
+    // Only the profiles whose dialog offers the levels take one; the others would ignore it.
+    const ProfileExtras* extras = profileExtras(s.ProfileId);
+    const std::optional<QualityLevel> level = qualityByName(o.quality);
+    if (extras == nullptr || !extras->qualityChoice || !level) {
+      std::fprintf(err, "vidmora-cli: the profile \"%s\" has no quality levels\n",
+                   OutputProfiles[profileIndexById(s.ProfileId)].Name);
+      return 2;
+    }
+    s.Quality = static_cast<int16_t>(*level);
+  }
   if (o.jobs > 0) s.MaxConversions = static_cast<int16_t>(o.jobs);
   createFolderChain(s.DestDir);
   if (!isFolder(s.DestDir)) {
     std::fprintf(err, "vidmora-cli: cannot make the destination folder %s\n", s.DestDir.c_str());
-    return false;
+    return 1;
   }
   if (o.saveSettings && !saveSettings(s, settingsPath))
     std::fprintf(err, "vidmora-cli: could not write %s\n", settingsPath.c_str());
   // Nothing to close and nothing to power off after a command-line batch.
   s.ExitAfter = 0;
   s.ShutdownAfter = 0;
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -81,7 +94,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
   Engine engine(report, queue, engineConfig);
   report.attach(engine);
   TSettings& s = engine.settings();
-  if (!prepareSettings(s, o, settingsPath, err)) return 1;
+  if (const int status = prepareSettings(s, o, settingsPath, err); status != 0) return status;
   engine.settingsChanged();
   if (s.SaveHistory) engine.loadHistory();
 

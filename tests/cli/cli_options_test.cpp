@@ -18,6 +18,7 @@ TEST(CliOptions, ValidCommandLines) {
   EXPECT_TRUE(p.options.noHistory);
   EXPECT_EQ(p.options.settingsFile, "s.bin");
   EXPECT_EQ(p.options.paths, (std::vector<std::string>{"a.avi", "-b.avi"}));
+  EXPECT_EQ(parseArgs({"--quality=Fixed bitrate", "a.avi"}).options.quality, "Fixed bitrate");
 
   // Profiles by Id or by name, names without regard to case.
   const int byId = findProfile("610");
@@ -31,16 +32,17 @@ TEST(CliOptions, ValidCommandLines) {
 
 TEST(CliOptions, BadUsageIsRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {},                          // nothing to convert
-      {"--jobs", "0", "a.avi"},    // out of range
-      {"--jobs", "21", "a.avi"},   // out of range
-      {"--jobs", "2x", "a.avi"},   // not a number
-      {"--jobs"},                  // value missing
-      {"--profile", "nope", "a"},  // no such profile
-      {"--dest", "", "a.avi"},     // empty folder
-      {"--json=yes", "a.avi"},     // a flag with a value
-      {"-x.avi"},                  // a file named like an option, without "--"
-      {"--settings"},              // value missing
+      {},                           // nothing to convert
+      {"--jobs", "0", "a.avi"},     // out of range
+      {"--jobs", "21", "a.avi"},    // out of range
+      {"--jobs", "2x", "a.avi"},    // not a number
+      {"--jobs"},                   // value missing
+      {"--profile", "nope", "a"},   // no such profile
+      {"--dest", "", "a.avi"},      // empty folder
+      {"--json=yes", "a.avi"},      // a flag with a value
+      {"-x.avi"},                   // a file named like an option, without "--"
+      {"--settings"},               // value missing
+      {"--quality", "ultra", "a"},  // no such level
   };
   for (const auto& args : bad) {
     const ParsedArgs p = parseArgs(args);

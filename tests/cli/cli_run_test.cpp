@@ -184,6 +184,26 @@ TEST_F(CliRun, EncoderLinesEqualTheWindowsForTheSameSettings) {
   EXPECT_EQ(::access(output.c_str(), F_OK), 0);
 }
 
+TEST_F(CliRun, TheQualityLevelReachesTheEncoderOnlyForProfilesThatOfferLevels) {
+  logEncoderLines();
+  const std::string source = dir_ / "in/clip.mp4";
+  makeMedia(source);
+  EXPECT_EQ(run({"--no-history", "--profile", "9000", "--quality", "small", "--dest", dir_ / "out",
+                 source}),
+            0);
+  const std::vector<std::string> ran = lines(dir_ / "lines");
+  ASSERT_EQ(ran.size(), 2u);
+  EXPECT_NE(ran[1].find("|-vquality|small|"), std::string::npos) << ran[1];
+  EXPECT_EQ(::access((dir_ / "out/clip.mp4").c_str(), F_OK), 0);
+
+  // A classic profile has no levels: bad usage, nothing probed or converted.
+  EXPECT_EQ(run({"--no-history", "--profile", "610", "--quality", "best", "--dest", dir_ / "out",
+                 source}),
+            2);
+  EXPECT_EQ(lines(dir_ / "lines").size(), 2u);
+  EXPECT_NE(lines(dir_ / "stderr").at(0).find("has no quality levels"), std::string::npos);
+}
+
 TEST_F(CliRun, CtrlCStopsTheRunningJobsAsStopAllDoes) {
   std::vector<std::string> args = {"--json", "--no-history", "--jobs", "1", "--dest", dir_ / "out"};
   for (int i = 0; i < 6; ++i) {
