@@ -1,6 +1,7 @@
 // Engine benchmarks; each command prints "NAME VALUE UNIT" lines.
 //   batch ENCODER FOLDER N        time of a batch over the clips FOLDER/clip*.mp4 (seconds)
 //   lines ENCODER FOLDER OUT      the conversion lines of those clips, one shell command a line
+//   probe-lines ENCODER FOLDER    the probe lines of those clips (what adding them runs)
 //   next-start FAKE_ENCODER       gap from one conversion's end to the next one's start
 //   add ENCODER FOLDER N          adds the folder's N media files (exit status only)
 //   batch30000 FAKE_ENCODER       start time, memory and waiting CPU of a 30000-entry batch
@@ -95,6 +96,16 @@ int lines(const std::string& encoder, const std::string& folder, const std::stri
     // No slot: the encoder is told a block name but reports into no slot.
     const EncoderCommand c =
         buildConversionLine(encoder, clip, output, -1, "000000000000", snapshot, false);
+    std::string line;
+    for (const std::string& a : c.argv) line += shellQuote(a) + " ";
+    std::printf("%s\n", line.c_str());
+  }
+  return 0;
+}
+
+int probeLines(const std::string& encoder, const std::string& folder) {
+  for (const std::string& clip : clipsIn(folder)) {
+    const EncoderCommand c = buildProbeLine(encoder, clip, -1, "000000000000");
     std::string line;
     for (const std::string& a : c.argv) line += shellQuote(a) + " ";
     std::printf("%s\n", line.c_str());
@@ -206,6 +217,7 @@ int main(int argc, char** argv) {
   if (a.size() == 3 && a[0] == "batch") return batch(a[1], a[2]);
   if (a.size() == 4 && a[0] == "add") return add(a[1], a[2], std::atoi(a[3].c_str()));
   if (a.size() == 4 && a[0] == "lines") return lines(a[1], a[2], a[3]);
+  if (a.size() == 3 && a[0] == "probe-lines") return probeLines(a[1], a[2]);
   if (a.size() == 2 && a[0] == "next-start") return nextStart(a[1]);
   if (a.size() == 2 && a[0] == "batch30000") return batch30000(a[1]);
   if (a.size() == 1 && a[0] == "history30000") return history30000();
