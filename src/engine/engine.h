@@ -49,12 +49,6 @@ struct EngineConfig {
   bool createProgressBlock = true;
 };
 
-// How many conversions may run at once: MaxConversions held to 1..20.
-constexpr int MaxConversionsLimit = 20;
-constexpr int clampConversions(int wanted) {
-  return wanted < 1 ? 1 : (wanted > MaxConversionsLimit ? MaxConversionsLimit : wanted);
-}
-
 enum class RemoveResult { Removed, Refused, DeleteFailed };
 // What became of a file offered to the list. Invalid: the encoder refused it (the front end says
 // "%s Invalid video"); Skipped: nothing added and nothing to say (busy list, failed or hung probe).

@@ -11,6 +11,12 @@ namespace vidmora {
 constexpr std::size_t FolderTextLimit = 261;  // characters kept by the settings dialog
 constexpr std::size_t CodecTextLimit = 49;
 
+// How many conversions may run at once: MaxConversions held to 1..20 wherever it is used.
+constexpr int MaxConversionsLimit = 20;
+constexpr int clampConversions(int wanted) {
+  return wanted < 1 ? 1 : (wanted > MaxConversionsLimit ? MaxConversionsLimit : wanted);
+}
+
 struct TSettings {
   std::string DestDir;
   std::string ReservedDir;

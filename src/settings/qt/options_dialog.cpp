@@ -160,7 +160,7 @@ OptionsDialog::OptionsDialog(QWidget* owner, const TSettings& settings, const QS
   profileChanged();
   selectStoredValues(settings);
 
-  upDownCnx_->setValue(settings.MaxConversions);
+  conversionsSpin_->setValue(settings.MaxConversions);
   cbSaveHist_->setChecked(settings.SaveHistory != 0);
   cbRemoveStop_->setChecked(settings.RemoveStopped != 0);
   cbInternalPlayer_->setChecked(settings.InternalPlayer != 0);
@@ -187,13 +187,13 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   groupVideo_ = new QGroupBox(QStringLiteral("Video"));
   groupVideo_->setObjectName(QStringLiteral("GroupVideo"));
   cbDisableVideo_ = makeCheck("CBDisableVideo", "Disable Video");
-  cbDxDy_ = makeChooser("CBDxDy", ChooserLines);
+  frameSizeChooser_ = makeChooser("CBDxDy", ChooserLines);
   cbVideoBitrate_ = makeChooser("CBVideoBitrate", ChooserLines);
   cbVFrameRate_ = makeChooser("CBVFrameRate", ChooserLines);
   cbVCodec_ = makeChooser("CBVCodec", ChooserLines);
   auto* videoGrid = new QGridLayout(groupVideo_);
   videoGrid->addWidget(cbDisableVideo_, 0, 0, 1, 2);
-  addLabelled(videoGrid, 1, "Frame Size:", cbDxDy_);
+  addLabelled(videoGrid, 1, "Frame Size:", frameSizeChooser_);
   addLabelled(videoGrid, 2, "Bitrate (Kbps):", cbVideoBitrate_);
   addLabelled(videoGrid, 3, "Frame Rate (fps):", cbVFrameRate_);
   addLabelled(videoGrid, 4, "Video Codec:", cbVCodec_);
@@ -249,13 +249,13 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
 }
 
 void OptionsDialog::buildGeneralTab(QWidget* page) {
-  upDownCnx_ = new QSpinBox;
-  upDownCnx_->setObjectName(QStringLiteral("UpDownCnx"));
-  upDownCnx_->setRange(1, 20);
-  upDownCnx_->setSingleStep(1);
-  upDownCnx_->setWrapping(false);
+  conversionsSpin_ = new QSpinBox;
+  conversionsSpin_->setObjectName(QStringLiteral("UpDownCnx"));
+  conversionsSpin_->setRange(1, MaxConversionsLimit);
+  conversionsSpin_->setSingleStep(1);
+  conversionsSpin_->setWrapping(false);
   // The number changes only through the arrows (and the arrow keys): the text is read-only.
-  edCnx_ = upDownCnx_->findChild<QLineEdit*>();
+  edCnx_ = conversionsSpin_->findChild<QLineEdit*>();
   if (edCnx_ != nullptr) {
     edCnx_->setObjectName(QStringLiteral("EdCnx"));
     edCnx_->setReadOnly(true);
@@ -269,7 +269,7 @@ void OptionsDialog::buildGeneralTab(QWidget* page) {
   auto* layout = new QVBoxLayout(page);
   auto* cnxRow = new QHBoxLayout;
   cnxRow->addWidget(new QLabel(QStringLiteral("Max concurrent conversions (1-20):")));
-  cnxRow->addWidget(upDownCnx_);
+  cnxRow->addWidget(conversionsSpin_);
   cnxRow->addStretch();
   layout->addLayout(cnxRow);
   for (QCheckBox* box : {cbSaveHist_, cbRemoveStop_, cbInternalPlayer_, cbShutdown_, cbExitAC_}) {
@@ -289,8 +289,9 @@ void OptionsDialog::profileChanged() {
 
 void OptionsDialog::fillChoosers() {
   const TOutputProfile& row = currentRow();
-  for (QComboBox* box : {cbDxDy_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_, cbAudioBitrate_,
-                         cbFreq_, cbChannels_, cbVolume_, cbACodec_, cbQuality_, cbAudioQuality_}) {
+  for (QComboBox* box :
+       {frameSizeChooser_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_, cbAudioBitrate_, cbFreq_,
+        cbChannels_, cbVolume_, cbACodec_, cbQuality_, cbAudioQuality_}) {
     const QSignalBlocker block(box);
     box->clear();
   }
@@ -298,11 +299,11 @@ void OptionsDialog::fillChoosers() {
   if (kindOf(row) == ProfileKind::QualityVideo) {
     // Targets that keep the source's shape rather than fixed sizes.
     for (const int16_t* h = TargetHeights; *h != 0; ++h)
-      cbDxDy_->addItem(qs(targetHeightLabel(*h)));
+      frameSizeChooser_->addItem(qs(targetHeightLabel(*h)));
     fillQualityLines(cbQuality_);
   } else if (row.FrameSizes != nullptr) {
     for (const FrameSize* s = row.FrameSizes; s->width != 0; ++s)
-      cbDxDy_->addItem(qs(frameSizeLabel(*s)));
+      frameSizeChooser_->addItem(qs(frameSizeLabel(*s)));
   }
   if (row.VideoBitrates != nullptr) {
     for (const int16_t* v = row.VideoBitrates; *v != 0; ++v)
@@ -347,9 +348,10 @@ void OptionsDialog::applyDefaults() {
   const TOutputProfile& row = currentRow();
   const ProfileExtras* extras = profileExtras(row.Id);
   if (kindOf(row) == ProfileKind::QualityVideo)
-    selectLine(cbDxDy_, targetLine(extras->targetHeight));
+    selectLine(frameSizeChooser_, targetLine(extras->targetHeight));
   else
-    selectLine(cbDxDy_, indexOfFrameSize(row.FrameSizes, row.FrameWidth, row.FrameHeight));
+    selectLine(frameSizeChooser_,
+               indexOfFrameSize(row.FrameSizes, row.FrameWidth, row.FrameHeight));
   if (extras != nullptr) {
     selectLine(cbQuality_, static_cast<int>(extras->quality));
     selectLine(cbAudioQuality_, static_cast<int>(extras->quality));
@@ -381,8 +383,8 @@ void OptionsDialog::applyDefaults() {
   }
 
   const bool adjustable = row.Adjustable != 0;
-  for (QComboBox* box : {cbDxDy_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_, cbAudioBitrate_,
-                         cbFreq_, cbChannels_, cbVolume_, cbACodec_}) {
+  for (QComboBox* box : {frameSizeChooser_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_,
+                         cbAudioBitrate_, cbFreq_, cbChannels_, cbVolume_, cbACodec_}) {
     box->setEnabled(adjustable);
   }
   applyEnablingRule();
@@ -391,9 +393,9 @@ void OptionsDialog::applyDefaults() {
 void OptionsDialog::selectStoredValues(const TSettings& s) {
   const TOutputProfile& row = currentRow();
   if (kindOf(row) == ProfileKind::QualityVideo)
-    selectLine(cbDxDy_, targetLine(s.TargetHeight));
+    selectLine(frameSizeChooser_, targetLine(s.TargetHeight));
   else
-    selectLine(cbDxDy_, indexOfFrameSize(row.FrameSizes, s.FrameWidth, s.FrameHeight));
+    selectLine(frameSizeChooser_, indexOfFrameSize(row.FrameSizes, s.FrameWidth, s.FrameHeight));
   selectLine(cbQuality_, static_cast<int>(qualityFromStored(s.Quality)));
   selectLine(cbAudioQuality_, static_cast<int>(qualityFromStored(s.Quality)));
   selectLine(cbVideoBitrate_, indexOfInt16(row.VideoBitrates, s.VideoBitrate));
@@ -417,7 +419,7 @@ void OptionsDialog::applyEnablingRule() {
   const TOutputProfile& row = currentRow();
   if (!row.Adjustable) return;
   const bool video = !cbDisableVideo_->isChecked();
-  for (QComboBox* box : {cbDxDy_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_, cbQuality_})
+  for (QComboBox* box : {frameSizeChooser_, cbVideoBitrate_, cbVFrameRate_, cbVCodec_, cbQuality_})
     box->setEnabled(video);
   if (!row.AudioOnly) {
     const bool audio = !cbDisableAudio_->isChecked();
@@ -462,11 +464,12 @@ void OptionsDialog::readBack(TSettings& s) const {
   s.ProfileId = row.Id;
 
   if (kindOf(row) == ProfileKind::QualityVideo) {
-    if (const int line = safeLine(cbDxDy_); line >= 0) s.TargetHeight = TargetHeights[line];
+    if (const int line = safeLine(frameSizeChooser_); line >= 0)
+      s.TargetHeight = TargetHeights[line];
     s.FrameWidth = row.FrameWidth;
     s.FrameHeight = row.FrameHeight;
     s.Quality = static_cast<int16_t>(std::max(safeLine(cbQuality_), 0));
-  } else if (const int line = safeLine(cbDxDy_); line >= 0 && row.FrameSizes != nullptr) {
+  } else if (const int line = safeLine(frameSizeChooser_); line >= 0 && row.FrameSizes != nullptr) {
     s.FrameWidth = static_cast<int16_t>(row.FrameSizes[line].width);
     s.FrameHeight = static_cast<int16_t>(row.FrameSizes[line].height);
   }
@@ -491,7 +494,7 @@ void OptionsDialog::readBack(TSettings& s) const {
 
   s.DisableAudio = cbDisableAudio_->isChecked() ? 1 : 0;
   s.DisableVideo = cbDisableVideo_->isChecked() ? 1 : 0;
-  s.MaxConversions = static_cast<int16_t>(upDownCnx_->value());
+  s.MaxConversions = static_cast<int16_t>(conversionsSpin_->value());
   s.SaveHistory = cbSaveHist_->isChecked() ? 1 : 0;
   s.RemoveStopped = cbRemoveStop_->isChecked() ? 1 : 0;
   s.InternalPlayer = cbInternalPlayer_->isChecked() ? 1 : 0;

@@ -57,7 +57,7 @@ class OptionsDialog : public QDialog {
   QComboBox* cbVideoFor_ = nullptr;
   QGroupBox* groupVideo_ = nullptr;
   QCheckBox* cbDisableVideo_ = nullptr;
-  QComboBox* cbDxDy_ = nullptr;
+  QComboBox* frameSizeChooser_ = nullptr;
   QComboBox* cbVideoBitrate_ = nullptr;
   QComboBox* cbVFrameRate_ = nullptr;
   QComboBox* cbVCodec_ = nullptr;
@@ -73,7 +73,7 @@ class OptionsDialog : public QDialog {
   QComboBox* cbVolume_ = nullptr;
   QComboBox* cbACodec_ = nullptr;
   QPushButton* bDefault_ = nullptr;
-  QSpinBox* upDownCnx_ = nullptr;
+  QSpinBox* conversionsSpin_ = nullptr;
   QLineEdit* edCnx_ = nullptr;
   QCheckBox* cbSaveHist_ = nullptr;
   QCheckBox* cbRemoveStop_ = nullptr;
