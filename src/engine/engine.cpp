@@ -216,7 +216,9 @@ void Engine::exitTidyUp() {
       if (s != Done) {
         e.setState(Cancelled);
         s = Cancelled;
-        if (settings_.RemoveStopped && !e.outputPath.empty() && !kept.count(e.outputPath)) {
+        // Only a file the entry's own conversion made: the name may since belong to another.
+        if (settings_.RemoveStopped && e.createdOutput && !e.outputPath.empty() &&
+            !kept.count(e.outputPath)) {
           ::unlink(e.outputPath.c_str());
         }
       }
