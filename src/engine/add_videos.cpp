@@ -33,8 +33,13 @@ AddOutcome Engine::probeVideo(const std::string& path, VideoEntry& entry) {
     return !killed;
   });
   AddOutcome outcome = AddOutcome::Skipped;
+  // Only a probe that succeeded adds the file; one that failed otherwise or died by a signal
+  // refuses it like an invalid video. A probe killed here (limit, cancel, exit) says nothing,
+  // nor does one that had no slot to report in (its failure says nothing about the file).
   if (started && !killed && exitCode == ExitInvalidVideo) {
     outcome = AddOutcome::Invalid;
+  } else if (started && !killed && exitCode != 0) {
+    outcome = slot != -1 ? AddOutcome::Invalid : AddOutcome::Skipped;
   } else if (started && !killed && slot != -1) {
     double duration = 0.0;
     if (progress_.readSlotDuration(slot, duration) && std::isfinite(duration) && duration > 0) {

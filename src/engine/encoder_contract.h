@@ -13,6 +13,9 @@ constexpr int ExitAudioRejected = -25;  // audio options refused (status 231)
 // A remux (copy of every stream) refused before anything was written: a stream's codec has no
 // place in the output container (status 226). Retrying the same line cannot succeed.
 constexpr int ExitRemuxRefused = -30;
+// The output name was taken by another file (anything but the app's empty reservation) before
+// the encoder could publish; that file was left alone. Another name can succeed.
+constexpr int ExitOutputTaken = 3;
 // Statuses as the encoder passes them to exit().
 constexpr int ExitStatusInvalidVideo = ExitInvalidVideo & 0xFF;
 constexpr int ExitStatusAudioRejected = ExitAudioRejected & 0xFF;

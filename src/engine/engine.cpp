@@ -1,6 +1,7 @@
 // The engine's life, display answers, list operations, history and the exit tidy-up.
 #include "engine/engine.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,13 +107,22 @@ std::string Engine::batchProgressText(int* overallPercent) {
 
 namespace {
 
-// rename(2), or copy and delete when the folders lie on different file systems.
+// Moves a file to a free name without ever replacing what appeared there meanwhile: renameat2
+// without replacing (a hard link where the file system lacks it), or copy and delete when the
+// folders lie on different file systems.
 bool moveFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return true;
+    }
+  }
   if (errno != EXDEV) return false;
   std::error_code ec;
   if (!std::filesystem::copy_file(from, to, ec) || ec) {
-    std::filesystem::remove(to, ec);
+    // A half-made copy goes; a file that was there already (copy_file refuses it) stays.
+    if (ec != std::errc::file_exists) std::filesystem::remove(to, ec);
     return false;
   }
   std::filesystem::remove(from, ec);
@@ -216,7 +226,9 @@ void Engine::exitTidyUp() {
       if (s != Done) {
         e.setState(Cancelled);
         s = Cancelled;
-        if (settings_.RemoveStopped && !e.outputPath.empty() && !kept.count(e.outputPath)) {
+        // Only a file the entry's own conversion made: the name may since belong to another.
+        if (settings_.RemoveStopped && e.createdOutput && !e.outputPath.empty() &&
+            !kept.count(e.outputPath)) {
           ::unlink(e.outputPath.c_str());
         }
       }

@@ -31,6 +31,8 @@
 
 namespace vidmora {
 
+struct ReservedOutput;
+
 struct EngineConfig {
   std::string encoderPath;  // vidmora-encoder, normally beside the program
   std::string historyPath;  // history.bin in the config folder
@@ -184,7 +186,7 @@ class Engine {
   bool waitForWorkers(int64_t timeoutMs);
   // Worker (worker.cpp)
   void convertEntry(VideoEntry& entry);
-  int runEncoder(VideoEntry& entry, const std::string& outputPath);
+  int runEncoder(VideoEntry& entry, const ReservedOutput& output);
   bool encoderTick(VideoEntry& entry);
   void postToMain(std::function<void()> routine);
   // Adding (add_videos.cpp)

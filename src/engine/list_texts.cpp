@@ -65,7 +65,7 @@ std::string statusText(const VideoEntry& entry, const ProgressBlock* progress, u
     case CancelledNotFound:
       return "Cancelled (not found)";
     case ConversionError:
-      return "Conversion Error";
+      return *entry.failureText ? entry.failureText : "Conversion Error";
     default:
       return "";
   }

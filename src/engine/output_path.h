@@ -1,6 +1,8 @@
 // Choosing the output file of a conversion: folder/base.ext, made unique with "(n)".
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -13,9 +15,30 @@ struct OutputPath {
   int counter = 0;  // 0 for the plain name, n for "base(n).ext"
 };
 
-// A path that no entry of the list in a state below Cancelled uses (compared ignoring case) and
-// that names nothing on disk. The caller holds the list lock when workers may run.
+// A path that no entry of the list in a state up to Cancelled uses (compared ignoring case) and
+// that names nothing on disk. A Cancelled entry keeps its claim: its partial file is its own. The
+// caller holds the list lock when workers may run.
 OutputPath makeOutputPath(const std::string& folder, const std::string& baseName, int16_t profileId,
                           const VideoList& list);
+
+// An output name taken on disk for one conversion.
+struct ReservedOutput {
+  std::string path;
+  bool reserved = false;  // path is the empty file created here (dev/ino name it)
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+// makeOutputPath's name, reserved by creating it empty (O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644
+// less the umask): a name another program takes between the look and the creation gives way to
+// the next free "(n)" name. When the folder refuses the creation for another reason the path
+// comes back unreserved, and the encoder run reports the cause.
+ReservedOutput reserveOutputPath(const std::string& folder, const std::string& baseName,
+                                 int16_t profileId, const VideoList& list);
+
+// Is the file at the reserved path still the empty reservation made for it?
+bool isOwnReservation(const ReservedOutput& output);
+// Removes the reservation when it is still the empty file made for it; anything else stays.
+void dropReservation(const ReservedOutput& output);
 
 }  // namespace vidmora

@@ -1,6 +1,8 @@
-// One conversion: unique output path, one encoder run (two when the audio options are refused),
-// final state. Runs on a worker thread; what the front end should show is posted to the main
-// thread, never waited for.
+// One conversion: a unique output path reserved on disk, one encoder run (two when the audio
+// options are refused; again under a new name when another program took the name), final state.
+// Runs on a worker thread; what the front end should show is posted to the main thread, never
+// waited for.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/command_line.h"
@@ -9,6 +11,7 @@
 #include "engine/output_path.h"
 #include "platform/format.h"
 #include "platform/process.h"
+#include "platform/texts.h"
 
 namespace vidmora {
 
@@ -24,7 +27,8 @@ bool Engine::encoderTick(VideoEntry& entry) {
   return tickCount() - entry.stopTick.load() < grace;
 }
 
-int Engine::runEncoder(VideoEntry& entry, const std::string& outputPath) {
+int Engine::runEncoder(VideoEntry& entry, const ReservedOutput& output) {
+  const std::string& outputPath = output.path;
   int exitCode = -1000;
   ConversionSnapshot snapshot;
   int slot;
@@ -46,9 +50,22 @@ int Engine::runEncoder(VideoEntry& entry, const std::string& outputPath) {
                                   snapshot, true);
     started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
   }
-  if (started) {
-    if (fileSize64(outputPath) == 0) exitCode = -1;  // missing, unreadable or empty output
-    if (exitCode != 0) ::unlink(outputPath.c_str());
+  // The encoder publishes only when it succeeds, so after any other end the name holds our
+  // empty reservation or another program's file: only the reservation goes.
+  bool created = false;
+  if (started && exitCode == 0) {
+    struct stat st {};
+    if (::lstat(outputPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      created = true;
+    } else {
+      exitCode = -1;  // missing, unreadable or empty output
+      if (S_ISREG(st.st_mode) && st.st_size == 0) ::unlink(outputPath.c_str());
+    }
+  }
+  if (!created) dropReservation(output);
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    entry.createdOutput = created;
   }
   return exitCode;
 }
@@ -65,19 +82,35 @@ void Engine::convertEntry(VideoEntry& entry) {
   {
     std::lock_guard<std::mutex> lock(listLock_);
     folder = liveDestDir_;
+    entry.createdOutput = false;
+    entry.failureText = "";
   }
   entry.changeState(Starting, Converting);
   postToMain([this, e = &entry] { refreshEntryRow(e); });
 
+  // Another program may take the name while the encoder runs (the encoder then leaves that file
+  // alone and says so): the conversion runs again under the next free name.
+  constexpr int NameAttempts = 5;
+  int result = -1000;
   std::string outputPath;
-  {
-    // Choosing the name and recording it is one step: two workers never pick the same name.
-    std::lock_guard<std::mutex> lock(listLock_);
-    outputPath = makeOutputPath(folder, entry.outputName, entry.profileId, list_).path;
-    entry.outputPath = outputPath;
+  for (int attempt = 0; attempt < NameAttempts; ++attempt) {
+    ReservedOutput output;
+    {
+      // Choosing the name, reserving it and recording it is one step: two workers never pick
+      // the same name, and another program finds it taken.
+      std::lock_guard<std::mutex> lock(listLock_);
+      output = reserveOutputPath(folder, entry.outputName, entry.profileId, list_);
+      entry.outputPath = output.path;
+    }
+    outputPath = output.path;
+    result = runEncoder(entry, output);
+    if (result != ExitOutputTaken || entry.stopRequested.load()) break;
   }
-  const int result = runEncoder(entry, outputPath);
   if (result != 0) {
+    if (result == ExitRemuxRefused) {
+      std::lock_guard<std::mutex> lock(listLock_);
+      entry.failureText = texts::StatusRemuxRefused;
+    }
     entry.setState(ConversionError);
   } else if (entry.stopRequested.load()) {
     entry.setState(Cancelled);  // the partial file stays

@@ -76,6 +76,12 @@ struct VideoEntry {
   int32_t progressSlot = -1;
   uint64_t sourceSizeBytes = 0;
   BatchStage batchStage = BatchStage::None;
+  // In memory only (never in the history file), guarded by the list lock. createdOutput: the
+  // file at outputPath was made by this entry's last conversion, so a stopped or failed entry
+  // may delete it; nothing else is ever deleted on the entry's behalf. failureText: the status
+  // a ConversionError row shows instead of the usual text ("" for the usual one).
+  bool createdOutput = false;
+  const char* failureText = "";
 
   int16_t stateValue() const { return state.load(std::memory_order_acquire); }
   void setState(int16_t s) { state.store(s, std::memory_order_release); }

@@ -7,8 +7,16 @@
 //   run_ms=N      conversion time, stop byte polled every 5 ms (default 0)
 //   hang=1        ignore the stop byte and never end        audio_reject=1  -ab given: exit -25
 //   log=PATH      append "start|end|stopped <output> <microseconds>" lines
+//   probe_crash=1 a probe killed by SIGSEGV
+//   intrude_once=MARKER  the first run (while MARKER does not exist) plays another program that
+//                 writes "intruder" to the output name before the encoder publishes
+// Like the real encoder, a conversion fails (exit 1) without its source and publishes its output
+// (at the end, exit status 0 only) never over anything but a free name or an empty regular file:
+// otherwise it exits with status 3 and leaves that file alone.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -32,6 +40,12 @@ long long nowUs() {
 
 long long nowMs() {
   return nowUs() / 1000;
+}
+
+bool outputFree(const std::string& output) {
+  struct stat st {};
+  if (lstat(output.c_str(), &st) != 0) return true;
+  return S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
 void logLine(const std::string& log, const std::string& what, const std::string& output) {
@@ -89,11 +103,18 @@ int main(int argc, char** argv) {
   if (probe) {
     if (!in.good() && !in.eof()) return vidmora::ExitStatusInvalidVideo;
     while (cfg.count("probe_hang")) usleep(5000);
+    if (cfg.count("probe_crash")) raise(SIGSEGV);
     if (slot) slot->duration = num("duration", 2.5);
     return static_cast<int>(num("probe_exit", 0)) & 0xFF;
   }
 
+  if (!in.is_open()) return 1;  // no source: nothing is written
   const std::string log = cfg.count("log") ? cfg["log"] : "";
+  if (cfg.count("intrude_once") && access(cfg["intrude_once"].c_str(), F_OK) != 0) {
+    std::ofstream(cfg["intrude_once"]) << "1";
+    std::ofstream(output) << "intruder";
+  }
+  if (!outputFree(output)) return 3;
   logLine(log, "start", output);
   if (cfg.count("audio_reject") && audioOptions) {
     logLine(log, "end", output);
@@ -102,11 +123,6 @@ int main(int argc, char** argv) {
   const long long runMs = static_cast<long long>(num("run_ms", 0));
   const long long begin = nowMs();
   bool stopped = false;
-  if (FILE* f = std::fopen(output.c_str(), "wb")) {
-    const long bytes = static_cast<long>(num("bytes", 1000));
-    for (long i = 0; i < bytes; ++i) std::fputc('x', f);
-    std::fclose(f);
-  }
   while (cfg.count("hang") || nowMs() - begin < runMs) {
     if (slot) {
       slot->percent = cfg.count("percent") ? num("percent", 0)
@@ -121,5 +137,13 @@ int main(int argc, char** argv) {
   }
   if (slot && !stopped) slot->percent = 100.0;
   logLine(log, stopped ? "stopped" : "end", output);
-  return static_cast<int>(num("exit", 0)) & 0xFF;
+  const int status = static_cast<int>(num("exit", 0)) & 0xFF;
+  if (status != 0) return status;
+  if (!outputFree(output)) return 3;
+  if (FILE* f = std::fopen(output.c_str(), "wb")) {
+    const long bytes = static_cast<long>(num("bytes", 1000));
+    for (long i = 0; i < bytes; ++i) std::fputc('x', f);
+    std::fclose(f);
+  }
+  return 0;
 }

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 #include "engine/list_texts.h"
 #include "engine_fixture.h"
@@ -23,6 +25,21 @@ std::string loggingEncoder(const TempFolder& dir, const std::string& log) {
   ::chmod(path.c_str(), 0755);
   return path;
 }
+
+// The duration ffprobe reads from a media file; -1 when it reads none.
+double mediaSeconds(const std::string& path) {
+  const std::string cmd =
+      "ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "' 2>/dev/null";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  char line[64] = {};
+  const bool read = std::fgets(line, sizeof line, p) != nullptr;
+  ::pclose(p);
+  return read ? std::atof(line) : -1;
+}
+
+// Long enough that a conversion ending early can only be explained by its stop.
+constexpr double LongClipSeconds = 600.0;
 
 class RealEncoder : public ::testing::Test {
  protected:
@@ -171,8 +188,9 @@ TEST_F(RealEncoder, DroppedFoldersAreWalkedForAcceptedFilesOnly) {
 TEST_F(RealEncoder, StopDuringAConversionKeepsThePartialFile) {
   EngineConfig config;
   config.tickPeriodMs = 50;
+  config.stopGraceMs = 600000;  // never killed: only the stop byte ends the run early
   EngineRig rig(REAL_ENCODER, out_, config);
-  ASSERT_EQ(rig.engine.addVideo(clip("long.avi", 60.0)), AddOutcome::Added);
+  ASSERT_EQ(rig.engine.addVideo(clip("long.avi", LongClipSeconds)), AddOutcome::Added);
   ASSERT_TRUE(rig.engine.startBatch());
   // Stop once the encoder has reported some progress, so it has written part of the file.
   ASSERT_TRUE(rig.queue.serveUntil(
@@ -180,14 +198,18 @@ TEST_F(RealEncoder, StopDuringAConversionKeepsThePartialFile) {
         double percent = 0;
         const VideoEntry& e = rig.engine.list().at(0);
         return e.stateValue() == Converting && rig.engine.runningPercent(e, percent) &&
-               percent > 5.0;
+               percent > 2.0;
       },
       60000));
   rig.engine.stopConversion(0, Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(30000));
   const VideoEntry& e = rig.engine.list().at(0);
   EXPECT_EQ(e.stateValue(), Cancelled);
-  EXPECT_TRUE(test::exists(e.outputPath));
+  ASSERT_TRUE(test::exists(e.outputPath));
+  // The partial file ends far before the source: the stop ended the run, not the clip's end.
+  const double seconds = mediaSeconds(e.outputPath);
+  EXPECT_GT(seconds, 0.0);
+  EXPECT_LT(seconds, LongClipSeconds / 2);
 }
 
 TEST_F(RealEncoder, StopOnAPendingEntryCancelsItWithoutAnEncoderRun) {
@@ -228,19 +250,37 @@ TEST_F(RealEncoder, StopAllAnsweredCancelChangesNothingButSuppressesTheExit) {
 }
 
 TEST_F(RealEncoder, StopAllAnsweredOkStopsEveryEntry) {
-  EngineRig rig(REAL_ENCODER, out_);
+  EngineConfig config;
+  config.tickPeriodMs = 50;
+  config.stopGraceMs = 600000;  // never killed: only the stop byte ends a run early
+  EngineRig rig(REAL_ENCODER, out_, config);
   rig.engine.settings().ShutdownAfter = 1;
-  for (int i = 0; i < 4; ++i)
-    ASSERT_EQ(rig.engine.addVideo(clip("v" + std::to_string(i) + ".mp4")), AddOutcome::Added);
+  const std::string source = clip("long.avi", LongClipSeconds);
+  for (int i = 0; i < 4; ++i) rig.addReady(source);
   ASSERT_TRUE(rig.engine.startBatch());
+  // Two encoders run, two entries wait.
+  const VideoList& list = rig.engine.list();
+  ASSERT_TRUE(rig.queue.serveUntil(
+      [&] {
+        return list.at(0).stateValue() == Converting && list.at(1).stateValue() == Converting;
+      },
+      60000));
   rig.engine.stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(60000));
   EXPECT_EQ(rig.engine.list().at(2).stateValue(), Cancelled);
   EXPECT_EQ(rig.engine.list().at(3).stateValue(), Cancelled);
   for (int i = 0; i < 2; ++i) {
-    // A run stopped before it wrote anything has no output, which counts as a failed run.
-    const int16_t s = rig.engine.list().at(i).stateValue();
+    // A run stopped before it wrote anything has no output, which counts as a failed run; one
+    // that wrote something keeps a file far shorter than the source.
+    const VideoEntry& e = rig.engine.list().at(i);
+    const int16_t s = e.stateValue();
     EXPECT_TRUE(s == Cancelled || s == ConversionError) << s;
+    if (s == Cancelled) {
+      ASSERT_TRUE(test::exists(e.outputPath));
+      EXPECT_LT(mediaSeconds(e.outputPath), LongClipSeconds / 2);
+    } else {
+      EXPECT_FALSE(test::exists(e.outputPath));
+    }
   }
   EXPECT_FALSE(rig.engine.shutdownPending());
   EXPECT_EQ(rig.ui.exitRequests, 0);
@@ -305,6 +345,54 @@ TEST_F(RealEncoder, WithoutAProgressBlockConversionsStillRun) {
   EXPECT_EQ(rig.engine.list().at(0).progressSlot, -1);
   // Probes need a slot for the duration: without one nothing is added, silently.
   EXPECT_EQ(rig.engine.addVideo(clip("b.mp4")), AddOutcome::Skipped);
+}
+
+TEST_F(RealEncoder, TwoProgramsConvertingTheSameNameIntoOneFolderBothKeepTheirFiles) {
+  // Two engines stand for two running programs: both choose their name before either publishes.
+  const std::string source = clip("clip.mp4");
+  EngineRig first(REAL_ENCODER, out_);
+  EngineRig second(REAL_ENCODER, out_);
+  first.addReady(source);
+  second.addReady(source);
+  ASSERT_TRUE(first.engine.startBatch());
+  ASSERT_TRUE(second.engine.startBatch());
+  ASSERT_TRUE(first.waitBatch(60000));
+  ASSERT_TRUE(second.waitBatch(60000));
+  const VideoEntry& a = first.engine.list().at(0);
+  const VideoEntry& b = second.engine.list().at(0);
+  EXPECT_EQ(a.stateValue(), Done);
+  EXPECT_EQ(b.stateValue(), Done);
+  EXPECT_NE(a.outputPath, b.outputPath);
+  const std::vector<std::string> names{a.outputPath, b.outputPath};
+  for (const char* name : {"/clip.3gp", "/clip(1).3gp"})
+    EXPECT_NE(std::find(names.begin(), names.end(), out_ + name), names.end()) << name;
+  EXPECT_EQ(fileSize64(a.outputPath), a.sizeBytes);
+  EXPECT_EQ(fileSize64(b.outputPath), b.sizeBytes);
+  EXPECT_GT(mediaSeconds(a.outputPath), 0.5);
+  EXPECT_GT(mediaSeconds(b.outputPath), 0.5);
+}
+
+TEST_F(RealEncoder, ARefusedRemuxFailsOnceWithItsOwnTextAndLeavesNoFile) {
+  // MP4 takes no PCM sound: the encoder refuses the copy before writing anything.
+  const std::string source = src_ + "/pcm.mkv";
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                         "testsrc=size=64x48:rate=10:d=1 -f lavfi -i sine=duration=1 -c:v mpeg4 "
+                         "-c:a pcm_s16le -shortest '" +
+                         source + "'")
+                            .c_str()),
+            0);
+  const std::string log = dir_ / "lines.txt";
+  EngineRig rig(loggingEncoder(dir_, log), out_);
+  rig.engine.settings().ProfileId = 9050;  // MP4 remux
+  rig.addReady(source);
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch(60000));
+  const VideoEntry& e = rig.engine.list().at(0);
+  EXPECT_EQ(e.stateValue(), ConversionError);  // what the history file keeps
+  EXPECT_EQ(rig.engine.cellText(0, ColumnStatus), texts::StatusRemuxRefused);
+  EXPECT_EQ(test::readLines(log).size(), 1u);  // no second run
+  std::error_code ec;
+  EXPECT_TRUE(std::filesystem::is_empty(out_, ec)) << ec.message();
 }
 
 }  // namespace

@@ -244,6 +244,7 @@ TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
       VideoEntry& old = rig.addReady(dir / "old.avi");
       old.setState(Cancelled);
       old.outputPath = dir / "old.3gp";
+      old.createdOutput = true;
       test::writeFile(old.outputPath, "partial");
       VideoEntry& failed = rig.addReady(dir / "ok.avi");
       failed.setState(ConversionError);
@@ -263,6 +264,7 @@ TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
       // Partial outputs of stopped runs go only when "remove stopped videos" is on.
       EXPECT_EQ(test::exists(dir / "long.3gp"), !removeStopped);
       EXPECT_EQ(test::exists(dir / "old.3gp"), !removeStopped);
+      EXPECT_FALSE(test::exists(dir / "bad.3gp"));  // its reservation went with the failure
     }
     VideoList saved;
     ASSERT_TRUE(loadHistory(saved, dir / "history.bin"));
@@ -319,6 +321,149 @@ TEST(Scheduler, RaisingMaxConversionsDuringABatchStartsMoreAtOnce) {
   rig.engine.settingsChanged();
   EXPECT_TRUE(rig.queue.serveUntil([&] { return rig.engine.runningCount() == 3; }, 10000));
   EXPECT_EQ(rig.engine.list().at(3).stateValue(), Pending);
+  rig.engine.stopAll(Answer::Yes);
+  ASSERT_TRUE(rig.waitBatch(10000));
+}
+
+TEST(Scheduler, OutputNameClaimsFollowTheEntryState) {
+  // Entries up to Cancelled keep their name (a Cancelled one its partial file); the rest do not.
+  const struct {
+    int16_t state;
+    bool claims;
+  } cases[] = {
+      {Starting, true},           {Converting, true},       {Done, true},     {Cancelled, true},
+      {CancelledNotFound, false}, {ConversionError, false}, {Pending, false}, {Ready, false}};
+  TempFolder dir;
+  for (const auto& c : cases) {
+    VideoList list;
+    auto e = std::make_unique<VideoEntry>("/v/clip.avi");
+    e->setState(c.state);
+    e->outputPath = dir / "clip.3gp";
+    list.append(std::move(e));
+    EXPECT_EQ(makeOutputPath(dir.path(), "clip", 600, list).path,
+              dir / (c.claims ? "clip(1).3gp" : "clip.3gp"))
+        << c.state;
+  }
+}
+
+TEST(Scheduler, AFailedEntryNeverDeletesTheFileALaterEntryWroteUnderItsName) {
+  // One at a time: a's source goes after the batch was planned, so a fails having named
+  // out/clip.3gp, which b then writes. b's row goes (file kept), then the program exits.
+  TempFolder dir;
+  ::mkdir((dir / "a").c_str(), 0700);
+  ::mkdir((dir / "b").c_str(), 0700);
+  ::mkdir((dir / "out").c_str(), 0700);
+  EngineRig rig(FAKE_ENCODER, dir / "out");
+  rig.engine.settings().MaxConversions = 1;
+  rig.engine.settings().RemoveStopped = 1;
+  rig.addReady(fakeSource(dir, "a/clip.avi", "bytes=7"));
+  rig.addReady(fakeSource(dir, "b/clip.avi", "bytes=9"));
+  ASSERT_EQ(rig.engine.planBatch().ready, 2);
+  ::unlink((dir / "a/clip.avi").c_str());
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch());
+  ASSERT_EQ(rig.engine.list().at(0).stateValue(), ConversionError);
+  ASSERT_EQ(rig.engine.list().at(0).outputPath, dir / "out/clip.3gp");
+  ASSERT_EQ(rig.engine.list().at(1).stateValue(), Done);
+  ASSERT_EQ(rig.engine.list().at(1).outputPath, dir / "out/clip.3gp");
+  ASSERT_EQ(rig.engine.removeEntry(1), RemoveResult::Removed);
+  rig.engine.exitTidyUp();
+  EXPECT_EQ(test::readFile(dir / "out/clip.3gp"), std::string(9, 'x'));
+}
+
+TEST(Scheduler, ANameTakenWhileConvertingIsLeftAloneAndTheNextNameIsUsed) {
+  TempFolder dir;
+  ::mkdir((dir / "out").c_str(), 0700);
+  EngineRig rig(FAKE_ENCODER, dir / "out");
+  rig.addReady(fakeSource(dir, "clip.avi", "bytes=4\nintrude_once=" + dir / "intruded"));
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.waitBatch());
+  const VideoEntry& e = rig.engine.list().at(0);
+  EXPECT_EQ(e.stateValue(), Done);
+  EXPECT_EQ(e.outputPath, dir / "out/clip(1).3gp");
+  EXPECT_EQ(test::readFile(dir / "out/clip.3gp"), "intruder");
+  EXPECT_EQ(test::readFile(dir / "out/clip(1).3gp"), "xxxx");
+}
+
+TEST(Scheduler, AChosenNameIsReservedOnDiskAndAFailedRunRemovesOnlyItsReservation) {
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  TempFolder dir;
+  EngineConfig config;
+  config.tickPeriodMs = 50;
+  EngineRig rig(FAKE_ENCODER, dir.path(), config);
+  rig.addReady(fakeSource(dir, "slow.avi", "run_ms=30000\nexit=1"));
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.queue.serveUntil(
+      [&] { return rig.engine.list().at(0).stateValue() == Converting; }, 10000));
+  // While the encoder runs the name is taken: another program cannot create it exclusively.
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir / "slow.3gp").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_size, 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);
+  rig.engine.stopConversion(0, Answer::Yes);
+  ASSERT_TRUE(rig.waitBatch());
+  EXPECT_EQ(rig.engine.list().at(0).stateValue(), ConversionError);
+  EXPECT_FALSE(test::exists(dir / "slow.3gp"));
+}
+
+TEST(Scheduler, AProbeThatFailsOrCrashesRefusesTheFile) {
+  TempFolder dir;
+  EngineRig rig(FAKE_ENCODER, dir.path());
+  const struct {
+    const char* script;
+    AddOutcome outcome;
+  } cases[] = {{"probe_exit=0", AddOutcome::Added},     {"probe_exit=236", AddOutcome::Invalid},
+               {"probe_exit=1", AddOutcome::Invalid},   {"probe_exit=3", AddOutcome::Invalid},
+               {"probe_exit=255", AddOutcome::Invalid}, {"probe_crash=1", AddOutcome::Invalid}};
+  int added = 0;
+  for (const auto& c : cases) {
+    EXPECT_EQ(rig.engine.addVideo(fakeSource(dir, "v.avi", c.script)), c.outcome) << c.script;
+    added += c.outcome == AddOutcome::Added;
+    EXPECT_EQ(rig.engine.list().count(), added) << c.script;
+  }
+  // The scan reports a crashed probe among the refused files.
+  const std::string crash = fakeSource(dir, "crash.avi", "probe_crash=1");
+  EXPECT_EQ(rig.engine.addPaths({crash}), std::vector<std::string>{crash});
+}
+
+TEST(Scheduler, LoweringMaxConversionsDuringABatchHoldsAtEveryStart) {
+  TempFolder dir;
+  EngineConfig config;
+  config.tickPeriodMs = 50;
+  EngineRig rig(FAKE_ENCODER, dir.path(), config);
+  rig.engine.settings().MaxConversions = 3;
+  rig.engine.settingsChanged();
+  for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi", "e.avi"})
+    rig.addReady(fakeSource(dir, name, "run_ms=30000"));
+  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.runningCount() == 3; }, 10000));
+  rig.engine.settings().MaxConversions = 1;
+  rig.engine.settingsChanged();
+  rig.engine.stopConversion(0, Answer::Yes);
+  rig.engine.stopConversion(1, Answer::Yes);
+  const VideoList& list = rig.engine.list();
+  ASSERT_TRUE(rig.queue.serveUntil(
+      [&] { return rig.engine.hasEnded(list.at(0)) && rig.engine.hasEnded(list.at(1)); }, 10000));
+  int most = 0;
+  const auto watch = [&](int64_t ms) {
+    rig.queue.serveUntil(
+        [&] {
+          most = std::max(most, rig.engine.runningCount());
+          return false;
+        },
+        ms);
+  };
+  watch(500);
+  EXPECT_EQ(most, 1);
+  EXPECT_EQ(list.at(3).stateValue(), Pending);
+  // The one still running ends: exactly one more starts.
+  rig.engine.stopConversion(2, Answer::Yes);
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return list.at(3).stateValue() == Converting; }, 10000));
+  watch(500);
+  EXPECT_EQ(most, 1);
+  EXPECT_EQ(list.at(4).stateValue(), Pending);
   rig.engine.stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(10000));
 }

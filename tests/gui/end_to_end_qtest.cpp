@@ -17,7 +17,7 @@ class EndToEndTest : public QObject {
   void addConvertAndFinish() {
     TempFolder home;
     isolateHome(home);
-    if (!fileExists(REAL_ENCODER)) QSKIP("vidmora-encoder not built");
+    QVERIFY2(fileExists(REAL_ENCODER), "vidmora-encoder is not built");
     const std::string first = home / "first clip.avi";
     const std::string second = home / "100% second.avi";
     QVERIFY(makeClip(first, 2.5));

@@ -302,7 +302,7 @@ class MainWindowTest : public QObject {
   }
 
   void commandLineAndDrops() {
-    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    QVERIFY2(fileExists(FAKE_ENCODER), "the stand-in encoder is not built");
     const std::string file = fakeSource(home_, "one.avi", 0);
     std::filesystem::create_directories(home_ / "folder/sub");
     fakeSource(home_, "folder/sub/two.MKV", 0);
@@ -326,7 +326,7 @@ class MainWindowTest : public QObject {
   }
 
   void duringBatch() {
-    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    QVERIFY2(fileExists(FAKE_ENCODER), "the stand-in encoder is not built");
     TFMain& w = openShown(FAKE_ENCODER);
     w.settings().MaxConversions = 1;
     w.engine().settingsChanged();
@@ -387,7 +387,7 @@ class MainWindowTest : public QObject {
   }
 
   void shutdownAfterBatchPowersOffAtTheEnd() {
-    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    QVERIFY2(fileExists(FAKE_ENCODER), "the stand-in encoder is not built");
     auto power = std::make_shared<NoPower>();
     dialogs_ = std::make_shared<ScriptedDialogs>();
     window_ = makeWindow(home_, dialogs_, FAKE_ENCODER, {}, power);
