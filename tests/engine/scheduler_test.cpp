@@ -394,11 +394,15 @@ TEST(Scheduler, AChosenNameIsReservedOnDiskAndAFailedRunRemovesOnlyItsReservatio
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
   rig.addReady(fakeSource(dir, "slow.avi", "run_ms=30000\nexit=1"));
   ASSERT_TRUE(rig.engine.startBatch());
-  ASSERT_TRUE(rig.queue.serveUntil(
-      [&] { return rig.engine.list().at(0).stateValue() == Converting; }, 10000));
   // While the encoder runs the name is taken: another program cannot create it exclusively.
+  // (The row turns Converting just before the name is chosen, so wait for the file itself.)
   struct stat st {};
-  ASSERT_EQ(::lstat((dir / "slow.3gp").c_str(), &st), 0);
+  ASSERT_TRUE(rig.queue.serveUntil(
+      [&] {
+        return rig.engine.list().at(0).stateValue() == Converting &&
+               ::lstat((dir / "slow.3gp").c_str(), &st) == 0;
+      },
+      10000));
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_size, 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);
