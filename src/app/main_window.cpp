@@ -23,10 +23,13 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <ctime>
 
 #include "app/window_images.h"
 #include "lvdata/lvdata.h"
+#include "platform/job_log.h"
 #include "platform/paths.h"
+#include "platform/qt/desktop_services.h"
 #include "platform/qt/logind_power.h"
 #include "platform/texts.h"
 #include "platform/version.h"
@@ -79,7 +82,18 @@ TFMain::TFMain(MainWindowOptions options)
         Qt::QueuedConnection);
   });
 
+  // Conversion logs: old ones go at start; the desktop session hears of every batch.
+  const std::string logs = options_.logFolder.empty() ? logFolder() : options_.logFolder;
+  if (!logs.empty()) pruneJobLogs(logs, std::time(nullptr));
+  desktop_ = options_.desktopSession;
+  if (!desktop_) {
+    desktop_ = makeDesktopSession(
+        [](const QString& folder) { openWithHandler(folder, LaunchTarget::Folder); });
+  }
+
   EngineConfig config;
+  config.logFolder = logs;
+  config.desktopSession = desktop_.get();
   config.encoderPath = encoderPath_;
   config.historyPath = appendComponent(configFolder_, texts::HistoryFileName);
   config.saveSettings = [this](const TSettings& s) {
@@ -206,6 +220,9 @@ void TFMain::updateCommandStates() {
   const int count = engine_->list().count();
   int row = count > 0 ? LVBook->lvdIndexFocused() : -1;
   if (row >= count) row = count - 1;
+  showFocusedReason(row);
+  setEnabled({"ShowLog1", "ShowLog2"},
+             row >= 0 && !engine_->logPathOf(engine_->list().at(row)).empty());
   if (row < 0) {
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2", "DeleteEntry1",
                 "DeleteEntry2", "DeleteVideo1", "DeleteVideo2", "DeleteUnExistingVideoEntries1",
@@ -214,17 +231,25 @@ void TFMain::updateCommandStates() {
   } else {
     const int state = engine_->list().at(row).stateValue();
     const bool converting = engine_->conversionMode();
+    // Several selected rows: a command is on when it applies to one of them.
+    bool anyUnfinished = isUnfinished(state);
+    bool anyRemovable = isRemovable(state);
+    for (const int r : commandRows()) {
+      const int rowState = engine_->list().at(r).stateValue();
+      anyUnfinished = anyUnfinished || isUnfinished(rowState);
+      anyRemovable = anyRemovable || isRemovable(rowState);
+    }
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2"},
                state == Done || state == Ready);
-    setEnabled({"StopConversion1", "StopConversion2"}, converting && isUnfinished(state));
-    setEnabled(
-        {"AddVideos1", "DeleteEntry1", "ConvertLocalVideo1", "AddVideos2", "DeleteEntry2",
-         "ConvertVideos2", "TBAdd", "TBRemove", "TBConvert", "DeleteUnExistingVideoEntries1"},
-        !converting);
+    setEnabled({"StopConversion1", "StopConversion2"}, converting && anyUnfinished);
+    setEnabled({"AddVideos1", "AddFolder1", "AddFolder2", "DeleteEntry1", "ConvertLocalVideo1",
+                "AddVideos2", "DeleteEntry2", "ConvertVideos2", "TBAdd", "TBRemove", "TBConvert",
+                "DeleteUnExistingVideoEntries1"},
+               !converting);
     setEnabled({"StopAll1", "StopAll2"}, converting);
     setEnabled({"DeleteEntry1", "DeleteEntry2", "DeleteVideo1", "DeleteVideo2",
                 "DeleteUnExistingVideoEntries1"},
-               !converting && isRemovable(state));
+               !converting && anyRemovable);
   }
   updatingStates_ = false;
 }
@@ -235,6 +260,22 @@ void TFMain::displayCell(LVDisplayItem& item) {
   if (shuttingDown_ || !engine_) return;
   if (item.mask & LvifText) item.text = qs(engine_->cellText(item.item, item.subItem));
   if (item.subItem == 0 && (item.mask & LvifImage)) item.image = engine_->rowImage(item.item);
+}
+
+QString TFMain::cellToolTip(int row, int column) {
+  if (shuttingDown_ || !engine_ || row < 0 || row >= engine_->list().count()) return {};
+  const QString reason = qs(engine_->failureReason(row));
+  if (column != 0) return reason;
+  // The Source cell may be elided: its tooltip names the whole path.
+  const QString path = qs(engine_->list().at(row).sourcePath);
+  return reason.isEmpty() ? path : path + QLatin1Char('\n') + reason;
+}
+
+void TFMain::showFocusedReason(int row) {
+  if (!reasonPanel_) return;
+  const QString reason = row >= 0 ? qs(engine_->failureReason(row)) : QString();
+  reasonPanel_->setText(reason);
+  reasonPanel_->setToolTip(reason);
 }
 
 void TFMain::reloadListView() {
@@ -248,6 +289,8 @@ void TFMain::reloadListView() {
 
 void TFMain::repaintRow(int row) {
   LVBook->lvdUpdate(row);
+  // The focused row may have got its log or its result.
+  if (row == focusedRow()) updateCommandStates();
 }
 
 void TFMain::repaintAllRows() {
@@ -272,6 +315,7 @@ void TFMain::setStatusText(const std::string& text) {
 }
 
 QString TFMain::statusPanelText(int panel) const {
+  if (panel == 2) return reasonPanel_->text();
   return panel >= 0 && panel < 2 ? statusPanels_[panel]->text() : QString();
 }
 

@@ -3,11 +3,14 @@
 // thread, never waited for.
 #include <unistd.h>
 
+#include <ctime>
+
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
 #include "engine/engine.h"
 #include "engine/output_path.h"
 #include "platform/format.h"
+#include "platform/job_log.h"
 #include "platform/process.h"
 
 namespace vidmora {
@@ -24,7 +27,8 @@ bool Engine::encoderTick(VideoEntry& entry) {
   return tickCount() - entry.stopTick.load() < grace;
 }
 
-int Engine::runEncoder(VideoEntry& entry, const std::string& outputPath) {
+int Engine::runEncoder(VideoEntry& entry, const std::string& outputPath,
+                       const std::string& logPath) {
   int exitCode = -1000;
   ConversionSnapshot snapshot;
   int slot;
@@ -34,17 +38,20 @@ int Engine::runEncoder(VideoEntry& entry, const std::string& outputPath) {
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
+  // The encoder writes its decisions, ffmpeg's messages and a failure's reason to the job log.
+  ExtraEnvironment environment;
+  if (!logPath.empty()) environment.push_back(logFileAssignment(logPath));
   // Without a progress block the encoder still gets a well-formed name; with slot -1 it reports
   // nowhere and the row shows "Converting".
   const std::string mapName =
       progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
                                                slot, mapName, snapshot, false);
-  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
+  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
   if (started && exitCode == ExitAudioRejected) {
     command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
                                   snapshot, true);
-    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
+    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
   }
   if (started) {
     if (fileSize64(outputPath) == 0) exitCode = -1;  // missing, unreadable or empty output
@@ -76,7 +83,16 @@ void Engine::convertEntry(VideoEntry& entry) {
     outputPath = makeOutputPath(folder, entry.outputName, entry.profileId, list_).path;
     entry.outputPath = outputPath;
   }
-  const int result = runEncoder(entry, outputPath);
+  // A log that cannot be made leaves the conversion without one; it still runs.
+  const std::string logPath =
+      config_.logFolder.empty()
+          ? std::string()
+          : createJobLog(config_.logFolder, entry.sourcePath, std::time(nullptr));
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    entry.logPath = logPath;
+  }
+  const int result = runEncoder(entry, outputPath, logPath);
   if (result != 0) {
     entry.setState(ConversionError);
   } else if (entry.stopRequested.load()) {

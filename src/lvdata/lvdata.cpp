@@ -1,9 +1,12 @@
 #include "lvdata/lvdata.h"
 
+#include <algorithm>
+
 #include <QAbstractTableModel>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 
 namespace vidmora {
 
@@ -20,6 +23,10 @@ class LvdModel final : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override {
     if (!index.isValid() || index.row() >= count_) return {};
     if (role == Qt::DisplayRole) return view_->cellText(index.row(), index.column());
+    if (role == Qt::ToolTipRole) {
+      const QString tip = view_->cellToolTip(index.row(), index.column());
+      return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     if (role == Qt::DecorationRole && index.column() == 0) {
       const int image = view_->rowImage(index.row());
       const auto& images = view_->imageList();
@@ -157,6 +164,47 @@ QString TListViewData::cellText(int row, int column) {
   return item.text;
 }
 
+namespace {
+class ElideDelegate final : public QStyledItemDelegate {
+ public:
+  ElideDelegate(Qt::TextElideMode mode, QObject* parent)
+      : QStyledItemDelegate(parent), mode_(mode) {}
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = mode_;
+  }
+
+ private:
+  Qt::TextElideMode mode_;
+};
+}  // namespace
+
+void TListViewData::setColumnElideMode(int column, Qt::TextElideMode mode) {
+  QAbstractItemDelegate* old = itemDelegateForColumn(column);
+  setItemDelegateForColumn(column, new ElideDelegate(mode, this));
+  delete old;
+}
+
+QList<int> TListViewData::lvdSelectedRows() const {
+  QList<int> rows;
+  // By ranges: selecting every row of a long list is one range, not one index per cell.
+  for (const QItemSelectionRange& range : selectionModel()->selection())
+    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+void TListViewData::lvdSetMultiSelect(bool on) {
+  setSelectionMode(on ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+}
+
+QString TListViewData::cellToolTip(int row, int column) {
+  return OnLVToolTip ? OnLVToolTip(this, row, column) : QString();
+}
+
 int TListViewData::rowImage(int row) {
   LVDisplayItem item;
   item.mask = LvifImage;
@@ -233,6 +281,8 @@ void TListViewData::lvdSetFullRow() {
 
 void TListViewData::lvdGoto(int i) {
   if (!validRow(i)) return;
+  // Going to a row selects that row alone, also where several may be selected.
+  if (selectionMode() == QAbstractItemView::ExtendedSelection) selectionModel()->clearSelection();
   const int focused = lvdIndexFocused();
   if (focused >= 0) lvdSetSelected(focused, false);
   lvdSetIndexFocused(i);

@@ -54,6 +54,8 @@ class TListViewData : public QTreeView {
   FastDisplayEvent OnLVFastDisplay;
   DChangeEvent OnLVDChange;
   FastDisplayShortEvent OnLVFastDisplayShort;
+  // A cell's tooltip; none when unassigned or empty.
+  std::function<QString(TListViewData* sender, int row, int column)> OnLVToolTip;
 
   // Columns: a width below 0 makes the column share the free width ("auto-size"); fixed columns
   // keep their width.
@@ -71,12 +73,19 @@ class TListViewData : public QTreeView {
   void lvdUpdate(int i);
   void lvdRemove(int i);
   bool lvdItemSelected(int i) const;
+  // The selected rows in ascending order.
+  QList<int> lvdSelectedRows() const;
+  // Several rows may be selected (Shift/Ctrl with the mouse and keys, Ctrl+A).
+  void lvdSetMultiSelect(bool on);
+  // How the column's text is shortened when it does not fit (the default: at its end).
+  void setColumnElideMode(int column, Qt::TextElideMode mode);
   int lvdIndexFocused() const;
   void lvdSetFullRow();
   void lvdGoto(int i);
 
   // Asks the owner for one cell (used by the model).
   QString cellText(int row, int column);
+  QString cellToolTip(int row, int column);
   int rowImage(int row);
 
  signals:

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "gui_support.h"
+#include "lvdata/lvdata.h"
 #include "platform/paths.h"
 #include "settings/profiles.h"
 
@@ -53,10 +54,45 @@ class EndToEndTest : public QObject {
       QVERIFY(fileExists(output));
       QVERIFY(std::filesystem::file_size(output) > 0);
     }
+    // Each conversion left its log, written by the encoder, with no failure in it.
+    for (int row = 0; row < 2; ++row) {
+      const std::string log = window->engine().logPathOf(list.at(row));
+      QVERIFY(fileExists(log));
+      QVERIFY(std::filesystem::file_size(log) > 0);
+      QVERIFY(window->engine().failureReason(row).empty());
+    }
     QVERIFY(fileExists(joinPath(dest, "first clip", ext)));
     QVERIFY(fileExists(joinPath(dest, "100% second", ext)));
     QVERIFY(dialogs->notices.empty());
     QCOMPARE(window->statusPanelText(1), QString("2 video(s)"));
+  }
+
+  // A destination the encoder cannot write to: "Conversion Error" stays the status, the reason
+  // from the encoder's log is the row's tooltip and in the status bar.
+  void failureExplained() {
+    TempFolder home;
+    isolateHome(home);
+    if (!fileExists(REAL_ENCODER)) QSKIP("vidmora-encoder not built");
+    const std::string clip = home / "clip.avi";
+    QVERIFY(makeClip(clip, 1.5));
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto window = makeWindow(home, dialogs, REAL_ENCODER);
+    window->show();
+    writeFile(home / "plain file", "not a folder");
+    window->settings().DestDir = home / "plain file/out";
+    window->engine().settingsChanged();
+    QVERIFY(window->engine().addVideo(clip) == AddOutcome::Added);
+    window->command("ConvertLocalVideo1")->trigger();
+    QVERIFY(waitFor([&] { return !window->engine().conversionMode(); }, 120000));
+
+    QCOMPARE(QString::fromStdString(window->engine().cellText(0, 3)), QString("Conversion Error"));
+    const QString reason = QString::fromStdString(window->engine().failureReason(0));
+    QVERIFY(!reason.isEmpty());
+    window->goToRow(0);
+    QCOMPARE(window->statusPanelText(2), reason);
+    auto* model = window->listView()->model();
+    QCOMPARE(model->data(model->index(0, 3), Qt::ToolTipRole).toString(), reason);
+    QVERIFY(window->command("ShowLog1")->isEnabled());
   }
 };
 
