@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <ctime>
+#include <fstream>
 
 #include "app/window_images.h"
 #include "lvdata/lvdata.h"
@@ -44,6 +45,9 @@ namespace vidmora {
 namespace {
 
 constexpr int DesignWidth = 649;
+constexpr const char* ColumnsFileName = "columns";
+constexpr int MinColumnWidth = 8;
+constexpr int MaxColumnWidth = 10000;
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
@@ -133,6 +137,7 @@ TFMain::TFMain(MainWindowOptions options)
 
   applyMainSettings();
   applyViewSettings();
+  loadColumnWidths();
 
   engine_->setListModified(false);
   if (s.SaveHistory) engine_->loadHistory();
@@ -194,6 +199,31 @@ void TFMain::toggleView(const char* name, uint8_t TSettings::*field) {
 void TFMain::resetWindowSize() {
   const int width = clampedWidth(this->width());
   resize(width, width * 3 / 4);
+}
+
+// The list's column widths live in a small file of their own, written only once the user has
+// dragged a column: the settings file stays as it was.
+std::string TFMain::columnsPath() const {
+  return appendComponent(configFolder_, ColumnsFileName);
+}
+
+void TFMain::loadColumnWidths() {
+  std::ifstream in(columnsPath());
+  QList<int> widths;
+  int width = 0;
+  while (widths.size() <= LVBook->columnCountLv() && in >> width) {
+    if (width < MinColumnWidth || width > MaxColumnWidth) return;  // not ours: the default layout
+    widths.push_back(width);
+  }
+  LVBook->lvdSetColumnWidths(widths);
+}
+
+void TFMain::saveColumnWidths() {
+  if (!LVBook->lvdColumnsUserSized()) return;
+  std::ofstream out(columnsPath(), std::ios::trunc);
+  const QList<int> widths = LVBook->lvdColumnWidths();
+  for (int i = 0; i < widths.size(); ++i) out << (i ? " " : "") << widths[i];
+  out << '\n';
 }
 
 void TFMain::saveSettingsFile() {
@@ -424,6 +454,7 @@ void TFMain::formDestroy() {
   destroyed_ = true;
   shuttingDown_ = true;
   saveSettingsFile();
+  saveColumnWidths();
   // Stops every conversion, waits for the workers within a bound, drops what is not Done and
   // saves the history.
   engine_->exitTidyUp();

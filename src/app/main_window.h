@@ -154,6 +154,9 @@ class TFMain : public QMainWindow, public UiPort {
   void toggleView(const char* name, uint8_t TSettings::*field);
   void applyViewSettings();
   void saveSettingsFile();
+  std::string columnsPath() const;
+  void loadColumnWidths();
+  void saveColumnWidths();
   void selectDestinationFolder();
   // The rows a list command acts on: the selected ones when several are, else the focused one.
   std::vector<int> commandRows();

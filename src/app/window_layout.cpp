@@ -315,7 +315,7 @@ void TFMain::buildListView() {
   LVBook->addColumn(tr("Source"), -1);
   LVBook->addColumn(tr("Duration"), 75);
   LVBook->addColumn(tr("Name"), -1);
-  LVBook->addColumn(tr("Status"), 193, true);
+  LVBook->addColumn(tr("Status"), 193);
   LVBook->setImageList(makeRowImages());
   LVBook->lvdSetFullRow();
   LVBook->lvdSetMultiSelect(true);

@@ -102,6 +102,11 @@ TListViewData::TListViewData(QWidget* parent) : QTreeView(parent), model_(new Lv
   header()->setSectionsClickable(true);
   header()->setSectionsMovable(false);
   connect(header(), &QHeaderView::sectionClicked, this, &TListViewData::columnClicked);
+  connect(header(), &QHeaderView::sectionResized, this, [this] {
+    if (layingOut_) return;
+    userSized_ = true;
+    emit columnsResized();
+  });
   connectSelection();
 }
 
@@ -136,12 +141,48 @@ void TListViewData::connectSelection() {
 void TListViewData::addColumn(const QString& caption, int width, bool fixed) {
   model_->addCaption(caption);
   const int column = model_->columnCount(QModelIndex()) - 1;
-  if (width < 0) {
-    header()->setSectionResizeMode(column, QHeaderView::Stretch);
-  } else {
-    header()->setSectionResizeMode(column, fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
+  layingOut_ = true;
+  header()->setSectionResizeMode(column, fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
+  if (width < 0)
+    autoColumns_.push_back(column);
+  else
     header()->resizeSection(column, width);
-  }
+  layingOut_ = false;
+  if (!userSized_) layoutAutoColumns();
+}
+
+void TListViewData::layoutAutoColumns() {
+  if (autoColumns_.isEmpty() || layingOut_) return;
+  int free = viewport()->width();
+  for (int column = 0; column < header()->count(); ++column)
+    if (!autoColumns_.contains(column)) free -= header()->sectionSize(column);
+  const int share = std::max(40, free / static_cast<int>(autoColumns_.size()));
+  layingOut_ = true;
+  for (const int column : autoColumns_) header()->resizeSection(column, share);
+  layingOut_ = false;
+}
+
+QList<int> TListViewData::lvdColumnWidths() const {
+  QList<int> widths;
+  for (int column = 0; column < header()->count(); ++column)
+    widths.push_back(header()->sectionSize(column));
+  return widths;
+}
+
+bool TListViewData::lvdSetColumnWidths(const QList<int>& widths) {
+  if (widths.size() != header()->count()) return false;
+  layingOut_ = true;
+  for (int column = 0; column < widths.size(); ++column)
+    header()->resizeSection(column, widths[column]);
+  layingOut_ = false;
+  userSized_ = true;
+  return true;
+}
+
+void TListViewData::updateGeometries() {
+  QTreeView::updateGeometries();
+  // The viewport's width changed (the view was resized, a scroll bar came or went).
+  if (!userSized_ && !layingOut_) layoutAutoColumns();
 }
 
 int TListViewData::columnCountLv() const {

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -665,6 +666,32 @@ class MainWindowTest : public QObject {
     const std::string after = extension(w);
     QVERIFY(after != before);
     QVERIFY(cell(w, 0, 2).endsWith(QString::fromStdString("(." + after + ")")));
+  }
+
+  void columnWidthsRemembered() {
+    const std::string file = home_ / "config/vidmora/columns";
+    const std::string settings = home_ / "config/vidmora/settings.bin";
+    // Nobody dragged a column: no file, and the settings file is what it always was.
+    openShown();
+    window_.reset();
+    QVERIFY(!fileExists(file));
+    const auto settingsSize = std::filesystem::file_size(settings);
+
+    // Every column can be dragged; a dragged width comes back with the next window.
+    TFMain& w = openShown();
+    QHeaderView* header = w.listView()->header();
+    for (int column = 0; column < 4; ++column)
+      QCOMPARE(header->sectionResizeMode(column), QHeaderView::Interactive);
+    header->resizeSection(0, 321);  // what a drag of the edge does
+    window_.reset();
+    QVERIFY(fileExists(file));
+    QCOMPARE(std::filesystem::file_size(settings), settingsSize);
+    QCOMPARE(openShown().listView()->header()->sectionSize(0), 321);
+    window_.reset();
+
+    // A damaged file gives the usual layout.
+    writeFile(file, "321 -5 x\n");
+    QCOMPARE(openShown().listView()->header()->sectionSize(1), 75);
   }
 
   void openFilter() {
