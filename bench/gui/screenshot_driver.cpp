@@ -83,26 +83,17 @@ int settingsShot(const std::string& path) {
   return save(dialog, path) ? 0 : 1;
 }
 
-// A failed row with its reason in the status bar (its destination lies under a plain file, so
-// the encoder cannot write there), then every row selected.
+// The first clip's conversion fails (the script cuts it short): its row with the reason in the
+// status bar; then the other clips added and every row selected.
 int failedAndSelectionShots(const std::string& out, const std::string& encoder,
                             const QStringList& clips) {
   TFMain window(shotOptions(encoder));
   window.settings().SaveHistory = 0;
   window.show();
   settle(500);
-  const std::string blocker = out + "/.vidmora-not-a-folder";
-  std::FILE* file = std::fopen(blocker.c_str(), "w");
-  if (file) std::fclose(file);
-  const std::string dest = window.settings().DestDir;
-  window.settings().DestDir = blocker + "/Vidmora";
-  window.engine().settingsChanged();
   window.engine().addVideo(clips[0].toStdString());
   window.convertCommand();
   bool ok = waitFor([&] { return !window.engine().conversionMode(); }, 120000);
-  std::remove(blocker.c_str());
-  window.settings().DestDir = dest;
-  window.engine().settingsChanged();
   window.goToRow(0);
   settle(600);
   std::fprintf(stderr, "reason: %s\n", window.statusPanelText(2).toLocal8Bit().constData());
