@@ -40,8 +40,8 @@ class NoDialogs : public WindowDialogs {
   }
   bool browseFolder(QWidget*, const QString&, std::string&) override { return false; }
   bool tipOfTheDay(QWidget*, bool) override { return false; }
-  bool openWithDesktop(QWidget*, const std::string&) override { return false; }
-  bool launchPlayer(const std::string&, const std::string&) override { return false; }
+  LaunchOutcome openWithDesktop(QWidget*, const std::string&, LaunchTarget) override { return {}; }
+  LaunchOutcome launchPlayer(const std::string&, const std::string&) override { return {}; }
 };
 
 class NoPower : public PowerControl {

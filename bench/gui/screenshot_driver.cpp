@@ -58,6 +58,17 @@ bool save(QWidget& window, const std::string& path) {
   return ok;
 }
 
+// A window that asks nobody and tells nothing to the desktop.
+MainWindowOptions shotOptions(const std::string& encoder) {
+  MainWindowOptions options;
+  options.encoderPath = encoder;
+  options.runUpdateCheck = false;
+  options.dialogs = std::make_shared<AutoDialogs>();
+  options.power = std::make_shared<NoPower>();
+  options.desktopSession = std::make_shared<NoDesktopSession>();
+  return options;
+}
+
 }  // namespace
 
 // The settings dialog as a user sees it after choosing a modern profile.
@@ -72,22 +83,43 @@ int settingsShot(const std::string& path) {
   return save(dialog, path) ? 0 : 1;
 }
 
+// The first clip's conversion fails (the script cuts it short): its row with the reason in the
+// status bar; then the other clips added and every row selected.
+int failedAndSelectionShots(const std::string& out, const std::string& encoder,
+                            const QStringList& clips) {
+  TFMain window(shotOptions(encoder));
+  window.settings().SaveHistory = 0;
+  window.show();
+  settle(500);
+  window.engine().addVideo(clips[0].toStdString());
+  window.convertCommand();
+  bool ok = waitFor([&] { return !window.engine().conversionMode(); }, 120000);
+  window.goToRow(0);
+  settle(600);
+  std::fprintf(stderr, "reason: %s\n", window.statusPanelText(2).toLocal8Bit().constData());
+  ok = save(window, out + "/screenshot-failed.png") && ok;
+  for (qsizetype i = 1; i < clips.size(); ++i) window.engine().addVideo(clips[i].toStdString());
+  window.goToRow(1);
+  window.listView()->selectAll();
+  settle(400);
+  ok = save(window, out + "/screenshot-selection.png") && ok;
+  window.close();
+  return ok ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QStringList args = QApplication::arguments();
   if (args.size() == 3 && args[1] == QStringLiteral("--settings"))
     return settingsShot(args[2].toStdString());
+  if (args.size() >= 5 && args[1] == QStringLiteral("--failed"))
+    return failedAndSelectionShots(args[2].toStdString(), args[3].toStdString(), args.mid(4));
   if (args.size() < 4) {
     std::fprintf(stderr, "usage: vidmora_screenshot_driver OUT_DIR ENCODER CLIP...\n");
     return 2;
   }
   const std::string out = args[1].toStdString();
-  MainWindowOptions options;
-  options.encoderPath = args[2].toStdString();
-  options.runUpdateCheck = false;
-  options.dialogs = std::make_shared<AutoDialogs>();
-  options.power = std::make_shared<NoPower>();
-  TFMain window(std::move(options));
+  TFMain window(shotOptions(args[2].toStdString()));
   window.settings().MaxConversions = 2;
   window.settings().SaveHistory = 0;
   window.engine().settingsChanged();

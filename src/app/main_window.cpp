@@ -23,10 +23,14 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <ctime>
+#include <fstream>
 
 #include "app/window_images.h"
 #include "lvdata/lvdata.h"
+#include "platform/job_log.h"
 #include "platform/paths.h"
+#include "platform/qt/desktop_services.h"
 #include "platform/qt/logind_power.h"
 #include "platform/texts.h"
 #include "platform/version.h"
@@ -41,6 +45,9 @@ namespace vidmora {
 namespace {
 
 constexpr int DesignWidth = 649;
+constexpr const char* ColumnsFileName = "columns";
+constexpr int MinColumnWidth = 8;
+constexpr int MaxColumnWidth = 10000;
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
@@ -79,7 +86,18 @@ TFMain::TFMain(MainWindowOptions options)
         Qt::QueuedConnection);
   });
 
+  // Conversion logs: old ones go at start; the desktop session hears of every batch.
+  const std::string logs = options_.logFolder.empty() ? logFolder() : options_.logFolder;
+  if (!logs.empty()) pruneJobLogs(logs, std::time(nullptr));
+  desktop_ = options_.desktopSession;
+  if (!desktop_) {
+    desktop_ = makeDesktopSession(
+        [](const QString& folder) { openWithHandler(folder, LaunchTarget::Folder); });
+  }
+
   EngineConfig config;
+  config.logFolder = logs;
+  config.desktopSession = desktop_.get();
   config.encoderPath = encoderPath_;
   config.historyPath = appendComponent(configFolder_, texts::HistoryFileName);
   config.saveSettings = [this](const TSettings& s) {
@@ -119,6 +137,7 @@ TFMain::TFMain(MainWindowOptions options)
 
   applyMainSettings();
   applyViewSettings();
+  loadColumnWidths();
 
   engine_->setListModified(false);
   if (s.SaveHistory) engine_->loadHistory();
@@ -182,6 +201,31 @@ void TFMain::resetWindowSize() {
   resize(width, width * 3 / 4);
 }
 
+// The list's column widths live in a small file of their own, written only once the user has
+// dragged a column: the settings file stays as it was.
+std::string TFMain::columnsPath() const {
+  return appendComponent(configFolder_, ColumnsFileName);
+}
+
+void TFMain::loadColumnWidths() {
+  std::ifstream in(columnsPath());
+  QList<int> widths;
+  int width = 0;
+  while (widths.size() <= LVBook->columnCountLv() && in >> width) {
+    if (width < MinColumnWidth || width > MaxColumnWidth) return;  // not ours: the default layout
+    widths.push_back(width);
+  }
+  LVBook->lvdSetColumnWidths(widths);
+}
+
+void TFMain::saveColumnWidths() {
+  if (!LVBook->lvdColumnsUserSized()) return;
+  std::ofstream out(columnsPath(), std::ios::trunc);
+  const QList<int> widths = LVBook->lvdColumnWidths();
+  for (int i = 0; i < widths.size(); ++i) out << (i ? " " : "") << widths[i];
+  out << '\n';
+}
+
 void TFMain::saveSettingsFile() {
   vidmora::saveSettings(engine_->settings(), settingsPath_);
 }
@@ -206,6 +250,9 @@ void TFMain::updateCommandStates() {
   const int count = engine_->list().count();
   int row = count > 0 ? LVBook->lvdIndexFocused() : -1;
   if (row >= count) row = count - 1;
+  showFocusedReason(row);
+  setEnabled({"ShowLog1", "ShowLog2"},
+             row >= 0 && !engine_->logPathOf(engine_->list().at(row)).empty());
   if (row < 0) {
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2", "DeleteEntry1",
                 "DeleteEntry2", "DeleteVideo1", "DeleteVideo2", "DeleteUnExistingVideoEntries1",
@@ -214,17 +261,25 @@ void TFMain::updateCommandStates() {
   } else {
     const int state = engine_->list().at(row).stateValue();
     const bool converting = engine_->conversionMode();
+    // Several selected rows: a command is on when it applies to one of them.
+    bool anyUnfinished = isUnfinished(state);
+    bool anyRemovable = isRemovable(state);
+    for (const int r : commandRows()) {
+      const int rowState = engine_->list().at(r).stateValue();
+      anyUnfinished = anyUnfinished || isUnfinished(rowState);
+      anyRemovable = anyRemovable || isRemovable(rowState);
+    }
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2"},
                state == Done || state == Ready);
-    setEnabled({"StopConversion1", "StopConversion2"}, converting && isUnfinished(state));
-    setEnabled(
-        {"AddVideos1", "DeleteEntry1", "ConvertLocalVideo1", "AddVideos2", "DeleteEntry2",
-         "ConvertVideos2", "TBAdd", "TBRemove", "TBConvert", "DeleteUnExistingVideoEntries1"},
-        !converting);
+    setEnabled({"StopConversion1", "StopConversion2"}, converting && anyUnfinished);
+    setEnabled({"AddVideos1", "AddFolder1", "AddFolder2", "DeleteEntry1", "ConvertLocalVideo1",
+                "AddVideos2", "DeleteEntry2", "ConvertVideos2", "TBAdd", "TBRemove", "TBConvert",
+                "DeleteUnExistingVideoEntries1"},
+               !converting);
     setEnabled({"StopAll1", "StopAll2"}, converting);
     setEnabled({"DeleteEntry1", "DeleteEntry2", "DeleteVideo1", "DeleteVideo2",
                 "DeleteUnExistingVideoEntries1"},
-               !converting && isRemovable(state));
+               !converting && anyRemovable);
   }
   updatingStates_ = false;
 }
@@ -235,6 +290,22 @@ void TFMain::displayCell(LVDisplayItem& item) {
   if (shuttingDown_ || !engine_) return;
   if (item.mask & LvifText) item.text = qs(engine_->cellText(item.item, item.subItem));
   if (item.subItem == 0 && (item.mask & LvifImage)) item.image = engine_->rowImage(item.item);
+}
+
+QString TFMain::cellToolTip(int row, int column) {
+  if (shuttingDown_ || !engine_ || row < 0 || row >= engine_->list().count()) return {};
+  const QString reason = qs(engine_->failureReason(row));
+  if (column != 0) return reason;
+  // The Source cell may be elided: its tooltip names the whole path.
+  const QString path = qs(engine_->list().at(row).sourcePath);
+  return reason.isEmpty() ? path : path + QLatin1Char('\n') + reason;
+}
+
+void TFMain::showFocusedReason(int row) {
+  if (!reasonPanel_) return;
+  const QString reason = row >= 0 ? qs(engine_->failureReason(row)) : QString();
+  reasonPanel_->setText(reason);
+  reasonPanel_->setToolTip(reason);
 }
 
 void TFMain::reloadListView() {
@@ -248,6 +319,8 @@ void TFMain::reloadListView() {
 
 void TFMain::repaintRow(int row) {
   LVBook->lvdUpdate(row);
+  // The focused row may have got its log or its result.
+  if (row == focusedRow()) updateCommandStates();
 }
 
 void TFMain::repaintAllRows() {
@@ -272,6 +345,7 @@ void TFMain::setStatusText(const std::string& text) {
 }
 
 QString TFMain::statusPanelText(int panel) const {
+  if (panel == 2) return reasonPanel_->text();
   return panel >= 0 && panel < 2 ? statusPanels_[panel]->text() : QString();
 }
 
@@ -380,6 +454,7 @@ void TFMain::formDestroy() {
   destroyed_ = true;
   shuttingDown_ = true;
   saveSettingsFile();
+  saveColumnWidths();
   // Stops every conversion, waits for the workers within a bound, drops what is not Done and
   // saves the history.
   engine_->exitTidyUp();

@@ -12,6 +12,7 @@
 #include "app/window_dialogs.h"
 #include "engine/engine.h"
 #include "engine/ui_port.h"
+#include "platform/desktop_session.h"
 #include "platform/main_thread.h"
 #include "platform/power.h"
 
@@ -47,6 +48,10 @@ struct MainWindowOptions {
   std::shared_ptr<PowerControl> power;
   // Engine timings (tests shorten them).
   unsigned tickPeriodMs = 1000;
+  // Empty: the user's log folder (XDG state folder); old logs there are pruned at start.
+  std::string logFolder;
+  // Null: the desktop's own session (sleep inhibitor, launcher progress, notification).
+  std::shared_ptr<DesktopSession> desktopSession;
 };
 
 class TFMain : public QMainWindow, public UiPort {
@@ -72,13 +77,17 @@ class TFMain : public QMainWindow, public UiPort {
 
   // List commands.
   bool runAddCommand();
+  // A folder chooser; the chosen folder's videos are added.
+  void addFolderCommand();
   // Convert: offers to queue cancelled entries again, offers the add command when nothing is
   // Ready, then starts the batch.
   void convertCommand();
   // The shutdown question, the batch's settings dialog, then the batch. False only when the
   // shutdown question was declined.
   bool startBatchCommand();
-  void stopConversionCommand();  // the focused entry
+  // Stop, Remove and Delete Video act on the selected rows when there are several (one
+  // question naming the count), else on the focused row.
+  void stopConversionCommand();
   void stopAllCommand();
   void removeCommand();
   void renameCommand();
@@ -86,6 +95,8 @@ class TFMain : public QMainWindow, public UiPort {
   void removeMissingCommand();
   void playCommand();
   void openDestinationCommand();
+  // Opens the focused row's log in the log window.
+  void showLogCommand();
   void settingsCommand();
   // Dropped or command-line paths (refused while converting).
   void addDroppedPaths(const std::vector<std::string>& paths);
@@ -108,8 +119,11 @@ class TFMain : public QMainWindow, public UiPort {
   void updateCommandStates() override;
   void exitRequested() override;
 
-  // Status bar panel texts (tests and screenshots read them).
+  // Status bar panel texts (tests and screenshots read them); panel 2 is the focused row's
+  // failure reason.
   QString statusPanelText(int panel) const;
+  // A cell's tooltip as the list shows it.
+  QString cellToolTip(int row, int column);
   bool progressBarVisible() const;
   bool animationRunning() const;
 
@@ -134,15 +148,26 @@ class TFMain : public QMainWindow, public UiPort {
   // destructor then releases the engine and powers off when a batch asked for it.
   void formDestroy();
   void displayCell(LVDisplayItem& item);
+  // The focused row's failure reason into the status bar.
+  void showFocusedReason(int row);
   void setEnabled(std::initializer_list<const char*> names, bool on);
   void toggleView(const char* name, uint8_t TSettings::*field);
   void applyViewSettings();
   void saveSettingsFile();
+  std::string columnsPath() const;
+  void loadColumnWidths();
+  void saveColumnWidths();
   void selectDestinationFolder();
+  // The rows a list command acts on: the selected ones when several are, else the focused one.
+  std::vector<int> commandRows();
+  void removeRows(const std::vector<int>& rows, bool deleteVideos);
+  // Where the first open dialog starts: the user's videos folder, else the home folder.
+  std::string firstOpenFolder() const;
 
   MainWindowOptions options_;
   std::shared_ptr<WindowDialogs> dialogs_;
   std::shared_ptr<PowerControl> power_;
+  std::shared_ptr<DesktopSession> desktop_;  // outlives the engine
   std::string configFolder_;
   std::string settingsPath_;
   std::string encoderPath_;
@@ -170,6 +195,7 @@ class TFMain : public QMainWindow, public UiPort {
   QPushButton* BVideoOptions = nullptr;
   TListViewData* LVBook = nullptr;
   QLabel* statusPanels_[2] = {nullptr, nullptr};
+  QLabel* reasonPanel_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
   QTimer* refreshTimer_ = nullptr;  // shows the running conversions during a batch
 };

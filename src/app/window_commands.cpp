@@ -10,6 +10,7 @@
 #include "lvdata/lvdata.h"
 #include "platform/paths.h"
 #include "platform/texts.h"
+#include "windows/log_window.h"
 
 namespace vidmora {
 namespace {
@@ -25,9 +26,15 @@ QString qs(const std::string& text) {
 
 // ---------------------------------------------------------------- list commands
 
+std::string TFMain::firstOpenFolder() const {
+  const std::string videos = options_.videosFolder.empty() ? videosFolder() : options_.videosFolder;
+  if (!videos.empty() && pathExists(videos)) return videos;
+  return homeFolder();
+}
+
 bool TFMain::runAddCommand() {
   TSettings& s = engine_->settings();
-  if (s.LastSourceDir.empty()) s.LastSourceDir = programFolder();
+  if (s.LastSourceDir.empty()) s.LastSourceDir = firstOpenFolder();
   std::vector<std::string> paths;
   if (!dialogs_->openFiles(this, QString::fromLatin1(texts::AddTitle), s.LastSourceDir,
                            buildOpenFilter(), paths, MaxOpenPaths))
@@ -40,6 +47,20 @@ bool TFMain::runAddCommand() {
   if (!paths.empty() && !paths.back().empty()) s.LastSourceDir = folderOf(paths.back());
   updateCommandStates();
   return true;
+}
+
+void TFMain::addFolderCommand() {
+  if (shuttingDown_ || engine_->conversionMode() || engine_->scanning()) return;
+  TSettings& s = engine_->settings();
+  std::string folder = s.LastSourceDir.empty() ? firstOpenFolder() : s.LastSourceDir;
+  if (!dialogs_->browseFolder(this, QString::fromLatin1(texts::AddFolderTitle), folder)) return;
+  // The folder is walked like a dropped one; its videos join the list as they are probed.
+  engine_->scanPaths({folder}, [this](std::vector<std::string> refused) {
+    for (const std::string& path : refused)
+      showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+    updateCommandStates();
+  });
+  updateCommandStates();
 }
 
 void TFMain::convertCommand() {
@@ -64,6 +85,17 @@ bool TFMain::startBatchCommand() {
 }
 
 void TFMain::stopConversionCommand() {
+  const std::vector<int> rows = commandRows();
+  if (rows.size() > 1) {
+    std::vector<int> running;
+    for (const int r : rows)
+      if (engine_->stopConversion(r) == StopOutcome::NeedsConfirmation) running.push_back(r);
+    if (running.empty()) return;
+    if (!askOkCancel(texts::fillText(texts::StopManyQuestion, static_cast<int>(running.size()))))
+      return;
+    for (const int r : running) engine_->stopConversion(r, Answer::Yes);
+    return;
+  }
   const int row = focusedRow();
   if (engine_->stopConversion(row) != StopOutcome::NeedsConfirmation) return;
   engine_->stopConversion(row, askOkCancel(texts::StopOneQuestion) ? Answer::Yes : Answer::No);
@@ -74,8 +106,47 @@ void TFMain::stopAllCommand() {
   engine_->stopAll(askOkCancel(texts::StopAllQuestion) ? Answer::Yes : Answer::No);
 }
 
+std::vector<int> TFMain::commandRows() {
+  const int count = engine_->list().count();
+  const QList<int> selected = LVBook->lvdSelectedRows();
+  std::vector<int> rows;
+  if (selected.size() > 1) {
+    for (const int row : selected)
+      if (row < count) rows.push_back(row);
+    return rows;
+  }
+  const int row = focusedRow();
+  if (row >= 0 && row < count) rows.push_back(row);
+  return rows;
+}
+
+void TFMain::removeRows(const std::vector<int>& rows, bool deleteVideos) {
+  std::vector<int> removable;
+  for (const int row : rows)
+    if (isRemovable(engine_->list().at(row).stateValue())) removable.push_back(row);
+  if (removable.empty()) {
+    if (!deleteVideos) showMessage(texts::RemoveRefused);
+    return;
+  }
+  const int n = static_cast<int>(removable.size());
+  if (!askOkCancel(
+          texts::fillText(deleteVideos ? texts::DeleteManyConfirm : texts::RemoveManyConfirm, n)))
+    return;
+  // From the last row up, so the rows still to go keep their numbers.
+  std::string failed;
+  for (auto it = removable.rbegin(); it != removable.rend(); ++it) {
+    const std::string outputPath = engine_->list().at(*it).outputPath;
+    if (engine_->removeEntry(*it, deleteVideos) == RemoveResult::DeleteFailed)
+      failed += (failed.empty() ? "" : "\n") + outputPath;
+  }
+  if (!failed.empty()) showMessage(texts::fillText(texts::DeleteFailed, failed.c_str()));
+  updateCommandStates();
+}
+
 void TFMain::removeCommand() {
   if (engine_->conversionMode()) return;
+  const std::vector<int> rows = commandRows();
+  if (rows.size() > 1) return removeRows(rows, false);
   const int i = focusedRow();
   if (i < 0 || i >= engine_->list().count()) return;
   if (!isRemovable(engine_->list().at(i).stateValue())) {
@@ -105,6 +176,8 @@ void TFMain::renameCommand() {
 
 void TFMain::deleteVideoCommand() {
   if (engine_->conversionMode()) return;
+  const std::vector<int> rows = commandRows();
+  if (rows.size() > 1) return removeRows(rows, true);
   const int i = focusedRow();
   if (i < 0 || i >= engine_->list().count()) return;
   const VideoEntry& entry = engine_->list().at(i);
@@ -139,16 +212,31 @@ void TFMain::playCommand() {
     return;
   }
   if (engine_->settings().InternalPlayer) {
-    // The player gets the path as its one argument; a failed start is not reported.
-    dialogs_->launchPlayer(playerPath_, path);
+    // The player gets the path as its one argument. A player that told the user itself why the
+    // video cannot be played leaves no problem text.
+    const LaunchOutcome outcome = dialogs_->launchPlayer(playerPath_, path);
+    if (!outcome.ok && !outcome.problem.isEmpty()) dialogs_->notice(this, outcome.problem);
     return;
   }
-  if (!dialogs_->openWithDesktop(this, path))
+  const LaunchOutcome outcome = dialogs_->openWithDesktop(this, path, LaunchTarget::Video);
+  if (outcome.ok) return;
+  if (outcome.problem.isEmpty())
     showMessage(texts::fillText(texts::PlayFailed, path.c_str()));
+  else
+    dialogs_->notice(this, outcome.problem);
 }
 
 void TFMain::openDestinationCommand() {
-  dialogs_->openWithDesktop(this, engine_->settings().DestDir);
+  const LaunchOutcome outcome =
+      dialogs_->openWithDesktop(this, engine_->settings().DestDir, LaunchTarget::Folder);
+  if (!outcome.ok && !outcome.problem.isEmpty()) dialogs_->notice(this, outcome.problem);
+}
+
+void TFMain::showLogCommand() {
+  const int i = focusedRow();
+  if (i < 0 || i >= engine_->list().count()) return;
+  const std::string log = engine_->logPathOf(engine_->list().at(i));
+  if (!log.empty()) showLogWindow(this, log);
 }
 
 void TFMain::addDroppedPaths(const std::vector<std::string>& paths) {

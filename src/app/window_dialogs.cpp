@@ -2,7 +2,6 @@
 
 #include <QMessageBox>
 
-#include "platform/process.h"
 #include "platform/qt/shell_dialogs.h"
 #include "platform/texts.h"
 #include "settings/qt/options_dialog.h"
@@ -44,12 +43,14 @@ bool StandardDialogs::tipOfTheDay(QWidget* owner, bool showAtStartup) {
   return runTipOfTheDay(owner, showAtStartup);
 }
 
-bool StandardDialogs::openWithDesktop(QWidget* owner, const std::string& path) {
-  return shellOpen(owner, path);
+LaunchOutcome StandardDialogs::openWithDesktop(QWidget*, const std::string& path,
+                                               LaunchTarget kind) {
+  return openWithHandler(QString::fromStdString(path), kind);
 }
 
-bool StandardDialogs::launchPlayer(const std::string& playerPath, const std::string& videoPath) {
-  return launchDetached({playerPath, videoPath});
+LaunchOutcome StandardDialogs::launchPlayer(const std::string& playerPath,
+                                            const std::string& videoPath) {
+  return startPlayer(playerPath, videoPath);
 }
 
 }  // namespace vidmora

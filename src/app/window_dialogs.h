@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/qt/shell_dialogs.h"
 #include "settings/settings.h"
 
 class QWidget;
@@ -32,10 +33,12 @@ class WindowDialogs {
   virtual bool browseFolder(QWidget* owner, const QString& title, std::string& path) = 0;
   // Tip of the day; returns the new "show at startup" state.
   virtual bool tipOfTheDay(QWidget* owner, bool showAtStartup) = 0;
-  // Opens a file or folder with the desktop's default program.
-  virtual bool openWithDesktop(QWidget* owner, const std::string& path) = 0;
+  // Opens a file or folder with the desktop's default program; a failure says what to install.
+  virtual LaunchOutcome openWithDesktop(QWidget* owner, const std::string& path,
+                                        LaunchTarget kind) = 0;
   // Starts the player with the video's path as its one argument.
-  virtual bool launchPlayer(const std::string& playerPath, const std::string& videoPath) = 0;
+  virtual LaunchOutcome launchPlayer(const std::string& playerPath,
+                                     const std::string& videoPath) = 0;
 };
 
 // The real dialogs.
@@ -51,8 +54,9 @@ class StandardDialogs : public WindowDialogs {
                  std::size_t maxCount) override;
   bool browseFolder(QWidget* owner, const QString& title, std::string& path) override;
   bool tipOfTheDay(QWidget* owner, bool showAtStartup) override;
-  bool openWithDesktop(QWidget* owner, const std::string& path) override;
-  bool launchPlayer(const std::string& playerPath, const std::string& videoPath) override;
+  LaunchOutcome openWithDesktop(QWidget* owner, const std::string& path,
+                                LaunchTarget kind) override;
+  LaunchOutcome launchPlayer(const std::string& playerPath, const std::string& videoPath) override;
 };
 
 }  // namespace vidmora

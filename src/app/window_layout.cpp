@@ -95,6 +95,7 @@ void TFMain::buildMenus() {
   file->setObjectName(QStringLiteral("File1"));
   file->addAction(
       bind("AddVideos1", tr("&Add Video Entry"), nullptr, QKeySequence(Qt::Key_Insert)));
+  file->addAction(bind("AddFolder1", tr("Add &Folder..."), &TFMain::addFolderCommand));
   file->addAction(bind("DeleteEntry1", tr("&Remove Video Entry"), &TFMain::removeCommand,
                        QKeySequence(Qt::Key_Delete)));
   file->addAction(
@@ -116,6 +117,8 @@ void TFMain::buildMenus() {
   file->addAction(
       bind("OpenOutputFolder1", tr("&Open Destination Folder"), &TFMain::openDestinationCommand));
   file->addAction(bind("PlayVideo1", tr("&Play Video"), &TFMain::playCommand));
+  file->addAction(bind("ShowLog1", tr("Show &Log"), &TFMain::showLogCommand,
+                       QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)));
   file->addSeparator();
   file->addAction(bind("Exit1", tr("&Exit"), nullptr, QKeySequence(Qt::ALT | Qt::Key_F4)));
 
@@ -184,6 +187,7 @@ void TFMain::buildMenus() {
     return action;
   };
   popup("AddVideos2", tr("&Add Video(s)"), QStringLiteral("Ins"), [this] { runAddCommand(); });
+  popup("AddFolder2", tr("Add &Folder..."), {}, [this] { addFolderCommand(); });
   popup("DeleteEntry2", tr("&Remove Video(s)"), QStringLiteral("Del"), [this] { removeCommand(); });
   popup("ConvertVideos2", tr("&Convert Video(s)"), QStringLiteral("F2"), convert);
   PopupMenu1->addSeparator();
@@ -200,6 +204,7 @@ void TFMain::buildMenus() {
   QAction* play2 = popup("PlayVideo2", tr("&Play Video"), {}, [this] { playCommand(); });
   play2->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
   play2->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  popup("ShowLog2", tr("Show &Log"), QStringLiteral("Ctrl+Shift+L"), [this] { showLogCommand(); });
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TFMain::updateCommandStates);
 }
 
@@ -310,11 +315,17 @@ void TFMain::buildListView() {
   LVBook->addColumn(tr("Source"), -1);
   LVBook->addColumn(tr("Duration"), 75);
   LVBook->addColumn(tr("Name"), -1);
-  LVBook->addColumn(tr("Status"), 193, true);
+  LVBook->addColumn(tr("Status"), 193);
   LVBook->setImageList(makeRowImages());
   LVBook->lvdSetFullRow();
+  LVBook->lvdSetMultiSelect(true);
+  // A long path keeps its start and its file name; the tooltip names it whole.
+  LVBook->setColumnElideMode(0, Qt::ElideMiddle);
   LVBook->OnLVFastDisplayShort = [this](TListViewData*, LVDisplayItem& item) { displayCell(item); };
   LVBook->OnLVDChange = [this](TListViewData*, const LVChange&) { updateCommandStates(); };
+  LVBook->OnLVToolTip = [this](TListViewData*, int row, int column) {
+    return cellToolTip(row, column);
+  };
   LVBook->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(LVBook, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     updateCommandStates();
@@ -362,7 +373,12 @@ void TFMain::buildStatusBar() {
   progressBar_->hide();
   layout->addWidget(progressBar_);
   bar->addWidget(panel);
-  bar->addWidget(new QWidget(bar), 1);
+  // The rest of the bar: why the focused row's conversion failed.
+  reasonPanel_ = new QLabel(bar);
+  reasonPanel_->setObjectName(QStringLiteral("StatusReason"));
+  reasonPanel_->setMinimumWidth(0);
+  reasonPanel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  bar->addWidget(reasonPanel_, 1);
 }
 
 }  // namespace vidmora

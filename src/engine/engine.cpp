@@ -47,13 +47,23 @@ Engine::~Engine() {
 }
 
 void Engine::settingsChanged() {
+  bool readyChanged = false;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     liveDestDir_ = settings_.DestDir;
     maxConversions_ = clampConversions(settings_.MaxConversions);
+    // Ready rows show the output name with the extension of the profile chosen now (the batch
+    // sets the profile again when it starts).
+    for (int i = 0; i < list_.count(); ++i) {
+      VideoEntry& e = list_.at(i);
+      if (e.stateValue() != Ready || e.profileId == settings_.ProfileId) continue;
+      e.profileId = settings_.ProfileId;
+      readyChanged = true;
+    }
   }
   turnChanged_.notify_all();
   if (conversionMode_.load()) ensureWorkers();
+  if (readyChanged && !shuttingDown_.load()) ui_.repaintAllRows();
 }
 
 int Engine::activeCount() const {
@@ -204,6 +214,7 @@ void Engine::exitTidyUp() {
   if (exitDone_) return;
   exitDone_ = true;
   stopEverything();
+  releaseDesktop();
   joinScan();
   // No entry may go while its conversion runs; stopped encoders end within the exit grace time
   // (they are killed after it), so this wait is bounded.

@@ -24,6 +24,7 @@
 
 #include "engine/progress_channel.h"
 #include "engine/ui_port.h"
+#include "platform/desktop_session.h"
 #include "platform/main_thread.h"
 #include "platform/worker_thread.h"
 #include "settings/settings.h"
@@ -49,6 +50,10 @@ struct EngineConfig {
   unsigned exitWaitMs = 5000;
   // false: no block (probes fail; conversions still run and their rows show "Converting").
   bool createProgressBlock = true;
+  // Folder of the per-conversion logs; empty: conversions run without a log.
+  std::string logFolder;
+  // Told about every batch's start, progress and end (null: nobody). Must outlive the engine.
+  DesktopSession* desktopSession = nullptr;
 };
 
 enum class RemoveResult { Removed, Refused, DeleteFailed };
@@ -140,6 +145,11 @@ class Engine {
   bool hasEnded(const VideoEntry& entry) const;
   // The entry's output file as its worker chose it ("" before).
   std::string outputPathOf(const VideoEntry& entry) const;
+  // The log of the entry's last conversion ("" when it had none).
+  std::string logPathOf(const VideoEntry& entry) const;
+  // Why the row's conversion failed, in one sentence from its log; "" for a row that did not
+  // fail or whose log gives no reason.
+  std::string failureReason(int row) const;
   // The batch's progress text and percentage as status panel 1 shows it.
   std::string batchProgressText(int* overallPercent = nullptr);
 
@@ -175,6 +185,11 @@ class Engine {
   void leaveConversionMode();
   void refreshEntryRow(VideoEntry* entry);
   void batchEnded(VideoEntry* entry);
+  DesktopSession& desktop() {
+    return config_.desktopSession ? *config_.desktopSession : noDesktop_;
+  }
+  // Stop All and exit: the desktop session gives back what the batch held, without a word.
+  void releaseDesktop();
   void ensureWorkers();
   void workerLoop(WorkerThread& thread);
   VideoEntry* nextQueuedLocked();
@@ -186,7 +201,7 @@ class Engine {
   bool waitForWorkers(int64_t timeoutMs);
   // Worker (worker.cpp)
   void convertEntry(VideoEntry& entry);
-  int runEncoder(VideoEntry& entry, const ReservedOutput& output);
+  int runEncoder(VideoEntry& entry, const ReservedOutput& output, const std::string& logPath);
   bool encoderTick(VideoEntry& entry);
   void postToMain(std::function<void()> routine);
   // Adding (add_videos.cpp)
@@ -199,6 +214,7 @@ class Engine {
   UiPort& ui_;
   MainThreadQueue& queue_;
   EngineConfig config_;
+  NoDesktopSession noDesktop_;
   TSettings settings_;
   ConversionSnapshot snapshot_;
   ProgressBlock progress_;
@@ -227,6 +243,7 @@ class Engine {
   int batchFinished_ = 0;
   bool stopAllMark_ = false;
   bool shutdownPending_ = false;
+  bool desktopHeld_ = false;  // the desktop session was told of the batch and not yet released
   std::vector<std::unique_ptr<Worker>> workers_;
   std::function<bool()> threadStartHook_;
   bool scanning_ = false;  // main thread

@@ -8,6 +8,7 @@
 #include "engine/engine.h"
 
 #include "platform/format.h"
+#include "platform/job_log.h"
 #include "platform/texts.h"
 
 namespace vidmora {
@@ -79,6 +80,8 @@ bool Engine::startBatch() {
   }
   ui_.setBatchControls(true);
   enterConversionMode();
+  desktopHeld_ = true;
+  desktop().batchStarted();
   ui_.repaintAllRows();
   ensureWorkers();
   return true;
@@ -111,6 +114,7 @@ void Engine::refreshEntryRow(VideoEntry* entry) {
     const std::string text = batchProgressText(&overall);
     ui_.setStatusText(text);
     ui_.setProgressBar(overall);
+    if (desktopHeld_) desktop().batchProgress(overall / 100.0);
   }
   ui_.repaintRow(row);
 }
@@ -127,6 +131,7 @@ void Engine::refreshRunning() {
   const std::string text = batchProgressText(&overall);
   ui_.setStatusText(text);
   ui_.setProgressBar(overall);
+  if (desktopHeld_) desktop().batchProgress(overall / 100.0);
   for (const int row : rows) ui_.repaintRow(row);
 }
 
@@ -146,6 +151,19 @@ std::string Engine::outputPathOf(const VideoEntry& entry) const {
   return entry.outputPath;
 }
 
+std::string Engine::logPathOf(const VideoEntry& entry) const {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return entry.logPath;
+}
+
+std::string Engine::failureReason(int row) const {
+  if (row < 0 || row >= list_.count()) return {};
+  const VideoEntry& entry = list_.at(row);
+  if (entry.stateValue() != ConversionError) return {};
+  const std::string log = logPathOf(entry);
+  return log.empty() ? std::string() : readLogReason(log);
+}
+
 void Engine::batchEnded(VideoEntry* entry) {
   // At exit the entry may already be gone with the list (and the slots with the block).
   if (shuttingDown_.load()) return;
@@ -155,8 +173,17 @@ void Engine::batchEnded(VideoEntry* entry) {
   }
   ++batchFinished_;
   if (activeCount() == 0 && conversionMode_.load()) {
+    int converted = 0;
+    int failed = 0;
+    std::string destination;
     {
       std::lock_guard<std::mutex> lock(listLock_);
+      for (const VideoEntry* e : batchQueue_) {
+        const int16_t state = e->stateValue();
+        if (state == Done) ++converted;
+        if (state == ConversionError) ++failed;
+      }
+      destination = liveDestDir_;
       batchQueue_.clear();  // every entry is finished; idle workers must not look at them again
       batchCursor_ = 0;
       queuedCount_ = 0;
@@ -164,6 +191,10 @@ void Engine::batchEnded(VideoEntry* entry) {
     }
     leaveConversionMode();
     ui_.setBatchControls(false);
+    if (desktopHeld_) {
+      desktopHeld_ = false;
+      desktop().batchEnded(converted, failed, destination);
+    }
     if (settings_.ShutdownAfter && !stopAllMark_) {
       shutdownPending_ = true;
       ui_.exitRequested();
@@ -172,6 +203,12 @@ void Engine::batchEnded(VideoEntry* entry) {
     }
   }
   ui_.updateCommandStates();
+}
+
+void Engine::releaseDesktop() {
+  if (!desktopHeld_) return;
+  desktopHeld_ = false;
+  desktop().released();
 }
 
 void Engine::stopEntry(VideoEntry& entry) {
@@ -231,6 +268,7 @@ StopOutcome Engine::stopAll(Answer answer) {
       if (isUnfinished(e.stateValue())) stopEntry(e);
     }
     turnChanged_.notify_all();
+    releaseDesktop();
   }
   stopAllMark_ = true;
   ui_.repaintAllRows();

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
+
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
 #include "engine/engine.h"
 #include "engine/output_path.h"
 #include "platform/format.h"
+#include "platform/job_log.h"
 #include "platform/process.h"
 #include "platform/texts.h"
 
@@ -27,7 +30,8 @@ bool Engine::encoderTick(VideoEntry& entry) {
   return tickCount() - entry.stopTick.load() < grace;
 }
 
-int Engine::runEncoder(VideoEntry& entry, const ReservedOutput& output) {
+int Engine::runEncoder(VideoEntry& entry, const ReservedOutput& output,
+                       const std::string& logPath) {
   const std::string& outputPath = output.path;
   int exitCode = -1000;
   ConversionSnapshot snapshot;
@@ -38,17 +42,20 @@ int Engine::runEncoder(VideoEntry& entry, const ReservedOutput& output) {
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
+  // The encoder writes its decisions, ffmpeg's messages and a failure's reason to the job log.
+  ExtraEnvironment environment;
+  if (!logPath.empty()) environment.push_back(logFileAssignment(logPath));
   // Without a progress block the encoder still gets a well-formed name; with slot -1 it reports
   // nowhere and the row shows "Converting".
   const std::string mapName =
       progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
                                                slot, mapName, snapshot, false);
-  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
+  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
   if (started && exitCode == ExitAudioRejected) {
     command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
                                   snapshot, true);
-    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick);
+    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
   }
   // The encoder publishes only when it succeeds, so after any other end the name holds our
   // empty reservation or another program's file: only the reservation goes.
@@ -92,6 +99,16 @@ void Engine::convertEntry(VideoEntry& entry) {
   // alone and says so): the conversion runs again under the next free name.
   constexpr int NameAttempts = 5;
   int result = -1000;
+  // A log that cannot be made leaves the conversion without one; it still runs. A run under a
+  // new name adds its section to the same log.
+  const std::string logPath =
+      config_.logFolder.empty()
+          ? std::string()
+          : createJobLog(config_.logFolder, entry.sourcePath, std::time(nullptr));
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    entry.logPath = logPath;
+  }
   std::string outputPath;
   for (int attempt = 0; attempt < NameAttempts; ++attempt) {
     ReservedOutput output;
@@ -103,7 +120,7 @@ void Engine::convertEntry(VideoEntry& entry) {
       entry.outputPath = output.path;
     }
     outputPath = output.path;
-    result = runEncoder(entry, output);
+    result = runEncoder(entry, output, logPath);
     if (result != ExitOutputTaken || entry.stopRequested.load()) break;
   }
   if (result != 0) {

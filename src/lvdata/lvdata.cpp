@@ -1,9 +1,12 @@
 #include "lvdata/lvdata.h"
 
+#include <algorithm>
+
 #include <QAbstractTableModel>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 
 namespace vidmora {
 
@@ -20,6 +23,10 @@ class LvdModel final : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override {
     if (!index.isValid() || index.row() >= count_) return {};
     if (role == Qt::DisplayRole) return view_->cellText(index.row(), index.column());
+    if (role == Qt::ToolTipRole) {
+      const QString tip = view_->cellToolTip(index.row(), index.column());
+      return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     if (role == Qt::DecorationRole && index.column() == 0) {
       const int image = view_->rowImage(index.row());
       const auto& images = view_->imageList();
@@ -95,6 +102,11 @@ TListViewData::TListViewData(QWidget* parent) : QTreeView(parent), model_(new Lv
   header()->setSectionsClickable(true);
   header()->setSectionsMovable(false);
   connect(header(), &QHeaderView::sectionClicked, this, &TListViewData::columnClicked);
+  connect(header(), &QHeaderView::sectionResized, this, [this] {
+    if (layingOut_) return;
+    userSized_ = true;
+    emit columnsResized();
+  });
   connectSelection();
 }
 
@@ -129,12 +141,48 @@ void TListViewData::connectSelection() {
 void TListViewData::addColumn(const QString& caption, int width, bool fixed) {
   model_->addCaption(caption);
   const int column = model_->columnCount(QModelIndex()) - 1;
-  if (width < 0) {
-    header()->setSectionResizeMode(column, QHeaderView::Stretch);
-  } else {
-    header()->setSectionResizeMode(column, fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
+  layingOut_ = true;
+  header()->setSectionResizeMode(column, fixed ? QHeaderView::Fixed : QHeaderView::Interactive);
+  if (width < 0)
+    autoColumns_.push_back(column);
+  else
     header()->resizeSection(column, width);
-  }
+  layingOut_ = false;
+  if (!userSized_) layoutAutoColumns();
+}
+
+void TListViewData::layoutAutoColumns() {
+  if (autoColumns_.isEmpty() || layingOut_) return;
+  int free = viewport()->width();
+  for (int column = 0; column < header()->count(); ++column)
+    if (!autoColumns_.contains(column)) free -= header()->sectionSize(column);
+  const int share = std::max(40, free / static_cast<int>(autoColumns_.size()));
+  layingOut_ = true;
+  for (const int column : autoColumns_) header()->resizeSection(column, share);
+  layingOut_ = false;
+}
+
+QList<int> TListViewData::lvdColumnWidths() const {
+  QList<int> widths;
+  for (int column = 0; column < header()->count(); ++column)
+    widths.push_back(header()->sectionSize(column));
+  return widths;
+}
+
+bool TListViewData::lvdSetColumnWidths(const QList<int>& widths) {
+  if (widths.size() != header()->count()) return false;
+  layingOut_ = true;
+  for (int column = 0; column < widths.size(); ++column)
+    header()->resizeSection(column, widths[column]);
+  layingOut_ = false;
+  userSized_ = true;
+  return true;
+}
+
+void TListViewData::updateGeometries() {
+  QTreeView::updateGeometries();
+  // The viewport's width changed (the view was resized, a scroll bar came or went).
+  if (!userSized_ && !layingOut_) layoutAutoColumns();
 }
 
 int TListViewData::columnCountLv() const {
@@ -155,6 +203,47 @@ QString TListViewData::cellText(int row, int column) {
     OnLVFastDisplay(this, item.mask, item.text, LvdTextSize, column, row, &item.image);
   if (OnLVFastDisplayShort) OnLVFastDisplayShort(this, item);
   return item.text;
+}
+
+namespace {
+class ElideDelegate final : public QStyledItemDelegate {
+ public:
+  ElideDelegate(Qt::TextElideMode mode, QObject* parent)
+      : QStyledItemDelegate(parent), mode_(mode) {}
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = mode_;
+  }
+
+ private:
+  Qt::TextElideMode mode_;
+};
+}  // namespace
+
+void TListViewData::setColumnElideMode(int column, Qt::TextElideMode mode) {
+  QAbstractItemDelegate* old = itemDelegateForColumn(column);
+  setItemDelegateForColumn(column, new ElideDelegate(mode, this));
+  delete old;
+}
+
+QList<int> TListViewData::lvdSelectedRows() const {
+  QList<int> rows;
+  // By ranges: selecting every row of a long list is one range, not one index per cell.
+  for (const QItemSelectionRange& range : selectionModel()->selection())
+    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+void TListViewData::lvdSetMultiSelect(bool on) {
+  setSelectionMode(on ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+}
+
+QString TListViewData::cellToolTip(int row, int column) {
+  return OnLVToolTip ? OnLVToolTip(this, row, column) : QString();
 }
 
 int TListViewData::rowImage(int row) {
@@ -233,6 +322,8 @@ void TListViewData::lvdSetFullRow() {
 
 void TListViewData::lvdGoto(int i) {
   if (!validRow(i)) return;
+  // Going to a row selects that row alone, also where several may be selected.
+  if (selectionMode() == QAbstractItemView::ExtendedSelection) selectionModel()->clearSelection();
   const int focused = lvdIndexFocused();
   if (focused >= 0) lvdSetSelected(focused, false);
   lvdSetIndexFocused(i);

@@ -54,10 +54,20 @@ class TListViewData : public QTreeView {
   FastDisplayEvent OnLVFastDisplay;
   DChangeEvent OnLVDChange;
   FastDisplayShortEvent OnLVFastDisplayShort;
+  // A cell's tooltip; none when unassigned or empty.
+  std::function<QString(TListViewData* sender, int row, int column)> OnLVToolTip;
 
   // Columns: a width below 0 makes the column share the free width ("auto-size"); fixed columns
   // keep their width.
+  // The user may drag the edge of every column that is not fixed; once a column was dragged the
+  // auto-size columns keep their widths.
   void addColumn(const QString& caption, int width, bool fixed = false);
+  QList<int> lvdColumnWidths() const;
+  // Widths chosen earlier (one per column; a list of another length is ignored): every column
+  // keeps its width from now on. False when ignored.
+  bool lvdSetColumnWidths(const QList<int>& widths);
+  // A column was dragged (or widths were set): the widths are the user's.
+  bool lvdColumnsUserSized() const { return userSized_; }
   int columnCountLv() const;
   // The row images, by index.
   void setImageList(const QList<QIcon>& images);
@@ -71,12 +81,19 @@ class TListViewData : public QTreeView {
   void lvdUpdate(int i);
   void lvdRemove(int i);
   bool lvdItemSelected(int i) const;
+  // The selected rows in ascending order.
+  QList<int> lvdSelectedRows() const;
+  // Several rows may be selected (Shift/Ctrl with the mouse and keys, Ctrl+A).
+  void lvdSetMultiSelect(bool on);
+  // How the column's text is shortened when it does not fit (the default: at its end).
+  void setColumnElideMode(int column, Qt::TextElideMode mode);
   int lvdIndexFocused() const;
   void lvdSetFullRow();
   void lvdGoto(int i);
 
   // Asks the owner for one cell (used by the model).
   QString cellText(int row, int column);
+  QString cellToolTip(int row, int column);
   int rowImage(int row);
 
  signals:
@@ -85,10 +102,13 @@ class TListViewData : public QTreeView {
   void keyDown(int key, Qt::KeyboardModifiers modifiers);
   // A double click anywhere in the list.
   void listDoubleClicked();
+  // The user dragged a column edge.
+  void columnsResized();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void updateGeometries() override;
 
  public:
   // Owner-data lists have no incremental search: it would format every row.
@@ -100,8 +120,14 @@ class TListViewData : public QTreeView {
   void lvdSetSelected(int i, bool on);
   void lvdSetIndexFocused(int i);
 
+  // The auto-size columns share the width the others leave.
+  void layoutAutoColumns();
+
   LvdModel* model_;
   QList<QIcon> images_;
+  QList<int> autoColumns_;
+  bool userSized_ = false;
+  bool layingOut_ = false;  // the view itself is setting widths
 };
 
 }  // namespace vidmora

@@ -65,6 +65,12 @@ inline constexpr const char* RemoveRefused = "This entry cannot be removed in it
 inline constexpr const char* RemoveConfirm = "Remove the selected entry from the list?";
 inline constexpr const char* DeleteConfirm = "Delete the converted video file?";
 inline constexpr const char* DeleteFailed = "The file could not be deleted:\n%s";
+// The same commands over several selected rows: one question naming the count.
+inline constexpr const char* RemoveManyConfirm = "Remove the %d selected entries from the list?";
+inline constexpr const char* DeleteManyConfirm =
+    "Delete the converted video files of the %d selected entries?";
+inline constexpr const char* StopManyQuestion = "Stop these %d conversions?";
+inline constexpr const char* AddFolderTitle = "Add a Folder of Videos";
 inline constexpr const char* MissingConfirm = "Remove all entries with unexisting videos ?";
 inline constexpr const char* RenameCaption = "Rename Video";
 inline constexpr const char* RenamePrompt = "New name of the video:";

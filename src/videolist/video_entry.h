@@ -63,6 +63,7 @@ struct VideoEntry {
   std::string sourcePath;
   std::string outputName;  // base name of the output; shown in the Name column
   std::string outputPath;  // file of the last conversion; empty until one computed it
+  std::string logPath;     // log of the last conversion (memory only, not in the history file)
   // Written by the main thread (Stop) and by the entry's worker; read everywhere.
   std::atomic<int16_t> state{Starting};
   int16_t transferPhase = 0;

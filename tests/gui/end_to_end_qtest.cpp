@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "gui_support.h"
+#include "lvdata/lvdata.h"
 #include "platform/paths.h"
 #include "settings/profiles.h"
 
@@ -53,10 +54,48 @@ class EndToEndTest : public QObject {
       QVERIFY(fileExists(output));
       QVERIFY(std::filesystem::file_size(output) > 0);
     }
+    // Each conversion left its log, written by the encoder, with no failure in it.
+    for (int row = 0; row < 2; ++row) {
+      const std::string log = window->engine().logPathOf(list.at(row));
+      QVERIFY(fileExists(log));
+      QVERIFY(std::filesystem::file_size(log) > 0);
+      QVERIFY(window->engine().failureReason(row).empty());
+    }
     QVERIFY(fileExists(joinPath(dest, "first clip", ext)));
     QVERIFY(fileExists(joinPath(dest, "100% second", ext)));
     QVERIFY(dialogs->notices.empty());
     QCOMPARE(window->statusPanelText(1), QString("2 video(s)"));
+  }
+
+  // A source cut in half (its header promises twice what its data hold): the output is refused,
+  // "Conversion Error" stays the status, and the reason from the encoder's log is the row's
+  // tooltip and in the status bar.
+  void failureExplained() {
+    TempFolder home;
+    isolateHome(home);
+    if (!fileExists(REAL_ENCODER)) QSKIP("vidmora-encoder not built");
+    const std::string clip = home / "cut.mp4";
+    const std::string make =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 -f lavfi -i "
+        "sine=sample_rate=22050 -t 6 -c:v mpeg4 -c:a aac -shortest -movflags +faststart '" +
+        clip + "'";
+    QVERIFY(std::system(make.c_str()) == 0);
+    std::filesystem::resize_file(clip, std::filesystem::file_size(clip) / 2);
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    auto window = makeWindow(home, dialogs, REAL_ENCODER);
+    window->show();
+    QVERIFY(window->engine().addVideo(clip) == AddOutcome::Added);
+    window->command("ConvertLocalVideo1")->trigger();
+    QVERIFY(waitFor([&] { return !window->engine().conversionMode(); }, 120000));
+
+    QCOMPARE(QString::fromStdString(window->engine().cellText(0, 3)), QString("Conversion Error"));
+    const QString reason = QString::fromStdString(window->engine().failureReason(0));
+    QVERIFY2(reason.startsWith("The source could not be read at 00:00:0"), qPrintable(reason));
+    window->goToRow(0);
+    QCOMPARE(window->statusPanelText(2), reason);
+    auto* model = window->listView()->model();
+    QCOMPARE(model->data(model->index(0, 3), Qt::ToolTipRole).toString(), reason);
+    QVERIFY(window->command("ShowLog1")->isEnabled());
   }
 };
 

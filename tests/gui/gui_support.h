@@ -16,6 +16,7 @@
 
 #include "app/main_window.h"
 #include "app/window_dialogs.h"
+#include "platform/desktop_session.h"
 #include "platform/power.h"
 #include "support/temp_folder.h"
 #include "videolist/video_entry.h"
@@ -32,6 +33,7 @@ inline void isolateHome(const TempFolder& home) {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / "config"));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home / "data"));
   qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(home / "cache"));
+  qputenv("XDG_STATE_HOME", QByteArray::fromStdString(home / "state"));
 }
 
 // Dialogs that answer from a script and record what was asked.
@@ -40,6 +42,8 @@ class ScriptedDialogs : public WindowDialogs {
   std::deque<bool> answers;            // questions; an empty script answers Cancel
   std::deque<std::string> names;       // rename prompt; an empty script cancels
   std::vector<std::string> openPaths;  // the add dialog's choice; empty = cancel
+  std::string openFolder;              // where the add dialog was opened
+  std::string folderChoice;            // the folder chooser's choice; empty = cancel
   bool settingsOk = true;
   std::vector<QString> questions;
   std::vector<QString> notices;
@@ -47,6 +51,7 @@ class ScriptedDialogs : public WindowDialogs {
   int promptCalls = 0;
   std::vector<std::string> played;
   std::vector<std::string> opened;
+  LaunchOutcome launchResult{true, {}};  // what every launch reports
 
   void notice(QWidget*, const QString& text) override { notices.push_back(text); }
   bool question(QWidget*, const QString& text) override {
@@ -68,21 +73,44 @@ class ScriptedDialogs : public WindowDialogs {
     ++settingsCalls;
     return settingsOk;
   }
-  bool openFiles(QWidget*, const QString&, const std::string&, const std::string&,
+  bool openFiles(QWidget*, const QString&, const std::string& initialFolder, const std::string&,
                  std::vector<std::string>& paths, std::size_t) override {
+    openFolder = initialFolder;
     paths = openPaths;
     return !paths.empty();
   }
-  bool browseFolder(QWidget*, const QString&, std::string&) override { return false; }
+  bool browseFolder(QWidget*, const QString&, std::string& path) override {
+    if (folderChoice.empty()) return false;
+    path = folderChoice;
+    return true;
+  }
   bool tipOfTheDay(QWidget*, bool) override { return false; }
-  bool openWithDesktop(QWidget*, const std::string& path) override {
+  LaunchOutcome openWithDesktop(QWidget*, const std::string& path, LaunchTarget) override {
     opened.push_back(path);
-    return true;
+    return launchResult;
   }
-  bool launchPlayer(const std::string&, const std::string& video) override {
+  LaunchOutcome launchPlayer(const std::string&, const std::string& video) override {
     played.push_back(video);
-    return true;
+    return launchResult;
   }
+};
+
+// Records what the engine tells the desktop, one line per call ("started", "progress 0.5",
+// "ended 2 1 /dest", "released").
+class RecordingDesktop : public DesktopSession {
+ public:
+  std::vector<std::string> calls;
+  std::vector<double> fractions;
+  void batchStarted() override { calls.push_back("started"); }
+  void batchProgress(double fraction) override {
+    fractions.push_back(fraction);
+    if (calls.empty() || calls.back() != "progress") calls.push_back("progress");
+  }
+  void batchEnded(int converted, int failed, const std::string& folder) override {
+    calls.push_back("ended " + std::to_string(converted) + " " + std::to_string(failed) + " " +
+                    folder);
+  }
+  void released() override { calls.push_back("released"); }
 };
 
 class NoPower : public PowerControl {
@@ -98,7 +126,8 @@ inline std::unique_ptr<TFMain> makeWindow(const TempFolder& home,
                                           std::shared_ptr<ScriptedDialogs> dialogs,
                                           const std::string& encoder = {},
                                           std::vector<std::string> commandLine = {},
-                                          std::shared_ptr<PowerControl> power = {}) {
+                                          std::shared_ptr<PowerControl> power = {},
+                                          std::shared_ptr<DesktopSession> desktop = {}) {
   MainWindowOptions options;
   options.configFolder = home / "config/vidmora";
   options.videosFolder = home / "Videos";
@@ -108,6 +137,9 @@ inline std::unique_ptr<TFMain> makeWindow(const TempFolder& home,
   options.power = power ? std::move(power) : std::make_shared<NoPower>();
   options.tickPeriodMs = 100;
   options.commandLine = std::move(commandLine);
+  options.logFolder = home / "logs";
+  // Never the real desktop: the tests' buses stay private.
+  options.desktopSession = desktop ? std::move(desktop) : std::make_shared<NoDesktopSession>();
   return std::make_unique<TFMain>(std::move(options));
 }
 

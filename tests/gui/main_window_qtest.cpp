@@ -1,19 +1,27 @@
 // The main window with scripted dialogs: command states, list display, list commands, batches
 // driven by a stand-in encoder, the close query, drops, the size reset and the open filter.
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTest>
 #include <QUrl>
+#include <algorithm>
 
 #include "app/open_filter.h"
 #include "gui_support.h"
 #include "lvdata/lvdata.h"
+#include "platform/job_log.h"
 #include "platform/paths.h"
 #include "platform/qt/shell_dialogs.h"
 #include "platform/texts.h"
 #include "settings/profiles.h"
+#include "windows/log_window.h"
 
 using namespace vidmora;
 using namespace vidmora::test;
@@ -64,6 +72,17 @@ std::string fakeSource(const TempFolder& home, const std::string& name, int runM
   const std::string path = home / name;
   writeFile(path, "duration=5\nrun_ms=" + std::to_string(runMs) + "\n");
   return path;
+}
+
+QString toolTip(TFMain& window, int row, int column) {
+  auto* model = window.listView()->model();
+  return model->data(model->index(row, column), Qt::ToolTipRole).toString();
+}
+
+LogWindow* openLogWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* log = qobject_cast<LogWindow*>(w); log && log->isVisible()) return log;
+  return nullptr;
 }
 
 void dropPaths(QWidget* target, const std::vector<std::string>& paths) {
@@ -419,6 +438,260 @@ class MainWindowTest : public QObject {
     TFMain& again = open();
     QCOMPARE(again.engine().list().count(), 1);
     QCOMPARE(QString::fromStdString(again.engine().list().at(0).outputName), QString("a"));
+  }
+
+  void showLogAndReason() {
+    TFMain& w = open();
+    const std::string log = home_ / "logs/failed.log";
+    std::filesystem::create_directories(home_ / "logs");
+    const std::string reason = "No space left on the destination";
+    writeFile(log, std::string(LogRunMarker) + "1 ==\nffmpeg: write error\n" + LogReasonPrefix +
+                       reason + "\n");
+    placeEntry(w, home_ / "done.avi", Done, "done");
+    placeEntry(w, home_ / "long/folder/failed.avi", ConversionError, "failed").logPath = log;
+
+    // A row without a log: nothing to show, no reason.
+    w.goToRow(0);
+    QVERIFY(!w.command("ShowLog1")->isEnabled());
+    QVERIFY(!w.command("ShowLog2")->isEnabled());
+    QCOMPARE(w.statusPanelText(2), QString());
+    QCOMPARE(toolTip(w, 0, 3), QString());
+    QCOMPARE(toolTip(w, 0, 0), QString::fromStdString(home_ / "done.avi"));
+
+    // The failed row keeps its status text; its reason is the tooltip and in the status bar.
+    w.goToRow(1);
+    QVERIFY(w.command("ShowLog1")->isEnabled());
+    QVERIFY(w.command("ShowLog2")->isEnabled());
+    QCOMPARE(cell(w, 1, 3), QString("Conversion Error"));
+    QCOMPARE(toolTip(w, 1, 3), QString::fromStdString(reason));
+    QCOMPARE(toolTip(w, 1, 0), QString::fromStdString(home_ / "long/folder/failed.avi") + "\n" +
+                                   QString::fromStdString(reason));
+    QCOMPARE(w.statusPanelText(2), QString::fromStdString(reason));
+
+    // Show Log opens the row's log; its key is bound to nothing else in the window.
+    const QKeySequence key(Qt::CTRL | Qt::SHIFT | Qt::Key_L);
+    QCOMPARE(w.command("ShowLog1")->shortcut(), key);
+    int bound = 0;
+    for (QAction* action : w.findChildren<QAction*>()) bound += action->shortcuts().contains(key);
+    QCOMPARE(bound, 1);
+    w.command("ShowLog1")->trigger();
+    LogWindow* shown = openLogWindow();
+    QVERIFY(shown);
+    QCOMPARE(shown->reasonLabel()->text(), QString::fromStdString(reason));
+    QVERIFY(shown->textView()->toPlainText().contains("ffmpeg: write error"));
+    shown->close();
+    QTest::qWait(20);
+
+    // Back on the row without a log: the reason leaves the status bar.
+    w.goToRow(0);
+    QCOMPARE(w.statusPanelText(2), QString());
+  }
+
+  void batchTellsTheDesktop() {
+    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    auto desktop = std::make_shared<RecordingDesktop>();
+    dialogs_ = std::make_shared<ScriptedDialogs>();
+    window_ = makeWindow(home_, dialogs_, FAKE_ENCODER, {}, {}, desktop);
+    TFMain& w = *window_;
+    w.show();
+    const std::string failing = home_ / "failing.avi";
+    writeFile(failing, "duration=5\nexit=1\n");
+    for (const std::string& source :
+         {fakeSource(home_, "a.avi", 300), fakeSource(home_, "b.avi", 300), failing})
+      QVERIFY(w.engine().addVideo(source) == AddOutcome::Added);
+
+    // One batch: started, progress, one end with the counts and the destination folder.
+    w.convertCommand();
+    QVERIFY(waitFor([&] { return !w.engine().conversionMode(); }));
+    const std::string dest = w.settings().DestDir;
+    QCOMPARE(desktop->calls,
+             (std::vector<std::string>{"started", "progress", "ended 2 1 " + dest}));
+    QVERIFY(std::is_sorted(desktop->fractions.begin(), desktop->fractions.end()));
+    QVERIFY(desktop->fractions.front() >= 0.0 && desktop->fractions.back() <= 1.0);
+    QVERIFY(desktop->fractions.back() > 0.0);
+
+    // Every conversion got a log of its own in the log folder.
+    for (int row = 0; row < 3; ++row) {
+      const std::string log = w.engine().logPathOf(w.engine().list().at(row));
+      QVERIFY(fileExists(log));
+      QCOMPARE(QString::fromStdString(folderOf(log)), QString::fromStdString(home_ / "logs/"));
+    }
+
+    // Stop All gives everything back without a notification ...
+    w.engine().requeueCancelled();
+    w.engine().list().at(0).setState(Ready);
+    w.engine().list().at(0).sourcePath = fakeSource(home_, "long.avi", 60000);
+    desktop->calls.clear();
+    w.convertCommand();
+    QVERIFY(waitFor([&] { return w.engine().runningCount() == 1; }));
+    dialogs_->answers = {true};
+    w.stopAllCommand();
+    QVERIFY(waitFor([&] { return !w.engine().conversionMode(); }));
+    QCOMPARE(desktop->calls.front(), std::string("started"));
+    QCOMPARE(desktop->calls.back(), std::string("released"));
+    QCOMPARE(std::count(desktop->calls.begin(), desktop->calls.end(), "released"), 1);
+
+    // ... and so does closing the window in the middle of a batch.
+    w.engine().list().at(0).setState(Ready);
+    desktop->calls.clear();
+    w.convertCommand();
+    QVERIFY(waitFor([&] { return w.engine().runningCount() == 1; }));
+    window_.reset();
+    QCOMPARE(desktop->calls.front(), std::string("started"));
+    QCOMPARE(desktop->calls.back(), std::string("released"));
+  }
+
+  void launchFailuresAreReported() {
+    TFMain& w = open();
+    const std::string video = home_ / "ready.avi";
+    writeFile(video, "x");
+    placeEntry(w, video, Ready, "ready");
+    w.goToRow(0);
+    const QString problem = "The folder could not be opened:\n/x\n\nInstall a file manager.";
+    dialogs_->launchResult = {false, problem};
+    w.openDestinationCommand();
+    w.settings().InternalPlayer = 1;
+    w.playCommand();
+    w.settings().InternalPlayer = 0;
+    w.playCommand();
+    QCOMPARE(dialogs_->notices, (std::vector<QString>{problem, problem, problem}));
+
+    // A player that told the user itself, and launches that worked: no message.
+    dialogs_->notices.clear();
+    dialogs_->launchResult = {false, {}};
+    w.settings().InternalPlayer = 1;
+    w.playCommand();
+    dialogs_->launchResult = {true, {}};
+    w.openDestinationCommand();
+    QVERIFY(dialogs_->notices.empty());
+  }
+
+  void severalSelectedRows() {
+    TFMain& w = openShown();
+    const std::string first = home_ / "first.out";
+    const std::string second = home_ / "second.out";
+    writeFile(first, "x");
+    writeFile(second, "x");
+    placeEntry(w, home_ / "a.avi", Done, "a", first);
+    placeEntry(w, home_ / "b.avi", Ready, "b");
+    placeEntry(w, home_ / "c.avi", NotFound, "c");
+    placeEntry(w, home_ / "d.avi", Done, "d", second);
+    TListViewData* list = w.listView();
+    w.goToRow(0);
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(list->lvdSelectedRows(), (QList<int>{0, 1, 2, 3}));
+
+    // One question naming the rows it applies to (NotFound cannot go); declined: nothing.
+    w.removeCommand();
+    QCOMPARE(dialogs_->questions, (std::vector<QString>{QString::fromStdString(
+                                      texts::fillText(texts::RemoveManyConfirm, 3))}));
+    QCOMPARE(w.engine().list().count(), 4);
+
+    // Delete Video over all of them: the converted files go, the NotFound row stays.
+    dialogs_->answers = {true};
+    w.deleteVideoCommand();
+    QCOMPARE(dialogs_->questions.size(), size_t(2));
+    QCOMPARE(dialogs_->questions[1],
+             QString::fromStdString(texts::fillText(texts::DeleteManyConfirm, 3)));
+    QVERIFY(!fileExists(first) && !fileExists(second));
+    QCOMPARE(w.engine().list().count(), 1);
+    QCOMPARE(QString::fromStdString(w.engine().list().at(0).outputName), QString("c"));
+    QVERIFY(dialogs_->notices.empty());
+
+    // Shift+Up adds the row above; going to a row selects it alone again.
+    placeEntry(w, home_ / "e.avi", Ready, "e");
+    w.goToRow(1);
+    QTest::keyClick(list, Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(list->lvdSelectedRows(), (QList<int>{0, 1}));
+    w.goToRow(1);
+    QCOMPARE(list->lvdSelectedRows(), (QList<int>{1}));
+  }
+
+  void stopSeveralAndOne() {
+    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    TFMain& w = openShown(FAKE_ENCODER);
+    w.settings().MaxConversions = 1;
+    w.engine().settingsChanged();
+    for (const char* name : {"a.avi", "b.avi", "c.avi"})
+      QVERIFY(w.engine().addVideo(fakeSource(home_, name, 60000)) == AddOutcome::Added);
+    w.convertCommand();
+    VideoList& list = w.engine().list();
+    QVERIFY(waitFor([&] { return list.at(0).stateValue() == Converting; }));
+
+    // One selected row: the question of old, for that row alone.
+    w.goToRow(2);
+    dialogs_->answers = {true};
+    w.stopConversionCommand();
+    QCOMPARE(dialogs_->questions.back(), QString(texts::StopOneQuestion));
+    QCOMPARE(int(list.at(2).stateValue()), int(Cancelled));
+
+    // Every row selected: one question counting the two still running or waiting.
+    w.goToRow(0);
+    QTest::keyClick(w.listView(), Qt::Key_A, Qt::ControlModifier);
+    dialogs_->answers = {true};
+    w.stopConversionCommand();
+    QCOMPARE(dialogs_->questions.size(), size_t(2));
+    QCOMPARE(dialogs_->questions.back(),
+             QString::fromStdString(texts::fillText(texts::StopManyQuestion, 2)));
+    QVERIFY(waitFor([&] { return !w.engine().conversionMode(); }));
+    for (int i = 0; i < 3; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
+  }
+
+  void addingStartsInVideosAndTakesFolders() {
+    if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
+    TFMain& w = open(FAKE_ENCODER);
+    // The first open dialog starts in the videos folder, not beside the program.
+    w.settings().LastSourceDir.clear();
+    w.runAddCommand();
+    QCOMPARE(QString::fromStdString(dialogs_->openFolder),
+             QString::fromStdString(home_ / "Videos"));
+
+    // Add Folder walks the chosen folder; nothing starts by itself.
+    std::filesystem::create_directories(home_ / "picked/sub");
+    fakeSource(home_, "picked/one.avi", 0);
+    fakeSource(home_, "picked/sub/two.mkv", 0);
+    dialogs_->folderChoice = home_ / "picked";
+    w.command("AddFolder1")->trigger();
+    QVERIFY(waitFor([&] { return !w.engine().scanning(); }));
+    QCOMPARE(w.engine().list().count(), 2);
+    QCOMPARE(dialogs_->settingsCalls, 0);
+
+    // Ready rows show the extension of the profile chosen now.
+    auto* formats = w.findChild<QComboBox*>("CBVideoFor");
+    const std::string before = extension(w);
+    int other = 0;
+    while (profileById(OutputProfiles[other].Id).Extension == before) ++other;
+    formats->setCurrentIndex(other);
+    w.takeMainSettings(2);
+    const std::string after = extension(w);
+    QVERIFY(after != before);
+    QVERIFY(cell(w, 0, 2).endsWith(QString::fromStdString("(." + after + ")")));
+  }
+
+  void columnWidthsRemembered() {
+    const std::string file = home_ / "config/vidmora/columns";
+    const std::string settings = home_ / "config/vidmora/settings.bin";
+    // Nobody dragged a column: no file, and the settings file is what it always was.
+    openShown();
+    window_.reset();
+    QVERIFY(!fileExists(file));
+    const auto settingsSize = std::filesystem::file_size(settings);
+
+    // Every column can be dragged; a dragged width comes back with the next window.
+    TFMain& w = openShown();
+    QHeaderView* header = w.listView()->header();
+    for (int column = 0; column < 4; ++column)
+      QCOMPARE(header->sectionResizeMode(column), QHeaderView::Interactive);
+    header->resizeSection(0, 321);  // what a drag of the edge does
+    window_.reset();
+    QVERIFY(fileExists(file));
+    QCOMPARE(std::filesystem::file_size(settings), settingsSize);
+    QCOMPARE(openShown().listView()->header()->sectionSize(0), 321);
+    window_.reset();
+
+    // A damaged file gives the usual layout.
+    writeFile(file, "321 -5 x\n");
+    QCOMPARE(openShown().listView()->header()->sectionSize(1), 75);
   }
 
   void openFilter() {
