@@ -22,7 +22,9 @@ bool isReservation(const struct stat& st) {
 
 bool outputNameFree(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  // Nothing there, or no way to reach the name (a file in a folder's place): there is no file
+  // to leave alone, and creating the temporary file next to it says what is wrong.
+  if (::lstat(path.c_str(), &st) != 0) return true;
   return isReservation(st);
 }
 

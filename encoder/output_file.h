@@ -11,12 +11,15 @@
 
 #include <string>
 
+#include "engine/encoder_contract.h"
+
 namespace vidmora::encoder {
 
 // Exit status when the final name holds something other than the app's empty reservation.
-inline constexpr int ExitStatusOutputTaken = 3;
+inline constexpr int ExitStatusOutputTaken = ExitOutputTaken;
 
-// Whether a file may be published under `path`: nothing there, or an empty regular file.
+// Whether a file may be published under `path`: nothing there (or nothing reachable), or an
+// empty regular file.
 bool outputNameFree(const std::string& path);
 
 class TempOutput {

@@ -236,7 +236,8 @@ TEST(EncoderFailure, OneLineNoLeftoversNoReservedStatus) {
       conversionArgv(src, dir.file("out.unknownext"), snapshotFor(600)),
       conversionArgv(dir.file("missing.mp4"), dir.file("out.3gp"), snapshotFor(600)),
       conversionArgv(src, dir.file("no folder/out.3gp"), snapshotFor(600)),
-      {Encoder, "-y", "-i", src, "-threads", "2", dir.file("out.3gp")},  // unknown option
+      conversionArgv(src, dir.file("clip.mp4/out.3gp"), snapshotFor(600)),  // a file as folder
+      {Encoder, "-y", "-i", src, "-threads", "2", dir.file("out.3gp")},     // unknown option
       {Encoder},
   };
   for (const auto& argv : lines) {
@@ -244,6 +245,7 @@ TEST(EncoderFailure, OneLineNoLeftoversNoReservedStatus) {
     EXPECT_NE(r.status, 0) << argv.back();
     EXPECT_NE(r.status, ExitStatusInvalidVideo);
     EXPECT_NE(r.status, ExitStatusAudioRejected);
+    EXPECT_NE(r.status, ExitOutputTaken) << r.err;  // nothing there to leave alone
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.err.rfind("vidmora-encoder: ", 0), 0u) << r.err;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"clip.mp4"});
