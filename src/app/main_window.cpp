@@ -100,9 +100,6 @@ TFMain::TFMain(MainWindowOptions options)
   config.desktopSession = desktop_.get();
   config.encoderPath = encoderPath_;
   config.historyPath = appendComponent(configFolder_, texts::HistoryFileName);
-  config.saveSettings = [this](const TSettings& s) {
-    return vidmora::saveSettings(s, settingsPath_);
-  };
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(*this, queue_, config);
 

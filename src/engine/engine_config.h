@@ -2,7 +2,6 @@
 // log folder and the desktop session. Filled by the front end before the engine is made.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "platform/desktop_session.h"
@@ -11,10 +10,8 @@
 namespace vidmora {
 
 struct EngineConfig {
-  std::string encoderPath;  // vidmora-encoder, normally beside the program
-  std::string historyPath;  // history.bin in the config folder
-  // Writes the settings file (startBatch saves the settings); may be empty.
-  std::function<bool(const TSettings&)> saveSettings;
+  std::string encoderPath;       // vidmora-encoder, normally beside the program
+  std::string historyPath;       // history.bin in the config folder
   unsigned tickPeriodMs = 1000;  // how often a running encoder is looked at (stop, progress)
   unsigned probePeriodMs = 10;
   // A stopped encoder that is still running this long after the stop is killed.
