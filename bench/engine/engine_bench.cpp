@@ -70,11 +70,12 @@ int batch(const std::string& encoder, const std::string& folder) {
   test::EngineRig rig(encoder, out.path());
   for (const std::string& clip : clipsIn(folder)) rig.addReady(clip);
   const auto t = Clock::now();
-  rig.engine.startBatch();
+  rig.engine.batch().startBatch();
   if (!rig.waitBatch(3600000)) return 1;
   std::printf("%.3f\n", secondsSince(t));
-  for (int i = 0; i < rig.engine.list().count(); ++i)
-    if (rig.engine.list().at(i).stateValue() != Done) return 1;  // a failed run is no figure
+  for (int i = 0; i < rig.engine.list().entries().count(); ++i)
+    if (rig.engine.list().entries().at(i).stateValue() != Done)
+      return 1;  // a failed run is no figure
   return 0;
 }
 
@@ -82,8 +83,8 @@ int batch(const std::string& encoder, const std::string& folder) {
 int add(const std::string& encoder, const std::string& folder, int expected) {
   test::TempFolder out;
   test::EngineRig rig(encoder, out.path());
-  const std::vector<std::string> refused = rig.engine.addPaths({folder});
-  return refused.empty() && rig.engine.list().count() == expected ? 0 : 1;
+  const std::vector<std::string> refused = rig.engine.scanner().addPaths({folder});
+  return refused.empty() && rig.engine.list().entries().count() == expected ? 0 : 1;
 }
 
 int lines(const std::string& encoder, const std::string& folder, const std::string& outFolder) {
@@ -124,7 +125,7 @@ int nextStart(const std::string& fake) {
     test::writeFile(source, "run_ms=20\nlog=" + log + "\n");
     rig.addReady(source);
   }
-  rig.engine.startBatch();
+  rig.engine.batch().startBatch();
   if (!rig.waitBatch(600000)) return 1;
   std::vector<long long> starts, ends;
   for (const std::string& line : test::readLines(log)) {
@@ -153,27 +154,27 @@ int batch30000(const std::string& fake) {
     bool started = false;
     rig.ui.onRepaint = [&](int) { started = true; };
     const auto t = Clock::now();
-    rig.engine.startBatch();
+    rig.engine.batch().startBatch();
     rig.queue.serveUntil([&] { return started; }, 60000);
     std::printf("batch30000_start_s %.3f s\n", secondsSince(t));
     rig.queue.serveUntil([] { return false; }, 1000);
     std::printf("batch30000_rss_mb %.1f MB\n", rssMb());
-    rig.engine.stopAll(Answer::Yes);
+    rig.engine.batch().stopAll(Answer::Yes);
     rig.waitBatch(120000);
   }
   {
     // CPU while two conversions run (sleeping encoders) and 29998 entries wait their turn.
     test::EngineRig rig(fake, dir.path());
     for (int i = 0; i < MaxEntries; ++i) rig.addReady(sleeping);
-    rig.engine.startBatch();
-    rig.queue.serveUntil([&] { return rig.engine.runningCount() == 2; }, 60000);
+    rig.engine.batch().startBatch();
+    rig.queue.serveUntil([&] { return rig.engine.batch().runningCount() == 2; }, 60000);
     rig.queue.serveUntil([] { return false; }, 300);
     const double cpu0 = cpuSeconds();
     const auto t = Clock::now();
     rig.queue.serveUntil([] { return false; }, 4000);
     const double pct = 100.0 * (cpuSeconds() - cpu0) / secondsSince(t);
     std::printf("batch30000_wait_cpu_pct %.2f %%\n", pct);
-    rig.engine.stopAll(Answer::Yes);
+    rig.engine.batch().stopAll(Answer::Yes);
     rig.waitBatch(120000);
   }
   return 0;

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     if (argc > 1) options.encoderPath = argv[1];
     TFMain window(std::move(options));
     window.settings().SaveHistory = 0;
-    VideoList& list = window.engine().list();
+    VideoList& list = window.engine().list().entries();
     for (int i = 0; i < MaxEntries; ++i) {
       auto entry =
           std::make_unique<VideoEntry>("/media/videos/holiday clip " + std::to_string(i) + ".avi");
@@ -149,16 +149,18 @@ int main(int argc, char** argv) {
         if (list.at(i).stateValue() == Ready) list.at(i).sourcePath = script;
       window.settings().MaxConversions = 2;
       window.settings().DestDir = home;
-      window.engine().startBatch();
+      window.engine().batch().startBatch();
       QElapsedTimer wait;
       wait.start();
-      while (window.engine().runningCount() < 2 && wait.elapsed() < 30000) cpuPercentOver(50);
+      while (window.engine().batch().runningCount() < 2 && wait.elapsed() < 30000)
+        cpuPercentOver(50);
       cpuPercentOver(1000);
-      const bool running = window.engine().runningCount() == 2;
+      const bool running = window.engine().batch().runningCount() == 2;
       std::printf("app30000_converting_cpu_pct %.2f %%\n", cpuPercentOver(4000));
       std::printf("app30000_converting_rss_mb %.1f MB\n", rssMb());
-      window.engine().stopAll(Answer::Yes);
-      while (window.engine().conversionMode() && wait.elapsed() < 120000) cpuPercentOver(50);
+      window.engine().batch().stopAll(Answer::Yes);
+      while (window.engine().batch().conversionMode() && wait.elapsed() < 120000)
+        cpuPercentOver(50);
       if (!running) {
         std::fprintf(stderr, "the two conversions did not start\n");
         return 1;

@@ -91,14 +91,15 @@ int failedAndSelectionShots(const std::string& out, const std::string& encoder,
   window.settings().SaveHistory = 0;
   window.show();
   settle(500);
-  window.engine().addVideo(clips[0].toStdString());
+  window.engine().scanner().addVideo(clips[0].toStdString());
   window.convertCommand();
-  bool ok = waitFor([&] { return !window.engine().conversionMode(); }, 120000);
+  bool ok = waitFor([&] { return !window.engine().batch().conversionMode(); }, 120000);
   window.goToRow(0);
   settle(600);
   std::fprintf(stderr, "reason: %s\n", window.statusPanelText(2).toLocal8Bit().constData());
   ok = save(window, out + "/screenshot-failed.png") && ok;
-  for (qsizetype i = 1; i < clips.size(); ++i) window.engine().addVideo(clips[i].toStdString());
+  for (qsizetype i = 1; i < clips.size(); ++i)
+    window.engine().scanner().addVideo(clips[i].toStdString());
   window.goToRow(1);
   window.listView()->selectAll();
   settle(400);
@@ -126,26 +127,27 @@ int main(int argc, char** argv) {
   window.show();
   settle(500);
 
-  for (qsizetype i = 3; i < args.size(); ++i) window.engine().addVideo(args[i].toStdString());
+  for (qsizetype i = 3; i < args.size(); ++i)
+    window.engine().scanner().addVideo(args[i].toStdString());
   window.listView()->lvdGoto(0);
   settle(300);
   bool ok = save(window, out + "/screenshot.png");
 
   window.convertCommand();
-  VideoList& list = window.engine().list();
+  VideoList& list = window.engine().list().entries();
   // Mid-batch: two rows converting with a percentage shown, the others waiting.
   ok = waitFor(
            [&] {
              int shown = 0;
              for (int i = 0; i < list.count(); ++i)
-               if (window.engine().cellText(i, 3).rfind("Convert ", 0) == 0) ++shown;
+               if (window.engine().list().cellText(i, 3).rfind("Convert ", 0) == 0) ++shown;
              return shown >= 2;
            },
            60000) &&
        ok;
   settle(1600);
   ok = save(window, out + "/screenshot-converting.png") && ok;
-  ok = waitFor([&] { return !window.engine().conversionMode(); }, 300000) && ok;
+  ok = waitFor([&] { return !window.engine().batch().conversionMode(); }, 300000) && ok;
   settle(600);
   ok = save(window, out + "/screenshot-done.png") && ok;
   window.close();

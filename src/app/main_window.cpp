@@ -100,9 +100,6 @@ TFMain::TFMain(MainWindowOptions options)
   config.desktopSession = desktop_.get();
   config.encoderPath = encoderPath_;
   config.historyPath = appendComponent(configFolder_, texts::HistoryFileName);
-  config.saveSettings = [this](const TSettings& s) {
-    return vidmora::saveSettings(s, settingsPath_);
-  };
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(*this, queue_, config);
 
@@ -112,7 +109,7 @@ TFMain::TFMain(MainWindowOptions options)
   refreshTimer_ = new QTimer(this);
   refreshTimer_->setInterval(static_cast<int>(options_.tickPeriodMs));
   connect(refreshTimer_, &QTimer::timeout, this, [this] {
-    if (engine_ && !shuttingDown_) engine_->refreshRunning();
+    if (engine_ && !shuttingDown_) engine_->batch().refreshRunning();
   });
   leaveConversionDisplay(false);
   setStatusText({});
@@ -139,8 +136,8 @@ TFMain::TFMain(MainWindowOptions options)
   applyViewSettings();
   loadColumnWidths();
 
-  engine_->setListModified(false);
-  if (s.SaveHistory) engine_->loadHistory();
+  engine_->list().setListModified(false);
+  if (s.SaveHistory) engine_->list().loadHistory();
   setAcceptDrops(true);
   updateCommandStates();
 }
@@ -247,25 +244,25 @@ void TFMain::setEnabled(std::initializer_list<const char*> names, bool on) {
 void TFMain::updateCommandStates() {
   if (updatingStates_ || shuttingDown_ || !engine_) return;
   updatingStates_ = true;
-  const int count = engine_->list().count();
+  const int count = engine_->list().entries().count();
   int row = count > 0 ? LVBook->lvdIndexFocused() : -1;
   if (row >= count) row = count - 1;
   showFocusedReason(row);
   setEnabled({"ShowLog1", "ShowLog2"},
-             row >= 0 && !engine_->logPathOf(engine_->list().at(row)).empty());
+             row >= 0 && !engine_->list().logPathOf(engine_->list().entries().at(row)).empty());
   if (row < 0) {
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2", "DeleteEntry1",
                 "DeleteEntry2", "DeleteVideo1", "DeleteVideo2", "DeleteUnExistingVideoEntries1",
                 "StopConversion1", "StopAll1", "StopConversion2", "StopAll2"},
                false);
   } else {
-    const int state = engine_->list().at(row).stateValue();
-    const bool converting = engine_->conversionMode();
+    const int state = engine_->list().entries().at(row).stateValue();
+    const bool converting = engine_->batch().conversionMode();
     // Several selected rows: a command is on when it applies to one of them.
     bool anyUnfinished = isUnfinished(state);
     bool anyRemovable = isRemovable(state);
     for (const int r : commandRows()) {
-      const int rowState = engine_->list().at(r).stateValue();
+      const int rowState = engine_->list().entries().at(r).stateValue();
       anyUnfinished = anyUnfinished || isUnfinished(rowState);
       anyRemovable = anyRemovable || isRemovable(rowState);
     }
@@ -288,22 +285,23 @@ void TFMain::updateCommandStates() {
 
 void TFMain::displayCell(LVDisplayItem& item) {
   if (shuttingDown_ || !engine_) return;
-  if (item.mask & LvifText) item.text = qs(engine_->cellText(item.item, item.subItem));
-  if (item.subItem == 0 && (item.mask & LvifImage)) item.image = engine_->rowImage(item.item);
+  if (item.mask & LvifText) item.text = qs(engine_->list().cellText(item.item, item.subItem));
+  if (item.subItem == 0 && (item.mask & LvifImage))
+    item.image = engine_->list().rowImage(item.item);
 }
 
 QString TFMain::cellToolTip(int row, int column) {
-  if (shuttingDown_ || !engine_ || row < 0 || row >= engine_->list().count()) return {};
-  const QString reason = qs(engine_->failureReason(row));
+  if (shuttingDown_ || !engine_ || row < 0 || row >= engine_->list().entries().count()) return {};
+  const QString reason = qs(engine_->list().failureReason(row));
   if (column != 0) return reason;
   // The Source cell may be elided: its tooltip names the whole path.
-  const QString path = qs(engine_->list().at(row).sourcePath);
+  const QString path = qs(engine_->list().entries().at(row).sourcePath);
   return reason.isEmpty() ? path : path + QLatin1Char('\n') + reason;
 }
 
 void TFMain::showFocusedReason(int row) {
   if (!reasonPanel_) return;
-  const QString reason = row >= 0 ? qs(engine_->failureReason(row)) : QString();
+  const QString reason = row >= 0 ? qs(engine_->list().failureReason(row)) : QString();
   reasonPanel_->setText(reason);
   reasonPanel_->setToolTip(reason);
 }
@@ -311,7 +309,7 @@ void TFMain::showFocusedReason(int row) {
 void TFMain::reloadListView() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   LVBook->lvdClearAll();
-  const int count = engine_->list().count();
+  const int count = engine_->list().entries().count();
   LVBook->lvdSetCount(count);
   if (count > 0) LVBook->lvdRedraw(count);
   QApplication::restoreOverrideCursor();
@@ -428,9 +426,9 @@ void TFMain::firstActivation() {
   firstActivationPending_ = false;
   reloadListView();
   LVBook->setFocus();
-  const int count = engine_->list().count();
+  const int count = engine_->list().entries().count();
   if (count > 0) LVBook->lvdGoto(count - 1);
-  engine_->showListCount();
+  engine_->list().showListCount();
   TSettings& s = engine_->settings();
   if (s.TipAtStartup) s.TipAtStartup = dialogs_->tipOfTheDay(this, true) ? 1 : 0;
   if (!options_.commandLine.empty()) addDroppedPaths(options_.commandLine);
@@ -439,7 +437,7 @@ void TFMain::firstActivation() {
 
 void TFMain::closeEvent(QCloseEvent* event) {
   if (!shuttingDown_) {
-    const int active = engine_->activeCount();
+    const int active = engine_->batch().activeCount();
     if (active > 0 && !askOkCancel(texts::fillText(texts::CloseQuestion, active))) {
       event->ignore();
       return;
@@ -458,7 +456,7 @@ void TFMain::formDestroy() {
   // Stops every conversion, waits for the workers within a bound, drops what is not Done and
   // saves the history.
   engine_->exitTidyUp();
-  shutdownPending_ = engine_->shutdownPending();
+  shutdownPending_ = engine_->batch().shutdownPending();
   progressBar_->hide();
   setAcceptDrops(false);
 }

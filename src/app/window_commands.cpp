@@ -41,7 +41,7 @@ bool TFMain::runAddCommand() {
     return false;
   // The probe decides: a file picked under "All Files" is offered as well.
   for (const std::string& path : paths) {
-    if (engine_->addVideo(path) == AddOutcome::Invalid)
+    if (engine_->scanner().addVideo(path) == AddOutcome::Invalid)
       showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
   }
   if (!paths.empty() && !paths.back().empty()) s.LastSourceDir = folderOf(paths.back());
@@ -50,12 +50,12 @@ bool TFMain::runAddCommand() {
 }
 
 void TFMain::addFolderCommand() {
-  if (shuttingDown_ || engine_->conversionMode() || engine_->scanning()) return;
+  if (shuttingDown_ || engine_->batch().conversionMode() || engine_->scanner().scanning()) return;
   TSettings& s = engine_->settings();
   std::string folder = s.LastSourceDir.empty() ? firstOpenFolder() : s.LastSourceDir;
   if (!dialogs_->browseFolder(this, QString::fromLatin1(texts::AddFolderTitle), folder)) return;
   // The folder is walked like a dropped one; its videos join the list as they are probed.
-  engine_->scanPaths({folder}, [this](std::vector<std::string> refused) {
+  engine_->scanner().scanPaths({folder}, [this](std::vector<std::string> refused) {
     for (const std::string& path : refused)
       showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
     updateCommandStates();
@@ -64,14 +64,15 @@ void TFMain::addFolderCommand() {
 }
 
 void TFMain::convertCommand() {
-  if (shuttingDown_ || engine_->conversionMode() || engine_->scanning()) return;
-  if (engine_->offersRequeue() && askOkCancel(texts::RequeueQuestion)) engine_->requeueCancelled();
-  if (engine_->planBatch().ready == 0) runAddCommand();
+  if (shuttingDown_ || engine_->batch().conversionMode() || engine_->scanner().scanning()) return;
+  if (engine_->list().offersRequeue() && askOkCancel(texts::RequeueQuestion))
+    engine_->list().requeueCancelled();
+  if (engine_->batch().planBatch().ready == 0) runAddCommand();
   startBatchCommand();
 }
 
 bool TFMain::startBatchCommand() {
-  const BatchPlan plan = engine_->planBatch();
+  const BatchPlan plan = engine_->batch().planBatch();
   if (plan.ready == 0) return true;
   if (plan.asksShutdown && !askOkCancel(texts::ShutdownQuestion)) return false;
   TSettings& s = engine_->settings();
@@ -80,7 +81,7 @@ bool TFMain::startBatchCommand() {
   saveSettingsFile();
   applyMainSettings();
   // The dialog ran a loop of its own: the engine counts the Ready entries again.
-  engine_->startBatch();
+  engine_->batch().startBatch();
   return true;
 }
 
@@ -89,25 +90,27 @@ void TFMain::stopConversionCommand() {
   if (rows.size() > 1) {
     std::vector<int> running;
     for (const int r : rows)
-      if (engine_->stopConversion(r) == StopOutcome::NeedsConfirmation) running.push_back(r);
+      if (engine_->batch().stopConversion(r) == StopOutcome::NeedsConfirmation)
+        running.push_back(r);
     if (running.empty()) return;
     if (!askOkCancel(texts::fillText(texts::StopManyQuestion, static_cast<int>(running.size()))))
       return;
-    for (const int r : running) engine_->stopConversion(r, Answer::Yes);
+    for (const int r : running) engine_->batch().stopConversion(r, Answer::Yes);
     return;
   }
   const int row = focusedRow();
-  if (engine_->stopConversion(row) != StopOutcome::NeedsConfirmation) return;
-  engine_->stopConversion(row, askOkCancel(texts::StopOneQuestion) ? Answer::Yes : Answer::No);
+  if (engine_->batch().stopConversion(row) != StopOutcome::NeedsConfirmation) return;
+  engine_->batch().stopConversion(row,
+                                  askOkCancel(texts::StopOneQuestion) ? Answer::Yes : Answer::No);
 }
 
 void TFMain::stopAllCommand() {
-  if (engine_->stopAll() != StopOutcome::NeedsConfirmation) return;
-  engine_->stopAll(askOkCancel(texts::StopAllQuestion) ? Answer::Yes : Answer::No);
+  if (engine_->batch().stopAll() != StopOutcome::NeedsConfirmation) return;
+  engine_->batch().stopAll(askOkCancel(texts::StopAllQuestion) ? Answer::Yes : Answer::No);
 }
 
 std::vector<int> TFMain::commandRows() {
-  const int count = engine_->list().count();
+  const int count = engine_->list().entries().count();
   const QList<int> selected = LVBook->lvdSelectedRows();
   std::vector<int> rows;
   if (selected.size() > 1) {
@@ -123,7 +126,7 @@ std::vector<int> TFMain::commandRows() {
 void TFMain::removeRows(const std::vector<int>& rows, bool deleteVideos) {
   std::vector<int> removable;
   for (const int row : rows)
-    if (isRemovable(engine_->list().at(row).stateValue())) removable.push_back(row);
+    if (isRemovable(engine_->list().entries().at(row).stateValue())) removable.push_back(row);
   if (removable.empty()) {
     if (!deleteVideos) showMessage(texts::RemoveRefused);
     return;
@@ -135,8 +138,8 @@ void TFMain::removeRows(const std::vector<int>& rows, bool deleteVideos) {
   // From the last row up, so the rows still to go keep their numbers.
   std::string failed;
   for (auto it = removable.rbegin(); it != removable.rend(); ++it) {
-    const std::string outputPath = engine_->list().at(*it).outputPath;
-    if (engine_->removeEntry(*it, deleteVideos) == RemoveResult::DeleteFailed)
+    const std::string outputPath = engine_->list().entries().at(*it).outputPath;
+    if (engine_->list().removeEntry(*it, deleteVideos) == RemoveResult::DeleteFailed)
       failed += (failed.empty() ? "" : "\n") + outputPath;
   }
   if (!failed.empty()) showMessage(texts::fillText(texts::DeleteFailed, failed.c_str()));
@@ -144,24 +147,24 @@ void TFMain::removeRows(const std::vector<int>& rows, bool deleteVideos) {
 }
 
 void TFMain::removeCommand() {
-  if (engine_->conversionMode()) return;
+  if (engine_->batch().conversionMode()) return;
   const std::vector<int> rows = commandRows();
   if (rows.size() > 1) return removeRows(rows, false);
   const int i = focusedRow();
-  if (i < 0 || i >= engine_->list().count()) return;
-  if (!isRemovable(engine_->list().at(i).stateValue())) {
+  if (i < 0 || i >= engine_->list().entries().count()) return;
+  if (!isRemovable(engine_->list().entries().at(i).stateValue())) {
     showMessage(texts::RemoveRefused);
     return;
   }
   if (!askOkCancel(texts::RemoveConfirm)) return;
-  engine_->removeEntry(i);
+  engine_->list().removeEntry(i);
   updateCommandStates();
 }
 
 void TFMain::renameCommand() {
   const int i = focusedRow();
-  if (i < 0 || i >= engine_->list().count()) return;
-  VideoEntry& entry = engine_->list().at(i);
+  if (i < 0 || i >= engine_->list().entries().count()) return;
+  VideoEntry& entry = engine_->list().entries().at(i);
   if (entry.stateValue() != Done) return;
   QString current = qs(entry.outputName);
   if (current.size() > static_cast<qsizetype>(RenameCapacity - 1))
@@ -170,36 +173,36 @@ void TFMain::renameCommand() {
   if (!dialogs_->askNonEmptyText(this, QString::fromLatin1(texts::RenameCaption),
                                  QString::fromLatin1(texts::RenamePrompt), name, RenameCapacity))
     return;
-  engine_->renameOutput(i, name);
+  engine_->list().renameOutput(i, name);
   repaintRow(i);
 }
 
 void TFMain::deleteVideoCommand() {
-  if (engine_->conversionMode()) return;
+  if (engine_->batch().conversionMode()) return;
   const std::vector<int> rows = commandRows();
   if (rows.size() > 1) return removeRows(rows, true);
   const int i = focusedRow();
-  if (i < 0 || i >= engine_->list().count()) return;
-  const VideoEntry& entry = engine_->list().at(i);
+  if (i < 0 || i >= engine_->list().entries().count()) return;
+  const VideoEntry& entry = engine_->list().entries().at(i);
   if (!isRemovable(entry.stateValue())) return;
   if (!askOkCancel(texts::DeleteConfirm)) return;
   const std::string outputPath = entry.outputPath;
-  if (engine_->removeEntry(i, true) == RemoveResult::DeleteFailed)
+  if (engine_->list().removeEntry(i, true) == RemoveResult::DeleteFailed)
     showMessage(texts::fillText(texts::DeleteFailed, outputPath.c_str()));
   updateCommandStates();
 }
 
 void TFMain::removeMissingCommand() {
-  if (engine_->conversionMode()) return;
+  if (engine_->batch().conversionMode()) return;
   if (!askOkCancel(texts::MissingConfirm)) return;
-  engine_->removeMissing();
+  engine_->list().removeMissing();
   updateCommandStates();
 }
 
 void TFMain::playCommand() {
   const int i = focusedRow();
-  if (i < 0 || i >= engine_->list().count()) return;
-  const VideoEntry& entry = engine_->list().at(i);
+  if (i < 0 || i >= engine_->list().entries().count()) return;
+  const VideoEntry& entry = engine_->list().entries().at(i);
   std::string path;
   if (entry.stateValue() == Done)
     path = entry.outputPath;
@@ -234,15 +237,15 @@ void TFMain::openDestinationCommand() {
 
 void TFMain::showLogCommand() {
   const int i = focusedRow();
-  if (i < 0 || i >= engine_->list().count()) return;
-  const std::string log = engine_->logPathOf(engine_->list().at(i));
+  if (i < 0 || i >= engine_->list().entries().count()) return;
+  const std::string log = engine_->list().logPathOf(engine_->list().entries().at(i));
   if (!log.empty()) showLogWindow(this, log);
 }
 
 void TFMain::addDroppedPaths(const std::vector<std::string>& paths) {
-  if (shuttingDown_ || engine_->conversionMode() || paths.empty()) return;
+  if (shuttingDown_ || engine_->batch().conversionMode() || paths.empty()) return;
   // The scan runs off the window's thread; its entries appear as their probes end.
-  engine_->scanPaths(paths, [this](std::vector<std::string> refused) {
+  engine_->scanner().scanPaths(paths, [this](std::vector<std::string> refused) {
     for (const std::string& path : refused)
       showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
     startBatchCommand();
@@ -281,7 +284,7 @@ void TFMain::dropEvent(QDropEvent* event) {
   if (paths.empty()) return;
   event->acceptProposedAction();
   // While a batch converts the drop is only released.
-  if (shuttingDown_ || engine_->conversionMode()) return;
+  if (shuttingDown_ || engine_->batch().conversionMode()) return;
   // Finish the drag first: adding probes every file and may open the batch's settings dialog.
   QMetaObject::invokeMethod(
       this, [this, paths = std::move(paths)] { addDroppedPaths(paths); }, Qt::QueuedConnection);

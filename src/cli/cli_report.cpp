@@ -106,7 +106,7 @@ void Report::line(const std::string& text) {
 
 void Report::event(const std::string& name, const VideoEntry& entry, const std::string& extra) {
   std::string json = "{\"event\":" + jsonQuote(name) + ",\"file\":" + jsonQuote(entry.sourcePath);
-  const std::string output = engine_->outputPathOf(entry);
+  const std::string output = engine_->list().outputPathOf(entry);
   if (!output.empty()) json += ",\"output\":" + jsonQuote(output);
   line(json + extra + "}");
 }
@@ -123,7 +123,7 @@ void Report::rejected(const std::string& path, const std::string& reason) {
 }
 
 void Report::batchStarting() {
-  VideoList& list = engine_->list();
+  VideoList& list = engine_->list().entries();
   for (int i = 0; i < list.count(); ++i) {
     VideoEntry& e = list.at(i);
     if (e.stateValue() != Ready) continue;
@@ -136,7 +136,7 @@ void Report::batchStarting() {
 void Report::update() {
   for (Job& job : jobs_) {
     const VideoEntry& e = *job.entry;
-    const bool ended = engine_->hasEnded(e);
+    const bool ended = engine_->list().hasEnded(e);
     int16_t state = e.stateValue();
     // Finished but its worker still runs: the result is not final yet.
     if (isFinished(state) && !ended) state = job.reported;
@@ -149,7 +149,7 @@ void Report::update() {
         // not news: queued at the start, or a running conversion that is still running
       } else if (style_ == ReportStyle::Json) {
         // A conversion may start and end between two looks: it still reports its start.
-        const bool ran = !engine_->outputPathOf(e).empty();
+        const bool ran = !engine_->list().outputPathOf(e).empty();
         if (!running && !job.started && ran) event("started", e);
         job.started = job.started || running || ran;
         std::string extra;
@@ -157,10 +157,10 @@ void Report::update() {
         event(running ? "started" : stateWord(state), e, extra);
       } else if (isFinished(state)) {
         line(std::string(stateWord(state)) + (state == Done ? "     " : "  ") + e.sourcePath +
-             (state == Done ? " -> " + engine_->outputPathOf(e) : std::string()));
+             (state == Done ? " -> " + engine_->list().outputPathOf(e) : std::string()));
       }
     }
-    if (style_ == ReportStyle::Json && running && engine_->runningPercent(e, percent))
+    if (style_ == ReportStyle::Json && running && engine_->batch().runningPercent(e, percent))
       event("progress", e, format(",\"percent\":%.1f", percent));
   }
   if (style_ == ReportStyle::Terminal) drawBars();
@@ -183,7 +183,7 @@ void Report::drawBars() {
     if (isFinished(state)) ++finished;
     if (state != Starting && state != Converting) continue;
     double percent = 0;
-    engine_->runningPercent(e, percent);
+    engine_->batch().runningPercent(e, percent);
     std::string name = e.sourcePath.substr(e.sourcePath.rfind('/') + 1);
     if (name.size() > 30) name = name.substr(0, 27) + "...";
     std::fprintf(out_, "%-30s %s %5.1f%%\n", name.c_str(), bar(percent, 30).c_str(), percent);

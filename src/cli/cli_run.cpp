@@ -96,7 +96,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
   TSettings& s = engine.settings();
   if (const int status = prepareSettings(s, o, settingsPath, err); status != 0) return status;
   engine.settingsChanged();
-  if (s.SaveHistory) engine.loadHistory();
+  if (s.SaveHistory) engine.list().loadHistory();
 
   // Files named on the command line must be there and look like media; inside folders the
   // others are passed over as the window does.
@@ -112,7 +112,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
   }
   bool scanned = false;
   std::vector<std::string> refused;
-  if (engine.scanPaths(paths, [&](std::vector<std::string> r) {
+  if (engine.scanner().scanPaths(paths, [&](std::vector<std::string> r) {
         refused = std::move(r);
         scanned = true;
       })) {
@@ -121,23 +121,24 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
       queue.serveUntil([&] { return scanned || (interrupted.load() && !cancelled); }, 200);
       if (interrupted.load() && !cancelled) {
         cancelled = true;
-        engine.cancelScan();  // Ctrl+C while probing: what was found is not converted
+        engine.scanner().cancelScan();  // Ctrl+C while probing: what was found is not converted
       }
     }
   }
   for (const std::string& path : refused) report.rejected(path, "not a video the encoder can read");
 
   report.batchStarting();
-  if (!interrupted.load() && engine.startBatch()) {
+  if (!interrupted.load() && engine.batch().startBatch()) {
     bool stopSent = false;
-    while (engine.conversionMode()) {
+    while (engine.batch().conversionMode()) {
       queue.serveUntil(
-          [&] { return !engine.conversionMode() || (interrupted.load() && !stopSent); }, 200);
+          [&] { return !engine.batch().conversionMode() || (interrupted.load() && !stopSent); },
+          200);
       if (interrupted.load() && !stopSent) {
         stopSent = true;
-        engine.stopAll(Answer::Yes);
+        engine.batch().stopAll(Answer::Yes);
       }
-      engine.refreshRunning();
+      engine.batch().refreshRunning();
       report.update();
     }
   }

@@ -1,11 +1,14 @@
 // The batch scheduler. A small pool of worker threads (at most MaxConversions) takes the queued
 // entries in list order; a worker waits on a condition variable that is signalled when a
-// conversion ends, a stop is requested, the settings change or the engine shuts down. Every
+// conversion ends, a stop is requested, the settings change or the program closes. Every
 // entry of a batch counts as one active worker from the batch's start to its end, so the counters
 // read as if each entry had a thread of its own. The first queued entry in list order always
 // passes the 50-entry look-back rule (nothing before it is Pending), so taking the entries in
 // order keeps that rule.
-#include "engine/engine.h"
+#include "engine/batch_runner.h"
+
+#include "engine/engine_config.h"
+#include "engine/video_list_store.h"
 
 #include "platform/format.h"
 #include "platform/job_log.h"
@@ -13,41 +16,104 @@
 
 namespace vidmora {
 
+BatchRunner::BatchRunner(UiPort& ui, MainThreadQueue& queue, const EngineConfig& config,
+                         TSettings& settings, ProgressBlock& progress, VideoListStore& list,
+                         std::function<bool()> scanning)
+    : ui_(ui),
+      queue_(queue),
+      config_(config),
+      settings_(settings),
+      progress_(progress),
+      store_(list),
+      list_(list.entries()),
+      listLock_(list.lock()),
+      scanning_(std::move(scanning)) {
+  takeSnapshot(snapshot_, settings_);
+}
+
+DesktopSession& BatchRunner::desktop() {
+  return config_.desktopSession ? *config_.desktopSession : noDesktop_;
+}
+
 // Workers never wait for the main thread: what they report is posted and runs there later.
-void Engine::postToMain(std::function<void()> routine) {
+void BatchRunner::postToMain(std::function<void()> routine) {
   queue_.post(std::move(routine));
 }
 
 // --- main thread
 
-bool Engine::offersRequeue() const {
-  if (conversionMode_.load() || shuttingDown_.load()) return false;
-  int cancelled = 0;
-  return countReady(list_, &cancelled) == 0 && cancelled > 0;
-}
-
-void Engine::requeueCancelled() {
-  if (conversionMode_.load() || shuttingDown_.load()) return;
+void BatchRunner::settingsChanged() {
   {
     std::lock_guard<std::mutex> lock(listLock_);
-    vidmora::requeueCancelled(list_);
+    liveDestDir_ = settings_.DestDir;
+    maxConversions_ = clampConversions(settings_.MaxConversions);
   }
-  ui_.reloadListView();
-  showListCount();
-  if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+  turnChanged_.notify_all();
+  if (store_.converting()) ensureWorkers();
 }
 
-BatchPlan Engine::planBatch() const {
+int BatchRunner::activeCount() const {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return activeCount_;
+}
+
+int BatchRunner::runningCount() const {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return runningCount_;
+}
+
+bool BatchRunner::conversionMode() const {
+  return store_.converting();
+}
+
+std::string BatchRunner::batchProgressText(int* overallPercent) {
+  double average = 0.0;
+  const int inUse = progress_.averagePercent(average);
+  int overall = 0;
+  if (batchTotal_ > 0) {
+    overall = static_cast<int>((inUse * average + batchFinished_ * 100.0) * 100.0 /
+                               (batchTotal_ * 100.0));
+  }
+  if (overallPercent) *overallPercent = overall;
+  int running, active;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    running = runningCount_;
+    active = activeCount_;
+  }
+  return texts::fillText(texts::BatchProgress, running, active, overall);
+}
+
+// Marks the shutdown, keeps queued entries from starting and asks every running encoder to stop.
+void BatchRunner::stopEverything() {
+  store_.close();
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    abortWorkers_ = true;
+  }
+  for (int i = 0; i < list_.count(); ++i) {
+    VideoEntry& e = list_.at(i);
+    if (isUnfinished(e.stateValue())) stopEntry(e);
+  }
+  turnChanged_.notify_all();
+}
+
+void BatchRunner::forgetBatch() {
+  std::lock_guard<std::mutex> lock(listLock_);
+  batchQueue_.clear();
+}
+
+BatchPlan BatchRunner::planBatch() const {
   BatchPlan plan;
-  if (conversionMode_.load() || shuttingDown_.load() || scanning_) return plan;
+  if (store_.converting() || store_.closing() || scanning_()) return plan;
   plan.ready = countReady(list_);
   plan.asksShutdown = plan.ready > 0 && settings_.ShutdownAfter;
   return plan;
 }
 
-bool Engine::startBatch() {
+bool BatchRunner::startBatch() {
   // Not while a scan still appends entries: the front end starts the batch when it ended.
-  if (conversionMode_.load() || shuttingDown_.load() || scanning_) return false;
+  if (store_.converting() || store_.closing() || scanning_()) return false;
   const int n = countReady(list_);
   if (n == 0) return false;
   batchTotal_ = n;
@@ -87,29 +153,29 @@ bool Engine::startBatch() {
   return true;
 }
 
-void Engine::enterConversionMode() {
-  conversionMode_.store(true);
+void BatchRunner::enterConversionMode() {
+  store_.setConverting(true);
   ui_.enterConversionDisplay();
   ui_.setStatusText(texts::fillText(texts::BatchStarting, activeCount()));
   ui_.updateCommandStates();
 }
 
-void Engine::leaveConversionMode() {
-  conversionMode_.store(false);
+void BatchRunner::leaveConversionMode() {
+  store_.setConverting(false);
   ui_.setStatusText("");
   ui_.leaveConversionDisplay(!stopAllMark_);
-  showListCount();
+  store_.showListCount();
   ui_.updateCommandStates();
 }
 
-void Engine::refreshEntryRow(VideoEntry* entry) {
-  if (shuttingDown_.load()) return;
+void BatchRunner::refreshEntryRow(VideoEntry* entry) {
+  if (store_.closing()) return;
   int row;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     row = entry->listIndex;
   }
-  if (conversionMode_.load()) {
+  if (store_.converting()) {
     int overall = 0;
     const std::string text = batchProgressText(&overall);
     ui_.setStatusText(text);
@@ -119,8 +185,8 @@ void Engine::refreshEntryRow(VideoEntry* entry) {
   ui_.repaintRow(row);
 }
 
-void Engine::refreshRunning() {
-  if (shuttingDown_.load() || !conversionMode_.load()) return;
+void BatchRunner::refreshRunning() {
+  if (store_.closing() || !store_.converting()) return;
   std::vector<int> rows;
   {
     std::lock_guard<std::mutex> lock(listLock_);
@@ -135,44 +201,21 @@ void Engine::refreshRunning() {
   for (const int row : rows) ui_.repaintRow(row);
 }
 
-bool Engine::runningPercent(const VideoEntry& entry, double& percent) {
+bool BatchRunner::runningPercent(const VideoEntry& entry, double& percent) {
   std::lock_guard<std::mutex> lock(listLock_);
   return entry.batchStage == BatchStage::Running &&
          progress_.readSlotPercent(entry.progressSlot, percent);
 }
 
-bool Engine::hasEnded(const VideoEntry& entry) const {
-  std::lock_guard<std::mutex> lock(listLock_);
-  return entry.batchStage == BatchStage::Finished;
-}
-
-std::string Engine::outputPathOf(const VideoEntry& entry) const {
-  std::lock_guard<std::mutex> lock(listLock_);
-  return entry.outputPath;
-}
-
-std::string Engine::logPathOf(const VideoEntry& entry) const {
-  std::lock_guard<std::mutex> lock(listLock_);
-  return entry.logPath;
-}
-
-std::string Engine::failureReason(int row) const {
-  if (row < 0 || row >= list_.count()) return {};
-  const VideoEntry& entry = list_.at(row);
-  if (entry.stateValue() != ConversionError) return {};
-  const std::string log = logPathOf(entry);
-  return log.empty() ? std::string() : readLogReason(log);
-}
-
-void Engine::batchEnded(VideoEntry* entry) {
+void BatchRunner::batchEnded(VideoEntry* entry) {
   // At exit the entry may already be gone with the list (and the slots with the block).
-  if (shuttingDown_.load()) return;
+  if (store_.closing()) return;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     progress_.releaseSlot(entry->progressSlot);
   }
   ++batchFinished_;
-  if (activeCount() == 0 && conversionMode_.load()) {
+  if (activeCount() == 0 && store_.converting()) {
     int converted = 0;
     int failed = 0;
     std::string destination;
@@ -205,13 +248,13 @@ void Engine::batchEnded(VideoEntry* entry) {
   ui_.updateCommandStates();
 }
 
-void Engine::releaseDesktop() {
+void BatchRunner::releaseDesktop() {
   if (!desktopHeld_) return;
   desktopHeld_ = false;
   desktop().released();
 }
 
-void Engine::stopEntry(VideoEntry& entry) {
+void BatchRunner::stopEntry(VideoEntry& entry) {
   // The flag first: a worker taking the entry after this sees it under the lock; one that took
   // it before has a slot by now, which gets the stop byte here.
   entry.stopTick.store(tickCount());
@@ -224,7 +267,7 @@ void Engine::stopEntry(VideoEntry& entry) {
 }
 
 // Queued entries that were stopped end at once: they never take a place or a slot.
-void Engine::finishStoppedQueued() {
+void BatchRunner::finishStoppedQueued() {
   std::vector<VideoEntry*> finished;
   {
     std::lock_guard<std::mutex> lock(listLock_);
@@ -246,7 +289,7 @@ void Engine::finishStoppedQueued() {
   }
 }
 
-StopOutcome Engine::stopConversion(int row, Answer answer) {
+StopOutcome BatchRunner::stopConversion(int row, Answer answer) {
   if (row < 0 || row >= list_.count()) return StopOutcome::Nothing;
   VideoEntry& e = list_.at(row);
   // Asked again after the question: the entry may have finished meanwhile.
@@ -259,7 +302,7 @@ StopOutcome Engine::stopConversion(int row, Answer answer) {
   return StopOutcome::Done;
 }
 
-StopOutcome Engine::stopAll(Answer answer) {
+StopOutcome BatchRunner::stopAll(Answer answer) {
   if (activeCount() == 0) return StopOutcome::Nothing;
   if (answer == Answer::NotAsked) return StopOutcome::NeedsConfirmation;
   if (answer == Answer::Yes) {
@@ -278,11 +321,11 @@ StopOutcome Engine::stopAll(Answer answer) {
 
 // --- workers
 
-void Engine::reapWorkers() {
+void BatchRunner::reapWorkers() {
   std::erase_if(workers_, [](const std::unique_ptr<Worker>& w) { return w->thread.exited.load(); });
 }
 
-void Engine::ensureWorkers() {
+void BatchRunner::ensureWorkers() {
   reapWorkers();
   for (;;) {
     {
@@ -316,7 +359,7 @@ void Engine::ensureWorkers() {
 }
 
 // No worker could be made: the queued entries fail at once instead of waiting for ever.
-void Engine::failQueuedEntries() {
+void BatchRunner::failQueuedEntries() {
   std::vector<VideoEntry*> failed;
   {
     std::lock_guard<std::mutex> lock(listLock_);
@@ -336,7 +379,7 @@ void Engine::failQueuedEntries() {
   }
 }
 
-VideoEntry* Engine::nextQueuedLocked() {
+VideoEntry* BatchRunner::nextQueuedLocked() {
   while (batchCursor_ < batchQueue_.size()) {
     VideoEntry* e = batchQueue_[batchCursor_];
     if (e->batchStage == BatchStage::Queued && !e->stopRequested.load()) return e;
@@ -345,7 +388,7 @@ VideoEntry* Engine::nextQueuedLocked() {
   return nullptr;
 }
 
-void Engine::workerLoop(WorkerThread& /*thread*/) {
+void BatchRunner::workerLoop(WorkerThread& /*thread*/) {
   for (;;) {
     VideoEntry* e = nullptr;
     {
@@ -373,7 +416,7 @@ void Engine::workerLoop(WorkerThread& /*thread*/) {
       e->setState(Starting);
       running_.push_back(e);
     }
-    setListModified();
+    store_.setListModified();
     postToMain([this, e] { refreshEntryRow(e); });
     convertEntry(*e);
     {
@@ -389,7 +432,7 @@ void Engine::workerLoop(WorkerThread& /*thread*/) {
   queue_.notify();
 }
 
-bool Engine::waitForWorkers(int64_t timeoutMs) {
+bool BatchRunner::waitForWorkers(int64_t timeoutMs) {
   return queue_.serveUntil(
       [this] {
         for (const auto& w : workers_) {

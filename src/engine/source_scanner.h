@@ -1,9 +1,22 @@
-// Which files an add of files and folders offers to the list, and probing many of them at once.
+// The source scanner: which files an add of files and folders offers to the list (the folder
+// walk), probing them through the encoder (many at once) and appending what the encoder accepted.
+//
+// Threads: addVideo probes on the calling (main) thread. scanPaths walks and probes on a thread
+// of its own, with up to one probe per core; the probed entries and the end are posted to the
+// main thread in the order the files were named. Progress slots are taken under the list lock.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/main_thread.h"
+#include "settings/settings.h"
+#include "videolist/video_entry.h"
 
 namespace vidmora {
 
@@ -19,5 +32,57 @@ void runParallel(int count, int threads, const std::function<void(int)>& task);
 
 // How many probes run at once: the number of cores, at least 1.
 int probeThreads();
+
+struct EngineConfig;
+class ProgressBlock;
+class VideoListStore;
+
+// What became of a file offered to the list. Invalid: the encoder refused it (the front end says
+// "%s Invalid video"); Skipped: nothing added and nothing to say (busy list, failed or hung probe).
+enum class AddOutcome { Added, Invalid, Skipped };
+
+class SourceScanner {
+ public:
+  // Everything passed in is the engine's and outlives the scanner.
+  SourceScanner(MainThreadQueue& queue, const EngineConfig& config, TSettings& settings,
+                ProgressBlock& progress, VideoListStore& list);
+  // Waits for the scan thread (it stops at the list's closing mark).
+  ~SourceScanner() { join(); }
+  SourceScanner(const SourceScanner&) = delete;
+  SourceScanner& operator=(const SourceScanner&) = delete;
+
+  // Probes the file and appends a Ready entry. Skipped while a batch is active.
+  AddOutcome addVideo(const std::string& path);
+  // Files and folders in order (files must have an accepted extension, folders are walked
+  // recursively), probed in parallel (one probe per core) on threads of their own; the entries
+  // are appended in that order on the main thread as their probes end. done(refused) runs on
+  // the main thread at the end with the files the encoder refused. False (and no scan) while a
+  // batch converts or another scan runs. The front end then starts the batch.
+  using ScanDone = std::function<void(std::vector<std::string> refused)>;
+  bool scanPaths(const std::vector<std::string>& paths, ScanDone done);
+  bool scanning() const { return scanning_; }
+  // Ends the running scan early: no more files are walked or probed (running probes are
+  // killed); what was probed is still appended and done() still runs.
+  void cancelScan();
+  // scanPaths, serving the main-thread queue until it ended; returns the refused files.
+  std::vector<std::string> addPaths(const std::vector<std::string>& paths);
+  // Waits until the last scan's thread has ended (its walk and probes stop once the list
+  // closes).
+  void join();
+
+ private:
+  AddOutcome probeVideo(const std::string& path, VideoEntry& entry);
+  std::unique_ptr<VideoEntry> newEntry(const std::string& path, int16_t profileId) const;
+  void scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done);
+
+  MainThreadQueue& queue_;
+  const EngineConfig& config_;
+  TSettings& settings_;
+  ProgressBlock& progress_;
+  VideoListStore& store_;
+  bool scanning_ = false;  // main thread
+  std::atomic<bool> scanCancelled_{false};
+  std::thread scanThread_;
+};
 
 }  // namespace vidmora

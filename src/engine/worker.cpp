@@ -7,10 +7,12 @@
 
 #include <ctime>
 
+#include "engine/batch_runner.h"
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
-#include "engine/engine.h"
+#include "engine/engine_config.h"
 #include "engine/output_path.h"
+#include "engine/video_list_store.h"
 #include "platform/format.h"
 #include "platform/job_log.h"
 #include "platform/process.h"
@@ -18,20 +20,20 @@
 
 namespace vidmora {
 
-bool Engine::encoderTick(VideoEntry& entry) {
+bool BatchRunner::encoderTick(VideoEntry& entry) {
   // The front end shows the progress on its own timer (refreshRunning); waiters look again.
   entry.changeState(Starting, Converting);  // never over a stop's Cancelled
   queue_.notify();
   if (!entry.stopRequested.load()) return true;
   // A stopped encoder gets a grace time to end on its own; one that ignores the stop byte is
   // killed then (at exit the grace time is the exit wait).
-  const unsigned grace = shuttingDown_.load() ? std::min(config_.exitWaitMs, config_.stopGraceMs)
-                                              : config_.stopGraceMs;
+  const unsigned grace =
+      store_.closing() ? std::min(config_.exitWaitMs, config_.stopGraceMs) : config_.stopGraceMs;
   return tickCount() - entry.stopTick.load() < grace;
 }
 
-int Engine::runEncoder(VideoEntry& entry, const ReservedOutput& output,
-                       const std::string& logPath) {
+int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
+                            const std::string& logPath) {
   const std::string& outputPath = output.path;
   int exitCode = -1000;
   ConversionSnapshot snapshot;
@@ -77,7 +79,7 @@ int Engine::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   return exitCode;
 }
 
-void Engine::convertEntry(VideoEntry& entry) {
+void BatchRunner::convertEntry(VideoEntry& entry) {
   // Stopped between its turn and its start: no encoder run at all (a run stopped before it wrote
   // anything would leave no output and count as failed).
   if (entry.stopRequested.load()) {

@@ -83,8 +83,9 @@ struct EngineRig {
   }
   // Serves main-thread calls until the batch has ended (false on timeout).
   bool waitBatch(int64_t timeoutMs = 60000) {
-    return queue.serveUntil([&] { return !engine.conversionMode() && engine.activeCount() == 0; },
-                            timeoutMs);
+    return queue.serveUntil(
+        [&] { return !engine.batch().conversionMode() && engine.batch().activeCount() == 0; },
+        timeoutMs);
   }
   // Adds an entry directly, as if probed (no encoder run).
   VideoEntry& addReady(const std::string& source) {
@@ -94,8 +95,8 @@ struct EngineRig {
     e->outputName = baseNameOf(source);
     e->setState(Ready);
     VideoEntry& ref = *e;
-    ref.listIndex = engine.list().count();
-    engine.list().append(std::move(e));
+    ref.listIndex = engine.list().entries().count();
+    engine.list().entries().append(std::move(e));
     return ref;
   }
 

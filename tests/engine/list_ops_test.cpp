@@ -16,21 +16,21 @@ TEST(ListOperations, RemoveRenumbersMovesTheFocusAndRefusesBusyStates) {
   TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
   for (const char* name : {"a", "b", "c"}) rig.addReady(dir / (std::string(name) + ".avi"));
-  rig.engine.list().at(1).setState(NotFound);  // only a history file brings this state
-  EXPECT_EQ(rig.engine.removeEntry(1), RemoveResult::Refused);
-  EXPECT_EQ(rig.engine.removeEntry(3), RemoveResult::Refused);
-  EXPECT_FALSE(rig.engine.listModified());
+  rig.engine.list().entries().at(1).setState(NotFound);  // only a history file brings this state
+  EXPECT_EQ(rig.engine.list().removeEntry(1), RemoveResult::Refused);
+  EXPECT_EQ(rig.engine.list().removeEntry(3), RemoveResult::Refused);
+  EXPECT_FALSE(rig.engine.list().listModified());
 
-  EXPECT_EQ(rig.engine.removeEntry(0), RemoveResult::Removed);
-  ASSERT_EQ(rig.engine.list().count(), 2);
-  EXPECT_EQ(rig.engine.list().at(0).sourcePath, dir / "b.avi");
-  EXPECT_EQ(rig.engine.list().at(1).listIndex, 1);
+  EXPECT_EQ(rig.engine.list().removeEntry(0), RemoveResult::Removed);
+  ASSERT_EQ(rig.engine.list().entries().count(), 2);
+  EXPECT_EQ(rig.engine.list().entries().at(0).sourcePath, dir / "b.avi");
+  EXPECT_EQ(rig.engine.list().entries().at(1).listIndex, 1);
   EXPECT_EQ(rig.ui.removedRows, std::vector<int>{0});
   EXPECT_EQ(rig.ui.gotoRows.back(), 0);  // the entry that took the removed one's place
   EXPECT_EQ(rig.ui.status, texts::fillText(texts::EntryCount, 2));
-  EXPECT_TRUE(rig.engine.listModified());
+  EXPECT_TRUE(rig.engine.list().listModified());
 
-  EXPECT_EQ(rig.engine.removeEntry(1), RemoveResult::Removed);  // the last row
+  EXPECT_EQ(rig.engine.list().removeEntry(1), RemoveResult::Removed);  // the last row
   EXPECT_EQ(rig.ui.gotoRows.back(), 0);
 }
 
@@ -51,13 +51,13 @@ TEST(ListOperations, DeleteVideoRemovesTheFileOfADoneEntryOnly) {
   cancelled.outputPath = dir / "partial.3gp";
   test::writeFile(cancelled.outputPath, "x");
 
-  EXPECT_EQ(rig.engine.removeEntry(1, true), RemoveResult::DeleteFailed);
-  EXPECT_EQ(rig.engine.list().count(), 3);
-  EXPECT_EQ(rig.engine.removeEntry(2, true), RemoveResult::Removed);
+  EXPECT_EQ(rig.engine.list().removeEntry(1, true), RemoveResult::DeleteFailed);
+  EXPECT_EQ(rig.engine.list().entries().count(), 3);
+  EXPECT_EQ(rig.engine.list().removeEntry(2, true), RemoveResult::Removed);
   EXPECT_TRUE(test::exists(dir / "partial.3gp"));  // only a Done entry's file is deleted
-  EXPECT_EQ(rig.engine.removeEntry(0, true), RemoveResult::Removed);
+  EXPECT_EQ(rig.engine.list().removeEntry(0, true), RemoveResult::Removed);
   EXPECT_FALSE(test::exists(dir / "done.3gp"));
-  EXPECT_EQ(rig.engine.list().count(), 1);
+  EXPECT_EQ(rig.engine.list().entries().count(), 1);
 }
 
 TEST(ListOperations, RemoveMissingAndRename) {
@@ -73,21 +73,21 @@ TEST(ListOperations, RemoveMissingAndRename) {
   gone.setState(Done);
   gone.outputPath = dir / "gone.3gp";
 
-  EXPECT_EQ(rig.engine.removeMissing(), 2);
-  ASSERT_EQ(rig.engine.list().count(), 1);
+  EXPECT_EQ(rig.engine.list().removeMissing(), 2);
+  ASSERT_EQ(rig.engine.list().entries().count(), 1);
   EXPECT_EQ(rig.ui.gotoRows.back(), 0);
 
   // Its own path counts as taken: the same name again moves the file to "clip(1)".
-  EXPECT_TRUE(rig.engine.renameOutput(0, "clip"));
+  EXPECT_TRUE(rig.engine.list().renameOutput(0, "clip"));
   EXPECT_EQ(done.outputPath, dir / "clip(1).3gp");
   EXPECT_EQ(test::readFile(dir / "clip(1).3gp"), "video");
-  EXPECT_EQ(rig.engine.cellText(0, ColumnName), "clip (.3gp)");
-  EXPECT_TRUE(rig.engine.renameOutput(0, "holiday \"best\""));
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnName), "clip (.3gp)");
+  EXPECT_TRUE(rig.engine.list().renameOutput(0, "holiday \"best\""));
   EXPECT_EQ(done.outputPath, dir / "holiday \"best\".3gp");
   EXPECT_FALSE(test::exists(dir / "clip(1).3gp"));
 
   done.setState(Ready);
-  EXPECT_FALSE(rig.engine.renameOutput(0, "other"));
+  EXPECT_FALSE(rig.engine.list().renameOutput(0, "other"));
   EXPECT_EQ(done.outputName, "holiday \"best\"");
 }
 

@@ -63,17 +63,18 @@ class RealEncoder : public ::testing::Test {
 TEST_F(RealEncoder, FiveEntriesTwoAtATimeInListOrderEndDoneWithTheirSizes) {
   EngineRig rig(REAL_ENCODER, out_);
   for (int i = 0; i < 5; ++i)
-    ASSERT_EQ(rig.engine.addVideo(clip("v" + std::to_string(i) + ".mp4")), AddOutcome::Added);
-  ASSERT_EQ(rig.engine.list().count(), 5);
-  EXPECT_EQ(rig.engine.cellText(0, ColumnDuration), "00:00:01");
-  EXPECT_EQ(rig.engine.cellText(0, ColumnName), "v0 (.3gp)");
-  EXPECT_EQ(rig.engine.cellText(0, ColumnStatus).substr(0, 7), "Ready  ");
+    ASSERT_EQ(rig.engine.scanner().addVideo(clip("v" + std::to_string(i) + ".mp4")),
+              AddOutcome::Added);
+  ASSERT_EQ(rig.engine.list().entries().count(), 5);
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnDuration), "00:00:01");
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnName), "v0 (.3gp)");
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnStatus).substr(0, 7), "Ready  ");
   int maxPast = 0;
   rig.ui.onRepaint = [&](int) {
     int past = 0;
     bool pendingSeen = false;
-    for (int i = 0; i < rig.engine.list().count(); ++i) {
-      const int16_t s = rig.engine.list().at(i).stateValue();
+    for (int i = 0; i < rig.engine.list().entries().count(); ++i) {
+      const int16_t s = rig.engine.list().entries().at(i).stateValue();
       past += s == Starting || s == Converting;
       if (s == Pending)
         pendingSeen = true;
@@ -82,16 +83,17 @@ TEST_F(RealEncoder, FiveEntriesTwoAtATimeInListOrderEndDoneWithTheirSizes) {
     }
     maxPast = std::max(maxPast, past);
   };
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(120000));
   EXPECT_LE(maxPast, 2);
   for (int i = 0; i < 5; ++i) {
-    const VideoEntry& e = rig.engine.list().at(i);
+    const VideoEntry& e = rig.engine.list().entries().at(i);
     EXPECT_EQ(e.stateValue(), Done) << i;
     EXPECT_EQ(e.outputPath, out_ + "/v" + std::to_string(i) + ".3gp");
     EXPECT_GT(e.sizeBytes, 0u);
     EXPECT_EQ(e.sizeBytes, fileSize64(e.outputPath));
-    EXPECT_EQ(rig.engine.cellText(i, ColumnStatus), "OK     (" + formatSize(e.sizeBytes) + ")");
+    EXPECT_EQ(rig.engine.list().cellText(i, ColumnStatus),
+              "OK     (" + formatSize(e.sizeBytes) + ")");
   }
 }
 
@@ -99,24 +101,24 @@ TEST_F(RealEncoder, TheSameSourceTwiceGivesANumberedSecondOutput) {
   EngineRig rig(REAL_ENCODER, out_);
   const std::string source = clip("clip.avi");
   for (int round = 0; round < 2; ++round) {
-    ASSERT_EQ(rig.engine.addVideo(source), AddOutcome::Added);
-    ASSERT_TRUE(rig.engine.startBatch());
+    ASSERT_EQ(rig.engine.scanner().addVideo(source), AddOutcome::Added);
+    ASSERT_TRUE(rig.engine.batch().startBatch());
     ASSERT_TRUE(rig.waitBatch(60000));
   }
-  ASSERT_EQ(rig.engine.list().count(), 2);
-  EXPECT_EQ(rig.engine.list().at(0).outputPath, out_ + "/clip.3gp");
-  EXPECT_EQ(rig.engine.list().at(1).outputPath, out_ + "/clip(1).3gp");
-  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Done);
+  ASSERT_EQ(rig.engine.list().entries().count(), 2);
+  EXPECT_EQ(rig.engine.list().entries().at(0).outputPath, out_ + "/clip.3gp");
+  EXPECT_EQ(rig.engine.list().entries().at(1).outputPath, out_ + "/clip(1).3gp");
+  EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(), Done);
 }
 
 TEST_F(RealEncoder, PathsWithQuotesPercentBlanksAndDashesConvert) {
   EngineRig rig(REAL_ENCODER, out_);
   const std::string source = clip("-say \"hi\" 100% ünï.mkv");
-  ASSERT_EQ(rig.engine.addVideo(source), AddOutcome::Added);
-  EXPECT_EQ(rig.engine.cellText(0, ColumnSource), source);
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_EQ(rig.engine.scanner().addVideo(source), AddOutcome::Added);
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnSource), source);
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
-  const VideoEntry& e = rig.engine.list().at(0);
+  const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), Done);
   EXPECT_EQ(e.outputPath, out_ + "/-say \"hi\" 100% ünï.3gp");
   EXPECT_TRUE(test::exists(e.outputPath));
@@ -124,24 +126,25 @@ TEST_F(RealEncoder, PathsWithQuotesPercentBlanksAndDashesConvert) {
 
 TEST_F(RealEncoder, AnInvalidVideoIsRefusedAndNamed) {
   EngineRig rig(REAL_ENCODER, out_);
-  ASSERT_EQ(rig.engine.addVideo(clip("good.avi")), AddOutcome::Added);
+  ASSERT_EQ(rig.engine.scanner().addVideo(clip("good.avi")), AddOutcome::Added);
   const std::string bad = src_ + "/not a video.avi";
   test::writeFile(bad, "this is text, not a video");
-  EXPECT_EQ(rig.engine.addVideo(bad), AddOutcome::Invalid);
-  EXPECT_EQ(rig.engine.list().count(), 1);
+  EXPECT_EQ(rig.engine.scanner().addVideo(bad), AddOutcome::Invalid);
+  EXPECT_EQ(rig.engine.list().entries().count(), 1);
   // addPaths names the refused files; a path that does not exist is dropped silently.
-  EXPECT_EQ(rig.engine.addPaths({src_ + "/missing.avi", bad}), std::vector<std::string>{bad});
-  EXPECT_EQ(rig.engine.list().count(), 1);
+  EXPECT_EQ(rig.engine.scanner().addPaths({src_ + "/missing.avi", bad}),
+            std::vector<std::string>{bad});
+  EXPECT_EQ(rig.engine.list().entries().count(), 1);
 }
 
 TEST_F(RealEncoder, RefusedAudioOptionsAreDroppedForASecondRun) {
   const std::string log = dir_ / "lines.txt";
   EngineRig rig(loggingEncoder(dir_, log), out_);
   rig.engine.settings().AudioCodec = "AMR";  // no AMR encoder here: the options are refused
-  ASSERT_EQ(rig.engine.addVideo(clip("voice.mp4")), AddOutcome::Added);
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_EQ(rig.engine.scanner().addVideo(clip("voice.mp4")), AddOutcome::Added);
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Done);
   std::vector<std::string> lines = test::readLines(log);
   ASSERT_EQ(lines.size(), 3u);  // probe, refused run, run without audio options
   EXPECT_NE(lines[1].find("|-ab|"), std::string::npos);
@@ -154,8 +157,8 @@ TEST_F(RealEncoder, TheNewestEntryPushesTheOldestOutOfAFullList) {
   for (int i = 0; i < MaxEntries; ++i)
     rig.addReady("/v/" + std::to_string(i) + ".avi").setState(Done);
   const std::string source = clip("newest.avi");
-  ASSERT_EQ(rig.engine.addVideo(source), AddOutcome::Added);
-  VideoList& list = rig.engine.list();
+  ASSERT_EQ(rig.engine.scanner().addVideo(source), AddOutcome::Added);
+  VideoList& list = rig.engine.list().entries();
   ASSERT_EQ(list.count(), MaxEntries);
   EXPECT_EQ(list.at(0).sourcePath, "/v/1.avi");
   EXPECT_EQ(list.at(MaxEntries - 1).sourcePath, source);
@@ -174,15 +177,15 @@ TEST_F(RealEncoder, DroppedFoldersAreWalkedForAcceptedFilesOnly) {
   ::rename(clip("sub/deeper/d.mp4").c_str(), (src_ + "/sub/deeper/d.mp4.bak").c_str());
   test::writeFile(src_ + "/notes.txt", "x");
   ::symlink(src_.c_str(), (src_ + "/sub/loop").c_str());  // must not walk for ever
-  EXPECT_TRUE(rig.engine.addPaths({src_}).empty());
+  EXPECT_TRUE(rig.engine.scanner().addPaths({src_}).empty());
   std::vector<std::string> added;
-  for (int i = 0; i < rig.engine.list().count(); ++i)
-    added.push_back(rig.engine.list().at(i).sourcePath);
+  for (int i = 0; i < rig.engine.list().entries().count(); ++i)
+    added.push_back(rig.engine.list().entries().at(i).sourcePath);
   std::sort(added.begin(), added.end());
   EXPECT_EQ(added, (std::vector<std::string>{src_ + "/a.mp4", src_ + "/sub/b.MKV",
                                              src_ + "/sub/deeper/c.avi"}));
   EXPECT_EQ(rig.engine.settings().LastSourceDir.rfind(dir_.path(), 0), 0u);
-  EXPECT_FALSE(rig.engine.conversionMode());  // starting the batch is the front end's call
+  EXPECT_FALSE(rig.engine.batch().conversionMode());  // starting the batch is the front end's call
 }
 
 TEST_F(RealEncoder, StopDuringAConversionKeepsThePartialFile) {
@@ -190,20 +193,20 @@ TEST_F(RealEncoder, StopDuringAConversionKeepsThePartialFile) {
   config.tickPeriodMs = 50;
   config.stopGraceMs = 600000;  // never killed: only the stop byte ends the run early
   EngineRig rig(REAL_ENCODER, out_, config);
-  ASSERT_EQ(rig.engine.addVideo(clip("long.avi", LongClipSeconds)), AddOutcome::Added);
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_EQ(rig.engine.scanner().addVideo(clip("long.avi", LongClipSeconds)), AddOutcome::Added);
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   // Stop once the encoder has reported some progress, so it has written part of the file.
   ASSERT_TRUE(rig.queue.serveUntil(
       [&] {
         double percent = 0;
-        const VideoEntry& e = rig.engine.list().at(0);
-        return e.stateValue() == Converting && rig.engine.runningPercent(e, percent) &&
+        const VideoEntry& e = rig.engine.list().entries().at(0);
+        return e.stateValue() == Converting && rig.engine.batch().runningPercent(e, percent) &&
                percent > 2.0;
       },
       60000));
-  rig.engine.stopConversion(0, Answer::Yes);
+  rig.engine.batch().stopConversion(0, Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(30000));
-  const VideoEntry& e = rig.engine.list().at(0);
+  const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), Cancelled);
   ASSERT_TRUE(test::exists(e.outputPath));
   // The partial file ends far before the source: the stop ended the run, not the clip's end.
@@ -217,17 +220,18 @@ TEST_F(RealEncoder, StopOnAPendingEntryCancelsItWithoutAnEncoderRun) {
   EngineRig rig(loggingEncoder(dir_, log), out_);
   rig.engine.settings().MaxConversions = 1;
   for (const char* name : {"a.mp4", "b.mp4", "c.mp4"})
-    ASSERT_EQ(rig.engine.addVideo(clip(name)), AddOutcome::Added);
-  ASSERT_TRUE(rig.engine.startBatch());
-  ASSERT_EQ(rig.engine.list().at(1).stateValue(), Pending);
-  EXPECT_EQ(rig.engine.stopConversion(1, Answer::Yes), StopOutcome::Done);
-  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Cancelled);  // at once, not at a later poll
-  EXPECT_EQ(rig.engine.activeCount(), 2);
+    ASSERT_EQ(rig.engine.scanner().addVideo(clip(name)), AddOutcome::Added);
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  ASSERT_EQ(rig.engine.list().entries().at(1).stateValue(), Pending);
+  EXPECT_EQ(rig.engine.batch().stopConversion(1, Answer::Yes), StopOutcome::Done);
+  EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(),
+            Cancelled);  // at once, not at a later poll
+  EXPECT_EQ(rig.engine.batch().activeCount(), 2);
   ASSERT_TRUE(rig.waitBatch(60000));
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
-  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Cancelled);
-  EXPECT_EQ(rig.engine.list().at(2).stateValue(), Done);
-  EXPECT_TRUE(rig.engine.list().at(1).outputPath.empty());
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(), Cancelled);
+  EXPECT_EQ(rig.engine.list().entries().at(2).stateValue(), Done);
+  EXPECT_TRUE(rig.engine.list().entries().at(1).outputPath.empty());
   for (const std::string& line : test::readLines(log))
     EXPECT_EQ(line.find(out_ + "/b.3gp"), std::string::npos) << line;
   EXPECT_EQ(test::readLines(log).size(), 5u);  // three probes, two conversions
@@ -236,17 +240,17 @@ TEST_F(RealEncoder, StopOnAPendingEntryCancelsItWithoutAnEncoderRun) {
 TEST_F(RealEncoder, StopAllAnsweredCancelChangesNothingButSuppressesTheExit) {
   EngineRig rig(REAL_ENCODER, out_);
   rig.engine.settings().ExitAfter = 1;
-  ASSERT_EQ(rig.engine.addVideo(clip("a.mp4")), AddOutcome::Added);
-  ASSERT_EQ(rig.engine.addVideo(clip("b.mp4")), AddOutcome::Added);
-  ASSERT_TRUE(rig.engine.startBatch());
-  EXPECT_EQ(rig.engine.stopAll(Answer::No), StopOutcome::Done);
-  EXPECT_TRUE(rig.engine.stopAllMark());
+  ASSERT_EQ(rig.engine.scanner().addVideo(clip("a.mp4")), AddOutcome::Added);
+  ASSERT_EQ(rig.engine.scanner().addVideo(clip("b.mp4")), AddOutcome::Added);
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  EXPECT_EQ(rig.engine.batch().stopAll(Answer::No), StopOutcome::Done);
+  EXPECT_TRUE(rig.engine.batch().stopAllMark());
   ASSERT_TRUE(rig.waitBatch(60000));
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
-  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(), Done);
   EXPECT_EQ(rig.ui.exitRequests, 0);
   EXPECT_FALSE(rig.ui.lastLeaveFullBar);  // no 100 % pause either
-  EXPECT_FALSE(rig.engine.shutdownPending());
+  EXPECT_FALSE(rig.engine.batch().shutdownPending());
 }
 
 TEST_F(RealEncoder, StopAllAnsweredOkStopsEveryEntry) {
@@ -257,22 +261,22 @@ TEST_F(RealEncoder, StopAllAnsweredOkStopsEveryEntry) {
   rig.engine.settings().ShutdownAfter = 1;
   const std::string source = clip("long.avi", LongClipSeconds);
   for (int i = 0; i < 4; ++i) rig.addReady(source);
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   // Two encoders run, two entries wait.
-  const VideoList& list = rig.engine.list();
+  const VideoList& list = rig.engine.list().entries();
   ASSERT_TRUE(rig.queue.serveUntil(
       [&] {
         return list.at(0).stateValue() == Converting && list.at(1).stateValue() == Converting;
       },
       60000));
-  rig.engine.stopAll(Answer::Yes);
+  rig.engine.batch().stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(60000));
-  EXPECT_EQ(rig.engine.list().at(2).stateValue(), Cancelled);
-  EXPECT_EQ(rig.engine.list().at(3).stateValue(), Cancelled);
+  EXPECT_EQ(rig.engine.list().entries().at(2).stateValue(), Cancelled);
+  EXPECT_EQ(rig.engine.list().entries().at(3).stateValue(), Cancelled);
   for (int i = 0; i < 2; ++i) {
     // A run stopped before it wrote anything has no output, which counts as a failed run; one
     // that wrote something keeps a file far shorter than the source.
-    const VideoEntry& e = rig.engine.list().at(i);
+    const VideoEntry& e = rig.engine.list().entries().at(i);
     const int16_t s = e.stateValue();
     EXPECT_TRUE(s == Cancelled || s == ConversionError) << s;
     if (s == Cancelled) {
@@ -282,7 +286,7 @@ TEST_F(RealEncoder, StopAllAnsweredOkStopsEveryEntry) {
       EXPECT_FALSE(test::exists(e.outputPath));
     }
   }
-  EXPECT_FALSE(rig.engine.shutdownPending());
+  EXPECT_FALSE(rig.engine.batch().shutdownPending());
   EXPECT_EQ(rig.ui.exitRequests, 0);
 }
 
@@ -292,44 +296,44 @@ TEST_F(RealEncoder, TheEndOfABatchClosesTheWindowOrAsksForTheShutdown) {
   for (const bool shutdown : {false, true}) {
     EngineRig rig(REAL_ENCODER, out_);
     (shutdown ? rig.engine.settings().ShutdownAfter : rig.engine.settings().ExitAfter) = 1;
-    ASSERT_EQ(rig.engine.addVideo(a), AddOutcome::Added);
-    ASSERT_EQ(rig.engine.addVideo(b), AddOutcome::Added);
-    EXPECT_EQ(rig.engine.planBatch().asksShutdown, shutdown);
-    ASSERT_TRUE(rig.engine.startBatch());
+    ASSERT_EQ(rig.engine.scanner().addVideo(a), AddOutcome::Added);
+    ASSERT_EQ(rig.engine.scanner().addVideo(b), AddOutcome::Added);
+    EXPECT_EQ(rig.engine.batch().planBatch().asksShutdown, shutdown);
+    ASSERT_TRUE(rig.engine.batch().startBatch());
     int closesBeforeLast = -1;
     rig.ui.onRepaint = [&](int) {
-      const VideoList& list = rig.engine.list();
+      const VideoList& list = rig.engine.list().entries();
       if (isFinished(list.at(0).stateValue()) + isFinished(list.at(1).stateValue()) == 1)
         closesBeforeLast = rig.ui.exitRequests;
     };
     ASSERT_TRUE(rig.waitBatch(60000));
     EXPECT_EQ(closesBeforeLast, 0);  // nothing while one conversion was still going
     EXPECT_EQ(rig.ui.exitRequests, 1);
-    EXPECT_EQ(rig.engine.shutdownPending(), shutdown);
+    EXPECT_EQ(rig.engine.batch().shutdownPending(), shutdown);
   }
 }
 
 TEST_F(RealEncoder, RequeuedCancelledEntriesConvert) {
   EngineRig rig(REAL_ENCODER, out_);
-  ASSERT_EQ(rig.engine.addVideo(clip("a.mp4")), AddOutcome::Added);
-  rig.engine.list().at(0).setState(Cancelled);
-  EXPECT_FALSE(rig.engine.startBatch());
-  ASSERT_TRUE(rig.engine.offersRequeue());
-  rig.engine.requeueCancelled();
-  EXPECT_FALSE(rig.engine.offersRequeue());
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_EQ(rig.engine.scanner().addVideo(clip("a.mp4")), AddOutcome::Added);
+  rig.engine.list().entries().at(0).setState(Cancelled);
+  EXPECT_FALSE(rig.engine.batch().startBatch());
+  ASSERT_TRUE(rig.engine.list().offersRequeue());
+  rig.engine.list().requeueCancelled();
+  EXPECT_FALSE(rig.engine.list().offersRequeue());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Done);
 }
 
 TEST_F(RealEncoder, ASourceGoneBeforeItsTurnFails) {
   EngineRig rig(REAL_ENCODER, out_);
   const std::string source = clip("gone.mp4");
-  ASSERT_EQ(rig.engine.addVideo(source), AddOutcome::Added);
+  ASSERT_EQ(rig.engine.scanner().addVideo(source), AddOutcome::Added);
   ::unlink(source.c_str());
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
-  const VideoEntry& e = rig.engine.list().at(0);
+  const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), ConversionError);
   EXPECT_FALSE(test::exists(e.outputPath));
 }
@@ -339,12 +343,12 @@ TEST_F(RealEncoder, WithoutAProgressBlockConversionsStillRun) {
   config.createProgressBlock = false;
   EngineRig rig(REAL_ENCODER, out_, config);
   rig.addReady(clip("a.mp4"));
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Done);
-  EXPECT_EQ(rig.engine.list().at(0).progressSlot, -1);
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Done);
+  EXPECT_EQ(rig.engine.list().entries().at(0).progressSlot, -1);
   // Probes need a slot for the duration: without one nothing is added, silently.
-  EXPECT_EQ(rig.engine.addVideo(clip("b.mp4")), AddOutcome::Skipped);
+  EXPECT_EQ(rig.engine.scanner().addVideo(clip("b.mp4")), AddOutcome::Skipped);
 }
 
 TEST_F(RealEncoder, TwoProgramsConvertingTheSameNameIntoOneFolderBothKeepTheirFiles) {
@@ -354,12 +358,12 @@ TEST_F(RealEncoder, TwoProgramsConvertingTheSameNameIntoOneFolderBothKeepTheirFi
   EngineRig second(REAL_ENCODER, out_);
   first.addReady(source);
   second.addReady(source);
-  ASSERT_TRUE(first.engine.startBatch());
-  ASSERT_TRUE(second.engine.startBatch());
+  ASSERT_TRUE(first.engine.batch().startBatch());
+  ASSERT_TRUE(second.engine.batch().startBatch());
   ASSERT_TRUE(first.waitBatch(60000));
   ASSERT_TRUE(second.waitBatch(60000));
-  const VideoEntry& a = first.engine.list().at(0);
-  const VideoEntry& b = second.engine.list().at(0);
+  const VideoEntry& a = first.engine.list().entries().at(0);
+  const VideoEntry& b = second.engine.list().entries().at(0);
   EXPECT_EQ(a.stateValue(), Done);
   EXPECT_EQ(b.stateValue(), Done);
   EXPECT_NE(a.outputPath, b.outputPath);
@@ -385,11 +389,11 @@ TEST_F(RealEncoder, ARefusedRemuxFailsOnceWithItsOwnTextAndLeavesNoFile) {
   EngineRig rig(loggingEncoder(dir_, log), out_);
   rig.engine.settings().ProfileId = 9050;  // MP4 remux
   rig.addReady(source);
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(60000));
-  const VideoEntry& e = rig.engine.list().at(0);
+  const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), ConversionError);  // what the history file keeps
-  EXPECT_EQ(rig.engine.cellText(0, ColumnStatus), texts::StatusRemuxRefused);
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnStatus), texts::StatusRemuxRefused);
   EXPECT_EQ(test::readLines(log).size(), 1u);  // no second run
   std::error_code ec;
   EXPECT_TRUE(std::filesystem::is_empty(out_, ec)) << ec.message();

@@ -31,19 +31,19 @@ std::string fakeSource(const TempFolder& dir, const std::string& name, const std
 TEST(Scheduler, APlanNamesTheReadyEntriesAndTheShutdownQuestionAndChangesNothing) {
   TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
-  EXPECT_EQ(rig.engine.planBatch().ready, 0);
-  EXPECT_FALSE(rig.engine.startBatch());  // nothing Ready: nothing starts
+  EXPECT_EQ(rig.engine.batch().planBatch().ready, 0);
+  EXPECT_FALSE(rig.engine.batch().startBatch());  // nothing Ready: nothing starts
   rig.addReady(dir / "a.avi");
   rig.addReady(dir / "b.avi").setState(Cancelled);
-  BatchPlan plan = rig.engine.planBatch();
+  BatchPlan plan = rig.engine.batch().planBatch();
   EXPECT_EQ(plan.ready, 1);
   EXPECT_FALSE(plan.asksShutdown);
   rig.engine.settings().ShutdownAfter = 1;
-  plan = rig.engine.planBatch();
+  plan = rig.engine.batch().planBatch();
   EXPECT_TRUE(plan.asksShutdown);
-  EXPECT_FALSE(rig.engine.offersRequeue());  // something is Ready
-  EXPECT_FALSE(rig.engine.conversionMode());
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), Ready);
+  EXPECT_FALSE(rig.engine.list().offersRequeue());  // something is Ready
+  EXPECT_FALSE(rig.engine.batch().conversionMode());
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Ready);
 }
 
 TEST(Scheduler, StopOutcomesAskFirstAndADeclinedStopAllStillSuppressesTheExit) {
@@ -51,35 +51,36 @@ TEST(Scheduler, StopOutcomesAskFirstAndADeclinedStopAllStillSuppressesTheExit) {
   EngineRig rig(FAKE_ENCODER, dir.path());
   rig.engine.settings().MaxConversions = 1;
   rig.engine.settings().ExitAfter = 1;
-  EXPECT_EQ(rig.engine.stopAll(), StopOutcome::Nothing);  // nothing runs
+  EXPECT_EQ(rig.engine.batch().stopAll(), StopOutcome::Nothing);  // nothing runs
   rig.addReady(fakeSource(dir, "a.avi", "run_ms=30000"));
   rig.addReady(fakeSource(dir, "b.avi", "run_ms=30000"));
-  EXPECT_EQ(rig.engine.stopConversion(0), StopOutcome::Nothing);  // Ready: nothing to stop
-  ASSERT_TRUE(rig.engine.startBatch());
-  EXPECT_FALSE(rig.engine.startBatch());  // one batch at a time
-  EXPECT_EQ(rig.engine.planBatch().ready, 0);
+  EXPECT_EQ(rig.engine.batch().stopConversion(0), StopOutcome::Nothing);  // Ready: nothing to stop
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  EXPECT_FALSE(rig.engine.batch().startBatch());  // one batch at a time
+  EXPECT_EQ(rig.engine.batch().planBatch().ready, 0);
 
-  EXPECT_EQ(rig.engine.stopConversion(1), StopOutcome::NeedsConfirmation);
-  EXPECT_EQ(rig.engine.stopConversion(1, Answer::No), StopOutcome::Nothing);
-  EXPECT_EQ(rig.engine.stopConversion(7, Answer::Yes), StopOutcome::Nothing);
-  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Pending);
-  EXPECT_EQ(rig.engine.stopAll(), StopOutcome::NeedsConfirmation);
-  EXPECT_FALSE(rig.engine.stopAllMark());  // asking changed nothing
+  EXPECT_EQ(rig.engine.batch().stopConversion(1), StopOutcome::NeedsConfirmation);
+  EXPECT_EQ(rig.engine.batch().stopConversion(1, Answer::No), StopOutcome::Nothing);
+  EXPECT_EQ(rig.engine.batch().stopConversion(7, Answer::Yes), StopOutcome::Nothing);
+  EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(), Pending);
+  EXPECT_EQ(rig.engine.batch().stopAll(), StopOutcome::NeedsConfirmation);
+  EXPECT_FALSE(rig.engine.batch().stopAllMark());  // asking changed nothing
 
-  EXPECT_EQ(rig.engine.stopConversion(1, Answer::Yes), StopOutcome::Done);
-  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Cancelled);
-  EXPECT_EQ(rig.engine.stopAll(Answer::No), StopOutcome::Done);
-  EXPECT_TRUE(rig.engine.stopAllMark());
-  EXPECT_TRUE(isUnfinished(rig.engine.list().at(0).stateValue()));  // declined: still running
-  EXPECT_EQ(rig.engine.stopConversion(0, Answer::Yes), StopOutcome::Done);
+  EXPECT_EQ(rig.engine.batch().stopConversion(1, Answer::Yes), StopOutcome::Done);
+  EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(), Cancelled);
+  EXPECT_EQ(rig.engine.batch().stopAll(Answer::No), StopOutcome::Done);
+  EXPECT_TRUE(rig.engine.batch().stopAllMark());
+  EXPECT_TRUE(
+      isUnfinished(rig.engine.list().entries().at(0).stateValue()));  // declined: still running
+  EXPECT_EQ(rig.engine.batch().stopConversion(0, Answer::Yes), StopOutcome::Done);
   ASSERT_TRUE(rig.waitBatch(10000));
   EXPECT_EQ(rig.ui.exitRequests, 0);
 
   // Nothing Ready, something cancelled: Convert offers to queue it again.
-  EXPECT_TRUE(rig.engine.offersRequeue());
-  rig.engine.requeueCancelled();
-  EXPECT_EQ(rig.engine.list().at(1).stateValue(), Ready);
-  EXPECT_GE(rig.engine.planBatch().ready, 1);
+  EXPECT_TRUE(rig.engine.list().offersRequeue());
+  rig.engine.list().requeueCancelled();
+  EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(), Ready);
+  EXPECT_GE(rig.engine.batch().planBatch().ready, 1);
 }
 
 TEST(Scheduler, WorkersFinishTheirConversionsWhileTheMainThreadServesNothing) {
@@ -89,14 +90,14 @@ TEST(Scheduler, WorkersFinishTheirConversionsWhileTheMainThreadServesNothing) {
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
   for (const char* name : {"a.avi", "b.avi", "c.avi"})
     rig.addReady(fakeSource(dir, name, "run_ms=200\nbytes=5"));
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   // A busy main thread (a modal dialog, a long repaint) must not hold the conversions up.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (rig.engine.activeCount() > 0 && std::chrono::steady_clock::now() < until)
+  while (rig.engine.batch().activeCount() > 0 && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(rig.engine.activeCount(), 0);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.engine.list().at(i).stateValue(), Done);
-  EXPECT_TRUE(rig.engine.conversionMode());  // the end of the batch is the main thread's
+  EXPECT_EQ(rig.engine.batch().activeCount(), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.engine.list().entries().at(i).stateValue(), Done);
+  EXPECT_TRUE(rig.engine.batch().conversionMode());  // the end of the batch is the main thread's
   ASSERT_TRUE(rig.waitBatch(5000));
   EXPECT_EQ(rig.ui.leaveDisplays, 1);
 }
@@ -114,26 +115,27 @@ TEST(Scheduler, AScanRunsOffTheMainThreadAndAppendsInOrderAsProbesEnd) {
   std::vector<std::string> refused = {"not yet"};
   bool ended = false;
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(rig.engine.scanPaths({dir / "in"}, [&](std::vector<std::string> r) {
+  ASSERT_TRUE(rig.engine.scanner().scanPaths({dir / "in"}, [&](std::vector<std::string> r) {
     refused = std::move(r);
     ended = true;
   }));
   // scanPaths returned at once: the hanging probe holds up only the scan.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-  EXPECT_TRUE(rig.engine.scanning());
-  EXPECT_FALSE(rig.engine.scanPaths({dir / "in"}, {}));  // one scan at a time
-  EXPECT_FALSE(rig.engine.startBatch());                 // and no batch meanwhile
+  EXPECT_TRUE(rig.engine.scanner().scanning());
+  EXPECT_FALSE(rig.engine.scanner().scanPaths({dir / "in"}, {}));  // one scan at a time
+  EXPECT_FALSE(rig.engine.batch().startBatch());                   // and no batch meanwhile
   // The first entry arrives while the scan still waits for the hanging probe.
-  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.list().count() == 1; }, 10000));
-  EXPECT_TRUE(rig.engine.scanning());
+  ASSERT_TRUE(
+      rig.queue.serveUntil([&] { return rig.engine.list().entries().count() == 1; }, 10000));
+  EXPECT_TRUE(rig.engine.scanner().scanning());
   ASSERT_TRUE(rig.queue.serveUntil([&] { return ended; }, 20000));
-  EXPECT_FALSE(rig.engine.scanning());
-  ASSERT_EQ(rig.engine.list().count(), 2);
-  EXPECT_EQ(rig.engine.list().at(0).sourcePath, dir / "in/a.avi");
-  EXPECT_EQ(rig.engine.list().at(1).sourcePath, dir / "in/d.avi");
-  EXPECT_EQ(rig.engine.list().at(1).durationSeconds, 4u);
+  EXPECT_FALSE(rig.engine.scanner().scanning());
+  ASSERT_EQ(rig.engine.list().entries().count(), 2);
+  EXPECT_EQ(rig.engine.list().entries().at(0).sourcePath, dir / "in/a.avi");
+  EXPECT_EQ(rig.engine.list().entries().at(1).sourcePath, dir / "in/d.avi");
+  EXPECT_EQ(rig.engine.list().entries().at(1).durationSeconds, 4u);
   EXPECT_EQ(refused, std::vector<std::string>{dir / "in/c.avi"});
-  EXPECT_TRUE(rig.engine.startBatch());
+  EXPECT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(10000));
 }
 
@@ -142,7 +144,7 @@ TEST(Scheduler, TheEngineGoesWhileAScanWaitsForAHangingProbe) {
   {
     EngineRig rig(FAKE_ENCODER, dir.path());  // the probe limit is a minute
     fakeSource(dir, "stuck.avi", "probe_hang=1");
-    ASSERT_TRUE(rig.engine.scanPaths({dir / "stuck.avi"}, [](std::vector<std::string>) {
+    ASSERT_TRUE(rig.engine.scanner().scanPaths({dir / "stuck.avi"}, [](std::vector<std::string>) {
       ADD_FAILURE() << "a scan cut short reports nothing";
     }));
     const auto start = std::chrono::steady_clock::now();
@@ -155,13 +157,13 @@ TEST(Scheduler, AnEmptyOutputIsAFailureAndIsRemoved) {
   TempFolder dir;
   EngineRig rig(FAKE_ENCODER, dir.path());
   rig.addReady(fakeSource(dir, "empty.avi", "bytes=0"));
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch());
-  const VideoEntry& e = rig.engine.list().at(0);
+  const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), ConversionError);
   EXPECT_EQ(e.outputPath, dir / "empty.3gp");
   EXPECT_FALSE(test::exists(e.outputPath));
-  EXPECT_EQ(rig.engine.cellText(0, ColumnStatus), "Conversion Error");
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnStatus), "Conversion Error");
 }
 
 TEST(Scheduler, MissingEncoderFailsAtOnceAndTouchesNoFile) {
@@ -169,9 +171,9 @@ TEST(Scheduler, MissingEncoderFailsAtOnceAndTouchesNoFile) {
   EngineRig rig(dir / "no-such-encoder", dir.path());
   test::writeFile(dir / "clip.3gp", "precious");
   rig.addReady(dir / "clip.avi");
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(5000));
-  const VideoEntry& e = rig.engine.list().at(0);
+  const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), ConversionError);
   EXPECT_EQ(e.outputPath, dir / "clip(1).3gp");
   EXPECT_EQ(test::readFile(dir / "clip.3gp"), "precious");
@@ -185,12 +187,12 @@ TEST(Scheduler, AnEncoderThatIgnoresTheStopIsKilled) {
   config.stopGraceMs = 300;
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
   rig.addReady(fakeSource(dir, "hung.avi", "hang=1\nbytes=5"));
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.queue.serveUntil(
-      [&] { return rig.engine.list().at(0).stateValue() == Converting; }, 10000));
-  rig.engine.stopConversion(0, Answer::Yes);
+      [&] { return rig.engine.list().entries().at(0).stateValue() == Converting; }, 10000));
+  rig.engine.batch().stopConversion(0, Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(10000));
-  const VideoEntry& e = rig.engine.list().at(0);
+  const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), ConversionError);  // killed: a failed run, its file removed
   EXPECT_FALSE(test::exists(e.outputPath));
 }
@@ -198,14 +200,14 @@ TEST(Scheduler, AnEncoderThatIgnoresTheStopIsKilled) {
 TEST(Scheduler, NoWorkerThreadMeansConversionErrorNotPending) {
   TempFolder dir;
   EngineRig rig(dir / "no-encoder", dir.path());
-  rig.engine.setThreadStartHook([] { return false; });
+  rig.engine.batch().setThreadStartHook([] { return false; });
   rig.addReady(dir / "a.avi");
   rig.addReady(dir / "b.avi");
-  ASSERT_TRUE(rig.engine.startBatch());
-  EXPECT_FALSE(rig.engine.conversionMode());
-  EXPECT_EQ(rig.engine.activeCount(), 0);
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), ConversionError);
-  EXPECT_EQ(rig.engine.list().at(1).stateValue(), ConversionError);
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  EXPECT_FALSE(rig.engine.batch().conversionMode());
+  EXPECT_EQ(rig.engine.batch().activeCount(), 0);
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), ConversionError);
+  EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(), ConversionError);
 }
 
 TEST(Scheduler, OutputNamesAreUniqueAcrossTheListAndTheDisk) {
@@ -249,17 +251,17 @@ TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
       VideoEntry& failed = rig.addReady(dir / "ok.avi");
       failed.setState(ConversionError);
       failed.outputPath = dir / "ok.3gp";
-      ASSERT_TRUE(rig.engine.startBatch());
+      ASSERT_TRUE(rig.engine.batch().startBatch());
       ASSERT_TRUE(rig.queue.serveUntil(
           [&] {
-            return rig.engine.list().at(2).stateValue() == Converting &&
-                   rig.engine.list().at(0).stateValue() == Done;
+            return rig.engine.list().entries().at(2).stateValue() == Converting &&
+                   rig.engine.list().entries().at(0).stateValue() == Done;
           },
           10000));
-      ASSERT_EQ(rig.engine.list().at(0).outputPath, dir / "ok.3gp");
+      ASSERT_EQ(rig.engine.list().entries().at(0).outputPath, dir / "ok.3gp");
       rig.engine.exitTidyUp();  // stops "long", waits for it, removes everything but "ok"
-      EXPECT_EQ(rig.engine.list().count(), 0);
-      EXPECT_TRUE(rig.engine.shuttingDown());
+      EXPECT_EQ(rig.engine.list().entries().count(), 0);
+      EXPECT_TRUE(rig.engine.list().closing());
       EXPECT_EQ(test::readFile(dir / "ok.3gp"), std::string(10, 'x'));
       // Partial outputs of stopped runs go only when "remove stopped videos" is on.
       EXPECT_EQ(test::exists(dir / "long.3gp"), !removeStopped);
@@ -279,11 +281,12 @@ TEST(Scheduler, AProbeThatNeverEndsIsKilledAndAddsNothing) {
   EngineConfig config;
   config.probeLimitMs = 300;
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
-  EXPECT_EQ(rig.engine.addVideo(fakeSource(dir, "stuck.avi", "probe_hang=1")),
+  EXPECT_EQ(rig.engine.scanner().addVideo(fakeSource(dir, "stuck.avi", "probe_hang=1")),
             AddOutcome::Skipped);  // no message either
-  EXPECT_EQ(rig.engine.list().count(), 0);
-  EXPECT_EQ(rig.engine.addVideo(fakeSource(dir, "fine.avi", "duration=61.9")), AddOutcome::Added);
-  EXPECT_EQ(rig.engine.cellText(0, ColumnDuration), "00:01:01");
+  EXPECT_EQ(rig.engine.list().entries().count(), 0);
+  EXPECT_EQ(rig.engine.scanner().addVideo(fakeSource(dir, "fine.avi", "duration=61.9")),
+            AddOutcome::Added);
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnDuration), "00:01:01");
 }
 
 TEST(Scheduler, BatchProgressWeighsRunningAndFinishedConversions) {
@@ -293,17 +296,17 @@ TEST(Scheduler, BatchProgressWeighsRunningAndFinishedConversions) {
   rig.addReady(fakeSource(dir, "a.avi", "run_ms=30000\npercent=50"));
   rig.addReady(fakeSource(dir, "b.avi", "run_ms=30000\npercent=30"));
   for (const char* name : {"c.avi", "d.avi", "e.avi"}) rig.addReady(fakeSource(dir, name, ""));
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   EXPECT_EQ(rig.ui.status, texts::fillText(texts::BatchStarting, 5));
   ASSERT_TRUE(rig.queue.serveUntil(
       [&] {
-        rig.engine.refreshRunning();  // the front end's timer
+        rig.engine.batch().refreshRunning();  // the front end's timer
         return rig.ui.status == "2 / 5  16%" && rig.ui.progressBar == 16;
       },
       10000))
       << rig.ui.status;  // (2 x 40 + 0 x 100) / 5 entries
-  EXPECT_EQ(rig.engine.cellText(0, ColumnStatus).substr(0, 14), "Convert 50.0% ");
-  rig.engine.stopAll(Answer::Yes);
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnStatus).substr(0, 14), "Convert 50.0% ");
+  rig.engine.batch().stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(10000));
 }
 
@@ -313,15 +316,15 @@ TEST(Scheduler, RaisingMaxConversionsDuringABatchStartsMoreAtOnce) {
   rig.engine.settings().MaxConversions = 1;
   for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi"})
     rig.addReady(fakeSource(dir, name, "run_ms=30000"));
-  ASSERT_TRUE(rig.engine.startBatch());
-  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.runningCount() == 1; }, 10000));
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.batch().runningCount() == 1; }, 10000));
   rig.queue.serveUntil([] { return false; }, 200);
-  EXPECT_EQ(rig.engine.runningCount(), 1);
+  EXPECT_EQ(rig.engine.batch().runningCount(), 1);
   rig.engine.settings().MaxConversions = 3;  // e.g. through the toolbar's settings button
   rig.engine.settingsChanged();
-  EXPECT_TRUE(rig.queue.serveUntil([&] { return rig.engine.runningCount() == 3; }, 10000));
-  EXPECT_EQ(rig.engine.list().at(3).stateValue(), Pending);
-  rig.engine.stopAll(Answer::Yes);
+  EXPECT_TRUE(rig.queue.serveUntil([&] { return rig.engine.batch().runningCount() == 3; }, 10000));
+  EXPECT_EQ(rig.engine.list().entries().at(3).stateValue(), Pending);
+  rig.engine.batch().stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(10000));
 }
 
@@ -358,15 +361,15 @@ TEST(Scheduler, AFailedEntryNeverDeletesTheFileALaterEntryWroteUnderItsName) {
   rig.engine.settings().RemoveStopped = 1;
   rig.addReady(fakeSource(dir, "a/clip.avi", "bytes=7"));
   rig.addReady(fakeSource(dir, "b/clip.avi", "bytes=9"));
-  ASSERT_EQ(rig.engine.planBatch().ready, 2);
+  ASSERT_EQ(rig.engine.batch().planBatch().ready, 2);
   ::unlink((dir / "a/clip.avi").c_str());
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch());
-  ASSERT_EQ(rig.engine.list().at(0).stateValue(), ConversionError);
-  ASSERT_EQ(rig.engine.list().at(0).outputPath, dir / "out/clip.3gp");
-  ASSERT_EQ(rig.engine.list().at(1).stateValue(), Done);
-  ASSERT_EQ(rig.engine.list().at(1).outputPath, dir / "out/clip.3gp");
-  ASSERT_EQ(rig.engine.removeEntry(1), RemoveResult::Removed);
+  ASSERT_EQ(rig.engine.list().entries().at(0).stateValue(), ConversionError);
+  ASSERT_EQ(rig.engine.list().entries().at(0).outputPath, dir / "out/clip.3gp");
+  ASSERT_EQ(rig.engine.list().entries().at(1).stateValue(), Done);
+  ASSERT_EQ(rig.engine.list().entries().at(1).outputPath, dir / "out/clip.3gp");
+  ASSERT_EQ(rig.engine.list().removeEntry(1), RemoveResult::Removed);
   rig.engine.exitTidyUp();
   EXPECT_EQ(test::readFile(dir / "out/clip.3gp"), std::string(9, 'x'));
 }
@@ -376,9 +379,9 @@ TEST(Scheduler, ANameTakenWhileConvertingIsLeftAloneAndTheNextNameIsUsed) {
   ::mkdir((dir / "out").c_str(), 0700);
   EngineRig rig(FAKE_ENCODER, dir / "out");
   rig.addReady(fakeSource(dir, "clip.avi", "bytes=4\nintrude_once=" + dir / "intruded"));
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch());
-  const VideoEntry& e = rig.engine.list().at(0);
+  const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), Done);
   EXPECT_EQ(e.outputPath, dir / "out/clip(1).3gp");
   EXPECT_EQ(test::readFile(dir / "out/clip.3gp"), "intruder");
@@ -393,22 +396,22 @@ TEST(Scheduler, AChosenNameIsReservedOnDiskAndAFailedRunRemovesOnlyItsReservatio
   config.tickPeriodMs = 50;
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
   rig.addReady(fakeSource(dir, "slow.avi", "run_ms=30000\nexit=1"));
-  ASSERT_TRUE(rig.engine.startBatch());
+  ASSERT_TRUE(rig.engine.batch().startBatch());
   // While the encoder runs the name is taken: another program cannot create it exclusively.
   // (The row turns Converting just before the name is chosen, so wait for the file itself.)
   struct stat st {};
   ASSERT_TRUE(rig.queue.serveUntil(
       [&] {
-        return rig.engine.list().at(0).stateValue() == Converting &&
+        return rig.engine.list().entries().at(0).stateValue() == Converting &&
                ::lstat((dir / "slow.3gp").c_str(), &st) == 0;
       },
       10000));
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_size, 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);
-  rig.engine.stopConversion(0, Answer::Yes);
+  rig.engine.batch().stopConversion(0, Answer::Yes);
   ASSERT_TRUE(rig.waitBatch());
-  EXPECT_EQ(rig.engine.list().at(0).stateValue(), ConversionError);
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), ConversionError);
   EXPECT_FALSE(test::exists(dir / "slow.3gp"));
 }
 
@@ -423,13 +426,14 @@ TEST(Scheduler, AProbeThatFailsOrCrashesRefusesTheFile) {
                {"probe_exit=255", AddOutcome::Invalid}, {"probe_crash=1", AddOutcome::Invalid}};
   int added = 0;
   for (const auto& c : cases) {
-    EXPECT_EQ(rig.engine.addVideo(fakeSource(dir, "v.avi", c.script)), c.outcome) << c.script;
+    EXPECT_EQ(rig.engine.scanner().addVideo(fakeSource(dir, "v.avi", c.script)), c.outcome)
+        << c.script;
     added += c.outcome == AddOutcome::Added;
-    EXPECT_EQ(rig.engine.list().count(), added) << c.script;
+    EXPECT_EQ(rig.engine.list().entries().count(), added) << c.script;
   }
   // The scan reports a crashed probe among the refused files.
   const std::string crash = fakeSource(dir, "crash.avi", "probe_crash=1");
-  EXPECT_EQ(rig.engine.addPaths({crash}), std::vector<std::string>{crash});
+  EXPECT_EQ(rig.engine.scanner().addPaths({crash}), std::vector<std::string>{crash});
 }
 
 TEST(Scheduler, LoweringMaxConversionsDuringABatchHoldsAtEveryStart) {
@@ -441,20 +445,23 @@ TEST(Scheduler, LoweringMaxConversionsDuringABatchHoldsAtEveryStart) {
   rig.engine.settingsChanged();
   for (const char* name : {"a.avi", "b.avi", "c.avi", "d.avi", "e.avi"})
     rig.addReady(fakeSource(dir, name, "run_ms=30000"));
-  ASSERT_TRUE(rig.engine.startBatch());
-  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.runningCount() == 3; }, 10000));
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  ASSERT_TRUE(rig.queue.serveUntil([&] { return rig.engine.batch().runningCount() == 3; }, 10000));
   rig.engine.settings().MaxConversions = 1;
   rig.engine.settingsChanged();
-  rig.engine.stopConversion(0, Answer::Yes);
-  rig.engine.stopConversion(1, Answer::Yes);
-  const VideoList& list = rig.engine.list();
+  rig.engine.batch().stopConversion(0, Answer::Yes);
+  rig.engine.batch().stopConversion(1, Answer::Yes);
+  const VideoList& list = rig.engine.list().entries();
   ASSERT_TRUE(rig.queue.serveUntil(
-      [&] { return rig.engine.hasEnded(list.at(0)) && rig.engine.hasEnded(list.at(1)); }, 10000));
+      [&] {
+        return rig.engine.list().hasEnded(list.at(0)) && rig.engine.list().hasEnded(list.at(1));
+      },
+      10000));
   int most = 0;
   const auto watch = [&](int64_t ms) {
     rig.queue.serveUntil(
         [&] {
-          most = std::max(most, rig.engine.runningCount());
+          most = std::max(most, rig.engine.batch().runningCount());
           return false;
         },
         ms);
@@ -463,12 +470,12 @@ TEST(Scheduler, LoweringMaxConversionsDuringABatchHoldsAtEveryStart) {
   EXPECT_EQ(most, 1);
   EXPECT_EQ(list.at(3).stateValue(), Pending);
   // The one still running ends: exactly one more starts.
-  rig.engine.stopConversion(2, Answer::Yes);
+  rig.engine.batch().stopConversion(2, Answer::Yes);
   ASSERT_TRUE(rig.queue.serveUntil([&] { return list.at(3).stateValue() == Converting; }, 10000));
   watch(500);
   EXPECT_EQ(most, 1);
   EXPECT_EQ(list.at(4).stateValue(), Pending);
-  rig.engine.stopAll(Answer::Yes);
+  rig.engine.batch().stopAll(Answer::Yes);
   ASSERT_TRUE(rig.waitBatch(10000));
 }
 

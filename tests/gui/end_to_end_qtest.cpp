@@ -32,21 +32,21 @@ class EndToEndTest : public QObject {
 
     // Convert with nothing Ready opens the add dialog, then the batch's settings dialog.
     window->command("ConvertLocalVideo1")->trigger();
-    VideoList& list = window->engine().list();
+    VideoList& list = window->engine().list().entries();
     QCOMPARE(list.count(), 2);
     QCOMPARE(dialogs->settingsCalls, 1);
-    QCOMPARE(QString::fromStdString(window->engine().cellText(0, 1)), QString("00:00:02"));
+    QCOMPARE(QString::fromStdString(window->engine().list().cellText(0, 1)), QString("00:00:02"));
 
     QVERIFY(waitFor(
         [&] {
-          return !window->engine().conversionMode() && list.at(0).stateValue() == Done &&
+          return !window->engine().batch().conversionMode() && list.at(0).stateValue() == Done &&
                  list.at(1).stateValue() == Done;
         },
         120000));
     const std::string dest = window->settings().DestDir;
     const std::string ext = profileById(window->settings().ProfileId).Extension;
     for (int row = 0; row < 2; ++row) {
-      const QString status = QString::fromStdString(window->engine().cellText(row, 3));
+      const QString status = QString::fromStdString(window->engine().list().cellText(row, 3));
       QVERIFY2(status.startsWith("OK     (") && status.endsWith(")"), qPrintable(status));
       const std::string output = list.at(row).outputPath;
       QCOMPARE(QString::fromStdString(folderOf(output)),
@@ -56,10 +56,10 @@ class EndToEndTest : public QObject {
     }
     // Each conversion left its log, written by the encoder, with no failure in it.
     for (int row = 0; row < 2; ++row) {
-      const std::string log = window->engine().logPathOf(list.at(row));
+      const std::string log = window->engine().list().logPathOf(list.at(row));
       QVERIFY(fileExists(log));
       QVERIFY(std::filesystem::file_size(log) > 0);
-      QVERIFY(window->engine().failureReason(row).empty());
+      QVERIFY(window->engine().list().failureReason(row).empty());
     }
     QVERIFY(fileExists(joinPath(dest, "first clip", ext)));
     QVERIFY(fileExists(joinPath(dest, "100% second", ext)));
@@ -84,12 +84,13 @@ class EndToEndTest : public QObject {
     auto dialogs = std::make_shared<ScriptedDialogs>();
     auto window = makeWindow(home, dialogs, REAL_ENCODER);
     window->show();
-    QVERIFY(window->engine().addVideo(clip) == AddOutcome::Added);
+    QVERIFY(window->engine().scanner().addVideo(clip) == AddOutcome::Added);
     window->command("ConvertLocalVideo1")->trigger();
-    QVERIFY(waitFor([&] { return !window->engine().conversionMode(); }, 120000));
+    QVERIFY(waitFor([&] { return !window->engine().batch().conversionMode(); }, 120000));
 
-    QCOMPARE(QString::fromStdString(window->engine().cellText(0, 3)), QString("Conversion Error"));
-    const QString reason = QString::fromStdString(window->engine().failureReason(0));
+    QCOMPARE(QString::fromStdString(window->engine().list().cellText(0, 3)),
+             QString("Conversion Error"));
+    const QString reason = QString::fromStdString(window->engine().list().failureReason(0));
     QVERIFY2(reason.startsWith("The source could not be read at 00:00:0"), qPrintable(reason));
     window->goToRow(0);
     QCOMPARE(window->statusPanelText(2), reason);

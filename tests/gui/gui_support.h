@@ -154,8 +154,8 @@ inline VideoEntry& placeEntry(TFMain& window, const std::string& source, int16_t
   entry->outputPath = outputPath;
   entry->setState(state);
   VideoEntry& ref = *entry;
-  window.engine().list().append(std::move(entry));
-  reindex(window.engine().list());
+  window.engine().list().entries().append(std::move(entry));
+  reindex(window.engine().list().entries());
   window.reloadListView();
   return ref;
 }

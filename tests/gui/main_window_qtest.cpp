@@ -169,7 +169,7 @@ class MainWindowTest : public QObject {
     VideoEntry& odd = placeEntry(w, home_ / "b.avi", 10, "");
     odd.durationSeconds = 0;
     placeEntry(w, home_ / "c.avi", Done, "c").sizeBytes = 1536 * 1024;
-    w.engine().showListCount();
+    w.engine().list().showListCount();
 
     QCOMPARE(cell(w, 0, 0), QString("/videos/100% sure %s.avi"));
     QCOMPARE(cell(w, 0, 1), QString("01:02:05"));
@@ -209,10 +209,10 @@ class MainWindowTest : public QObject {
     // Declined, then confirmed: the focus moves to the entry that took its place.
     w.goToRow(0);
     w.removeCommand();
-    QCOMPARE(w.engine().list().count(), 4);
+    QCOMPARE(w.engine().list().entries().count(), 4);
     dialogs_->answers = {true};
     w.removeCommand();
-    QCOMPARE(w.engine().list().count(), 3);
+    QCOMPARE(w.engine().list().entries().count(), 3);
     QCOMPARE(w.focusedRow(), 0);
     QCOMPARE(w.listView()->lvdGetCount(), 3);
 
@@ -221,14 +221,14 @@ class MainWindowTest : public QObject {
     dialogs_->answers = {true};
     w.deleteVideoCommand();
     QVERIFY(!fileExists(done));
-    QCOMPARE(w.engine().list().count(), 2);
+    QCOMPARE(w.engine().list().entries().count(), 2);
     QCOMPARE(w.focusedRow(), 1);  // the new last row
     dialogs_->answers = {true};
     w.deleteVideoCommand();
     QVERIFY(fileExists(stopped));
-    QCOMPARE(w.engine().list().count(), 1);
-    QCOMPARE(QString::fromStdString(w.engine().list().at(0).outputName), QString("b"));
-    QVERIFY(w.engine().listModified());
+    QCOMPARE(w.engine().list().entries().count(), 1);
+    QCOMPARE(QString::fromStdString(w.engine().list().entries().at(0).outputName), QString("b"));
+    QVERIFY(w.engine().list().listModified());
   }
 
   void renameAndPlay() {
@@ -283,12 +283,12 @@ class MainWindowTest : public QObject {
     placeEntry(w, home_ / "b.avi", Done, "b", kept);
     placeEntry(w, home_ / "c.avi", Done, "c", home_ / "gone.out");
     w.removeMissingCommand();  // declined
-    QCOMPARE(w.engine().list().count(), 3);
+    QCOMPARE(w.engine().list().entries().count(), 3);
     dialogs_->answers = {true};
     w.removeMissingCommand();
     QCOMPARE(dialogs_->questions.back(), QString("Remove all entries with unexisting videos ?"));
-    QCOMPARE(w.engine().list().count(), 1);
-    QCOMPARE(QString::fromStdString(w.engine().list().at(0).outputPath),
+    QCOMPARE(w.engine().list().entries().count(), 1);
+    QCOMPARE(QString::fromStdString(w.engine().list().entries().at(0).outputPath),
              QString::fromStdString(kept));
     QCOMPARE(w.listView()->lvdGetCount(), 1);
   }
@@ -330,8 +330,8 @@ class MainWindowTest : public QObject {
     dialogs_->settingsOk = false;  // look at the batch's dialog, start nothing
     w.show();
     QVERIFY(waitFor([&] { return dialogs_->settingsCalls == 1; }));
-    QCOMPARE(w.engine().list().count(), 2);
-    QCOMPARE(countReady(w.engine().list()), 2);
+    QCOMPARE(w.engine().list().entries().count(), 2);
+    QCOMPARE(countReady(w.engine().list().entries()), 2);
 
     // A drop of a file and a folder: local files only, folders walked, then a batch is offered.
     std::filesystem::create_directories(home_ / "dropped");
@@ -339,7 +339,7 @@ class MainWindowTest : public QObject {
     const std::string four = fakeSource(home_, "four.mov", 0);
     dropPaths(&w, {four, home_ / "dropped"});
     QVERIFY(waitFor([&] { return dialogs_->settingsCalls == 2; }));
-    QCOMPARE(w.engine().list().count(), 4);
+    QCOMPARE(w.engine().list().entries().count(), 4);
     QCOMPARE(QString::fromStdString(w.settings().LastSourceDir),
              QString::fromStdString(folderOf(home_ / "dropped")));
   }
@@ -350,8 +350,8 @@ class MainWindowTest : public QObject {
     w.settings().MaxConversions = 1;
     w.engine().settingsChanged();
     for (const char* name : {"a.avi", "b.avi"})
-      QVERIFY(w.engine().addVideo(fakeSource(home_, name, 60000)) == AddOutcome::Added);
-    QCOMPARE(w.engine().list().count(), 2);
+      QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, name, 60000)) == AddOutcome::Added);
+    QCOMPARE(w.engine().list().entries().count(), 2);
 
     // Idle: Esc belongs to the disabled Stop All and does nothing.
     QTest::keyClick(&w, Qt::Key_Escape);
@@ -359,12 +359,12 @@ class MainWindowTest : public QObject {
 
     w.convertCommand();
     QCOMPARE(dialogs_->settingsCalls, 1);
-    VideoList& list = w.engine().list();
+    VideoList& list = w.engine().list().entries();
     QVERIFY(waitFor([&] {
-      return w.engine().activeCount() == 2 && list.at(0).stateValue() == Converting &&
+      return w.engine().batch().activeCount() == 2 && list.at(0).stateValue() == Converting &&
              list.at(1).stateValue() == Pending;
     }));
-    QVERIFY(w.engine().conversionMode());
+    QVERIFY(w.engine().batch().conversionMode());
     QVERIFY(w.animationRunning());
     QVERIFY(w.progressBarVisible());
     QVERIFY(!w.command("Settings1")->isEnabled());
@@ -388,7 +388,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs_->questions[0],
              QString::fromStdString(texts::fillText(texts::CloseQuestion, 2)));
     QVERIFY(w.isVisible());
-    QCOMPARE(w.engine().activeCount(), 2);
+    QCOMPARE(w.engine().batch().activeCount(), 2);
 
     // Esc runs Stop All from the main menu (the pop-up's Stop All is on Ctrl+L instead).
     QCOMPARE(w.command("StopAll1")->shortcut(), QKeySequence(Qt::Key_Escape));
@@ -397,7 +397,7 @@ class MainWindowTest : public QObject {
     QTest::keyClick(&w, Qt::Key_Escape);
     QCOMPARE(dialogs_->questions.size(), size_t(2));
     QCOMPARE(dialogs_->questions[1], QString(texts::StopAllQuestion));
-    QVERIFY(waitFor([&] { return !w.engine().conversionMode(); }));
+    QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     for (int i = 0; i < 2; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
     QVERIFY(!w.animationRunning());
     QVERIFY(!w.progressBarVisible());
@@ -413,7 +413,7 @@ class MainWindowTest : public QObject {
     TFMain& w = *window_;
     w.show();
     w.settings().ShutdownAfter = 1;
-    QVERIFY(w.engine().addVideo(fakeSource(home_, "a.avi", 0)) == AddOutcome::Added);
+    QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, "a.avi", 0)) == AddOutcome::Added);
     dialogs_->answers = {true};  // the power-off warning
     w.convertCommand();
     QCOMPARE(dialogs_->questions.size(), size_t(1));
@@ -432,12 +432,13 @@ class MainWindowTest : public QObject {
       TFMain& w = open();
       placeEntry(w, home_ / "a.avi", Done, "a", home_ / "a.out");
       placeEntry(w, home_ / "b.avi", Cancelled, "b");
-      w.engine().setListModified(true);
+      w.engine().list().setListModified(true);
       window_.reset();
     }
     TFMain& again = open();
-    QCOMPARE(again.engine().list().count(), 1);
-    QCOMPARE(QString::fromStdString(again.engine().list().at(0).outputName), QString("a"));
+    QCOMPARE(again.engine().list().entries().count(), 1);
+    QCOMPARE(QString::fromStdString(again.engine().list().entries().at(0).outputName),
+             QString("a"));
   }
 
   void showLogAndReason() {
@@ -498,11 +499,11 @@ class MainWindowTest : public QObject {
     writeFile(failing, "duration=5\nexit=1\n");
     for (const std::string& source :
          {fakeSource(home_, "a.avi", 300), fakeSource(home_, "b.avi", 300), failing})
-      QVERIFY(w.engine().addVideo(source) == AddOutcome::Added);
+      QVERIFY(w.engine().scanner().addVideo(source) == AddOutcome::Added);
 
     // One batch: started, progress, one end with the counts and the destination folder.
     w.convertCommand();
-    QVERIFY(waitFor([&] { return !w.engine().conversionMode(); }));
+    QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     const std::string dest = w.settings().DestDir;
     QCOMPARE(desktop->calls,
              (std::vector<std::string>{"started", "progress", "ended 2 1 " + dest}));
@@ -512,30 +513,30 @@ class MainWindowTest : public QObject {
 
     // Every conversion got a log of its own in the log folder.
     for (int row = 0; row < 3; ++row) {
-      const std::string log = w.engine().logPathOf(w.engine().list().at(row));
+      const std::string log = w.engine().list().logPathOf(w.engine().list().entries().at(row));
       QVERIFY(fileExists(log));
       QCOMPARE(QString::fromStdString(folderOf(log)), QString::fromStdString(home_ / "logs/"));
     }
 
     // Stop All gives everything back without a notification ...
-    w.engine().requeueCancelled();
-    w.engine().list().at(0).setState(Ready);
-    w.engine().list().at(0).sourcePath = fakeSource(home_, "long.avi", 60000);
+    w.engine().list().requeueCancelled();
+    w.engine().list().entries().at(0).setState(Ready);
+    w.engine().list().entries().at(0).sourcePath = fakeSource(home_, "long.avi", 60000);
     desktop->calls.clear();
     w.convertCommand();
-    QVERIFY(waitFor([&] { return w.engine().runningCount() == 1; }));
+    QVERIFY(waitFor([&] { return w.engine().batch().runningCount() == 1; }));
     dialogs_->answers = {true};
     w.stopAllCommand();
-    QVERIFY(waitFor([&] { return !w.engine().conversionMode(); }));
+    QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     QCOMPARE(desktop->calls.front(), std::string("started"));
     QCOMPARE(desktop->calls.back(), std::string("released"));
     QCOMPARE(std::count(desktop->calls.begin(), desktop->calls.end(), "released"), 1);
 
     // ... and so does closing the window in the middle of a batch.
-    w.engine().list().at(0).setState(Ready);
+    w.engine().list().entries().at(0).setState(Ready);
     desktop->calls.clear();
     w.convertCommand();
-    QVERIFY(waitFor([&] { return w.engine().runningCount() == 1; }));
+    QVERIFY(waitFor([&] { return w.engine().batch().runningCount() == 1; }));
     window_.reset();
     QCOMPARE(desktop->calls.front(), std::string("started"));
     QCOMPARE(desktop->calls.back(), std::string("released"));
@@ -585,7 +586,7 @@ class MainWindowTest : public QObject {
     w.removeCommand();
     QCOMPARE(dialogs_->questions, (std::vector<QString>{QString::fromStdString(
                                       texts::fillText(texts::RemoveManyConfirm, 3))}));
-    QCOMPARE(w.engine().list().count(), 4);
+    QCOMPARE(w.engine().list().entries().count(), 4);
 
     // Delete Video over all of them: the converted files go, the NotFound row stays.
     dialogs_->answers = {true};
@@ -594,8 +595,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs_->questions[1],
              QString::fromStdString(texts::fillText(texts::DeleteManyConfirm, 3)));
     QVERIFY(!fileExists(first) && !fileExists(second));
-    QCOMPARE(w.engine().list().count(), 1);
-    QCOMPARE(QString::fromStdString(w.engine().list().at(0).outputName), QString("c"));
+    QCOMPARE(w.engine().list().entries().count(), 1);
+    QCOMPARE(QString::fromStdString(w.engine().list().entries().at(0).outputName), QString("c"));
     QVERIFY(dialogs_->notices.empty());
 
     // Shift+Up adds the row above; going to a row selects it alone again.
@@ -613,9 +614,9 @@ class MainWindowTest : public QObject {
     w.settings().MaxConversions = 1;
     w.engine().settingsChanged();
     for (const char* name : {"a.avi", "b.avi", "c.avi"})
-      QVERIFY(w.engine().addVideo(fakeSource(home_, name, 60000)) == AddOutcome::Added);
+      QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, name, 60000)) == AddOutcome::Added);
     w.convertCommand();
-    VideoList& list = w.engine().list();
+    VideoList& list = w.engine().list().entries();
     QVERIFY(waitFor([&] { return list.at(0).stateValue() == Converting; }));
 
     // One selected row: the question of old, for that row alone.
@@ -633,7 +634,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs_->questions.size(), size_t(2));
     QCOMPARE(dialogs_->questions.back(),
              QString::fromStdString(texts::fillText(texts::StopManyQuestion, 2)));
-    QVERIFY(waitFor([&] { return !w.engine().conversionMode(); }));
+    QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     for (int i = 0; i < 3; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
   }
 
@@ -652,8 +653,8 @@ class MainWindowTest : public QObject {
     fakeSource(home_, "picked/sub/two.mkv", 0);
     dialogs_->folderChoice = home_ / "picked";
     w.command("AddFolder1")->trigger();
-    QVERIFY(waitFor([&] { return !w.engine().scanning(); }));
-    QCOMPARE(w.engine().list().count(), 2);
+    QVERIFY(waitFor([&] { return !w.engine().scanner().scanning(); }));
+    QCOMPARE(w.engine().list().entries().count(), 2);
     QCOMPARE(dialogs_->settingsCalls, 0);
 
     // Ready rows show the extension of the profile chosen now.

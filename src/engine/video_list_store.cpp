@@ -1,0 +1,246 @@
+// The video list's commands, display answers, history and exit tidy-up.
+#include "engine/video_list_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "engine/list_texts.h"
+#include "engine/output_path.h"
+#include "platform/job_log.h"
+#include "platform/paths.h"
+#include "platform/texts.h"
+#include "videolist/history_file.h"
+
+namespace vidmora {
+
+VideoListStore::VideoListStore(UiPort& ui, const TSettings& settings, const ProgressBlock& progress,
+                               std::string historyPath)
+    : ui_(ui), settings_(settings), progress_(progress), historyPath_(std::move(historyPath)) {}
+
+std::string VideoListStore::cellText(int row, int column) {
+  if (closing()) return "";
+  std::lock_guard<std::mutex> lock(lock_);
+  if (row < 0 || row >= list_.count()) return "";
+  return vidmora::cellText(list_.at(row), column, &progress_);
+}
+
+int VideoListStore::rowImage(int row) {
+  if (closing()) return 1;
+  std::lock_guard<std::mutex> lock(lock_);
+  if (row < 0 || row >= list_.count()) return 1;
+  return vidmora::rowImage(list_.at(row));
+}
+
+void VideoListStore::showListCount() {
+  if (closing() || converting()) return;
+  ui_.setStatusText(texts::fillText(texts::EntryCount, list_.count()));
+}
+
+bool VideoListStore::hasEnded(const VideoEntry& entry) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return entry.batchStage == BatchStage::Finished;
+}
+
+std::string VideoListStore::outputPathOf(const VideoEntry& entry) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return entry.outputPath;
+}
+
+std::string VideoListStore::logPathOf(const VideoEntry& entry) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return entry.logPath;
+}
+
+std::string VideoListStore::failureReason(int row) const {
+  if (row < 0 || row >= list_.count()) return {};
+  const VideoEntry& entry = list_.at(row);
+  if (entry.stateValue() != ConversionError) return {};
+  const std::string log = logPathOf(entry);
+  return log.empty() ? std::string() : readLogReason(log);
+}
+
+// --- list commands
+
+void VideoListStore::appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries) {
+  if (entries.empty()) return;
+  int last;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    for (auto& entry : entries) {
+      list_.append(std::move(entry));
+      trimToMax(list_);
+    }
+    reindex(list_);
+    last = list_.count() - 1;
+  }
+  setListModified();
+  ui_.reloadListView();
+  showListCount();
+  ui_.goToRow(last);
+}
+
+bool VideoListStore::applyProfile(int16_t profileId) {
+  bool changed = false;
+  std::lock_guard<std::mutex> lock(lock_);
+  for (int i = 0; i < list_.count(); ++i) {
+    VideoEntry& e = list_.at(i);
+    if (e.stateValue() != Ready || e.profileId == profileId) continue;
+    e.profileId = profileId;
+    changed = true;
+  }
+  return changed;
+}
+
+bool VideoListStore::offersRequeue() const {
+  if (converting() || closing()) return false;
+  int cancelled = 0;
+  return countReady(list_, &cancelled) == 0 && cancelled > 0;
+}
+
+void VideoListStore::requeueCancelled() {
+  if (converting() || closing()) return;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    vidmora::requeueCancelled(list_);
+  }
+  ui_.reloadListView();
+  showListCount();
+  if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+}
+
+namespace {
+
+// Moves a file to a free name without ever replacing what appeared there meanwhile: renameat2
+// without replacing (a hard link where the file system lacks it), or copy and delete when the
+// folders lie on different file systems.
+bool moveFile(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return true;
+    }
+  }
+  if (errno != EXDEV) return false;
+  std::error_code ec;
+  if (!std::filesystem::copy_file(from, to, ec) || ec) {
+    // A half-made copy goes; a file that was there already (copy_file refuses it) stays.
+    if (ec != std::errc::file_exists) std::filesystem::remove(to, ec);
+    return false;
+  }
+  std::filesystem::remove(from, ec);
+  return true;
+}
+
+}  // namespace
+
+RemoveResult VideoListStore::removeEntry(int index, bool deleteDoneOutput) {
+  if (converting() || index < 0 || index >= list_.count()) return RemoveResult::Refused;
+  if (!isRemovable(list_.at(index).stateValue())) return RemoveResult::Refused;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    VideoEntry& e = list_.at(index);
+    if (deleteDoneOutput && e.stateValue() == Done && !e.outputPath.empty() &&
+        access(e.outputPath.c_str(), F_OK) == 0 && ::unlink(e.outputPath.c_str()) != 0) {
+      return RemoveResult::DeleteFailed;
+    }
+    setListModified();
+    list_.removeAt(index);
+    for (int j = index; j < list_.count(); ++j) list_.at(j).listIndex = j;
+  }
+  ui_.removeRow(index);
+  const int count = list_.count();
+  if (count > 0) ui_.goToRow(index < count ? index : count - 1);
+  showListCount();
+  return RemoveResult::Removed;
+}
+
+int VideoListStore::removeMissing() {
+  if (converting()) return -1;
+  int removed;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    removed = removeMissingEntries(list_);
+  }
+  ui_.reloadListView();
+  if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+  showListCount();
+  setListModified();
+  return removed;
+}
+
+bool VideoListStore::renameOutput(int index, const std::string& newName) {
+  if (index < 0 || index >= list_.count()) return false;
+  VideoEntry& e = list_.at(index);
+  if (e.stateValue() != Done) return false;
+  setListModified();
+  std::string target, old;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    e.outputName = newName;
+    target = makeOutputPath(settings_.DestDir, newName, e.profileId, list_).path;
+    old = e.outputPath;
+  }
+  const bool moved = moveFile(old, target);
+  if (moved) {
+    std::lock_guard<std::mutex> lock(lock_);
+    e.outputPath = target;
+  }
+  ui_.repaintRow(index);
+  return moved;
+}
+
+// --- history and exit
+
+bool VideoListStore::loadHistory() {
+  if (!settings_.SaveHistory || historyPath_.empty()) return false;
+  bool ok;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    ok = vidmora::loadHistory(list_, historyPath_);
+  }
+  setListModified(false);
+  return ok;
+}
+
+void VideoListStore::tidyUpAtExit() {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (listModified_.load()) {
+    // A failed or cancelled run may name the same file as a later successful one: that file
+    // belongs to the Done entry and stays.
+    std::set<std::string> kept;
+    for (int i = 0; i < list_.count(); ++i) {
+      if (list_.at(i).stateValue() == Done) kept.insert(list_.at(i).outputPath);
+    }
+    for (int i = 0; i < list_.count();) {
+      VideoEntry& e = list_.at(i);
+      int16_t s = e.stateValue();
+      if (s != Done) {
+        e.setState(Cancelled);
+        s = Cancelled;
+        // Only a file the entry's own conversion made: the name may since belong to another.
+        if (settings_.RemoveStopped && e.createdOutput && !e.outputPath.empty() &&
+            !kept.count(e.outputPath)) {
+          ::unlink(e.outputPath.c_str());
+        }
+      }
+      if (s == Cancelled || s == CancelledNotFound || s == ConversionError) {
+        list_.removeAt(i);
+        continue;
+      }
+      ++i;
+    }
+    reindex(list_);
+    if (settings_.SaveHistory && !historyPath_.empty()) {
+      createFolderChain(folderOf(historyPath_));
+      vidmora::saveHistory(list_, historyPath_);
+    }
+  }
+  list_.clear();
+}
+
+}  // namespace vidmora

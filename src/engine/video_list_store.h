@@ -1,0 +1,108 @@
+// The video list and its rules: the entries, the lock that guards them, whether the list changed
+// since it was loaded or saved, history load and save, the list commands (remove, remove missing,
+// rename an output, requeue), the cell texts and the exit tidy-up of the list.
+//
+// Threads: entries may be read on the main thread at any time; their batch fields and the list's
+// structure change under lock(), which the batch runner also takes for its own counters (one lock
+// for the list and the batch, so a worker sees both in one step). Structural changes happen on the
+// main thread only, and never while a batch converts (converting()) or once the program closes.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/ui_port.h"
+#include "settings/settings.h"
+#include "videolist/video_entry.h"
+
+namespace vidmora {
+
+class ProgressBlock;
+
+enum class RemoveResult { Removed, Refused, DeleteFailed };
+
+class VideoListStore {
+ public:
+  // settings and progress are the engine's; historyPath may be empty (no history).
+  VideoListStore(UiPort& ui, const TSettings& settings, const ProgressBlock& progress,
+                 std::string historyPath);
+  VideoListStore(const VideoListStore&) = delete;
+  VideoListStore& operator=(const VideoListStore&) = delete;
+
+  // The entries. Read freely on the main thread; change their structure only through the
+  // methods here (tests build lists directly while nothing runs).
+  VideoList& entries() { return list_; }
+  const VideoList& entries() const { return list_; }
+  std::mutex& lock() const { return lock_; }
+
+  bool listModified() const { return listModified_.load(); }
+  void setListModified(bool on = true) { listModified_.store(on); }
+
+  // A batch converts: the list keeps its structure (set by the batch runner). Any thread.
+  bool converting() const { return converting_.load(); }
+  void setConverting(bool on) { converting_.store(on); }
+  // The program is closing: nothing is added or shown any more. Any thread.
+  bool closing() const { return closing_.load(); }
+  void close() { closing_.store(true); }
+
+  // --- display
+  std::string cellText(int row, int column);  // "" for a row outside the list
+  int rowImage(int row);
+  void showListCount();  // idle only: the entry count into status panel 1
+
+  // --- reading an entry's batch fields (any thread)
+  // The entry's part in the batch is over: its state is final (a stopped conversion may still
+  // turn from Cancelled to ConversionError until then).
+  bool hasEnded(const VideoEntry& entry) const;
+  // The entry's output file as its worker chose it ("" before).
+  std::string outputPathOf(const VideoEntry& entry) const;
+  // The log of the entry's last conversion ("" when it had none).
+  std::string logPathOf(const VideoEntry& entry) const;
+  // Why the row's conversion failed, in one sentence from its log; "" for a row that did not
+  // fail or whose log gives no reason.
+  std::string failureReason(int row) const;
+
+  // --- list commands
+  // Appends probed entries (trimmed to the list's limit), reloads the view, focuses the last row.
+  void appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries);
+  // Ready rows take the profile chosen now (their output name shows its extension). True when a
+  // row changed.
+  bool applyProfile(int16_t profileId);
+  // Converting with nothing Ready but cancelled entries offers to queue those again.
+  bool offersRequeue() const;
+  // Cancelled entries become Ready again; the view reloads and the focus goes to the last row.
+  void requeueCancelled();
+  // Removes entry i (refused while converting); with deleteDoneOutput a Done entry's file is
+  // deleted first (DeleteFailed keeps the entry). Moves the focus, shows the count.
+  RemoveResult removeEntry(int index, bool deleteDoneOutput = false);
+  // removeMissingEntries over the list, reload, focus the last row, count; sets listModified.
+  // Returns how many were removed; -1 (nothing done) while converting.
+  int removeMissing();
+  // New outputName for a Done entry and its file moved to the matching unique path in the
+  // current destination folder. False when the entry is not Done or the file did not move.
+  bool renameOutput(int index, const std::string& newName);
+
+  // --- history and exit
+  // Loads history.bin into the list when SaveHistory is set; clears listModified.
+  bool loadHistory();
+  // Every entry that is not Done is cancelled and removed (its partial output deleted when
+  // RemoveStopped is set), the history is saved when the list changed and SaveHistory is set, and
+  // the list is emptied. Nothing may convert any more.
+  void tidyUpAtExit();
+
+ private:
+  UiPort& ui_;
+  const TSettings& settings_;
+  const ProgressBlock& progress_;
+  const std::string historyPath_;
+  VideoList list_;
+  mutable std::mutex lock_;
+  std::atomic<bool> listModified_{false};
+  std::atomic<bool> converting_{false};
+  std::atomic<bool> closing_{false};
+};
+
+}  // namespace vidmora
