@@ -7,6 +7,7 @@
 
 #include "settings/profiles.h"
 #include "settings/settings.h"
+#include "support/profile_snapshot.h"
 
 namespace vidmora {
 namespace {
@@ -141,15 +142,7 @@ TEST(CommandLine, GoldenConversionLines) {
 }
 
 // The modern profiles: their defaults, then the choices that change their line.
-ConversionSnapshot modernSnapshot(int16_t id, const std::function<void(TSettings&)>& change = {}) {
-  TSettings s;
-  setDefaults(s);
-  applyProfile(s, profileIndexById(id));
-  if (change) change(s);
-  ConversionSnapshot snap;
-  takeSnapshot(snap, s);
-  return snap;
-}
+using test::profileSnapshot;
 
 TEST(CommandLine, ModernProfileLines) {
   const std::string head =
@@ -161,46 +154,46 @@ TEST(CommandLine, ModernProfileLines) {
     ConversionSnapshot snap;
     std::string expected;
   } cases[] = {
-      {"h264", modernSnapshot(9000),
+      {"h264", profileSnapshot(9000),
        head + "-vcodec libx264 -acodec libfaac -fit 1080 -vquality balanced -ab 128.0kb -ac 2 "
               "-ar 48000  -vol 256 -adapt "},
       {"h265_best_720p_ntsc",
-       modernSnapshot(9010,
-                      [](TSettings& s) {
-                        s.Quality = static_cast<int16_t>(QualityLevel::Best);
-                        s.TargetHeight = 720;
-                        s.FrameRate = 29.976f;
-                      }),
+       profileSnapshot(9010,
+                       [](TSettings& s) {
+                         s.Quality = static_cast<int16_t>(QualityLevel::Best);
+                         s.TargetHeight = 720;
+                         s.FrameRate = 29.976f;
+                       }),
        head + "-vcodec libx265 -acodec libfaac -fit 720 -fps 30000/1001 -vquality best -ab 128.0kb "
               "-ac 2 -ar 48000  -vol 256 -adapt "},
       {"vp9_fixed_bitrate_original_size",
-       modernSnapshot(9020,
-                      [](TSettings& s) {
-                        s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate);
-                        s.TargetHeight = -1;
-                        s.FrameRate = 25.0f;
-                      }),
+       profileSnapshot(9020,
+                       [](TSettings& s) {
+                         s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate);
+                         s.TargetHeight = -1;
+                         s.FrameRate = 25.0f;
+                       }),
        head + "-vcodec libvpx-vp9 -acodec libopus -fit original -fps 25 -b 3000kb -ab 128.0kb "
               "-ac 2 -ar 48000  -vol 256 -adapt "},
       {"av1_film_rate_damaged_quality",
-       modernSnapshot(9030,
-                      [](TSettings& s) {
-                        s.Quality = 99;
-                        s.FrameRate = 23.976f;
-                      }),
+       profileSnapshot(9030,
+                       [](TSettings& s) {
+                         s.Quality = 99;
+                         s.FrameRate = 23.976f;
+                       }),
        head + "-vcodec libsvtav1 -acodec libopus -fit 1080 -fps 24000/1001 -vquality balanced "
               "-ab 96.0kb -ac 2 -ar 48000  -vol 256 -adapt "},
-      {"remux_mkv", modernSnapshot(9040), head + "-remux "},
-      {"remux_mp4_without_audio", modernSnapshot(9050, [](TSettings& s) { s.DisableAudio = 1; }),
+      {"remux_mkv", profileSnapshot(9040), head + "-remux "},
+      {"remux_mp4_without_audio", profileSnapshot(9050, [](TSettings& s) { s.DisableAudio = 1; }),
        R"("/conv/vidmora-encoder" -y  -an -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -remux )"},
-      {"opus", modernSnapshot(9100),
+      {"opus", profileSnapshot(9100),
        soundHead + "-acodec libopus -ab 128.0kb -ac 2 -ar 48000  -vol 256 -adapt "},
-      {"flac_has_no_bitrate", modernSnapshot(9110, [](TSettings& s) { s.Volume = 50; }),
+      {"flac_has_no_bitrate", profileSnapshot(9110, [](TSettings& s) { s.Volume = 50; }),
        soundHead + "-acodec flac -ac 2 -ar 44100  -vol 128 -adapt "},
-      {"mp3_vbr", modernSnapshot(9120),
+      {"mp3_vbr", profileSnapshot(9120),
        soundHead + "-acodec libmp3lame -aquality high -ac 2 -ar 44100  -vol 256 -adapt "},
       {"mp3_fixed_bitrate",
-       modernSnapshot(
+       profileSnapshot(
            9120,
            [](TSettings& s) { s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate); }),
        soundHead + "-acodec libmp3lame -ab 192.0kb -ac 2 -ar 44100  -vol 256 -adapt "},
@@ -213,7 +206,7 @@ TEST(CommandLine, ModernProfileLines) {
     EXPECT_EQ(cmd.line, c.expected + "\"/out/clip.3gp\"");
   }
   // The retry without audio options leaves them out of a modern line too.
-  ConversionSnapshot opus = modernSnapshot(9100);
+  ConversionSnapshot opus = profileSnapshot(9100);
   EXPECT_EQ(buildConversionLine(Encoder, Source, Output, 0, MapName, opus, true).line,
             soundHead + "-acodec libopus  -vol 256 -adapt \"/out/clip.3gp\"");
 }

@@ -15,6 +15,7 @@
 #include "platform/stale_files.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
+#include "support/profile_snapshot.h"
 
 namespace vidmora {
 namespace {
@@ -27,12 +28,7 @@ const std::string Encoder = VIDMORA_ENCODER_PATH;
 constexpr int ExitStatusOutputTaken = 3;  // the output name holds another program's file
 
 ConversionSnapshot snapshotFor(int16_t profileId) {
-  TSettings s;
-  setDefaults(s);
-  applyProfile(s, profileIndexById(profileId));
-  ConversionSnapshot snap;
-  takeSnapshot(snap, s);
-  return snap;
+  return test::profileSnapshot(profileId);
 }
 
 std::vector<std::string> conversionArgv(const std::string& src, const std::string& out,

@@ -10,6 +10,7 @@
 #include "engine/encoder_contract.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
+#include "support/profile_snapshot.h"
 
 namespace vidmora {
 namespace {
@@ -20,15 +21,7 @@ using test::TempFolder;
 
 const std::string Encoder = VIDMORA_ENCODER_PATH;
 
-ConversionSnapshot snapshotFor(int16_t id, const std::function<void(TSettings&)>& change = {}) {
-  TSettings s;
-  setDefaults(s);
-  applyProfile(s, profileIndexById(id));
-  if (change) change(s);
-  ConversionSnapshot snap;
-  takeSnapshot(snap, s);
-  return snap;
-}
+using test::profileSnapshot;
 
 ProcResult convert(const std::string& src, const std::string& out, ConversionSnapshot snap) {
   return test::runProgram(buildConversionLine(Encoder, src, out, -1, "1", snap, false).argv);
@@ -90,7 +83,7 @@ TEST_F(ModernProfiles, EveryProfileWritesItsContainerAndCodecs) {
     ASSERT_EQ(profile.Id, c.id);
     const std::string out =
         dir_->file("out " + std::to_string(c.id) + " " + c.source + "." + profile.Extension);
-    const ProcResult r = convert(dir_->file(c.source), out, snapshotFor(c.id));
+    const ProcResult r = convert(dir_->file(c.source), out, profileSnapshot(c.id));
     ASSERT_EQ(r.status, 0) << r.err;
     const MediaSummary m = test::probeMedia(out);
     ASSERT_TRUE(m.readable);
@@ -113,7 +106,7 @@ TEST_F(ModernProfiles, TargetSizeRateAndQualityChoicesReachTheFile) {
   const std::string src = dir.file("4x3.mp4");
   ASSERT_TRUE(test::makeClip(src, 1.0, "640x480"));
   const std::string out = dir.file("small.mp4");
-  const ProcResult r = convert(src, out, snapshotFor(9000, [](TSettings& s) {
+  const ProcResult r = convert(src, out, profileSnapshot(9000, [](TSettings& s) {
                                  s.TargetHeight = 360;
                                  s.FrameRate = 29.976f;
                                  s.Quality = static_cast<int16_t>(QualityLevel::Small);
@@ -129,12 +122,12 @@ TEST_F(ModernProfiles, TargetSizeRateAndQualityChoicesReachTheFile) {
   // A fixed bit rate instead of a level.
   const std::string fixed = dir.file("fixed.webm");
   ASSERT_EQ(convert(src, fixed,
-                    snapshotFor(9020,
-                                [](TSettings& s) {
-                                  s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate);
-                                  s.VideoBitrate = 1000;
-                                  s.TargetHeight = -1;
-                                }))
+                    profileSnapshot(9020,
+                                    [](TSettings& s) {
+                                      s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate);
+                                      s.VideoBitrate = 1000;
+                                      s.TargetHeight = -1;
+                                    }))
                 .status,
             0);
   EXPECT_EQ(frameSize(fixed), "640x480");
@@ -144,8 +137,9 @@ TEST_F(ModernProfiles, RejectedAudioValuesAreMappedToTheNearestValidOnes) {
   // Opus has no 44100 or 22050 Hz: the conversion uses 48000 and 24000 instead of failing.
   for (const int rate : {44100, 22050}) {
     const std::string out = dir_->file("tone " + std::to_string(rate) + ".opus");
-    const ProcResult r = convert(dir_->file("tone.wav"), out,
-                                 snapshotFor(9100, [rate](TSettings& s) { s.SampleRate = rate; }));
+    const ProcResult r =
+        convert(dir_->file("tone.wav"), out,
+                profileSnapshot(9100, [rate](TSettings& s) { s.SampleRate = rate; }));
     EXPECT_EQ(r.status, 0) << rate << r.err;
     EXPECT_EQ(test::probeMedia(out).audioCodec, "opus") << rate;
   }
@@ -159,14 +153,14 @@ TEST_F(ModernProfiles, RemuxRefusesStreamsTheContainerCannotHold) {
       src, {"testsrc=size=160x120:rate=25:duration=1", "sine=duration=1:sample_rate=48000"},
       {"-c:v", "mpeg4", "-c:a", "pcm_s16le", "-shortest"}));
   const std::string mp4 = dir.file("copy.mp4");
-  const ProcResult refused = convert(src, mp4, snapshotFor(9050));
+  const ProcResult refused = convert(src, mp4, profileSnapshot(9050));
   EXPECT_EQ(refused.status, ExitStatusRemuxRefused) << refused.err;
   EXPECT_NE(refused.err.find("pcm_s16le"), std::string::npos) << refused.err;
   EXPECT_EQ(dir.entries().size(), 1u);  // nothing written, not even a temporary file
 
   // Without the sound the same copy fits.
   const ProcResult videoOnly =
-      convert(src, mp4, snapshotFor(9050, [](TSettings& s) { s.DisableAudio = 1; }));
+      convert(src, mp4, profileSnapshot(9050, [](TSettings& s) { s.DisableAudio = 1; }));
   ASSERT_EQ(videoOnly.status, 0) << videoOnly.err;
   const MediaSummary m = test::probeMedia(mp4);
   EXPECT_EQ(m.videoCodec, "mpeg4");
@@ -174,7 +168,7 @@ TEST_F(ModernProfiles, RemuxRefusesStreamsTheContainerCannotHold) {
   // And into Matroska everything fits, also what it keeps in its AVI compatibility mode: old
   // MS-MPEG4 video and a song's PNG cover.
   const std::string mkv = dir.file("copy.mkv");
-  ASSERT_EQ(convert(src, mkv, snapshotFor(9040)).status, 0);
+  ASSERT_EQ(convert(src, mkv, profileSnapshot(9040)).status, 0);
   EXPECT_EQ(test::probeMedia(mkv).audioCodec, "pcm_s16le");
   const std::string avi = dir.file("old.avi");
   ASSERT_TRUE(
@@ -184,7 +178,7 @@ TEST_F(ModernProfiles, RemuxRefusesStreamsTheContainerCannotHold) {
                               {"-map", "0:a", "-map", "1:v", "-frames:v", "1", "-c:v", "png",
                                "-disposition:v", "attached_pic", "-c:a", "libmp3lame"}));
   for (const std::string& source : {avi, song}) {
-    const ProcResult r = convert(source, source + ".mkv", snapshotFor(9040));
+    const ProcResult r = convert(source, source + ".mkv", profileSnapshot(9040));
     EXPECT_EQ(r.status, 0) << source << r.err;
   }
 }
