@@ -405,7 +405,7 @@ TEST(Scheduler, AChosenNameIsReservedOnDiskAndAFailedRunRemovesOnlyItsReservatio
         return rig.engine.list().entries().at(0).stateValue() == Converting &&
                ::lstat((dir / "slow.3gp").c_str(), &st) == 0;
       },
-      10000));
+      60000));
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_size, 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);
