@@ -60,6 +60,14 @@ std::string fixtureFile() {
   return std::string(reinterpret_cast<const char*>(FixtureBytes), sizeof FixtureBytes);
 }
 
+// What a start-up reads back from the file: defaults, then the file.
+TSettings loadedFrom(const std::string& path) {
+  TSettings back;
+  setDefaults(back);
+  loadSettings(back, path);
+  return back;
+}
+
 TEST(SettingsFile, WritesTheLayoutByteForByte) {
   test::TempFolder dir;
   const std::string path = settingsFilePath(dir / "conf");
@@ -71,10 +79,7 @@ TEST(SettingsFile, WritesTheLayoutByteForByte) {
   for (const auto& e : std::filesystem::directory_iterator(dir / "conf")) (void)e, ++files;
   EXPECT_EQ(files, 1);
 
-  TSettings back;
-  setDefaults(back);
-  loadSettings(back, path);
-  EXPECT_EQ(back, fixtureRecord());
+  EXPECT_EQ(loadedFrom(path), fixtureRecord());
 }
 
 TEST(SettingsFile, RoundTripKeepsLongFoldersAndEveryField) {
@@ -110,17 +115,12 @@ TEST(SettingsFile, RoundTripKeepsLongFoldersAndEveryField) {
   s.ShutdownAfter = 1;
   const std::string path = dir / "settings.bin";
   ASSERT_TRUE(saveSettings(s, path));
-  TSettings back;
-  setDefaults(back);
-  loadSettings(back, path);
-  EXPECT_EQ(back, s);
+  EXPECT_EQ(loadedFrom(path), s);
 
   // Saving again replaces the file whole.
   s.DestDir = "/short";
   ASSERT_TRUE(saveSettings(s, path));
-  setDefaults(back);
-  loadSettings(back, path);
-  EXPECT_EQ(back, s);
+  EXPECT_EQ(loadedFrom(path), s);
 }
 
 TEST(SettingsFile, ClassicFileLoadsUnchangedAndIsWrittenBackTheSame) {
@@ -155,10 +155,7 @@ TEST(SettingsFile, ModernProfileRoundTripsEveryChoiceAfterTheClassicFields) {
   s.Volume = 125;
   const std::string path = dir / "settings.bin";
   ASSERT_TRUE(saveSettings(s, path));
-  TSettings back;
-  setDefaults(back);
-  loadSettings(back, path);
-  EXPECT_EQ(back, s);
+  EXPECT_EQ(loadedFrom(path), s);
 
   // The classic fields keep their layout: a reader of it finds the same bytes, then the block.
   TSettings classic = s;
