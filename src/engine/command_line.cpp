@@ -6,57 +6,12 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "engine/codec_names.h"
 #include "settings/profiles.h"
 
 namespace vidmora {
 
 namespace {
-
-struct CodecNamePair {
-  const char* profileName;
-  const char* encoderName;
-};
-
-// Profile codec names and the encoder's names for them, searched from the top.
-constexpr CodecNamePair CodecNameMap[] = {
-    {"MP4", "mpeg4"},
-    {"MPEG-4", "mpeg4"},
-    {"WMV1", "wmv1"},
-    {"WMV2", "wmv2"},
-    {"H264", "libx264"},
-    {"H263", "h263"},
-    {"MPG1", "mpeg1video"},
-    {"MPG2", "mpeg2video"},
-    {"MPEG1", "mpeg1video"},
-    {"MPEG2", "mpeg2video"},
-    {"MSV2", "msmpeg4v2"},
-    {"MJPG", "mjpeg"},
-    {"AAC", "libfaac"},
-    {"MP3", "libmp3lame"},
-    {"PCM", "pcm_s16le"},
-    {"WMA", "wmav1"},
-    {"AMR", "libamr_nb"},
-    {"AC3", "ac3"},
-    {"PCM8", "pcm_s8"},
-    {"ACC", "libfaac"},
-    // Codecs of the modern profiles.
-    {"H265", "libx265"},
-    {"HEVC", "libx265"},
-    {"VP9", "libvpx-vp9"},
-    {"AV1", "libsvtav1"},
-    {"OPUS", "libopus"},
-    {"FLAC", "flac"},
-};
-
-bool equalsNoCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...) {
@@ -109,8 +64,8 @@ class LineBuilder {
 };
 
 bool isMpegVideo(const std::string& codec) {
-  return equalsNoCase(codec, "MPG1") || equalsNoCase(codec, "MPG2") ||
-         equalsNoCase(codec, "MPEG1") || equalsNoCase(codec, "MPEG2");
+  return sameCodecName(codec, "MPG1") || sameCodecName(codec, "MPG2") ||
+         sameCodecName(codec, "MPEG1") || sameCodecName(codec, "MPEG2");
 }
 
 void appendCodecOptions(LineBuilder& b, const std::string& video, const std::string& audio,
@@ -143,14 +98,9 @@ void appendStreamParameters(LineBuilder& b, const ConversionSnapshot& s, bool no
   if (s.AspectMode != 0) width = height = -1;
   float rate = s.FrameRate;
   const int videoBitrate = s.VideoBitrate;
-  float audioBitrate = static_cast<float>(s.AudioBitrate);
-  int channels = s.Channels;
-  long sampleRate = s.SampleRate;
-  if (equalsNoCase(s.AudioCodec, "AMR")) {
-    audioBitrate = 12.2f;
-    channels = 1;
-    sampleRate = 8000;
-  }
+  const float audioBitrate = static_cast<float>(s.AudioBitrate);
+  const int channels = s.Channels;
+  const long sampleRate = s.SampleRate;
   if (width != -1) b.plain(format("-s %dx%d ", width, height));
   if (!(rate > 0.0f)) rate = 20.0f;
   b.plain(format("-r %lld/1001 ", milliRate(rate)));
@@ -210,13 +160,8 @@ void appendModernOptions(LineBuilder& b, const ProfileExtras& extras, const Conv
 }  // namespace
 
 std::string mapCodecName(const std::string& name) {
-  std::string result = name;
-  for (const CodecNamePair& pair : CodecNameMap) {
-    if (equalsNoCase(name, pair.profileName)) {
-      result = pair.encoderName;
-      break;
-    }
-  }
+  const CodecName* row = codecByProfileName(name);
+  std::string result = row != nullptr ? row->lineName : name;
   if (result.size() > CodecTextLimit) result.resize(CodecTextLimit);
   for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return result;
@@ -227,6 +172,8 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
                                    const std::string& mapName, ConversionSnapshot& snapshot,
                                    bool noAudioOptions) {
   const TOutputProfile& profile = profileById(snapshot.ProfileId);
+  // Audio options for a codec the encoder cannot run would only be refused.
+  if (!codecTakesAudioOptions(snapshot.AudioCodec)) noAudioOptions = true;
   LineBuilder b;
   b.quoted(encoderPath);
   b.plain(" -y ");

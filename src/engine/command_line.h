@@ -15,7 +15,7 @@ struct EncoderCommand {
   std::vector<std::string> argv;  // argv[0] is the encoder path
 };
 
-// Lower-case encoder name of a profile codec name (CodecNameMap), at most 49 characters.
+// Lower-case line name of a profile codec name (CodecNames), at most 49 characters.
 std::string mapCodecName(const std::string& name);
 
 // May raise snapshot.FrameRate to 20 for MPEG-1/2 video; the change stays in the snapshot.
