@@ -27,7 +27,8 @@ BatchRunner::BatchRunner(UiPort& ui, MainThreadQueue& queue, const EngineConfig&
       store_(list),
       list_(list.entries()),
       listLock_(list.lock()),
-      scanning_(std::move(scanning)) {
+      scanning_(std::move(scanning)),
+      ledger_(config.reservationFolder) {
   takeSnapshot(snapshot_, settings_);
 }
 

@@ -42,6 +42,7 @@ inline constexpr const char* RealMediaExtensions = "rm rmvb";
 
 // List and batch.
 inline constexpr const char* InvalidVideo = "%s Invalid video";
+inline constexpr const char* ProbeFailed = "%s could not be added: %s";
 inline constexpr const char* EntryCount = "%d video(s)";
 inline constexpr const char* BatchStarting = "Converting %d...";
 inline constexpr const char* BatchProgress = "%d / %d  %d%%";
@@ -57,6 +58,13 @@ inline constexpr const char* CloseQuestion =
 
 // Status text of a row whose remux the encoder refused (exit status ExitRemuxRefused).
 inline constexpr const char* StatusRemuxRefused = "Cannot Copy: Streams Don't Fit";
+
+// Why a file was not added or converted when the encoder could not say it itself.
+inline constexpr const char* ReasonEncoderNotStarted = "The encoder %s could not be started";
+inline constexpr const char* ReasonProbeTimedOut = "The encoder did not answer within %u s";
+inline constexpr const char* ReasonNoProgressBlock =
+    "Vidmora could not make its progress block (shared memory): %s";
+inline constexpr const char* ReasonNameNotReserved = "The output file %s could not be made: %s";
 
 // List commands.
 inline constexpr const char* PlayMissing = "The video file does not exist:\n%s";

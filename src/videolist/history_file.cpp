@@ -3,6 +3,7 @@
 #include "videolist/history_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,6 +204,53 @@ bool saveHistory(VideoList& list, const std::string& path) {
     ::close(dir);
   }
   return true;
+}
+
+HistoryKeys historyKeys(const VideoList& list) {
+  HistoryKeys keys;
+  for (int i = 0; i < list.count(); ++i) keys.emplace(list.at(i).sourcePath, list.at(i).outputPath);
+  return keys;
+}
+
+namespace {
+
+// An exclusive lock on "<path>.lock", released when the descriptor closes; -1 when it could not
+// be had within the wait (the save then goes ahead: a lost merge beats a lost save).
+int lockHistory(const std::string& path) {
+  const int fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return -1;
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    ::usleep(10000);
+  }
+  ::close(fd);
+  return -1;
+}
+
+}  // namespace
+
+bool saveSharedHistory(VideoList& list, const std::string& path, const HistoryKeys& known) {
+  const int lock = lockHistory(path);
+  VideoList onDisk;
+  if (loadHistory(onDisk, path)) {
+    HistoryKeys present = historyKeys(list);
+    for (int i = 0; i < onDisk.count();) {
+      const VideoEntry& e = onDisk.at(i);
+      std::pair<std::string, std::string> key(e.sourcePath, e.outputPath);
+      if (e.stateValue() != Done || known.count(key) || present.count(key)) {
+        ++i;
+        continue;
+      }
+      present.insert(std::move(key));
+      list.append(onDisk.removeAt(i));
+    }
+    trimToMax(list);
+    reindex(list);
+  }
+  const bool saved = saveHistory(list, path);
+  if (lock >= 0) ::close(lock);
+  return saved;
 }
 
 }  // namespace vidmora

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "videolist/video_entry.h"
 
@@ -31,5 +33,15 @@ bool readHistory(VideoList& list, std::FILE* file);
 bool saveHistory(VideoList& list, const std::string& path);
 // The bytes saveHistory writes.
 std::string historyBytes(VideoList& list);
+
+// The records a program read from the history file, each named by its source and output path.
+using HistoryKeys = std::set<std::pair<std::string, std::string>>;
+HistoryKeys historyKeys(const VideoList& list);
+// saveHistory for a program that shares the file with others (the window, vidmora-cli): under an
+// exclusive lock on "<path>.lock" (waited for a few seconds at most), the Done records another
+// program saved since this one read the file (in the file now, not among `known`, not in the
+// list) are appended to the list, then the list is saved. So neither program loses a Done entry,
+// and an entry this program's user removed does not come back.
+bool saveSharedHistory(VideoList& list, const std::string& path, const HistoryKeys& known);
 
 }  // namespace vidmora

@@ -1,6 +1,8 @@
 // One video of the list and the ordered, owning list itself.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -43,12 +45,40 @@ inline bool isFinished(int state) {
   return state == Done || state == Cancelled || state == CancelledNotFound ||
          state == ConversionError;
 }
+// Claims its output name in the list: a conversion under way or Done. A Cancelled entry claims
+// nothing; the partial file it kept holds the name on disk.
+inline bool claimsOutputName(int state) {
+  switch (state) {
+    case Starting:
+    case GettingInfo:
+    case Downloading:
+    case NotFound:
+    case Converting:
+    case Done:
+      return true;
+    default:
+      return false;
+  }
+}
 // Removable: the entry may leave the list (or its video be deleted): finished or Ready.
 inline bool isRemovable(int state) {
   return isFinished(state) || state == Ready;
 }
 
 constexpr int MaxEntries = 30000;
+
+// Which file a name held: device, inode and change time (an inode number freed by a deleted file
+// may come back for a new one; its change time then differs).
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t changeNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+inline FileIdentity fileIdentity(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+          static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
 
 // Where an entry stands in the running batch (guarded by the list lock).
 enum class BatchStage : uint8_t { None, Queued, Running, Finished };
@@ -79,10 +109,15 @@ struct VideoEntry {
   BatchStage batchStage = BatchStage::None;
   // In memory only (never in the history file), guarded by the list lock. createdOutput: the
   // file at outputPath was made by this entry's last conversion, so a stopped or failed entry
-  // may delete it; nothing else is ever deleted on the entry's behalf. failureText: the status
+  // may delete it while outputIdentity still names it; nothing else is ever deleted on the
+  // entry's behalf. failureText: the status
   // a ConversionError row shows instead of the usual text ("" for the usual one).
   bool createdOutput = false;
+  FileIdentity outputIdentity;  // the file createdOutput names, as published
   const char* failureText = "";
+  // Why the engine failed the conversion when the encoder could not say it (no encoder, no
+  // output name); "" otherwise. In memory only, guarded by the list lock.
+  std::string failureDetail;
 
   int16_t stateValue() const { return state.load(std::memory_order_acquire); }
   void setState(int16_t s) { state.store(s, std::memory_order_release); }
