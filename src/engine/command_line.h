@@ -1,6 +1,5 @@
-// The encoder's command lines. Each line is built twice at once: as the display text (the exact
-// legacy form, for logs and tests) and as an argument vector, where every quoted piece (a path) is
-// one argument and can never add an option.
+// The encoder's command lines as argument vectors, written in the legacy option language: every
+// path is one argument and can never add an option.
 #pragma once
 
 #include <string>
@@ -11,7 +10,6 @@
 namespace vidmora {
 
 struct EncoderCommand {
-  std::string line;               // the text, exact to the blank
   std::vector<std::string> argv;  // argv[0] is the encoder path
 };
 

@@ -170,11 +170,6 @@ void ProgressBlock::resetSlotCount() {
   slotCount_ = 0;
 }
 
-int ProgressBlock::slotCount() const {
-  std::lock_guard lock(mutex_);
-  return slotCount_;
-}
-
 bool ProgressBlock::readSlotPercent(int index, double& percent, int* scaled) const {
   const ProgressSlot* s = slot(index);
   if (s == nullptr) return false;

@@ -44,7 +44,6 @@ class ProgressBlock {
   void releaseSlot(int index);
   // Called when a batch has ended: the scan starts again from slot 0.
   void resetSlotCount();
-  int slotCount() const;
 
   // Percent clamped to 0..100 (not-a-number counts as 0); scaled gets scaledValue / 1024
   // truncated. False without a block or with an index outside 0..999.

@@ -338,9 +338,8 @@ void BatchRunner::ensureWorkers() {
     bool started = false;
     if (!threadStartHook_ || threadStartHook_()) {
       auto worker = std::make_unique<Worker>();
-      started = startWorkerThread(
-          worker->thread, queue_, 0, true, [this](WorkerThread& t) { workerLoop(t); }, nullptr,
-          nullptr);
+      started =
+          startWorkerThread(worker->thread, queue_, [this](WorkerThread& t) { workerLoop(t); });
       if (started) workers_.push_back(std::move(worker));
     }
     if (!started) {

@@ -263,16 +263,4 @@ void SourceScanner::cancelScan() {
   if (scanning_) scanCancelled_.store(true);
 }
 
-std::vector<Refusal> SourceScanner::addPaths(const std::vector<std::string>& paths) {
-  std::vector<Refusal> refused;
-  bool ended = false;
-  if (!scanPaths(paths, [&](std::vector<Refusal> r) {
-        refused = std::move(r);
-        ended = true;
-      }))
-    return refused;
-  queue_.serveUntil([&] { return ended || store_.closing(); });
-  return refused;
-}
-
 }  // namespace vidmora

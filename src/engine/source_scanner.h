@@ -77,8 +77,6 @@ class SourceScanner {
   // Ends the running scan early: no more files are walked or probed (running probes are
   // killed); what was probed is still appended and done() still runs.
   void cancelScan();
-  // scanPaths, serving the main-thread queue until it ended; returns the refused files.
-  std::vector<Refusal> addPaths(const std::vector<std::string>& paths);
   // Waits until the last scan's thread has ended (its walk and probes stop once the list
   // closes).
   void join();

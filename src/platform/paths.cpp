@@ -79,11 +79,6 @@ PathParts splitPath(const std::string& path) {
   return parts;
 }
 
-std::string composePath(const std::string& folder, const std::string& name,
-                        const std::string& extension) {
-  return joinPath(folder, name, extension);
-}
-
 std::string folderOf(const std::string& path) {
   return splitPath(path).folder;
 }

@@ -27,9 +27,6 @@ struct PathParts {
   std::string extension;  // from the last '.', point included
 };
 PathParts splitPath(const std::string& path);
-// Folder with a trailing '/' added when missing, name, extension with a '.' added when missing.
-std::string composePath(const std::string& folder, const std::string& name,
-                        const std::string& extension);
 // The folder part of splitPath, with its trailing '/'.
 std::string folderOf(const std::string& path);
 

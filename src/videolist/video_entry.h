@@ -142,8 +142,6 @@ class VideoList {
   VideoEntry& at(int i) { return *entries_[static_cast<std::size_t>(i)]; }
   const VideoEntry& at(int i) const { return *entries_[static_cast<std::size_t>(i)]; }
   void append(std::unique_ptr<VideoEntry> entry) { entries_.push_back(std::move(entry)); }
-  // 0 <= i <= count(); false (nothing changes) otherwise.
-  bool insertAt(int i, std::unique_ptr<VideoEntry> entry);
   // Takes the entry out; an empty pointer (nothing changes) for a bad index.
   std::unique_ptr<VideoEntry> removeAt(int i);
   void clear() { entries_.clear(); }

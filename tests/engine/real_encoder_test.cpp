@@ -131,8 +131,8 @@ TEST_F(RealEncoder, AnInvalidVideoIsRefusedAndNamed) {
   test::writeFile(bad, "this is text, not a video");
   EXPECT_EQ(rig.engine.scanner().addVideo(bad), AddOutcome::Invalid);
   EXPECT_EQ(rig.engine.list().entries().count(), 1);
-  // addPaths names the refused files; a path that does not exist is dropped silently.
-  const std::vector<Refusal> refused = rig.engine.scanner().addPaths({src_ + "/missing.avi", bad});
+  // A scan names the refused files; a path that does not exist is dropped silently.
+  const std::vector<Refusal> refused = rig.scan({src_ + "/missing.avi", bad});
   ASSERT_EQ(refused.size(), 1u);
   EXPECT_EQ(refused[0].path, bad);
   EXPECT_EQ(refused[0].outcome, AddOutcome::Invalid);
@@ -190,7 +190,7 @@ TEST_F(RealEncoder, DroppedFoldersAreWalkedForAcceptedFilesOnly) {
   ::rename(clip("sub/deeper/d.mp4").c_str(), (src_ + "/sub/deeper/d.mp4.bak").c_str());
   test::writeFile(src_ + "/notes.txt", "x");
   ::symlink(src_.c_str(), (src_ + "/sub/loop").c_str());  // must not walk for ever
-  EXPECT_TRUE(rig.engine.scanner().addPaths({src_}).empty());
+  EXPECT_TRUE(rig.scan({src_}).empty());
   std::vector<std::string> added;
   for (int i = 0; i < rig.engine.list().entries().count(); ++i)
     added.push_back(rig.engine.list().entries().at(i).sourcePath);

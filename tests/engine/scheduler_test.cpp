@@ -397,7 +397,7 @@ TEST(Scheduler, AFileThatCannotBeProbedFailsWithItsReason) {
     EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     EXPECT_EQ(rig.engine.list().entries().count(), 0);
     // A scan names the file and the reason as well.
-    const std::vector<Refusal> refused = rig.engine.scanner().addPaths({source});
+    const std::vector<Refusal> refused = rig.scan({source});
     ASSERT_EQ(refused.size(), 1u) << c.reason;
     EXPECT_EQ(refused[0].path, source);
     EXPECT_EQ(refused[0].outcome, AddOutcome::Failed);
@@ -555,7 +555,7 @@ TEST(Scheduler, AProbeThatFailsOrCrashesRefusesTheFile) {
   }
   // The scan reports a crashed probe among the refused files.
   const std::string crash = fakeSource(dir, "crash.avi", "probe_crash=1");
-  const std::vector<Refusal> refused = rig.engine.scanner().addPaths({crash});
+  const std::vector<Refusal> refused = rig.scan({crash});
   ASSERT_EQ(refused.size(), 1u);
   EXPECT_EQ(refused[0].path, crash);
   EXPECT_EQ(refused[0].outcome, AddOutcome::Invalid);
