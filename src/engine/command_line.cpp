@@ -3,33 +3,23 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
 #include "engine/codec_names.h"
+#include "platform/texts.h"
 #include "settings/profiles.h"
 
 namespace vidmora {
 
 namespace {
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char buf[128];  // every formatted piece is a short number option
-  va_list args;
-  va_start(args, fmt);
-  const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
-  va_end(args);
-  if (n <= 0) return {};
-  return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
-}
+using texts::fillText;
 
-// Collects the line and its arguments at once. Plain pieces are split at blanks into arguments;
-// a quoted piece (a path) is always exactly one argument, whatever characters it holds.
+// Collects the arguments. Plain pieces are split at blanks into arguments; a path is always
+// exactly one argument, whatever characters it holds.
 class LineBuilder {
  public:
   void plain(const std::string& text) {
-    line_ += text;
     for (char c : text) {
       if (c == ' ') {
         endWord();
@@ -41,14 +31,11 @@ class LineBuilder {
   }
   void quoted(const std::string& path) {
     endWord();
-    line_ += '"';
-    line_ += path;
-    line_ += '"';
     argv_.push_back(path);
   }
   EncoderCommand finish() {
     endWord();
-    return EncoderCommand{std::move(line_), std::move(argv_)};
+    return EncoderCommand{std::move(argv_)};
   }
 
  private:
@@ -57,7 +44,6 @@ class LineBuilder {
     word_.clear();
     inWord_ = false;
   }
-  std::string line_;
   std::vector<std::string> argv_;
   std::string word_;
   bool inWord_ = false;
@@ -101,28 +87,28 @@ void appendStreamParameters(LineBuilder& b, const ConversionSnapshot& s, bool no
   const float audioBitrate = static_cast<float>(s.AudioBitrate);
   const int channels = s.Channels;
   const long sampleRate = s.SampleRate;
-  if (width != -1) b.plain(format("-s %dx%d ", width, height));
+  if (width != -1) b.plain(fillText("-s %dx%d ", width, height));
   if (!(rate > 0.0f)) rate = 20.0f;
-  b.plain(format("-r %lld/1001 ", milliRate(rate)));
-  if (videoBitrate != -1) b.plain(format("-b %dkb ", videoBitrate));
+  b.plain(fillText("-r %lld/1001 ", milliRate(rate)));
+  if (videoBitrate != -1) b.plain(fillText("-b %dkb ", videoBitrate));
   if (width == -1 && videoBitrate == -1) b.plain("-sameq ");
   if (!noAudioOptions) {
-    if (audioBitrate != -1.0f) b.plain(format("-ab %.1fkb ", static_cast<double>(audioBitrate)));
-    if (channels != -1) b.plain(format("-ac %d ", channels));
-    if (sampleRate != -1) b.plain(format("-ar %ld ", sampleRate));
+    if (audioBitrate != -1.0f) b.plain(fillText("-ab %.1fkb ", static_cast<double>(audioBitrate)));
+    if (channels != -1) b.plain(fillText("-ac %d ", channels));
+    if (sampleRate != -1) b.plain(fillText("-ar %ld ", sampleRate));
   }
-  b.plain(format(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
+  b.plain(fillText(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
 }
 
 void appendAudioParameters(LineBuilder& b, const ConversionSnapshot& s, bool noAudioOptions,
                            bool withBitrate) {
   if (!noAudioOptions) {
     if (withBitrate && s.AudioBitrate > 0)
-      b.plain(format("-ab %.1fkb ", static_cast<double>(s.AudioBitrate)));
-    if (s.Channels > 0) b.plain(format("-ac %d ", static_cast<int>(s.Channels)));
-    if (s.SampleRate > 0) b.plain(format("-ar %ld ", static_cast<long>(s.SampleRate)));
+      b.plain(fillText("-ab %.1fkb ", static_cast<double>(s.AudioBitrate)));
+    if (s.Channels > 0) b.plain(fillText("-ac %d ", static_cast<int>(s.Channels)));
+    if (s.SampleRate > 0) b.plain(fillText("-ar %ld ", static_cast<long>(s.SampleRate)));
   }
-  b.plain(format(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
+  b.plain(fillText(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
 }
 
 // The options of a modern profile, in the encoder's own extension of the option language:
@@ -138,11 +124,11 @@ void appendModernOptions(LineBuilder& b, const ProfileExtras& extras, const Conv
   const QualityLevel quality = qualityFromStored(s.Quality);
   if (extras.kind == ProfileKind::QualityVideo) {
     const bool target = s.TargetHeight > 0 && s.TargetHeight <= 16384;
-    b.plain(target ? format("-fit %d ", static_cast<int>(s.TargetHeight)) : "-fit original ");
+    b.plain(target ? fillText("-fit %d ", static_cast<int>(s.TargetHeight)) : "-fit original ");
     const std::string rate = exactFrameRate(s.FrameRate);
     if (!rate.empty()) b.plain("-fps " + rate + " ");
     if (quality == QualityLevel::FixedBitrate && s.VideoBitrate > 0)
-      b.plain(format("-b %dkb ", static_cast<int>(s.VideoBitrate)));
+      b.plain(fillText("-b %dkb ", static_cast<int>(s.VideoBitrate)));
     else
       b.plain("-vquality " +
               qualityName(quality == QualityLevel::FixedBitrate ? DefaultQuality : quality) + " ");
@@ -183,7 +169,7 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
   b.quoted(sourcePath);
   b.plain(" ");
   b.plain(" -qxmap " + mapName + " ");
-  b.plain(format(" -qxind %d ", progressSlot));
+  b.plain(fillText(" -qxind %d ", progressSlot));
   if (profile.ExtraOptions && profile.ExtraOptions[0] != '\0')
     b.plain(std::string(profile.ExtraOptions) + " ");
   if (const ProfileExtras* extras = profileExtras(profile.Id)) {
@@ -211,7 +197,7 @@ EncoderCommand buildProbeLine(const std::string& encoderPath, const std::string&
   b.quoted(encoderPath);
   b.plain(" -y ");
   b.plain(" -qxmap " + mapName + " ");
-  b.plain(format(" -qxind %d ", progressSlot));
+  b.plain(fillText(" -qxind %d ", progressSlot));
   b.plain("-i ");
   b.quoted(sourcePath);
   b.plain(" ");
