@@ -14,6 +14,8 @@
 
 namespace vidmora {
 
+class RecordStream;
+
 // Limits of the texts read back (characters kept; the rest of a longer text is skipped). The two
 // paths come back whole up to the platform's path limit.
 constexpr uint32_t HistorySourceLimit = PATH_MAX;
@@ -24,8 +26,8 @@ constexpr uint32_t HistoryOutputLimit = PATH_MAX;
 // when the file is missing, unreadable or carries neither signature (the list is unchanged).
 // A file cut inside a record keeps the whole records before it. Pending loads as Cancelled.
 bool loadHistory(VideoList& list, const std::string& path);
-// The same from an open stream (fmemopen in the fuzz target).
-bool readHistory(VideoList& list, std::FILE* file);
+// The same from a stream (a block of memory in the fuzz target).
+bool readHistory(VideoList& list, RecordStream& stream);
 
 // Writes format 2 through a temporary file beside path (createSaveTemp), fsync and rename. Pending
 // entries are set Cancelled (in memory too). False when nothing could be written; the old file then

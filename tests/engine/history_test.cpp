@@ -14,6 +14,7 @@
 #include <future>
 
 #include "engine_fixture.h"
+#include "platform/record_stream.h"
 #include "platform/texts.h"
 #include "videolist/history_file.h"
 
@@ -45,10 +46,8 @@ struct Bytes {
 };
 
 bool loadBytes(VideoList& list, const std::string& bytes) {
-  std::FILE* f = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
-  const bool ok = readHistory(list, f);
-  if (f) std::fclose(f);
-  return ok;
+  const auto in = RecordStream::fromMemory(bytes.data(), bytes.size());
+  return readHistory(list, *in);
 }
 
 TEST(HistoryFile, ThreeDoneEntriesRoundTrip) {
