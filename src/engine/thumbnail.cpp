@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -57,6 +58,17 @@ int rotationOf(const AVStream* st) {
   if (std::isnan(angle)) return 0;
   int degrees = static_cast<int>(std::lround(-angle / 90.0)) * 90 % 360;
   return degrees < 0 ? degrees + 360 : degrees;
+}
+
+bool headerKnowsItsPictures(const AVFormatContext* ic) {
+  bool video = false;
+  for (unsigned i = 0; i < ic->nb_streams; ++i) {
+    const AVCodecParameters* p = ic->streams[i]->codecpar;
+    if (p->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+    if (p->codec_id == AV_CODEC_ID_NONE || p->width <= 0 || p->height <= 0) return false;
+    video = true;
+  }
+  return video && (ic->ctx_flags & AVFMTCTX_NOHEADER) == 0;
 }
 
 // Receives the next decoded frame: sends packets of the stream until one comes out (or the
@@ -129,6 +141,9 @@ bool writeAll(int fd, const void* data, std::size_t size) {
 
 ThumbnailStatus extractThumbnail(const std::string& path, int maxWidth, int maxHeight,
                                  Thumbnail& out) {
+  // libav* speak only through the result: a damaged source fills no terminal with messages.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
   maxWidth = std::clamp(maxWidth, 1, MaxSide);
   maxHeight = std::clamp(maxHeight, 1, MaxSide);
   AVDictionary* opts = nullptr;
@@ -139,7 +154,10 @@ ThumbnailStatus extractThumbnail(const std::string& path, int maxWidth, int maxH
   av_dict_free(&opts);
   if (opened < 0) return ThumbnailStatus::Unreadable;
   Input ic(raw);
-  if (avformat_find_stream_info(ic.get(), nullptr) < 0) return ThumbnailStatus::Unreadable;
+  // Containers that state their streams in a header (MP4, Matroska) need no look further in;
+  // the others (MPEG-TS, raw streams) are read until their pictures are known.
+  if (!headerKnowsItsPictures(ic.get()) && avformat_find_stream_info(ic.get(), nullptr) < 0)
+    return ThumbnailStatus::Unreadable;
   // A real video first; otherwise a cover picture.
   int stream = -1;
   for (unsigned i = 0; i < ic->nb_streams; ++i) {
@@ -160,7 +178,12 @@ ThumbnailStatus extractThumbnail(const std::string& path, int maxWidth, int maxH
   Codec codec(avcodec_alloc_context3(decoder));
   if (!codec || avcodec_parameters_to_context(codec.get(), st->codecpar) < 0)
     return ThumbnailStatus::Unreadable;
-  codec->thread_count = 1;  // one picture: threads cost more than they give
+  // Frames on the way to the one shown are only decoded to reach it: frames that nothing refers
+  // to are skipped, and no frame gets the deblocking pass.
+  codec->thread_count = 0;
+  codec->flags2 |= AV_CODEC_FLAG2_FAST;
+  codec->skip_loop_filter = AVDISCARD_ALL;
+  if (!cover) codec->skip_frame = AVDISCARD_NONREF;
   if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return ThumbnailStatus::Unreadable;
   for (unsigned i = 0; i < ic->nb_streams; ++i)
     if (static_cast<int>(i) != stream) ic->streams[i]->discard = AVDISCARD_ALL;
