@@ -3,20 +3,13 @@
 // folder keyed by the source's path, size and modification time.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
+
+#include "engine/frame_grabber.h"
 
 namespace vidmora {
 
-struct Thumbnail {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;  // width * height * 3 bytes, rows top to bottom
-
-  bool empty() const { return width <= 0 || height <= 0; }
-};
-
-enum class ThumbnailStatus { Ok, NoPicture, Unreadable };
+using ThumbnailStatus = GrabStatus;
 
 // Decodes one picture of the source and scales it to fit maxWidth x maxHeight, keeping the
 // displayed aspect. NoPicture: the source holds sound only and no cover art.
