@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "videolist/source_details.h"
+
 namespace vidmora {
 
 // 16-bit states; 9..13 are unassigned and display as an empty status.
@@ -110,14 +112,16 @@ struct VideoEntry {
   // In memory only (never in the history file), guarded by the list lock. createdOutput: the
   // file at outputPath was made by this entry's last conversion, so a stopped or failed entry
   // may delete it while outputIdentity still names it; nothing else is ever deleted on the
-  // entry's behalf. failureText: the status
-  // a ConversionError row shows instead of the usual text ("" for the usual one).
+  // entry's behalf. failureText: the status a ConversionError row shows instead of the usual
+  // text ("" for the usual one).
   bool createdOutput = false;
   FileIdentity outputIdentity;  // the file createdOutput names, as published
   const char* failureText = "";
   // Why the engine failed the conversion when the encoder could not say it (no encoder, no
   // output name); "" otherwise. In memory only, guarded by the list lock.
   std::string failureDetail;
+  // What the probe found in the source (memory only); empty for entries read from the history.
+  std::shared_ptr<const SourceDetails> details;
 
   int16_t stateValue() const { return state.load(std::memory_order_acquire); }
   void setState(int16_t s) { state.store(s, std::memory_order_release); }
