@@ -50,17 +50,7 @@ inline bool isFinished(int state) {
 // Claims its output name in the list: a conversion under way or Done. A Cancelled entry claims
 // nothing; the partial file it kept holds the name on disk.
 inline bool claimsOutputName(int state) {
-  switch (state) {
-    case Starting:
-    case GettingInfo:
-    case Downloading:
-    case NotFound:
-    case Converting:
-    case Done:
-      return true;
-    default:
-      return false;
-  }
+  return (isUnfinished(state) && state != Pending) || state == Done;
 }
 // Removable: the entry may leave the list (or its video be deleted): finished or Ready.
 inline bool isRemovable(int state) {

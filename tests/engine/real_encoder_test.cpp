@@ -159,7 +159,9 @@ TEST_F(RealEncoder, RefusedAudioOptionsAreDroppedForASecondRunAndAmrRunsOnce) {
     EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Done) << c.codec;
     std::vector<std::string> lines = test::readLines(log);
     ASSERT_EQ(lines.size(), 1 + c.runs) << c.codec;  // the probe, then the runs
-    if (c.runs == 2) EXPECT_NE(lines[1].find("|-ar|12000|"), std::string::npos);
+    if (c.runs == 2) {
+      EXPECT_NE(lines[1].find("|-ar|12000|"), std::string::npos);
+    }
     for (const char* option : {"|-ab|", "|-ac|", "|-ar|"})
       EXPECT_EQ(lines.back().find(option), std::string::npos) << c.codec << option;
   }
@@ -291,7 +293,9 @@ TEST_F(RealEncoder, StopAllAnsweredOkStopsEveryEntry) {
     // file far shorter than the source.
     const VideoEntry& e = rig.engine.list().entries().at(i);
     EXPECT_EQ(e.stateValue(), Cancelled);
-    if (test::exists(e.outputPath)) EXPECT_LT(mediaSeconds(e.outputPath), LongClipSeconds / 2);
+    if (test::exists(e.outputPath)) {
+      EXPECT_LT(mediaSeconds(e.outputPath), LongClipSeconds / 2);
+    }
   }
   EXPECT_FALSE(rig.engine.batch().shutdownPending());
   EXPECT_EQ(rig.ui.exitRequests, 0);
