@@ -255,11 +255,16 @@ TEST_F(CliRun, CtrlCStopsTheRunningJobsAsStopAllDoes) {
 
 TEST_F(CliRun, CtrlCDuringTheProbesEndsTheRunWithoutConverting) {
   encoder_ = dir_ / "hanging-encoder";  // every probe hangs
-  test::writeFile(encoder_, "#!/bin/sh\nexec sleep 60\n");
+  const std::string probing = dir_ / "probing";
+  test::writeFile(encoder_, "#!/bin/sh\n: > '" + probing + "'\nexec sleep 60\n");
   ::chmod(encoder_.c_str(), 0755);
   makeMedia(dir_ / "in/a.mp4");
   const pid_t pid = start({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Ctrl+C once a probe runs (a slow start must not take the signal before the CLI handles it).
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (::access(probing.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(::access(probing.c_str(), F_OK), 0);
   const auto sent = std::chrono::steady_clock::now();
   ASSERT_EQ(::kill(pid, SIGINT), 0);
   EXPECT_EQ(finish(pid, 30), 1);

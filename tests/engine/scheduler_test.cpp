@@ -105,7 +105,7 @@ TEST(Scheduler, WorkersFinishTheirConversionsWhileTheMainThreadServesNothing) {
 TEST(Scheduler, AScanRunsOffTheMainThreadAndAppendsInOrderAsProbesEnd) {
   TempFolder dir;
   EngineConfig config;
-  config.probeLimitMs = 1500;
+  config.probeLimitMs = 5000;  // room for a slow machine; the hanging probe holds on to it
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
   ::mkdir((dir / "in").c_str(), 0700);
   fakeSource(dir, "in/a.avi", "duration=1");
@@ -120,7 +120,7 @@ TEST(Scheduler, AScanRunsOffTheMainThreadAndAppendsInOrderAsProbesEnd) {
     ended = true;
   }));
   // scanPaths returned at once: the hanging probe holds up only the scan.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
   EXPECT_TRUE(rig.engine.scanner().scanning());
   EXPECT_FALSE(rig.engine.scanner().scanPaths({dir / "in"}, {}));  // one scan at a time
   EXPECT_FALSE(rig.engine.batch().startBatch());                   // and no batch meanwhile
@@ -404,9 +404,7 @@ TEST(Scheduler, AFileThatCannotBeProbedFailsWithItsReason) {
     EXPECT_EQ(refused[0].reason, reason);
   }
   // A probe that answers in time adds the file.
-  EngineConfig config;
-  config.probeLimitMs = 300;
-  EngineRig rig(FAKE_ENCODER, dir.path(), config);
+  EngineRig rig(FAKE_ENCODER, dir.path());
   EXPECT_EQ(rig.engine.scanner().addVideo(fakeSource(dir, "fine.avi", "duration=61.9")),
             AddOutcome::Added);
   EXPECT_EQ(rig.engine.list().cellText(0, ColumnDuration), "00:01:01");
