@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "engine/encoder_contract.h"
 #include "progress_parser.h"
 
 namespace vidmora::encoder {
@@ -26,8 +27,8 @@ void onTerminate(int) {
 using Clock = std::chrono::steady_clock;
 
 // How long ffmpeg gets to finish its file after 'q' before it is interrupted, then killed.
-constexpr auto GraceAfterQuit = std::chrono::milliseconds(800);
-constexpr auto GraceAfterInterrupt = std::chrono::milliseconds(1500);
+constexpr auto GraceAfterQuit = std::chrono::milliseconds(EncoderQuitGraceMs);
+constexpr auto GraceAfterInterrupt = std::chrono::milliseconds(EncoderInterruptGraceMs);
 
 struct Pipe {
   int fd[2] = {-1, -1};
@@ -133,7 +134,7 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
         break;
       }
     }
-    const int ready = (outOpen || errOpen) ? poll(fds, 2, 50) : 0;
+    const int ready = (outOpen || errOpen) ? poll(fds, 2, static_cast<int>(EncoderStopPollMs)) : 0;
     if (ready > 0) {
       if (fds[0].revents != 0) {
         const ssize_t n = read(out.fd[0], buf, sizeof buf);

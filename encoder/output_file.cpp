@@ -18,6 +18,22 @@ bool isReservation(const struct stat& st) {
   return S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
+// The process's umask, read without changing it where the kernel tells it.
+mode_t currentUmask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status))
+      found = std::sscanf(line, "Umask: %o", &value) == 1;
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(value & 0777);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
 }  // namespace
 
 bool outputNameFree(const std::string& path) {
@@ -79,6 +95,11 @@ TempOutput::Publish TempOutput::publish(std::string* error) {
   if (fd_ < 0 || ::fstat(fd_, &mine) != 0 || ::lstat(tempPath_.c_str(), &named) != 0 ||
       mine.st_dev != named.st_dev || mine.st_ino != named.st_ino)
     return fail("the temporary output '" + tempPath_ + "' is gone or was replaced",
+                Publish::Failed);
+
+  // The hidden file was made private; the output gets the mode any new file of the user gets.
+  if (::fchmod(fd_, 0666 & ~currentUmask()) != 0)
+    return fail("cannot set the mode of '" + tempPath_ + "': " + std::strerror(errno),
                 Publish::Failed);
 
   if (::renameat2(AT_FDCWD, tempPath_.c_str(), AT_FDCWD, finalPath_.c_str(), RENAME_NOREPLACE) ==

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/codec_names.h"
 #include "settings/quality.h"
 
 namespace vidmora::encoder {
@@ -128,9 +129,9 @@ std::vector<StreamInfo> remuxStreams(const LegacyOptions& o, const SourceInfo& s
 }
 
 std::string modernCodecName(const std::string& legacy) {
-  const std::string name = lower(legacy);
-  if (name == "libfaac") return "aac";
-  return name;
+  if (const CodecName* row = codecByLineName(legacy))
+    return row->ffmpegName != nullptr ? row->ffmpegName : "";
+  return lower(legacy);
 }
 
 Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
@@ -150,12 +151,12 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
   if (t.mapAudio) {
     t.audioEncoder =
         o.audioCodec.empty() ? container.defaultAudioEncoder : modernCodecName(o.audioCodec);
-    // No AMR encoder here: with audio options that is a refusal (the app retries without them),
-    // without them the container's default stands in.
-    if (t.audioEncoder == "libamr_nb" || t.audioEncoder == "libopencore_amrnb") {
+    // A codec with no encoder here (AMR): audio options meant for it are refused (the app never
+    // sends them), without them the container's default stands in.
+    if (t.audioEncoder.empty()) {
       if (o.hasAudioOptions()) {
         t.audioRejected = true;
-        t.error = "the AMR audio encoder is not available";
+        t.error = "the audio encoder '" + o.audioCodec + "' is not available";
         return t;
       }
       t.audioEncoder = container.defaultAudioEncoder == "libopencore_amrnb"

@@ -83,7 +83,7 @@ int batch(const std::string& encoder, const std::string& folder) {
 int add(const std::string& encoder, const std::string& folder, int expected) {
   test::TempFolder out;
   test::EngineRig rig(encoder, out.path());
-  const std::vector<std::string> refused = rig.engine.scanner().addPaths({folder});
+  const auto refused = rig.scan({folder});
   return refused.empty() && rig.engine.list().entries().count() == expected ? 0 : 1;
 }
 

@@ -97,6 +97,8 @@ TFMain::TFMain(MainWindowOptions options)
 
   EngineConfig config;
   config.logFolder = logs;
+  config.reservationFolder =
+      options_.logFolder.empty() ? reservationFolder() : options_.logFolder + "/reservations";
   config.desktopSession = desktop_.get();
   config.encoderPath = encoderPath_;
   config.historyPath = appendComponent(configFolder_, texts::HistoryFileName);
@@ -140,6 +142,9 @@ TFMain::TFMain(MainWindowOptions options)
   if (s.SaveHistory) engine_->list().loadHistory();
   setAcceptDrops(true);
   updateCommandStates();
+  // Shown once the window is up: without a progress block no file can be added.
+  if (const std::string problem = engine_->startProblem(); !problem.empty())
+    QTimer::singleShot(0, this, [this, problem] { showMessage(problem); });
 }
 
 TFMain::~TFMain() {

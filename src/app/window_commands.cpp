@@ -41,8 +41,10 @@ bool TFMain::runAddCommand() {
     return false;
   // The probe decides: a file picked under "All Files" is offered as well.
   for (const std::string& path : paths) {
-    if (engine_->scanner().addVideo(path) == AddOutcome::Invalid)
-      showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+    std::string reason;
+    const AddOutcome outcome = engine_->scanner().addVideo(path, &reason);
+    if (outcome == AddOutcome::Invalid || outcome == AddOutcome::Failed)
+      showMessage(refusalMessage({path, outcome, reason}));
   }
   if (!paths.empty() && !paths.back().empty()) s.LastSourceDir = folderOf(paths.back());
   updateCommandStates();
@@ -55,9 +57,8 @@ void TFMain::addFolderCommand() {
   std::string folder = s.LastSourceDir.empty() ? firstOpenFolder() : s.LastSourceDir;
   if (!dialogs_->browseFolder(this, QString::fromLatin1(texts::AddFolderTitle), folder)) return;
   // The folder is walked like a dropped one; its videos join the list as they are probed.
-  engine_->scanner().scanPaths({folder}, [this](std::vector<std::string> refused) {
-    for (const std::string& path : refused)
-      showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+  engine_->scanner().scanPaths({folder}, [this](std::vector<Refusal> refused) {
+    for (const Refusal& refusal : refused) showMessage(refusalMessage(refusal));
     updateCommandStates();
   });
   updateCommandStates();
@@ -245,9 +246,8 @@ void TFMain::showLogCommand() {
 void TFMain::addDroppedPaths(const std::vector<std::string>& paths) {
   if (shuttingDown_ || engine_->batch().conversionMode() || paths.empty()) return;
   // The scan runs off the window's thread; its entries appear as their probes end.
-  engine_->scanner().scanPaths(paths, [this](std::vector<std::string> refused) {
-    for (const std::string& path : refused)
-      showMessage(texts::fillText(texts::InvalidVideo, path.c_str()));
+  engine_->scanner().scanPaths(paths, [this](std::vector<Refusal> refused) {
+    for (const Refusal& refusal : refused) showMessage(refusalMessage(refusal));
     startBatchCommand();
     updateCommandStates();
   });

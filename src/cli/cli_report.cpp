@@ -1,27 +1,15 @@
 #include "cli/cli_report.h"
 
 #include <algorithm>
-#include <cstdarg>
 
 #include "engine/engine.h"
+#include "platform/texts.h"
 #include "videolist/video_entry.h"
 
 namespace vidmora::cli {
 namespace {
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, fmt, again);
-  va_end(again);
-  return out;
-}
+using texts::fillText;
 
 // Length of the UTF-8 sequence starting at i, 0 when the bytes there are not UTF-8.
 std::size_t utf8Length(const std::string& s, std::size_t i) {
@@ -89,7 +77,7 @@ std::string jsonQuote(const std::string& text) {
     } else if (c == '\t') {
       out += "\\t";
     } else if (c < 0x20 || c == 0x7F) {
-      out += format("\\u%04x", c);
+      out += fillText("\\u%04x", c);
     } else {
       out.append(text, i, n);
     }
@@ -153,7 +141,7 @@ void Report::update() {
         if (!running && !job.started && ran) event("started", e);
         job.started = job.started || running || ran;
         std::string extra;
-        if (state == Done) extra = format(",\"size\":%llu", (unsigned long long)e.sizeBytes);
+        if (state == Done) extra = fillText(",\"size\":%llu", (unsigned long long)e.sizeBytes);
         event(running ? "started" : stateWord(state), e, extra);
       } else if (isFinished(state)) {
         line(std::string(stateWord(state)) + (state == Done ? "     " : "  ") + e.sourcePath +
@@ -161,7 +149,7 @@ void Report::update() {
       }
     }
     if (style_ == ReportStyle::Json && running && engine_->batch().runningPercent(e, percent))
-      event("progress", e, format(",\"percent\":%.1f", percent));
+      event("progress", e, fillText(",\"percent\":%.1f", percent));
   }
   if (style_ == ReportStyle::Terminal) drawBars();
   std::fflush(out_);
@@ -206,12 +194,12 @@ bool Report::finish() {
   }
   if (style_ == ReportStyle::Json) {
     line(
-        format("{\"event\":\"finished\",\"converted\":%d,\"failed\":%d,\"stopped\":%d,"
-               "\"skipped\":%d}",
-               done, failed, stopped, rejected_));
+        fillText("{\"event\":\"finished\",\"converted\":%d,\"failed\":%d,\"stopped\":%d,"
+                 "\"skipped\":%d}",
+                 done, failed, stopped, rejected_));
   } else {
-    line(format("%d converted, %d failed, %d stopped, %d skipped", done, failed, stopped,
-                rejected_));
+    line(fillText("%d converted, %d failed, %d stopped, %d skipped", done, failed, stopped,
+                  rejected_));
   }
   std::fflush(out_);
   return failed == 0 && stopped == 0 && rejected_ == 0;

@@ -6,6 +6,7 @@
 #include "cli/cli_info.h"
 #include "cli/cli_report.h"
 #include "engine/engine.h"
+#include "platform/job_log.h"
 #include "platform/main_thread.h"
 #include "platform/paths.h"
 #include "platform/texts.h"
@@ -46,6 +47,8 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
     }
     s.Quality = static_cast<int16_t>(*level);
   }
+  // The window's batch passes the settings through its dialog: the same frame size here.
+  readBackFrameSize(s);
   if (o.jobs > 0) s.MaxConversions = static_cast<int16_t>(o.jobs);
   createFolderChain(s.DestDir);
   if (!isFolder(s.DestDir)) {
@@ -93,8 +96,13 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
       o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;
   if (!o.noHistory) engineConfig.historyPath = appendComponent(config, texts::HistoryFileName);
   engineConfig.tickPeriodMs = 200;
+  engineConfig.reservationFolder = reservationFolder();
   Engine engine(report, queue, engineConfig);
   report.attach(engine);
+  if (const std::string problem = engine.startProblem(); !problem.empty()) {
+    std::fprintf(err, "vidmora-cli: %s\n", problem.c_str());
+    return 1;
+  }
   TSettings& s = engine.settings();
   if (const int status = prepareSettings(s, o, settingsPath, err); status != 0) return status;
   engine.settingsChanged();
@@ -113,8 +121,8 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
     }
   }
   bool scanned = false;
-  std::vector<std::string> refused;
-  if (engine.scanner().scanPaths(paths, [&](std::vector<std::string> r) {
+  std::vector<Refusal> refused;
+  if (engine.scanner().scanPaths(paths, [&](std::vector<Refusal> r) {
         refused = std::move(r);
         scanned = true;
       })) {
@@ -127,7 +135,9 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
       }
     }
   }
-  for (const std::string& path : refused) report.rejected(path, "not a video the encoder can read");
+  for (const Refusal& r : refused)
+    report.rejected(
+        r.path, r.outcome == AddOutcome::Failed ? r.reason : "not a video the encoder can read");
 
   report.batchStarting();
   if (!interrupted.load() && engine.batch().startBatch()) {

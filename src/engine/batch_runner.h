@@ -20,6 +20,7 @@
 #include "engine/ui_port.h"
 #include "platform/desktop_session.h"
 #include "platform/main_thread.h"
+#include "platform/stale_files.h"
 #include "platform/worker_thread.h"
 #include "settings/settings.h"
 #include "videolist/video_entry.h"
@@ -123,6 +124,7 @@ class BatchRunner {
   std::mutex& listLock_;
   std::function<bool()> scanning_;
   NoDesktopSession noDesktop_;
+  ReservationLedger ledger_;  // the output names this program reserved
   ConversionSnapshot snapshot_;
 
   // Guarded by listLock_.

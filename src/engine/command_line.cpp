@@ -3,78 +3,23 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 
+#include "engine/codec_names.h"
+#include "platform/texts.h"
 #include "settings/profiles.h"
 
 namespace vidmora {
 
 namespace {
 
-struct CodecNamePair {
-  const char* profileName;
-  const char* encoderName;
-};
+using texts::fillText;
 
-// Profile codec names and the encoder's names for them, searched from the top.
-constexpr CodecNamePair CodecNameMap[] = {
-    {"MP4", "mpeg4"},
-    {"MPEG-4", "mpeg4"},
-    {"WMV1", "wmv1"},
-    {"WMV2", "wmv2"},
-    {"H264", "libx264"},
-    {"H263", "h263"},
-    {"MPG1", "mpeg1video"},
-    {"MPG2", "mpeg2video"},
-    {"MPEG1", "mpeg1video"},
-    {"MPEG2", "mpeg2video"},
-    {"MSV2", "msmpeg4v2"},
-    {"MJPG", "mjpeg"},
-    {"AAC", "libfaac"},
-    {"MP3", "libmp3lame"},
-    {"PCM", "pcm_s16le"},
-    {"WMA", "wmav1"},
-    {"AMR", "libamr_nb"},
-    {"AC3", "ac3"},
-    {"PCM8", "pcm_s8"},
-    {"ACC", "libfaac"},
-    // Codecs of the modern profiles.
-    {"H265", "libx265"},
-    {"HEVC", "libx265"},
-    {"VP9", "libvpx-vp9"},
-    {"AV1", "libsvtav1"},
-    {"OPUS", "libopus"},
-    {"FLAC", "flac"},
-};
-
-bool equalsNoCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char buf[128];  // every formatted piece is a short number option
-  va_list args;
-  va_start(args, fmt);
-  const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
-  va_end(args);
-  if (n <= 0) return {};
-  return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
-}
-
-// Collects the line and its arguments at once. Plain pieces are split at blanks into arguments;
-// a quoted piece (a path) is always exactly one argument, whatever characters it holds.
+// Collects the arguments. Plain pieces are split at blanks into arguments; a path is always
+// exactly one argument, whatever characters it holds.
 class LineBuilder {
  public:
   void plain(const std::string& text) {
-    line_ += text;
     for (char c : text) {
       if (c == ' ') {
         endWord();
@@ -86,14 +31,11 @@ class LineBuilder {
   }
   void quoted(const std::string& path) {
     endWord();
-    line_ += '"';
-    line_ += path;
-    line_ += '"';
     argv_.push_back(path);
   }
   EncoderCommand finish() {
     endWord();
-    return EncoderCommand{std::move(line_), std::move(argv_)};
+    return EncoderCommand{std::move(argv_)};
   }
 
  private:
@@ -102,15 +44,14 @@ class LineBuilder {
     word_.clear();
     inWord_ = false;
   }
-  std::string line_;
   std::vector<std::string> argv_;
   std::string word_;
   bool inWord_ = false;
 };
 
 bool isMpegVideo(const std::string& codec) {
-  return equalsNoCase(codec, "MPG1") || equalsNoCase(codec, "MPG2") ||
-         equalsNoCase(codec, "MPEG1") || equalsNoCase(codec, "MPEG2");
+  return sameCodecName(codec, "MPG1") || sameCodecName(codec, "MPG2") ||
+         sameCodecName(codec, "MPEG1") || sameCodecName(codec, "MPEG2");
 }
 
 void appendCodecOptions(LineBuilder& b, const std::string& video, const std::string& audio,
@@ -143,36 +84,31 @@ void appendStreamParameters(LineBuilder& b, const ConversionSnapshot& s, bool no
   if (s.AspectMode != 0) width = height = -1;
   float rate = s.FrameRate;
   const int videoBitrate = s.VideoBitrate;
-  float audioBitrate = static_cast<float>(s.AudioBitrate);
-  int channels = s.Channels;
-  long sampleRate = s.SampleRate;
-  if (equalsNoCase(s.AudioCodec, "AMR")) {
-    audioBitrate = 12.2f;
-    channels = 1;
-    sampleRate = 8000;
-  }
-  if (width != -1) b.plain(format("-s %dx%d ", width, height));
+  const float audioBitrate = static_cast<float>(s.AudioBitrate);
+  const int channels = s.Channels;
+  const long sampleRate = s.SampleRate;
+  if (width != -1) b.plain(fillText("-s %dx%d ", width, height));
   if (!(rate > 0.0f)) rate = 20.0f;
-  b.plain(format("-r %lld/1001 ", milliRate(rate)));
-  if (videoBitrate != -1) b.plain(format("-b %dkb ", videoBitrate));
+  b.plain(fillText("-r %lld/1001 ", milliRate(rate)));
+  if (videoBitrate != -1) b.plain(fillText("-b %dkb ", videoBitrate));
   if (width == -1 && videoBitrate == -1) b.plain("-sameq ");
   if (!noAudioOptions) {
-    if (audioBitrate != -1.0f) b.plain(format("-ab %.1fkb ", static_cast<double>(audioBitrate)));
-    if (channels != -1) b.plain(format("-ac %d ", channels));
-    if (sampleRate != -1) b.plain(format("-ar %ld ", sampleRate));
+    if (audioBitrate != -1.0f) b.plain(fillText("-ab %.1fkb ", static_cast<double>(audioBitrate)));
+    if (channels != -1) b.plain(fillText("-ac %d ", channels));
+    if (sampleRate != -1) b.plain(fillText("-ar %ld ", sampleRate));
   }
-  b.plain(format(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
+  b.plain(fillText(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
 }
 
 void appendAudioParameters(LineBuilder& b, const ConversionSnapshot& s, bool noAudioOptions,
                            bool withBitrate) {
   if (!noAudioOptions) {
     if (withBitrate && s.AudioBitrate > 0)
-      b.plain(format("-ab %.1fkb ", static_cast<double>(s.AudioBitrate)));
-    if (s.Channels > 0) b.plain(format("-ac %d ", static_cast<int>(s.Channels)));
-    if (s.SampleRate > 0) b.plain(format("-ar %ld ", static_cast<long>(s.SampleRate)));
+      b.plain(fillText("-ab %.1fkb ", static_cast<double>(s.AudioBitrate)));
+    if (s.Channels > 0) b.plain(fillText("-ac %d ", static_cast<int>(s.Channels)));
+    if (s.SampleRate > 0) b.plain(fillText("-ar %ld ", static_cast<long>(s.SampleRate)));
   }
-  b.plain(format(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
+  b.plain(fillText(" -vol %ld ", static_cast<long>(s.Volume) * 256 / 100));
 }
 
 // The options of a modern profile, in the encoder's own extension of the option language:
@@ -188,11 +124,11 @@ void appendModernOptions(LineBuilder& b, const ProfileExtras& extras, const Conv
   const QualityLevel quality = qualityFromStored(s.Quality);
   if (extras.kind == ProfileKind::QualityVideo) {
     const bool target = s.TargetHeight > 0 && s.TargetHeight <= 16384;
-    b.plain(target ? format("-fit %d ", static_cast<int>(s.TargetHeight)) : "-fit original ");
+    b.plain(target ? fillText("-fit %d ", static_cast<int>(s.TargetHeight)) : "-fit original ");
     const std::string rate = exactFrameRate(s.FrameRate);
     if (!rate.empty()) b.plain("-fps " + rate + " ");
     if (quality == QualityLevel::FixedBitrate && s.VideoBitrate > 0)
-      b.plain(format("-b %dkb ", static_cast<int>(s.VideoBitrate)));
+      b.plain(fillText("-b %dkb ", static_cast<int>(s.VideoBitrate)));
     else
       b.plain("-vquality " +
               qualityName(quality == QualityLevel::FixedBitrate ? DefaultQuality : quality) + " ");
@@ -210,13 +146,8 @@ void appendModernOptions(LineBuilder& b, const ProfileExtras& extras, const Conv
 }  // namespace
 
 std::string mapCodecName(const std::string& name) {
-  std::string result = name;
-  for (const CodecNamePair& pair : CodecNameMap) {
-    if (equalsNoCase(name, pair.profileName)) {
-      result = pair.encoderName;
-      break;
-    }
-  }
+  const CodecName* row = codecByProfileName(name);
+  std::string result = row != nullptr ? row->lineName : name;
   if (result.size() > CodecTextLimit) result.resize(CodecTextLimit);
   for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return result;
@@ -227,6 +158,8 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
                                    const std::string& mapName, ConversionSnapshot& snapshot,
                                    bool noAudioOptions) {
   const TOutputProfile& profile = profileById(snapshot.ProfileId);
+  // Audio options for a codec the encoder cannot run would only be refused.
+  if (!codecTakesAudioOptions(snapshot.AudioCodec)) noAudioOptions = true;
   LineBuilder b;
   b.quoted(encoderPath);
   b.plain(" -y ");
@@ -236,7 +169,7 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
   b.quoted(sourcePath);
   b.plain(" ");
   b.plain(" -qxmap " + mapName + " ");
-  b.plain(format(" -qxind %d ", progressSlot));
+  b.plain(fillText(" -qxind %d ", progressSlot));
   if (profile.ExtraOptions && profile.ExtraOptions[0] != '\0')
     b.plain(std::string(profile.ExtraOptions) + " ");
   if (const ProfileExtras* extras = profileExtras(profile.Id)) {
@@ -264,7 +197,7 @@ EncoderCommand buildProbeLine(const std::string& encoderPath, const std::string&
   b.quoted(encoderPath);
   b.plain(" -y ");
   b.plain(" -qxmap " + mapName + " ");
-  b.plain(format(" -qxind %d ", progressSlot));
+  b.plain(fillText(" -qxind %d ", progressSlot));
   b.plain("-i ");
   b.quoted(sourcePath);
   b.plain(" ");

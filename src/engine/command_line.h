@@ -1,6 +1,5 @@
-// The encoder's command lines. Each line is built twice at once: as the display text (the exact
-// legacy form, for logs and tests) and as an argument vector, where every quoted piece (a path) is
-// one argument and can never add an option.
+// The encoder's command lines as argument vectors, written in the legacy option language: every
+// path is one argument and can never add an option.
 #pragma once
 
 #include <string>
@@ -11,11 +10,10 @@
 namespace vidmora {
 
 struct EncoderCommand {
-  std::string line;               // the text, exact to the blank
   std::vector<std::string> argv;  // argv[0] is the encoder path
 };
 
-// Lower-case encoder name of a profile codec name (CodecNameMap), at most 49 characters.
+// Lower-case line name of a profile codec name (CodecNames), at most 49 characters.
 std::string mapCodecName(const std::string& name);
 
 // May raise snapshot.FrameRate to 20 for MPEG-1/2 video; the change stays in the snapshot.

@@ -1,6 +1,10 @@
 // The engine's life: its parts made and wired, the settings passed on, the exit tidy-up.
 #include "engine/engine.h"
 
+#include "platform/paths.h"
+#include "platform/stale_files.h"
+#include "platform/texts.h"
+
 namespace vidmora {
 
 namespace {
@@ -23,6 +27,10 @@ Engine::Engine(UiPort& ui, MainThreadQueue& queue, EngineConfig config)
              [this] { return scanner_.scanning(); }),
       scanner_(queue_, config_, settings_, progress_, list_) {
   if (config_.createProgressBlock) progress_.create();
+  if (!config_.reservationFolder.empty()) {
+    createFolderChain(config_.reservationFolder);
+    removeStaleReservations(config_.reservationFolder);
+  }
   settingsChanged();
 }
 
@@ -32,6 +40,11 @@ Engine::~Engine() {
   batch_.waitForWorkers(-1);
   queue_.serve();  // the workers' last posts, which find the list closing
   progress_.close();
+}
+
+std::string Engine::startProblem() const {
+  if (!config_.createProgressBlock || progress_.isOpen()) return {};
+  return texts::fillText(texts::ReasonNoProgressBlock, progress_.error().c_str());
 }
 
 void Engine::settingsChanged() {

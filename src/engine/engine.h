@@ -38,6 +38,11 @@ class Engine {
   // take the chosen profile, workers read the destination folder and MaxConversions again.
   void settingsChanged();
 
+  // What keeps the engine from working as it should, for the front end to show at start (the
+  // window in a message, vidmora-cli on standard error with exit status 1); "" when nothing
+  // does. Today: no progress block could be made, so no file can be added.
+  std::string startProblem() const;
+
   VideoListStore& list() { return list_; }
   BatchRunner& batch() { return batch_; }
   SourceScanner& scanner() { return scanner_; }

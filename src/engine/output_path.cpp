@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/paths.h"  // joinPath
@@ -15,13 +16,13 @@
 namespace vidmora {
 namespace {
 
-constexpr std::size_t BaseNameLimit = 261;
+// The longest file name Linux takes, in bytes.
+constexpr std::size_t NameByteLimit = 255;
 
 bool claimedByList(const std::string& candidate, const VideoList& list) {
   for (int i = 0; i < list.count(); ++i) {
     const VideoEntry& e = list.at(i);
-    const int16_t s = e.stateValue();
-    if (s < 0 || s > Cancelled) continue;
+    if (!claimsOutputName(e.stateValue())) continue;
     if (e.outputPath.size() == candidate.size() &&
         strcasecmp(e.outputPath.c_str(), candidate.c_str()) == 0) {
       return true;
@@ -41,10 +42,15 @@ bool existsOnDisk(const std::string& path) {
 OutputPath makeOutputPath(const std::string& folder, const std::string& baseName, int16_t profileId,
                           const VideoList& list) {
   const char* ext = profileById(profileId).Extension;
-  const std::string base = baseName.substr(0, BaseNameLimit);
+  const std::string extension = ext ? ext : "";
+  const std::size_t extensionBytes = extension.empty() ? 0 : extension.size() + 1;
   for (int n = 0;; ++n) {
-    std::string name = n > 0 ? base + texts::fillText("(%d)", n) : base;
-    std::string candidate = joinPath(folder, name, ext ? ext : "");
+    // The name with its "(n)" and extension must fit a file name: the base gives way.
+    const std::string suffix = n > 0 ? texts::fillText("(%d)", n) : std::string();
+    const std::size_t room =
+        NameByteLimit - std::min(NameByteLimit, suffix.size() + extensionBytes);
+    std::string name = cutAtCharacter(baseName, room) + suffix;
+    std::string candidate = joinPath(folder, name, extension);
     if (claimedByList(candidate, list)) continue;
     if (existsOnDisk(candidate)) continue;
     return {std::move(candidate), n};
@@ -62,6 +68,7 @@ ReservedOutput reserveOutputPath(const std::string& folder, const std::string& b
         ::open(out.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;
+      out.error = errno;
       return out;
     }
     struct stat st {};
@@ -73,6 +80,7 @@ ReservedOutput reserveOutputPath(const std::string& folder, const std::string& b
     ::close(fd);
     return out;
   }
+  out.error = EEXIST;
   return out;
 }
 

@@ -1,4 +1,5 @@
-// Choosing the output file of a conversion: folder/base.ext, made unique with "(n)".
+// Choosing the output file of a conversion: folder/base.ext, made unique with "(n)"; the base is
+// cut (by bytes, never inside a UTF-8 character) so that the whole name fits Linux's 255 bytes.
 #pragma once
 
 #include <sys/types.h>
@@ -15,9 +16,8 @@ struct OutputPath {
   int counter = 0;  // 0 for the plain name, n for "base(n).ext"
 };
 
-// A path that no entry of the list in a state up to Cancelled uses (compared ignoring case) and
-// that names nothing on disk. A Cancelled entry keeps its claim: its partial file is its own. The
-// caller holds the list lock when workers may run.
+// A path that no entry of the list claims (claimsOutputName; compared ignoring case) and that
+// names nothing on disk. The caller holds the list lock when workers may run.
 OutputPath makeOutputPath(const std::string& folder, const std::string& baseName, int16_t profileId,
                           const VideoList& list);
 
@@ -27,12 +27,13 @@ struct ReservedOutput {
   bool reserved = false;  // path is the empty file created here (dev/ino name it)
   dev_t dev = 0;
   ino_t ino = 0;
+  int error = 0;  // errno of the failed creation when not reserved
 };
 
 // makeOutputPath's name, reserved by creating it empty (O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644
 // less the umask): a name another program takes between the look and the creation gives way to
 // the next free "(n)" name. When the folder refuses the creation for another reason the path
-// comes back unreserved, and the encoder run reports the cause.
+// comes back unreserved with the cause in `error`.
 ReservedOutput reserveOutputPath(const std::string& folder, const std::string& baseName,
                                  int16_t profileId, const VideoList& list);
 

@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <ctime>
+#include <cstring>
 
 #include "platform/stale_files.h"
 
@@ -43,16 +44,25 @@ void clearSlot(ProgressSlot& s) {
 
 }  // namespace
 
-std::string progressMapName(uint32_t seed) {
-  if (seed == 0) seed = 129752;
-  uint32_t x = seed;
-  uint32_t y = seed % 2198286993u;
+std::string randomMapName() {
+  unsigned char bytes[ProgressMapNameLength];
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return {};
+    }
+    got += static_cast<std::size_t>(n);
+  }
   std::string name;
-  for (std::size_t i = 0; i < ProgressMapNameLength; ++i) {
-    x = (x & 0xFFFFu) * 21723u + (x >> 16);
-    y = (y & 0xFFFFu) * 28959u + (y >> 16);
-    const uint32_t r = (x << 16) + (y & 0xFFFFu);
-    name.push_back(static_cast<char>('0' + r % 10));
+  // 250 is the largest multiple of 10 below 256: higher bytes are drawn again, so every digit
+  // is equally likely.
+  for (unsigned char byte : bytes) {
+    while (byte >= 250) {
+      if (::getrandom(&byte, 1, 0) != 1) return {};
+    }
+    name.push_back(static_cast<char>('0' + byte % 10));
   }
   return name;
 }
@@ -66,18 +76,26 @@ ProgressBlock::~ProgressBlock() {
 }
 
 bool ProgressBlock::create() {
-  return create(static_cast<uint32_t>(std::time(nullptr)));
+  return create(randomMapName);
 }
 
-bool ProgressBlock::create(uint32_t seed) {
+bool ProgressBlock::create(const std::function<std::string()>& nextName) {
   close();
-  // A name taken by another running copy (or a stale object) is never reused: draw again.
-  for (uint32_t attempt = 0; attempt < 1000; ++attempt) {
-    const std::string map = progressMapName(seed + attempt * 7919u);
+  // A taken name (another copy of the program, a stale object, or names planted by someone who
+  // wants us to fail) is never reused: draw again. Random names are taken by chance only, so a
+  // few attempts suffice.
+  constexpr int Attempts = 64;
+  for (int attempt = 0; attempt < Attempts; ++attempt) {
+    const std::string map = nextName();
+    if (map.size() != ProgressMapNameLength) {
+      error_ = "no random name could be drawn";
+      return false;
+    }
     const std::string shm = progressShmName(map);
     const int fd = shm_open(shm.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
+      error_ = std::string("cannot create ") + shm + ": " + std::strerror(errno);
       return false;
     }
     // The lock lives as long as the mapping: a later start sees a block without it as stale.
@@ -85,19 +103,23 @@ bool ProgressBlock::create(uint32_t seed) {
     void* view = MAP_FAILED;
     if (ftruncate(fd, static_cast<off_t>(ProgressBlockSize)) == 0)
       view = mmap(nullptr, ProgressBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    const int why = errno;
     ::close(fd);
     if (view == MAP_FAILED) {
       shm_unlink(shm.c_str());
+      error_ = std::string("cannot map ") + shm + ": " + std::strerror(why);
       return false;
     }
     std::lock_guard lock(mutex_);
     slots_ = static_cast<ProgressSlot*>(view);
     mapName_ = map;
     shmName_ = shm;
+    error_.clear();
     slotCount_ = 0;
     for (int i = 0; i < ProgressSlotCount; ++i) clearSlot(slots_[i]);
     return true;
   }
+  error_ = "every name tried was taken";
   return false;
 }
 
@@ -146,11 +168,6 @@ void ProgressBlock::releaseSlot(int index) {
 void ProgressBlock::resetSlotCount() {
   std::lock_guard lock(mutex_);
   slotCount_ = 0;
-}
-
-int ProgressBlock::slotCount() const {
-  std::lock_guard lock(mutex_);
-  return slotCount_;
 }
 
 bool ProgressBlock::readSlotPercent(int index, double& percent, int* scaled) const {

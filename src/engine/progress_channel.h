@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -11,8 +12,8 @@
 
 namespace vidmora {
 
-// 12 decimal digits drawn from a small generator seeded with `seed` (0 counts as 129752).
-std::string progressMapName(uint32_t seed);
+// 12 decimal digits from the kernel's random source: another user cannot guess the name.
+std::string randomMapName();
 // The POSIX shared memory object name of a map name: "/vidmora-" + the 12 digits.
 std::string progressShmName(const std::string& mapName);
 
@@ -23,11 +24,13 @@ class ProgressBlock {
   ProgressBlock(const ProgressBlock&) = delete;
   ProgressBlock& operator=(const ProgressBlock&) = delete;
 
-  // Creates the object (mode 0600, never an existing one: a taken name draws new digits), maps
-  // it and clears every slot. The seed defaults to the current time in seconds. False when no
-  // block could be made; every operation below then does nothing and reports false, -1 or 0.
+  // Creates the object under a random name (mode 0600, never an existing one: a taken name draws
+  // new digits, a bounded number of times), maps it and clears every slot. False when no block
+  // could be made, error() then says why; every operation below does nothing and reports false,
+  // -1 or 0. nextName (tests) gives the map names to try instead of randomMapName.
   bool create();
-  bool create(uint32_t seed);
+  bool create(const std::function<std::string()>& nextName);
+  const std::string& error() const { return error_; }
   // Unmaps and unlinks the object. Safe to call twice.
   void close();
   bool isOpen() const { return slots_ != nullptr; }
@@ -41,7 +44,6 @@ class ProgressBlock {
   void releaseSlot(int index);
   // Called when a batch has ended: the scan starts again from slot 0.
   void resetSlotCount();
-  int slotCount() const;
 
   // Percent clamped to 0..100 (not-a-number counts as 0); scaled gets scaledValue / 1024
   // truncated. False without a block or with an index outside 0..999.
@@ -61,6 +63,7 @@ class ProgressBlock {
   ProgressSlot* slots_ = nullptr;
   std::string mapName_;
   std::string shmName_;
+  std::string error_;
   int slotCount_ = 0;
 };
 

@@ -27,7 +27,8 @@ BatchRunner::BatchRunner(UiPort& ui, MainThreadQueue& queue, const EngineConfig&
       store_(list),
       list_(list.entries()),
       listLock_(list.lock()),
-      scanning_(std::move(scanning)) {
+      scanning_(std::move(scanning)),
+      ledger_(config.reservationFolder) {
   takeSnapshot(snapshot_, settings_);
 }
 
@@ -337,9 +338,8 @@ void BatchRunner::ensureWorkers() {
     bool started = false;
     if (!threadStartHook_ || threadStartHook_()) {
       auto worker = std::make_unique<Worker>();
-      started = startWorkerThread(
-          worker->thread, queue_, 0, true, [this](WorkerThread& t) { workerLoop(t); }, nullptr,
-          nullptr);
+      started =
+          startWorkerThread(worker->thread, queue_, [this](WorkerThread& t) { workerLoop(t); });
       if (started) workers_.push_back(std::move(worker));
     }
     if (!started) {

@@ -20,6 +20,7 @@
 #include "platform/format.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/texts.h"
 #include "videolist/video_entry.h"
 
 namespace vidmora {
@@ -95,6 +96,12 @@ void runParallel(int count, int threads, const std::function<void(int)>& task) {
   for (std::thread& h : helpers) h.join();
 }
 
+std::string refusalMessage(const Refusal& refusal) {
+  if (refusal.outcome == AddOutcome::Failed)
+    return texts::fillText(texts::ProbeFailed, refusal.path.c_str(), refusal.reason.c_str());
+  return texts::fillText(texts::InvalidVideo, refusal.path.c_str());
+}
+
 int probeThreads() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(cores);
@@ -106,7 +113,13 @@ SourceScanner::SourceScanner(MainThreadQueue& queue, const EngineConfig& config,
                              TSettings& settings, ProgressBlock& progress, VideoListStore& list)
     : queue_(queue), config_(config), settings_(settings), progress_(progress), store_(list) {}
 
-AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry) {
+AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry,
+                                     std::string& reason) {
+  // The probe reports the duration through the block: without one nothing can be added.
+  if (!progress_.isOpen()) {
+    reason = texts::fillText(texts::ReasonNoProgressBlock, progress_.error().c_str());
+    return AddOutcome::Failed;
+  }
   int slot;
   {
     std::lock_guard<std::mutex> lock(store_.lock());
@@ -116,6 +129,7 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
   const EncoderCommand command =
       buildProbeLine(config_.encoderPath, path, slot, progress_.mapName());
   int exitCode = 0;
+  bool timedOut = false;
   bool killed = false;
   const uint32_t start = tickCount();
   const DetailsFile details;  // what the probe finds in the source, for the row's tooltip
@@ -123,21 +137,28 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
       command.argv, &exitCode, config_.probePeriodMs,
       [&] {
         // A probe that hangs must not hang the program: it is killed and the video is not added.
-        if (tickCount() - start >= config_.probeLimitMs || store_.closing() ||
-            scanCancelled_.load())
-          killed = true;
+        timedOut = tickCount() - start >= config_.probeLimitMs;
+        if (timedOut || store_.closing() || scanCancelled_.load()) killed = true;
         return !killed;
       },
       details.environment());
   AddOutcome outcome = AddOutcome::Skipped;
   // Only a probe that succeeded adds the file; one that failed otherwise or died by a signal
-  // refuses it like an invalid video. A probe killed here (limit, cancel, exit) says nothing,
+  // refuses it like an invalid video. A probe killed for the user (cancel, exit) says nothing,
   // nor does one that had no slot to report in (its failure says nothing about the file).
-  if (started && !killed && exitCode == ExitInvalidVideo) {
+  if (!started) {
+    reason = texts::fillText(texts::ReasonEncoderNotStarted, config_.encoderPath.c_str());
+    outcome = AddOutcome::Failed;
+  } else if (killed) {
+    if (timedOut) {
+      reason = texts::fillText(texts::ReasonProbeTimedOut, config_.probeLimitMs / 1000);
+      outcome = AddOutcome::Failed;
+    }
+  } else if (exitCode == ExitInvalidVideo) {
     outcome = AddOutcome::Invalid;
-  } else if (started && !killed && exitCode != 0) {
+  } else if (exitCode != 0) {
     outcome = slot != -1 ? AddOutcome::Invalid : AddOutcome::Skipped;
-  } else if (started && !killed && slot != -1) {
+  } else if (slot != -1) {
     double duration = 0.0;
     if (progress_.readSlotDuration(slot, duration) && std::isfinite(duration) && duration > 0) {
       entry.durationSeconds =
@@ -165,11 +186,13 @@ std::unique_ptr<VideoEntry> SourceScanner::newEntry(const std::string& path,
   return entry;
 }
 
-AddOutcome SourceScanner::addVideo(const std::string& path) {
+AddOutcome SourceScanner::addVideo(const std::string& path, std::string* reason) {
   // The list keeps its structure while a batch converts: workers hold its entries.
   if (store_.converting() || store_.closing() || path.empty()) return AddOutcome::Skipped;
   auto entry = newEntry(path, settings_.ProfileId);
-  const AddOutcome outcome = probeVideo(path, *entry);
+  std::string why;
+  const AddOutcome outcome = probeVideo(path, *entry, why);
+  if (reason != nullptr) *reason = why;
   if (outcome != AddOutcome::Added) return outcome;
   std::vector<std::unique_ptr<VideoEntry>> one;
   one.push_back(std::move(entry));
@@ -200,24 +223,29 @@ void SourceScanner::scanThread(std::vector<std::string> paths, int16_t profileId
   const int count = static_cast<int>(files.size());
   std::vector<std::unique_ptr<VideoEntry>> entries(count);
   std::vector<AddOutcome> outcomes(count, AddOutcome::Skipped);
+  std::vector<std::string> reasons(count);
   std::vector<bool> probed(count, false);
-  std::vector<std::string> refused;
+  std::vector<Refusal> refused;
   std::mutex orderLock;
   int nextToPost = 0;
   runParallel(count, probeThreads(), [&](int i) {
     auto entry = newEntry(files[i], profileId);
-    const AddOutcome outcome = probeVideo(files[i], *entry);
+    std::string reason;
+    const AddOutcome outcome = probeVideo(files[i], *entry, reason);
     std::vector<std::unique_ptr<VideoEntry>> ready;
     {
       std::lock_guard<std::mutex> lock(orderLock);
       entries[i] = std::move(entry);
       outcomes[i] = outcome;
+      reasons[i] = std::move(reason);
       probed[i] = true;
       // The entries whose probes have all ended, in order, go to the list now.
       for (; nextToPost < count && probed[nextToPost]; ++nextToPost) {
         if (outcomes[nextToPost] == AddOutcome::Added)
           ready.push_back(std::move(entries[nextToPost]));
-        if (outcomes[nextToPost] == AddOutcome::Invalid) refused.push_back(files[nextToPost]);
+        if (outcomes[nextToPost] == AddOutcome::Invalid ||
+            outcomes[nextToPost] == AddOutcome::Failed)
+          refused.push_back({files[nextToPost], outcomes[nextToPost], reasons[nextToPost]});
       }
     }
     if (!ready.empty()) {
@@ -239,18 +267,6 @@ void SourceScanner::join() {
 
 void SourceScanner::cancelScan() {
   if (scanning_) scanCancelled_.store(true);
-}
-
-std::vector<std::string> SourceScanner::addPaths(const std::vector<std::string>& paths) {
-  std::vector<std::string> refused;
-  bool ended = false;
-  if (!scanPaths(paths, [&](std::vector<std::string> r) {
-        refused = std::move(r);
-        ended = true;
-      }))
-    return refused;
-  queue_.serveUntil([&] { return ended || store_.closing(); });
-  return refused;
 }
 
 }  // namespace vidmora

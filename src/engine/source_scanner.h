@@ -38,8 +38,19 @@ class ProgressBlock;
 class VideoListStore;
 
 // What became of a file offered to the list. Invalid: the encoder refused it (the front end says
-// "%s Invalid video"); Skipped: nothing added and nothing to say (busy list, failed or hung probe).
-enum class AddOutcome { Added, Invalid, Skipped };
+// "%s Invalid video"); Failed: it could not be probed (no encoder, no progress block, a probe that
+// did not answer in time), and a reason says why; Skipped: nothing added and nothing to say (busy
+// list, a scan cancelled or the program closing).
+enum class AddOutcome { Added, Invalid, Failed, Skipped };
+
+// A file offered to the list and not added: Invalid or Failed, with the reason of a failure.
+struct Refusal {
+  std::string path;
+  AddOutcome outcome = AddOutcome::Invalid;
+  std::string reason;  // "" for Invalid
+};
+// The window's message for a refused file.
+std::string refusalMessage(const Refusal& refusal);
 
 class SourceScanner {
  public:
@@ -51,27 +62,27 @@ class SourceScanner {
   SourceScanner(const SourceScanner&) = delete;
   SourceScanner& operator=(const SourceScanner&) = delete;
 
-  // Probes the file and appends a Ready entry. Skipped while a batch is active.
-  AddOutcome addVideo(const std::string& path);
+  // Probes the file and appends a Ready entry. Skipped while a batch is active. reason (when
+  // given) gets a failure's reason.
+  AddOutcome addVideo(const std::string& path, std::string* reason = nullptr);
   // Files and folders in order (files must have an accepted extension, folders are walked
   // recursively), probed in parallel (one probe per core) on threads of their own; the entries
   // are appended in that order on the main thread as their probes end. done(refused) runs on
-  // the main thread at the end with the files the encoder refused. False (and no scan) while a
-  // batch converts or another scan runs. The front end then starts the batch.
-  using ScanDone = std::function<void(std::vector<std::string> refused)>;
+  // the main thread at the end with the files that were refused or could not be probed, in
+  // order. False (and no scan) while a batch converts or another scan runs. The front end then
+  // starts the batch.
+  using ScanDone = std::function<void(std::vector<Refusal> refused)>;
   bool scanPaths(const std::vector<std::string>& paths, ScanDone done);
   bool scanning() const { return scanning_; }
   // Ends the running scan early: no more files are walked or probed (running probes are
   // killed); what was probed is still appended and done() still runs.
   void cancelScan();
-  // scanPaths, serving the main-thread queue until it ended; returns the refused files.
-  std::vector<std::string> addPaths(const std::vector<std::string>& paths);
   // Waits until the last scan's thread has ended (its walk and probes stop once the list
   // closes).
   void join();
 
  private:
-  AddOutcome probeVideo(const std::string& path, VideoEntry& entry);
+  AddOutcome probeVideo(const std::string& path, VideoEntry& entry, std::string& reason);
   std::unique_ptr<VideoEntry> newEntry(const std::string& path, int16_t profileId) const;
   void scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done);
 

@@ -59,6 +59,10 @@ std::string VideoListStore::failureReason(int row) const {
   if (row < 0 || row >= list_.count()) return {};
   const VideoEntry& entry = list_.at(row);
   if (entry.stateValue() != ConversionError) return {};
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!entry.failureDetail.empty()) return entry.failureDetail;
+  }
   const std::string log = logPathOf(entry);
   return log.empty() ? std::string() : readLogReason(log);
 }
@@ -107,6 +111,7 @@ void VideoListStore::requeueCancelled() {
     std::lock_guard<std::mutex> lock(lock_);
     vidmora::requeueCancelled(list_);
   }
+  applyProfile(settings_.ProfileId);
   ui_.reloadListView();
   showListCount();
   if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
@@ -202,7 +207,9 @@ bool VideoListStore::loadHistory() {
   {
     std::lock_guard<std::mutex> lock(lock_);
     ok = vidmora::loadHistory(list_, historyPath_);
+    loadedHistory_ = historyKeys(list_);
   }
+  applyProfile(settings_.ProfileId);  // Ready rows show the profile chosen now
   setListModified(false);
   return ok;
 }
@@ -222,9 +229,11 @@ void VideoListStore::tidyUpAtExit() {
       if (s != Done) {
         e.setState(Cancelled);
         s = Cancelled;
-        // Only a file the entry's own conversion made: the name may since belong to another.
+        // Only the file the entry's own conversion made: the name may since belong to another.
+        struct stat st {};
         if (settings_.RemoveStopped && e.createdOutput && !e.outputPath.empty() &&
-            !kept.count(e.outputPath)) {
+            !kept.count(e.outputPath) && ::lstat(e.outputPath.c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode) && fileIdentity(st) == e.outputIdentity) {
           ::unlink(e.outputPath.c_str());
         }
       }
@@ -237,7 +246,7 @@ void VideoListStore::tidyUpAtExit() {
     reindex(list_);
     if (settings_.SaveHistory && !historyPath_.empty()) {
       createFolderChain(folderOf(historyPath_));
-      vidmora::saveHistory(list_, historyPath_);
+      vidmora::saveSharedHistory(list_, historyPath_, loadedHistory_);
     }
   }
   list_.clear();

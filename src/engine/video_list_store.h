@@ -16,6 +16,7 @@
 
 #include "engine/ui_port.h"
 #include "settings/settings.h"
+#include "videolist/history_file.h"
 #include "videolist/video_entry.h"
 
 namespace vidmora {
@@ -61,8 +62,8 @@ class VideoListStore {
   std::string outputPathOf(const VideoEntry& entry) const;
   // The log of the entry's last conversion ("" when it had none).
   std::string logPathOf(const VideoEntry& entry) const;
-  // Why the row's conversion failed, in one sentence from its log; "" for a row that did not
-  // fail or whose log gives no reason.
+  // Why the row's conversion failed, in one sentence (the engine's own when the encoder could not
+  // run, else from its log); "" for a row that did not fail or whose log gives no reason.
   std::string failureReason(int row) const;
 
   // --- list commands
@@ -99,6 +100,7 @@ class VideoListStore {
   const ProgressBlock& progress_;
   const std::string historyPath_;
   VideoList list_;
+  HistoryKeys loadedHistory_;  // what loadHistory read: a save merges only what others added
   mutable std::mutex lock_;
   std::atomic<bool> listModified_{false};
   std::atomic<bool> converting_{false};

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "engine/batch_runner.h"
@@ -54,6 +55,11 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
                                                slot, mapName, snapshot, false);
   bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
+  if (!started) {
+    std::lock_guard<std::mutex> lock(listLock_);
+    entry.failureDetail =
+        texts::fillText(texts::ReasonEncoderNotStarted, config_.encoderPath.c_str());
+  }
   if (started && exitCode == ExitAudioRejected) {
     command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
                                   snapshot, true);
@@ -62,8 +68,8 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   // The encoder publishes only when it succeeds, so after any other end the name holds our
   // empty reservation or another program's file: only the reservation goes.
   bool created = false;
+  struct stat st {};
   if (started && exitCode == 0) {
-    struct stat st {};
     if (::lstat(outputPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
       created = true;
     } else {
@@ -75,6 +81,7 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   {
     std::lock_guard<std::mutex> lock(listLock_);
     entry.createdOutput = created;
+    entry.outputIdentity = created ? fileIdentity(st) : FileIdentity{};
   }
   return exitCode;
 }
@@ -93,6 +100,7 @@ void BatchRunner::convertEntry(VideoEntry& entry) {
     folder = liveDestDir_;
     entry.createdOutput = false;
     entry.failureText = "";
+    entry.failureDetail.clear();
   }
   entry.changeState(Starting, Converting);
   postToMain([this, e = &entry] { refreshEntryRow(e); });
@@ -122,17 +130,28 @@ void BatchRunner::convertEntry(VideoEntry& entry) {
       entry.outputPath = output.path;
     }
     outputPath = output.path;
+    if (!output.reserved) {
+      // A folder that refuses the name refuses the encoder's file too: fail now, saying why.
+      std::lock_guard<std::mutex> lock(listLock_);
+      entry.failureDetail = texts::fillText(texts::ReasonNameNotReserved, output.path.c_str(),
+                                            std::strerror(output.error));
+      break;
+    }
+    // A killed program leaves the empty reservation behind: the ledger lets a later start take it.
+    ledger_.record(output.path, output.dev, output.ino);
     result = runEncoder(entry, output, logPath);
     if (result != ExitOutputTaken || entry.stopRequested.load()) break;
   }
-  if (result != 0) {
+  if (entry.stopRequested.load()) {
+    // Stopped: however the encoder ended (nothing written yet, a failure, killed after the
+    // grace time) the conversion stays Cancelled; a partial file it published stays.
+    entry.setState(Cancelled);
+  } else if (result != 0) {
     if (result == ExitRemuxRefused) {
       std::lock_guard<std::mutex> lock(listLock_);
       entry.failureText = texts::StatusRemuxRefused;
     }
     entry.setState(ConversionError);
-  } else if (entry.stopRequested.load()) {
-    entry.setState(Cancelled);  // the partial file stays
   } else {
     const uint64_t size = fileSize64(outputPath);
     {

@@ -27,17 +27,17 @@ std::string logFolder() {
   return logFolderFor(std::getenv("XDG_STATE_HOME"), homeFolder());
 }
 
+std::string reservationFolder() {
+  const std::string logs = logFolder();
+  return logs.empty() ? std::string() : folderOf(logs) + "reservations";
+}
+
 std::string jobLogName(const std::string& sourcePath, std::time_t when) {
   const PathParts parts = splitPath(sourcePath);
   std::string base = parts.name.empty() ? parts.extension : parts.name;
   for (char& c : base)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/') c = '_';
-  // Cut on a whole byte sequence so a UTF-8 name stays valid.
-  if (base.size() > 100) {
-    std::size_t cut = 100;
-    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
-    base.resize(cut);
-  }
+  base = cutAtCharacter(base, 100);
   if (base.empty()) base = "video";
   std::tm local{};
   localtime_r(&when, &local);

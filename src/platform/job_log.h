@@ -30,6 +30,9 @@ inline std::string logFileAssignment(const std::string& logPath) {
 // ~/.local/state/vidmora/logs; empty when there is no home either.
 std::string logFolder();
 std::string logFolderFor(const char* xdgStateHome, const std::string& home);
+// Beside the logs: the folder of the per-process ledgers of reserved output names
+// (ReservationLedger); empty when there is no home.
+std::string reservationFolder();
 
 // "YYYYMMDD-HHMMSS-<source name>.log" (local time); the source's name without its folder and
 // extension, with '/' and control bytes replaced and cut to keep the name short.

@@ -1,19 +1,9 @@
-// The main-thread call queue. A call's request lives on its caller's stack; the caller waits on
-// its own flag, so a request is never touched after the caller was released. A posted request
-// belongs to the queue, which deletes it after it ran or at shutdown.
+// The main-thread queue: posted routines wait here until the main thread serves them.
 #include "platform/main_thread.h"
 
 #include <chrono>
 
 namespace vidmora {
-
-struct MainThreadQueue::Request {
-  const std::function<void()>* routine = nullptr;
-  std::function<void()> owned;  // a posted routine: the queue owns the request
-  bool posted = false;
-  bool finished = false;
-  std::condition_variable done;
-};
 
 MainThreadQueue::MainThreadQueue() : mainThread_(std::this_thread::get_id()) {}
 
@@ -21,41 +11,12 @@ MainThreadQueue::~MainThreadQueue() {
   shutdown();
 }
 
-bool MainThreadQueue::call(const std::function<void()>& routine) {
-  if (isMainThread()) {
-    if (isShutDown()) return false;
-    if (routine) routine();
-    return true;
-  }
-  Request request;
-  request.routine = &routine;
+bool MainThreadQueue::post(std::function<void()> routine) {
   std::function<void()> hook;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutDown_) return false;
-    pending_.push_back(&request);
-    hook = wakeHook_;
-  }
-  changed_.notify_all();
-  if (hook) hook();
-  std::unique_lock<std::mutex> lock(mutex_);
-  request.done.wait(lock, [&] { return request.finished; });
-  return request.routine != nullptr;
-}
-
-bool MainThreadQueue::post(std::function<void()> routine) {
-  auto* request = new Request;
-  request->owned = std::move(routine);
-  request->routine = &request->owned;
-  request->posted = true;
-  std::function<void()> hook;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (shutDown_) {
-      delete request;
-      return false;
-    }
-    pending_.push_back(request);
+    pending_.push_back(std::move(routine));
     hook = wakeHook_;
   }
   changed_.notify_all();
@@ -63,26 +24,19 @@ bool MainThreadQueue::post(std::function<void()> routine) {
   return true;
 }
 
-MainThreadQueue::Request* MainThreadQueue::takeNext() {
+bool MainThreadQueue::takeNext(std::function<void()>& routine) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (pending_.empty()) return nullptr;
-  Request* r = pending_.front();
+  if (pending_.empty()) return false;
+  routine = std::move(pending_.front());
   pending_.pop_front();
-  return r;
+  return true;
 }
 
 int MainThreadQueue::serve() {
   int ran = 0;
-  while (Request* r = takeNext()) {
-    if (*r->routine) (*r->routine)();
+  for (std::function<void()> routine; takeNext(routine); routine = nullptr) {
+    if (routine) routine();
     ++ran;
-    if (r->posted) {
-      delete r;
-      continue;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    r->finished = true;
-    r->done.notify_all();  // under the lock: the caller cannot leave before we let go
   }
   return ran;
 }
@@ -123,32 +77,22 @@ void MainThreadQueue::notify(const std::function<void()>& change) {
   changed_.notify_all();
 }
 
-void MainThreadQueue::wait(const std::function<bool()>& done) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, done);
-}
-
 void MainThreadQueue::setWakeHook(std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(mutex_);
   wakeHook_ = std::move(hook);
 }
 
 void MainThreadQueue::shutdown() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  shutDown_ = true;
-  wakeHook_ = nullptr;
-  for (Request* r : pending_) {
-    if (r->posted) {
-      delete r;
-      continue;
-    }
-    r->routine = nullptr;  // tells the caller its routine did not run
-    r->finished = true;
-    r->done.notify_all();
+  std::deque<std::function<void()>> dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shutDown_ = true;
+    wakeHook_ = nullptr;
+    dropped.swap(pending_);
+    ++notifications_;
+    changed_.notify_all();
   }
-  pending_.clear();
-  ++notifications_;
-  changed_.notify_all();
+  // The dropped routines (and what they hold) go outside the lock.
 }
 
 bool MainThreadQueue::isShutDown() const {

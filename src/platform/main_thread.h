@@ -1,8 +1,7 @@
-// Running routines on the main thread on behalf of worker threads. A worker's call blocks until
-// the main thread has run the routine, a post does not wait; the main thread runs queued routines
-// whenever it serves the queue (the window's event loop does this when the wake-up hook fires;
-// tests call serveUntil). This replaces a hidden dispatch window: same contract, no window
-// messages.
+// Running routines on the main thread on behalf of worker threads. A post does not wait; the
+// main thread runs queued routines whenever it serves the queue (the window's event loop does
+// this when the wake-up hook fires; tests call serveUntil). This replaces a hidden dispatch
+// window: same contract, no window messages.
 #pragma once
 
 #include <condition_variable>
@@ -24,13 +23,8 @@ class MainThreadQueue {
 
   bool isMainThread() const { return std::this_thread::get_id() == mainThread_; }
 
-  // Runs routine on the main thread and returns after it has run (true). On the main thread the
-  // routine runs at once. After shutdown() nothing runs and the result is false; a caller that is
-  // waiting when shutdown() happens is released without its routine having run.
-  bool call(const std::function<void()>& routine);
-
   // Queues routine for the main thread and returns at once (false after shutdown(), when the
-  // routine is dropped). Posted and called routines run in one order of arrival.
+  // routine is dropped). Routines run in order of arrival.
   bool post(std::function<void()> routine);
 
   // Main thread: runs the routines queued so far, one at a time, in order of arrival. Returns how
@@ -45,33 +39,25 @@ class MainThreadQueue {
   // Runs change under the queue's lock, then wakes every waiter. A thread that ends with this
   // (change = "I am done") touches nothing of its own after a waiter has seen the change.
   void notify(const std::function<void()>& change);
-  // Any thread but the main one: blocks until done() holds; tested on every notify.
-  void wait(const std::function<bool()>& done);
 
   // Called from the calling thread whenever a routine is queued; the window posts an event to
   // its own loop there and calls serve() from it. Set it before workers start.
   void setWakeHook(std::function<void()> hook);
 
-  // From now on call() does nothing; queued routines are dropped and their callers released.
+  // From now on post() does nothing; queued routines are dropped.
   void shutdown();
   bool isShutDown() const;
 
  private:
-  struct Request;
-  Request* takeNext();
+  bool takeNext(std::function<void()>& routine);
 
   std::thread::id mainThread_;
   mutable std::mutex mutex_;
-  std::condition_variable changed_;  // main thread waits for requests / notify
-  std::deque<Request*> pending_;
+  std::condition_variable changed_;  // the main thread waits for routines / notify
+  std::deque<std::function<void()>> pending_;
   std::function<void()> wakeHook_;
   uint64_t notifications_ = 0;
   bool shutDown_ = false;
 };
-
-// The free-function form used by the conversion code.
-inline bool callOnMainThread(MainThreadQueue& queue, const std::function<void()>& routine) {
-  return queue.call(routine);
-}
 
 }  // namespace vidmora

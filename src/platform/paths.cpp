@@ -56,6 +56,14 @@ std::string joinPath(const std::string& folder, const std::string& name,
   return out;
 }
 
+std::string cutAtCharacter(const std::string& text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t end = maxBytes;
+  // Step back over continuation bytes (10xxxxxx) to the start of the character that is cut.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 PathParts splitPath(const std::string& path) {
   PathParts parts;
   const std::size_t slash = path.rfind('/');
@@ -69,11 +77,6 @@ PathParts splitPath(const std::string& path) {
     parts.name = path.substr(nameStart);
   }
   return parts;
-}
-
-std::string composePath(const std::string& folder, const std::string& name,
-                        const std::string& extension) {
-  return joinPath(folder, name, extension);
 }
 
 std::string folderOf(const std::string& path) {

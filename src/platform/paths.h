@@ -2,6 +2,7 @@
 // the user's configuration and videos folders.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vidmora {
@@ -26,11 +27,12 @@ struct PathParts {
   std::string extension;  // from the last '.', point included
 };
 PathParts splitPath(const std::string& path);
-// Folder with a trailing '/' added when missing, name, extension with a '.' added when missing.
-std::string composePath(const std::string& folder, const std::string& name,
-                        const std::string& extension);
 // The folder part of splitPath, with its trailing '/'.
 std::string folderOf(const std::string& path);
+
+// The longest start of `text` of at most maxBytes bytes that does not cut a UTF-8 sequence (a
+// file name stays valid UTF-8 when it is cut to fit).
+std::string cutAtCharacter(const std::string& text, std::size_t maxBytes);
 
 // True when something (file, folder, ...) of that name exists.
 bool pathExists(const std::string& path);

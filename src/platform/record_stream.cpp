@@ -166,11 +166,6 @@ uint64_t RecordStream::skip(uint64_t n) {
   return passed;
 }
 
-uint64_t RecordStream::position() const {
-  if (mode_ == Mode::Write) return fileOffset_ + pos_;
-  return fileOffset_ - (filled_ - pos_);
-}
-
 bool RecordStream::seek(uint64_t offset) {
   if (mode_ == Mode::Write && !flush()) return false;
   filled_ = pos_ = 0;
@@ -189,12 +184,6 @@ bool RecordStream::writeText16(const std::string& text) {
     return false;
   }
   if (!writeNumber(static_cast<uint16_t>(text.size()))) return false;
-  return write(text.data(), text.size()) == text.size();
-}
-
-bool RecordStream::writeText32(const std::string& text) {
-  if (text.size() > 0xFFFFFFFFu) return false;
-  if (!writeNumber(static_cast<uint32_t>(text.size()))) return false;
   return write(text.data(), text.size()) == text.size();
 }
 
@@ -227,13 +216,6 @@ bool RecordStream::readText16(std::string& out, std::size_t maxLength) {
     return false;
   }
   return readCounted(out, raw, raw);
-}
-
-bool RecordStream::readText16Cut(std::string& out, std::size_t limit) {
-  out.clear();
-  uint16_t length = 0;
-  if (readNumber(length) != 2) return false;
-  return readCounted(out, length, limit > 0 ? limit - 1 : 0);
 }
 
 bool RecordStream::readText32(std::string& out, std::size_t limit) {

@@ -31,7 +31,6 @@ class RecordStream {
   RecordStream(const RecordStream&) = delete;
   RecordStream& operator=(const RecordStream&) = delete;
 
-  Mode mode() const { return mode_; }
   // False once any write to the file failed.
   bool ok() const { return ok_; }
   // Writing: hands the waiting bytes to the file.
@@ -47,8 +46,6 @@ class RecordStream {
   int64_t read(void* data, std::size_t n);
   // Reading: passes over up to n bytes; returns how many were passed.
   uint64_t skip(uint64_t n);
-  // File offset of the next byte to be read or written.
-  uint64_t position() const;
   bool seek(uint64_t offset);
 
   // Numbers, little-endian. A read sets the value only when all its bytes arrived and returns
@@ -73,15 +70,13 @@ class RecordStream {
   // the end of the file cuts off comes back empty, with false.
   // writeText16: false (and an empty text written) for a text longer than 65535 bytes.
   bool writeText16(const std::string& text);
-  bool writeText32(const std::string& text);
   // Reads a text of at most maxLength bytes. A length that is negative (as a signed 16-bit
   // number) or above maxLength leaves `out` empty, passes over the stored bytes (the length
   // taken as unsigned) so later fields stay in step, and returns false. Otherwise returns
   // whether the whole text arrived.
   bool readText16(std::string& out, std::size_t maxLength);
-  // Keep at most limit - 1 bytes of the stored text and pass over the rest; true when the whole
-  // stored text arrived (cut or not).
-  bool readText16Cut(std::string& out, std::size_t limit);
+  // A 32-bit counted text: keeps at most limit - 1 bytes of the stored text and passes over the
+  // rest; true when the whole stored text arrived (cut or not).
   bool readText32(std::string& out, std::size_t limit);
 
   // A signature is the text's bytes without length or terminator; the check is exact.
@@ -108,26 +103,5 @@ class RecordStream {
   bool ok_ = true;
   bool readError_ = false;
 };
-
-// An item list: a 16-bit count, then every item through writeItem(stream, item).
-template <typename Container, typename WriteItem>
-bool writeItemList(RecordStream& stream, const Container& items, WriteItem writeItem) {
-  if (items.size() > 0xFFFF) return false;
-  bool ok = stream.writeNumber(static_cast<uint16_t>(items.size()));
-  for (const auto& item : items) ok = writeItem(stream, item) && ok;
-  return ok;
-}
-
-// Reads the 16-bit count, then calls readItem(stream) that many times; stops early when
-// readItem returns false. Returns whether every item was read.
-template <typename ReadItem>
-bool readItemList(RecordStream& stream, ReadItem readItem) {
-  uint16_t count = 0;
-  if (stream.readNumber(count) != 2) return false;
-  for (uint16_t i = 0; i < count; ++i) {
-    if (!readItem(stream)) return false;
-  }
-  return true;
-}
 
 }  // namespace vidmora

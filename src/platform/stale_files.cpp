@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace vidmora {
@@ -130,6 +131,93 @@ int removeStaleProgressBlocks(const std::string& shmFolder) {
     const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type != F_UNLCK;
     ::close(fd);
     return !held && ::unlinkat(dirFd, name.c_str(), 0) == 0;
+  });
+}
+
+namespace {
+
+constexpr const char* LedgerPrefix = "reservations.";
+
+// "reservations.<pid>.XXXXXX": the pid, or 0 for any other name.
+long ledgerPid(const std::string& name) {
+  const std::size_t prefix = std::strlen(LedgerPrefix);
+  if (name.size() < prefix + 2 + RandomLength || name.compare(0, prefix, LedgerPrefix) != 0 ||
+      name[name.size() - RandomLength - 1] != '.')
+    return 0;
+  long value = 0;
+  for (std::size_t i = prefix; i < name.size() - RandomLength - 1; ++i) {
+    if (name[i] < '0' || name[i] > '9' || value > 100000000L) return 0;
+    value = value * 10 + (name[i] - '0');
+  }
+  return value;
+}
+
+bool writeAll(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Each record: "<device> <inode> <path>" ended by a NUL byte (a path may hold any other byte).
+void removeRecorded(int dirFd, const char* ledger) {
+  const int fd = ::openat(dirFd, ledger, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < (16u << 20);)
+    text.append(buffer, static_cast<std::size_t>(n));
+  ::close(fd);
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\0', start)) != std::string::npos; start = end + 1) {
+    const std::string record = text.substr(start, end - start);
+    unsigned long long device = 0, inode = 0;
+    int consumed = 0;
+    if (std::sscanf(record.c_str(), "%llu %llu %n", &device, &inode, &consumed) != 2 ||
+        consumed <= 0 || static_cast<std::size_t>(consumed) >= record.size())
+      continue;
+    const std::string path = record.substr(static_cast<std::size_t>(consumed));
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+        st.st_uid == ::geteuid() && st.st_dev == device && st.st_ino == inode)
+      ::unlink(path.c_str());
+  }
+}
+
+}  // namespace
+
+ReservationLedger::~ReservationLedger() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  ::unlink(path_.c_str());
+}
+
+bool ReservationLedger::record(const std::string& path, uint64_t device, uint64_t inode) {
+  std::lock_guard lock(mutex_);
+  if (fd_ < 0) {
+    if (folder_.empty()) return false;
+    ::mkdir(folder_.c_str(), 0700);
+    std::string pattern = folder_ + "/" + LedgerPrefix + std::to_string(::getpid()) + "." +
+                          std::string(RandomLength, 'X');
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC | O_APPEND);
+    if (fd_ < 0) return false;
+    path_ = std::move(pattern);
+  }
+  return writeAll(fd_, std::to_string(device) + " " + std::to_string(inode) + " " + path +
+                           std::string(1, '\0'));
+}
+
+int removeStaleReservations(const std::string& folder) {
+  return forEachEntry(folder, [](int dirFd, const std::string& name) {
+    const long pid = ledgerPid(name);
+    struct stat st {};
+    if (pid <= 0 || !processGone(pid) || !ownRegularFile(dirFd, name.c_str(), st)) return false;
+    removeRecorded(dirFd, name.c_str());
+    return ::unlinkat(dirFd, name.c_str(), 0) == 0;
   });
 }
 

@@ -6,6 +6,8 @@
 // which the kernel drops when the app dies; a block of the user's without that lock is stale.
 #pragma once
 
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace vidmora {
@@ -25,6 +27,33 @@ bool parseOwnTempName(const std::string& name, long& pid);
 // Removes from `folder` the temporary files of the names above that belong to this user and
 // whose process is gone. Returns how many were removed.
 int removeStaleTempFiles(const std::string& folder);
+
+// The output names a process reserved (empty files it created to hold a name for the encoder),
+// recorded in "<folder>/reservations.<pid>.XXXXXX": a later start removes such a file only when
+// the process is gone and the file is still the empty file it made (same device and inode).
+// Recording is thread-safe; the ledger file is made at the first record and removed with the
+// object (the process's reservations are all settled by then).
+class ReservationLedger {
+ public:
+  explicit ReservationLedger(std::string folder) : folder_(std::move(folder)) {}
+  ~ReservationLedger();
+  ReservationLedger(const ReservationLedger&) = delete;
+  ReservationLedger& operator=(const ReservationLedger&) = delete;
+  // False when the ledger cannot be written (no folder): the reservation is then unrecorded.
+  bool record(const std::string& path, uint64_t device, uint64_t inode);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::mutex mutex_;
+  std::string folder_;
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Removes, for every ledger in `folder` of this user whose process is gone, the reservations that
+// are still empty regular files of this user with the recorded device and inode, then the ledger.
+// Returns how many ledgers were settled.
+int removeStaleReservations(const std::string& folder);
 
 // Takes the advisory lock that marks a progress block as alive; held as long as the
 // descriptor's open file description (or a mapping of it) lives. False when it cannot be set.

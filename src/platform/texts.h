@@ -27,21 +27,24 @@ inline constexpr const char* HomePageUrl = "https://vidmora.org/";
 inline constexpr const char* VersionUrl = "https://vidmora.org/latest-version.txt";
 inline constexpr const char* DownloadUrl = "https://vidmora.org/download/";
 
+// The sound files' extensions, written once for both lists below.
+#define VIDMORA_AUDIO_EXTENSIONS "mp3 wav ogg oga opus flac m4a aac ac3 wma amr mp2 mka aiff au"
 // Source files taken from drops, folders and the command line (also the first open filter).
 inline constexpr const char* AcceptedExtensions =
     "avi mpg mpeg vob mp4 m4v mov qt 3gp 3g2 mkv webm ogv flv f4v wmv asf ts mts m2ts m2v rm rmvb "
-    "dv divx xvid mxf nut mp3 wav ogg oga opus flac m4a aac ac3 wma amr mp2 mka aiff au";
-// Pattern lists of the other open-file filter pairs.
+    "dv divx xvid mxf nut " VIDMORA_AUDIO_EXTENSIONS;
+// Pattern lists of the other open-file filter pairs (each a part of AcceptedExtensions).
 inline constexpr const char* VideoFileExtensions =
     "avi mpg mpeg mp4 m4v mov qt 3gp 3g2 mkv webm ogv flv f4v ts mts m2ts dv divx xvid mxf nut";
 inline constexpr const char* WindowsMediaExtensions = "wmv asf wma";
 inline constexpr const char* DvdExtensions = "vob mpg mpeg m2v";
-inline constexpr const char* AudioFileExtensions =
-    "mp3 wav ogg oga opus flac m4a aac ac3 wma amr mp2 mka aiff au";
+inline constexpr const char* AudioFileExtensions = VIDMORA_AUDIO_EXTENSIONS;
 inline constexpr const char* RealMediaExtensions = "rm rmvb";
+#undef VIDMORA_AUDIO_EXTENSIONS
 
 // List and batch.
 inline constexpr const char* InvalidVideo = "%s Invalid video";
+inline constexpr const char* ProbeFailed = "%s could not be added: %s";
 inline constexpr const char* EntryCount = "%d video(s)";
 inline constexpr const char* BatchStarting = "Converting %d...";
 inline constexpr const char* BatchProgress = "%d / %d  %d%%";
@@ -57,6 +60,13 @@ inline constexpr const char* CloseQuestion =
 
 // Status text of a row whose remux the encoder refused (exit status ExitRemuxRefused).
 inline constexpr const char* StatusRemuxRefused = "Cannot Copy: Streams Don't Fit";
+
+// Why a file was not added or converted when the encoder could not say it itself.
+inline constexpr const char* ReasonEncoderNotStarted = "The encoder %s could not be started";
+inline constexpr const char* ReasonProbeTimedOut = "The encoder did not answer within %u s";
+inline constexpr const char* ReasonNoProgressBlock =
+    "Vidmora could not make its progress block (shared memory): %s";
+inline constexpr const char* ReasonNameNotReserved = "The output file %s could not be made: %s";
 
 // List commands.
 inline constexpr const char* PlayMissing = "The video file does not exist:\n%s";

@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "settings/profiles.h"
+#include "settings/quality.h"
 
 namespace vidmora {
 
@@ -69,6 +70,30 @@ void takeSnapshot(ConversionSnapshot& snapshot, const TSettings& s) {
   snapshot.AudioCodec = limitCodec(s.AudioCodec);
   snapshot.Quality = s.Quality;
   snapshot.TargetHeight = s.TargetHeight;
+}
+
+int frameSizeLine(const TSettings& s) {
+  const TOutputProfile& row = profileById(s.ProfileId);
+  if (profileKind(row.Id) == ProfileKind::QualityVideo)
+    return indexOfInt16(TargetHeights, s.TargetHeight);
+  if (row.FrameSizes == nullptr || row.FrameSizes[0].width == 0) return -1;
+  return indexOfFrameSize(row.FrameSizes, s.FrameWidth, s.FrameHeight);
+}
+
+void setFrameSizeLine(TSettings& s, int line) {
+  const TOutputProfile& row = profileById(s.ProfileId);
+  if (profileKind(row.Id) == ProfileKind::QualityVideo) {
+    if (line >= 0) s.TargetHeight = TargetHeights[line];
+    s.FrameWidth = row.FrameWidth;
+    s.FrameHeight = row.FrameHeight;
+  } else if (line >= 0 && row.FrameSizes != nullptr) {
+    s.FrameWidth = static_cast<int16_t>(row.FrameSizes[line].width);
+    s.FrameHeight = static_cast<int16_t>(row.FrameSizes[line].height);
+  }
+}
+
+void readBackFrameSize(TSettings& s) {
+  setFrameSizeLine(s, frameSizeLine(s));
 }
 
 }  // namespace vidmora

@@ -61,6 +61,15 @@ using ConversionSnapshot = TSettings;
 void setDefaults(TSettings& s);
 // Copies a profile's defaults (by table position) into the record.
 void applyProfile(TSettings& s, int position);
+// The settings dialog's frame-size chooser: the line it shows for the stored values (a size the
+// profile lists, a quality profile's target height; anything else shows as line 0), -1 when
+// the profile has no lines. setFrameSizeLine stores a line back.
+int frameSizeLine(const TSettings& s);
+void setFrameSizeLine(TSettings& s, int line);
+// What a pass through the settings dialog makes of the stored frame size (the batch's dialog
+// in the window; vidmora-cli applies it too, so equal settings give equal command lines).
+void readBackFrameSize(TSettings& s);
+
 // Copies the folder texts and conversion fields of the record into the snapshot.
 void takeSnapshot(ConversionSnapshot& snapshot, const TSettings& s);
 

@@ -1,8 +1,10 @@
-// History file reader and writer. The reader takes one record at a time into local values and
-// appends the entry only when the whole record arrived, so a cut file never yields half an entry.
+// History file reader and writer. The reader (over a RecordStream, as the settings file's) takes
+// one record at a time into local values and appends the entry only when the whole record
+// arrived, so a cut file never yields half an entry.
 #include "videolist/history_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,47 +12,12 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/record_stream.h"
 #include "platform/stale_files.h"
 #include "platform/texts.h"
 
 namespace vidmora {
 namespace {
-
-class Reader {
- public:
-  explicit Reader(std::FILE* f) : file_(f) {}
-  bool bytes(void* out, std::size_t n) { return std::fread(out, 1, n, file_) == n; }
-  template <typename T>
-  bool number(T& out) {
-    unsigned char b[sizeof(T)];
-    if (!bytes(b, sizeof(T))) return false;
-    uint64_t v = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i) v |= static_cast<uint64_t>(b[i]) << (8 * i);
-    out = static_cast<T>(v);
-    return true;
-  }
-  bool skip(uint64_t n) {
-    char buffer[4096];
-    while (n > 0) {
-      const std::size_t chunk = n < sizeof(buffer) ? static_cast<std::size_t>(n) : sizeof(buffer);
-      if (!bytes(buffer, chunk)) return false;
-      n -= chunk;
-    }
-    return true;
-  }
-  // 32-bit counted text; at most `limit` characters are kept, the rest is skipped.
-  bool text(std::string& out, uint32_t limit) {
-    uint32_t n = 0;
-    if (!number(n)) return false;
-    const uint32_t kept = n < limit ? n : limit;
-    out.assign(kept, '\0');
-    if (kept > 0 && !bytes(out.data(), kept)) return false;
-    return skip(n - kept);
-  }
-
- private:
-  std::FILE* file_;
-};
 
 class Writer {
  public:
@@ -67,32 +34,33 @@ class Writer {
   std::string out;
 };
 
-bool matchSignature(std::FILE* f, const char* signature) {
-  const std::size_t n = std::strlen(signature);
-  std::vector<char> got(n);
-  return std::fread(got.data(), 1, n, f) == n && std::memcmp(got.data(), signature, n) == 0;
-}
-
 // One record into a new entry; nullptr when the stream ended inside it.
-std::unique_ptr<VideoEntry> readRecord(Reader& in, int format) {
+std::unique_ptr<VideoEntry> readRecord(RecordStream& in, int format) {
   int16_t kind = 0, profileId = 0, state = 0, phase = 0;
   std::string source, name, output;
   uint64_t size = 0;
   uint32_t duration = 0;
-  if (!in.skip(12) || !in.number(kind) || !in.number(profileId)) return nullptr;
-  if (!in.text(source, HistorySourceLimit) || !in.text(name, HistoryNameLimit) ||
-      !in.text(output, HistoryOutputLimit)) {
+  // A text keeps at most its limit of characters (readText32 keeps one less than it is given).
+  const auto text = [&in](std::string& out, uint32_t limit) {
+    return in.readText32(out, std::size_t{limit} + 1);
+  };
+  const auto number = [&in](auto& value) {
+    return in.readNumber(value) == static_cast<int>(sizeof value);
+  };
+  if (in.skip(12) != 12 || !number(kind) || !number(profileId)) return nullptr;
+  if (!text(source, HistorySourceLimit) || !text(name, HistoryNameLimit) ||
+      !text(output, HistoryOutputLimit)) {
     return nullptr;
   }
-  if (!in.number(state) || !in.number(phase)) return nullptr;
+  if (!number(state) || !number(phase)) return nullptr;
   if (format == 2) {
-    if (!in.number(size)) return nullptr;
+    if (!number(size)) return nullptr;
   } else {
     int32_t small = 0;
-    if (!in.number(small)) return nullptr;
+    if (!number(small)) return nullptr;
     size = static_cast<uint64_t>(static_cast<int64_t>(small));  // sign-extended
   }
-  if (!in.number(duration)) return nullptr;
+  if (!number(duration)) return nullptr;
   auto entry = std::make_unique<VideoEntry>(std::move(source));
   entry->kind = kind;
   entry->profileId = profileId;
@@ -107,22 +75,20 @@ std::unique_ptr<VideoEntry> readRecord(Reader& in, int format) {
 
 }  // namespace
 
-bool readHistory(VideoList& list, std::FILE* file) {
-  if (!file) return false;
+bool readHistory(VideoList& list, RecordStream& in) {
   int format = 0;
-  if (matchSignature(file, texts::HistorySignature2)) {
+  if (in.checkSignature(texts::HistorySignature2)) {
     format = 2;
-  } else if (std::fseek(file, 0, SEEK_SET) == 0 && matchSignature(file, texts::HistorySignature1)) {
+  } else if (in.seek(0) && in.checkSignature(texts::HistorySignature1)) {
     format = 1;
   } else {
     return false;
   }
-  Reader in(file);
   uint32_t header = 0;
   int16_t count = 0;
-  if (!in.number(header)) return false;
+  if (in.readNumber(header) != 4) return false;
   list.headerValue = header;
-  if (in.number(count)) {
+  if (in.readNumber(count) == 2) {
     for (int i = 0; i < count; ++i) {
       std::unique_ptr<VideoEntry> entry = readRecord(in, format);
       if (!entry) break;
@@ -140,15 +106,12 @@ bool loadHistory(VideoList& list, const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
-  std::FILE* f = nullptr;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) f = ::fdopen(fd, "rb");
-  if (!f) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return false;
   }
-  const bool ok = readHistory(list, f);
-  std::fclose(f);
-  return ok;
+  const std::unique_ptr<RecordStream> in = RecordStream::fromFd(fd, RecordStream::Mode::Read);
+  return in && readHistory(list, *in);
 }
 
 std::string historyBytes(VideoList& list) {
@@ -203,6 +166,53 @@ bool saveHistory(VideoList& list, const std::string& path) {
     ::close(dir);
   }
   return true;
+}
+
+HistoryKeys historyKeys(const VideoList& list) {
+  HistoryKeys keys;
+  for (int i = 0; i < list.count(); ++i) keys.emplace(list.at(i).sourcePath, list.at(i).outputPath);
+  return keys;
+}
+
+namespace {
+
+// An exclusive lock on "<path>.lock", released when the descriptor closes; -1 when it could not
+// be had within the wait (the save then goes ahead: a lost merge beats a lost save).
+int lockHistory(const std::string& path) {
+  const int fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return -1;
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    ::usleep(10000);
+  }
+  ::close(fd);
+  return -1;
+}
+
+}  // namespace
+
+bool saveSharedHistory(VideoList& list, const std::string& path, const HistoryKeys& known) {
+  const int lock = lockHistory(path);
+  VideoList onDisk;
+  if (loadHistory(onDisk, path)) {
+    HistoryKeys present = historyKeys(list);
+    for (int i = 0; i < onDisk.count();) {
+      const VideoEntry& e = onDisk.at(i);
+      std::pair<std::string, std::string> key(e.sourcePath, e.outputPath);
+      if (e.stateValue() != Done || known.count(key) || present.count(key)) {
+        ++i;
+        continue;
+      }
+      present.insert(std::move(key));
+      list.append(onDisk.removeAt(i));
+    }
+    trimToMax(list);
+    reindex(list);
+  }
+  const bool saved = saveHistory(list, path);
+  if (lock >= 0) ::close(lock);
+  return saved;
 }
 
 }  // namespace vidmora

@@ -8,12 +8,6 @@
 
 namespace vidmora {
 
-bool VideoList::insertAt(int i, std::unique_ptr<VideoEntry> entry) {
-  if (i < 0 || i > count()) return false;
-  entries_.insert(entries_.begin() + i, std::move(entry));
-  return true;
-}
-
 std::unique_ptr<VideoEntry> VideoList::removeAt(int i) {
   if (i < 0 || i >= count()) return nullptr;
   std::unique_ptr<VideoEntry> out = std::move(entries_[static_cast<std::size_t>(i)]);

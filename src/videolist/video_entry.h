@@ -1,6 +1,8 @@
 // One video of the list and the ordered, owning list itself.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -45,12 +47,30 @@ inline bool isFinished(int state) {
   return state == Done || state == Cancelled || state == CancelledNotFound ||
          state == ConversionError;
 }
+// Claims its output name in the list: a conversion under way or Done. A Cancelled entry claims
+// nothing; the partial file it kept holds the name on disk.
+inline bool claimsOutputName(int state) {
+  return (isUnfinished(state) && state != Pending) || state == Done;
+}
 // Removable: the entry may leave the list (or its video be deleted): finished or Ready.
 inline bool isRemovable(int state) {
   return isFinished(state) || state == Ready;
 }
 
 constexpr int MaxEntries = 30000;
+
+// Which file a name held: device, inode and change time (an inode number freed by a deleted file
+// may come back for a new one; its change time then differs).
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t changeNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+inline FileIdentity fileIdentity(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+          static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
 
 // Where an entry stands in the running batch (guarded by the list lock).
 enum class BatchStage : uint8_t { None, Queued, Running, Finished };
@@ -81,10 +101,15 @@ struct VideoEntry {
   BatchStage batchStage = BatchStage::None;
   // In memory only (never in the history file), guarded by the list lock. createdOutput: the
   // file at outputPath was made by this entry's last conversion, so a stopped or failed entry
-  // may delete it; nothing else is ever deleted on the entry's behalf. failureText: the status
-  // a ConversionError row shows instead of the usual text ("" for the usual one).
+  // may delete it while outputIdentity still names it; nothing else is ever deleted on the
+  // entry's behalf. failureText: the status a ConversionError row shows instead of the usual
+  // text ("" for the usual one).
   bool createdOutput = false;
+  FileIdentity outputIdentity;  // the file createdOutput names, as published
   const char* failureText = "";
+  // Why the engine failed the conversion when the encoder could not say it (no encoder, no
+  // output name); "" otherwise. In memory only, guarded by the list lock.
+  std::string failureDetail;
   // What the probe found in the source (memory only); empty for entries read from the history.
   std::shared_ptr<const SourceDetails> details;
 
@@ -111,8 +136,6 @@ class VideoList {
   VideoEntry& at(int i) { return *entries_[static_cast<std::size_t>(i)]; }
   const VideoEntry& at(int i) const { return *entries_[static_cast<std::size_t>(i)]; }
   void append(std::unique_ptr<VideoEntry> entry) { entries_.push_back(std::move(entry)); }
-  // 0 <= i <= count(); false (nothing changes) otherwise.
-  bool insertAt(int i, std::unique_ptr<VideoEntry> entry);
   // Takes the entry out; an empty pointer (nothing changes) for a bad index.
   std::unique_ptr<VideoEntry> removeAt(int i);
   void clear() { entries_.clear(); }

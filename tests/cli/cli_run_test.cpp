@@ -140,22 +140,17 @@ TEST_F(CliRun, AMixedFolderConvertsItsMediaAndARefusedFileMakesTheStatusOne) {
 }
 
 TEST_F(CliRun, EncoderLinesEqualTheWindowsForTheSameSettings) {
+  // The window's batch passes the settings through its dialog, whose frame-size chooser holds
+  // only the profile's sizes: 610's stored 320x240 goes out as its first line, 128x96, and the
+  // MPEG-1/2 profiles' "no size" as a size too. The CLI sends the same.
+  const struct {
+    int16_t profile;
+    const char* extension;
+    const char* size;
+  } cases[] = {{610, "3g2", "|-s|128x96|"}, {8010, "mpg", "|-s|"}, {8020, "mpg", "|-s|"}};
   logEncoderLines();
   const std::string source = dir_ / "in/clip one.mp4";
   makeMedia(source);
-  TSettings s;
-  setDefaults(s);
-  applyProfile(s, profileIndexById(610));
-  s.DestDir = dir_ / "out";
-  s.MaxConversions = 1;
-  const std::string settingsFile = dir_ / "my settings.bin";
-  ASSERT_TRUE(saveSettings(s, settingsFile));
-  EXPECT_EQ(run({"--settings", settingsFile, "--no-history", source}), 0);
-
-  // What the window's engine runs for the same entry with the same settings.
-  ConversionSnapshot snapshot;
-  takeSnapshot(snapshot, s);
-  const std::string output = dir_ / "out/clip one.3g2";
   // Slot and block name differ from run to run; the logger records no program name.
   const auto normal = [](std::vector<std::string> args) {
     std::string joined;
@@ -176,12 +171,31 @@ TEST_F(CliRun, EncoderLinesEqualTheWindowsForTheSameSettings) {
     command.argv.erase(command.argv.begin());
     return normal(command.argv);
   };
-  const std::vector<std::string> ran = lines(dir_ / "lines");
-  ASSERT_EQ(ran.size(), 2u);
-  EXPECT_EQ(logged(ran[0]), window(buildProbeLine(encoder_, source, 0, "m")));
-  EXPECT_EQ(logged(ran[1]),
-            window(buildConversionLine(encoder_, source, output, 0, "m", snapshot, false)));
-  EXPECT_EQ(::access(output.c_str(), F_OK), 0);
+  for (const auto& c : cases) {
+    ::unlink((dir_ / "lines").c_str());
+    TSettings s;
+    setDefaults(s);
+    applyProfile(s, profileIndexById(c.profile));
+    s.DestDir = dir_ / "out";
+    s.MaxConversions = 1;
+    const std::string settingsFile = dir_ / "my settings.bin";
+    ASSERT_TRUE(saveSettings(s, settingsFile));
+    EXPECT_EQ(run({"--settings", settingsFile, "--no-history", source}), 0) << c.profile;
+
+    // What the window's engine runs for the same entry with the same settings.
+    readBackFrameSize(s);
+    ConversionSnapshot snapshot;
+    takeSnapshot(snapshot, s);
+    const std::string output = dir_ / ("out/clip one." + std::string(c.extension));
+    const std::vector<std::string> ran = lines(dir_ / "lines");
+    ASSERT_EQ(ran.size(), 2u) << c.profile;
+    EXPECT_NE(ran[1].find(c.size), std::string::npos) << ran[1];
+    EXPECT_EQ(logged(ran[0]), window(buildProbeLine(encoder_, source, 0, "m")));
+    EXPECT_EQ(logged(ran[1]),
+              window(buildConversionLine(encoder_, source, output, 0, "m", snapshot, false)));
+    EXPECT_EQ(::access(output.c_str(), F_OK), 0) << output;
+    ::unlink(output.c_str());
+  }
 }
 
 TEST_F(CliRun, TheQualityLevelReachesTheEncoderOnlyForProfilesThatOfferLevels) {
@@ -241,11 +255,16 @@ TEST_F(CliRun, CtrlCStopsTheRunningJobsAsStopAllDoes) {
 
 TEST_F(CliRun, CtrlCDuringTheProbesEndsTheRunWithoutConverting) {
   encoder_ = dir_ / "hanging-encoder";  // every probe hangs
-  test::writeFile(encoder_, "#!/bin/sh\nexec sleep 60\n");
+  const std::string probing = dir_ / "probing";
+  test::writeFile(encoder_, "#!/bin/sh\n: > '" + probing + "'\nexec sleep 60\n");
   ::chmod(encoder_.c_str(), 0755);
   makeMedia(dir_ / "in/a.mp4");
   const pid_t pid = start({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Ctrl+C once a probe runs (a slow start must not take the signal before the CLI handles it).
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (::access(probing.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(::access(probing.c_str(), F_OK), 0);
   const auto sent = std::chrono::steady_clock::now();
   ASSERT_EQ(::kill(pid, SIGINT), 0);
   EXPECT_EQ(finish(pid, 30), 1);

@@ -59,7 +59,7 @@ TEST(Settings, ApplyProfile) {
   EXPECT_EQ(s.AudioCodec, "AAC");
 }
 
-TEST(Settings, SnapshotCopiesConversionFieldsOnlyAndStaysIndependent) {
+TEST(Settings, SnapshotCopiesConversionFieldsOnly) {
   TSettings s;
   setDefaults(s);
   s.DestDir = "/out";
@@ -89,13 +89,6 @@ TEST(Settings, SnapshotCopiesConversionFieldsOnlyAndStaysIndependent) {
   EXPECT_EQ(snap.Volume, 150);
   EXPECT_EQ(snap.MaxConversions, 3);  // not a conversion field
   EXPECT_EQ(snap.ExitAfter, 0);
-
-  // A profile chosen after the batch started does not reach the snapshot.
-  applyProfile(s, profileIndexById(5000));
-  s.DestDir = "/elsewhere";
-  EXPECT_EQ(snap.ProfileId, 630);
-  EXPECT_EQ(snap.VideoCodec, "WMV2");
-  EXPECT_EQ(snap.DestDir, "/out");
 }
 
 }  // namespace

@@ -94,12 +94,17 @@ class OptionsDialogTest : public QObject {
     QFETCH(int, width);
     QFETCH(int, height);
     TSettings s = settingsWithProfile(static_cast<int16_t>(profile));
+    TSettings core = s;
     OptionsDialog dialog(nullptr, s);
     QCOMPARE(chooser(&dialog, "CBDxDy")->currentText(), shown);
     dialog.readBack(s);
     QCOMPARE(int(s.FrameWidth), width);
     QCOMPARE(int(s.FrameHeight), height);
     QCOMPARE(int(s.ProfileId), profile);
+    // vidmora-cli applies the same read-back without the dialog.
+    readBackFrameSize(core);
+    QCOMPARE(int(core.FrameWidth), width);
+    QCOMPARE(int(core.FrameHeight), height);
   }
 
   void soundOnlyProfileHidesTheVideoSide() {

@@ -87,6 +87,19 @@ struct EngineRig {
         [&] { return !engine.batch().conversionMode() && engine.batch().activeCount() == 0; },
         timeoutMs);
   }
+  // Adds files and folders as a drop does (scanPaths) and serves the main thread until the scan
+  // ended; the refused files.
+  std::vector<Refusal> scan(const std::vector<std::string>& paths) {
+    std::vector<Refusal> refused;
+    bool ended = false;
+    if (!engine.scanner().scanPaths(paths, [&](std::vector<Refusal> r) {
+          refused = std::move(r);
+          ended = true;
+        }))
+      return refused;
+    queue.serveUntil([&] { return ended; });
+    return refused;
+  }
   // Adds an entry directly, as if probed (no encoder run).
   VideoEntry& addReady(const std::string& source) {
     auto e = std::make_unique<VideoEntry>(source);

@@ -8,11 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
 
 #include "engine_fixture.h"
+#include "platform/record_stream.h"
 #include "platform/texts.h"
 #include "videolist/history_file.h"
 
@@ -44,10 +46,8 @@ struct Bytes {
 };
 
 bool loadBytes(VideoList& list, const std::string& bytes) {
-  std::FILE* f = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
-  const bool ok = readHistory(list, f);
-  if (f) std::fclose(f);
-  return ok;
+  const auto in = RecordStream::fromMemory(bytes.data(), bytes.size());
+  return readHistory(list, *in);
 }
 
 TEST(HistoryFile, ThreeDoneEntriesRoundTrip) {
@@ -258,6 +258,55 @@ TEST(HistoryFile, OverlongTextsAreCutAndTheRestIsSkipped) {
   VideoList none;
   EXPECT_TRUE(loadBytes(none, huge));
   EXPECT_EQ(none.count(), 0);
+}
+
+}  // namespace
+}  // namespace vidmora
+
+namespace vidmora {
+namespace {
+
+// The window and vidmora-cli (two engines here) share one history file: what each converted
+// stays when both save at exit, in either order; an entry the user removed does not come back.
+TEST(HistoryFile, TwoProgramsSavingOneHistoryKeepEachOthersDoneEntries) {
+  test::TempFolder dir;
+  const std::string path = dir / "history.bin";
+  {
+    VideoList start;
+    for (const char* name : {"kept", "removed"}) {
+      auto e = std::make_unique<VideoEntry>(dir / (std::string(name) + ".avi"));
+      e->setState(Done);
+      e->outputPath = dir / (std::string(name) + ".3gp");
+      start.append(std::move(e));
+    }
+    ASSERT_TRUE(saveHistory(start, path));
+  }
+  EngineConfig config;
+  config.historyPath = path;
+  auto window = std::make_unique<test::EngineRig>(dir / "no-encoder", dir.path(), config);
+  auto cli = std::make_unique<test::EngineRig>(dir / "no-encoder", dir.path(), config);
+  for (test::EngineRig* rig : {window.get(), cli.get()}) {
+    ASSERT_TRUE(rig->engine.list().loadHistory());
+    ASSERT_EQ(rig->engine.list().entries().count(), 2);
+  }
+  ASSERT_EQ(window->engine.list().removeEntry(1), RemoveResult::Removed);
+  const auto converted = [&](test::EngineRig& rig, const char* name) {
+    VideoEntry& e = rig.addReady(dir / (std::string(name) + ".avi"));
+    e.setState(Done);
+    e.outputPath = dir / (std::string(name) + ".3gp");
+    rig.engine.list().setListModified();
+  };
+  converted(*window, "by-window");
+  converted(*cli, "by-cli");
+  cli->engine.exitTidyUp();  // the first to end
+  window->engine.exitTidyUp();
+  VideoList saved;
+  ASSERT_TRUE(loadHistory(saved, path));
+  std::vector<std::string> sources;
+  for (int i = 0; i < saved.count(); ++i) sources.push_back(saved.at(i).sourcePath);
+  std::sort(sources.begin(), sources.end());
+  EXPECT_EQ(sources, (std::vector<std::string>{dir / "by-cli.avi", dir / "by-window.avi",
+                                               dir / "kept.avi"}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "engine/list_texts.h"
 #include "engine_fixture.h"
 #include "platform/texts.h"
+#include "videolist/history_file.h"
 
 namespace vidmora {
 namespace {
@@ -89,6 +90,33 @@ TEST(ListOperations, RemoveMissingAndRename) {
   done.setState(Ready);
   EXPECT_FALSE(rig.engine.list().renameOutput(0, "other"));
   EXPECT_EQ(done.outputName, "holiday \"best\"");
+}
+
+TEST(ListOperations, EveryReadyRowShowsTheCurrentProfilesExtension) {
+  // Ready rows loaded from the history and Cancelled rows queued again were made under another
+  // profile: they take the one chosen now, as rows present when it was chosen did.
+  TempFolder dir;
+  {
+    VideoList saved;
+    for (const int16_t state : {Ready, Cancelled}) {
+      auto e = std::make_unique<VideoEntry>(dir / "clip.avi");
+      e->profileId = 600;
+      e->outputName = "clip";
+      e->setState(state);
+      saved.append(std::move(e));
+    }
+    ASSERT_TRUE(saveHistory(saved, dir / "history.bin"));
+  }
+  EngineConfig config;
+  config.historyPath = dir / "history.bin";
+  EngineRig rig(dir / "no-encoder", dir.path(), config);
+  rig.engine.settings().ProfileId = 700;
+  rig.engine.settingsChanged();
+  ASSERT_TRUE(rig.engine.list().loadHistory());
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnName), "clip (.mp4)");  // loaded Ready
+  EXPECT_EQ(rig.engine.list().cellText(1, ColumnName), "clip (.3gp)");  // Cancelled keeps its own
+  rig.engine.list().requeueCancelled();
+  EXPECT_EQ(rig.engine.list().cellText(1, ColumnName), "clip (.mp4)");  // queued again
 }
 
 }  // namespace

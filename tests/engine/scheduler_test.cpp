@@ -105,22 +105,22 @@ TEST(Scheduler, WorkersFinishTheirConversionsWhileTheMainThreadServesNothing) {
 TEST(Scheduler, AScanRunsOffTheMainThreadAndAppendsInOrderAsProbesEnd) {
   TempFolder dir;
   EngineConfig config;
-  config.probeLimitMs = 1500;
+  config.probeLimitMs = 5000;  // room for a slow machine; the hanging probe holds on to it
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
   ::mkdir((dir / "in").c_str(), 0700);
   fakeSource(dir, "in/a.avi", "duration=1");
-  fakeSource(dir, "in/b.avi", "probe_hang=1");    // killed at the probe limit, not added
+  fakeSource(dir, "in/b.avi", "probe_hang=1");    // killed at the probe limit: fails, not added
   fakeSource(dir, "in/c.avi", "probe_exit=-20");  // not a video
   fakeSource(dir, "in/d.avi", "duration=4");
-  std::vector<std::string> refused = {"not yet"};
+  std::vector<Refusal> refused;
   bool ended = false;
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(rig.engine.scanner().scanPaths({dir / "in"}, [&](std::vector<std::string> r) {
+  ASSERT_TRUE(rig.engine.scanner().scanPaths({dir / "in"}, [&](std::vector<Refusal> r) {
     refused = std::move(r);
     ended = true;
   }));
   // scanPaths returned at once: the hanging probe holds up only the scan.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
   EXPECT_TRUE(rig.engine.scanner().scanning());
   EXPECT_FALSE(rig.engine.scanner().scanPaths({dir / "in"}, {}));  // one scan at a time
   EXPECT_FALSE(rig.engine.batch().startBatch());                   // and no batch meanwhile
@@ -134,7 +134,12 @@ TEST(Scheduler, AScanRunsOffTheMainThreadAndAppendsInOrderAsProbesEnd) {
   EXPECT_EQ(rig.engine.list().entries().at(0).sourcePath, dir / "in/a.avi");
   EXPECT_EQ(rig.engine.list().entries().at(1).sourcePath, dir / "in/d.avi");
   EXPECT_EQ(rig.engine.list().entries().at(1).durationSeconds, 4u);
-  EXPECT_EQ(refused, std::vector<std::string>{dir / "in/c.avi"});
+  // The hung probe failed with its reason, the invalid video was refused: both named, in order.
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(refused[0].path, dir / "in/b.avi");
+  EXPECT_EQ(refused[0].outcome, AddOutcome::Failed);
+  EXPECT_EQ(refused[1].path, dir / "in/c.avi");
+  EXPECT_EQ(refused[1].outcome, AddOutcome::Invalid);
   EXPECT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch(10000));
 }
@@ -144,7 +149,7 @@ TEST(Scheduler, TheEngineGoesWhileAScanWaitsForAHangingProbe) {
   {
     EngineRig rig(FAKE_ENCODER, dir.path());  // the probe limit is a minute
     fakeSource(dir, "stuck.avi", "probe_hang=1");
-    ASSERT_TRUE(rig.engine.scanner().scanPaths({dir / "stuck.avi"}, [](std::vector<std::string>) {
+    ASSERT_TRUE(rig.engine.scanner().scanPaths({dir / "stuck.avi"}, [](std::vector<Refusal>) {
       ADD_FAILURE() << "a scan cut short reports nothing";
     }));
     const auto start = std::chrono::steady_clock::now();
@@ -178,23 +183,30 @@ TEST(Scheduler, MissingEncoderFailsAtOnceAndTouchesNoFile) {
   EXPECT_EQ(e.outputPath, dir / "clip(1).3gp");
   EXPECT_EQ(test::readFile(dir / "clip.3gp"), "precious");
   EXPECT_FALSE(test::exists(dir / "clip(1).3gp"));
+  EXPECT_NE(rig.engine.list().failureReason(0).find("could not be started"), std::string::npos);
 }
 
-TEST(Scheduler, AnEncoderThatIgnoresTheStopIsKilled) {
-  TempFolder dir;
-  EngineConfig config;
-  config.tickPeriodMs = 50;
-  config.stopGraceMs = 300;
-  EngineRig rig(FAKE_ENCODER, dir.path(), config);
-  rig.addReady(fakeSource(dir, "hung.avi", "hang=1\nbytes=5"));
-  ASSERT_TRUE(rig.engine.batch().startBatch());
-  ASSERT_TRUE(rig.queue.serveUntil(
-      [&] { return rig.engine.list().entries().at(0).stateValue() == Converting; }, 10000));
-  rig.engine.batch().stopConversion(0, Answer::Yes);
-  ASSERT_TRUE(rig.waitBatch(10000));
-  const VideoEntry& e = rig.engine.list().entries().at(0);
-  EXPECT_EQ(e.stateValue(), ConversionError);  // killed: a failed run, its file removed
-  EXPECT_FALSE(test::exists(e.outputPath));
+TEST(Scheduler, AStoppedConversionStaysCancelledHoweverItsEncoderEnds) {
+  // The encoder ends a stop in its own way: before anything was written (exit 0, empty output),
+  // with a failure, or not at all (killed after the grace time). None of them is an error.
+  const char* scripts[] = {"run_ms=30000\nbytes=0", "run_ms=30000\nexit=1", "hang=1\nbytes=5"};
+  for (const char* script : scripts) {
+    TempFolder dir;
+    EngineConfig config;
+    config.tickPeriodMs = 50;
+    config.stopGraceMs = 300;
+    EngineRig rig(FAKE_ENCODER, dir.path(), config);
+    rig.addReady(fakeSource(dir, "clip.avi", script));
+    ASSERT_TRUE(rig.engine.batch().startBatch());
+    ASSERT_TRUE(rig.queue.serveUntil(
+        [&] { return rig.engine.list().entries().at(0).stateValue() == Converting; }, 10000));
+    rig.engine.batch().stopConversion(0, Answer::Yes);
+    ASSERT_TRUE(rig.waitBatch(10000));
+    const VideoEntry& e = rig.engine.list().entries().at(0);
+    EXPECT_EQ(e.stateValue(), Cancelled) << script;
+    EXPECT_FALSE(test::exists(e.outputPath)) << script;  // nothing written: the reservation went
+    EXPECT_TRUE(rig.engine.list().offersRequeue()) << script;
+  }
 }
 
 TEST(Scheduler, NoWorkerThreadMeansConversionErrorNotPending) {
@@ -229,6 +241,65 @@ TEST(Scheduler, OutputNamesAreUniqueAcrossTheListAndTheDisk) {
   EXPECT_EQ(makeOutputPath(dir.path(), "clip", 600, list).path, dir / "clip(2).3gp");
 }
 
+// Whether the text is whole UTF-8 (no sequence cut short).
+bool wholeUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = c < 0x80         ? 1
+                          : (c >> 5) == 6  ? 2
+                          : (c >> 4) == 14 ? 3
+                          : (c >> 3) == 30 ? 4
+                                           : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+    i += n;
+  }
+  return true;
+}
+
+TEST(Scheduler, LongNamesAreCutToAFileNameLinuxTakesWithRoomForTheNumber) {
+  const std::string stems[] = {std::string(300, 'a'),
+                               [] {
+                                 std::string s;
+                                 for (int i = 0; i < 130; ++i) s += "\xc3\xa9";  // é, 2 bytes
+                                 return s;
+                               }(),
+                               [] {
+                                 std::string s;
+                                 for (int i = 0; i < 100; ++i) s += "\xe6\x97\xa5";  // 日, 3 bytes
+                                 return s;
+                               }(),
+                               std::string(251, 'b')};  // fits alone, not with "(1)"
+  for (const std::string& stem : stems) {
+    TempFolder dir;
+    VideoList list;
+    for (int n = 0; n < 12; ++n) {
+      const ReservedOutput out = reserveOutputPath(dir.path(), stem, 600, list);
+      ASSERT_TRUE(out.reserved) << n << " " << out.path;
+      const std::string name = out.path.substr(dir.path().size() + 1);
+      EXPECT_LE(name.size(), 255u);
+      EXPECT_TRUE(wholeUtf8(name)) << name;
+      EXPECT_EQ(name.substr(name.size() - 4), ".3gp");
+      EXPECT_EQ(stem.compare(0, 10, name, 0, 10), 0);
+    }
+  }
+}
+
+TEST(Scheduler, ANameThatCannotBeReservedFailsAtOnceWithItsReason) {
+  TempFolder dir;
+  test::writeFile(dir / "file", "not a folder");
+  const std::string log = dir / "runs.txt";
+  EngineRig rig(FAKE_ENCODER, dir / "file/out");
+  rig.addReady(fakeSource(dir, "clip.avi", "log=" + log));
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  ASSERT_TRUE(rig.waitBatch());
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), ConversionError);
+  EXPECT_FALSE(test::exists(log));  // the encoder never ran
+  const std::string reason = rig.engine.list().failureReason(0);
+  EXPECT_NE(reason.find("Not a directory"), std::string::npos) << reason;
+}
+
 TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
   for (const bool removeStopped : {true, false}) {
     TempFolder dir;
@@ -246,8 +317,11 @@ TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
       VideoEntry& old = rig.addReady(dir / "old.avi");
       old.setState(Cancelled);
       old.outputPath = dir / "old.3gp";
-      old.createdOutput = true;
       test::writeFile(old.outputPath, "partial");
+      struct stat st {};
+      ASSERT_EQ(::stat(old.outputPath.c_str(), &st), 0);
+      old.createdOutput = true;
+      old.outputIdentity = fileIdentity(st);
       VideoEntry& failed = rig.addReady(dir / "ok.avi");
       failed.setState(ConversionError);
       failed.outputPath = dir / "ok.3gp";
@@ -276,14 +350,61 @@ TEST(Scheduler, ExitTidyUpKeepsOnlyDoneEntriesAndTheirFiles) {
   }
 }
 
-TEST(Scheduler, AProbeThatNeverEndsIsKilledAndAddsNothing) {
+TEST(Scheduler, ExitTidyUpLeavesAFileThatReplacedAStoppedOutput) {
   TempFolder dir;
   EngineConfig config;
-  config.probeLimitMs = 300;
+  config.tickPeriodMs = 50;
   EngineRig rig(FAKE_ENCODER, dir.path(), config);
-  EXPECT_EQ(rig.engine.scanner().addVideo(fakeSource(dir, "stuck.avi", "probe_hang=1")),
-            AddOutcome::Skipped);  // no message either
-  EXPECT_EQ(rig.engine.list().entries().count(), 0);
+  rig.engine.settings().RemoveStopped = 1;
+  rig.addReady(fakeSource(dir, "clip.avi", "run_ms=30000\nbytes=3"));
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  ASSERT_TRUE(rig.queue.serveUntil(
+      [&] { return rig.engine.list().entries().at(0).stateValue() == Converting; }, 10000));
+  rig.engine.batch().stopConversion(0, Answer::Yes);
+  ASSERT_TRUE(rig.waitBatch(10000));
+  const std::string output = rig.engine.list().entries().at(0).outputPath;
+  ASSERT_EQ(test::readFile(output), "xxx");  // the partial file stays
+  // Another program saves a file of its own under that name (written aside, then renamed).
+  test::writeFile(dir / "other.tmp", "someone else's");
+  ASSERT_EQ(::rename((dir / "other.tmp").c_str(), output.c_str()), 0);
+  rig.engine.exitTidyUp();
+  EXPECT_EQ(test::readFile(output), "someone else's");
+}
+
+TEST(Scheduler, AFileThatCannotBeProbedFailsWithItsReason) {
+  TempFolder dir;
+  test::writeFile(dir / "not-executable", "#!/bin/sh\nexit 0\n");
+  ::chmod((dir / "not-executable").c_str(), 0644);
+  const struct {
+    std::string encoder;
+    std::string script;
+    bool progressBlock;
+    const char* reason;
+  } cases[] = {
+      {dir / "no-such-encoder", "", true, "could not be started"},
+      {dir / "not-executable", "", true, "could not be started"},
+      {FAKE_ENCODER, "probe_hang=1", true, "did not answer within"},
+      {FAKE_ENCODER, "", false, "progress block"},
+  };
+  for (const auto& c : cases) {
+    EngineConfig config;
+    config.probeLimitMs = 300;
+    config.createProgressBlock = c.progressBlock;
+    EngineRig rig(c.encoder, dir.path(), config);
+    const std::string source = fakeSource(dir, "v.avi", c.script);
+    std::string reason;
+    EXPECT_EQ(rig.engine.scanner().addVideo(source, &reason), AddOutcome::Failed) << c.reason;
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    EXPECT_EQ(rig.engine.list().entries().count(), 0);
+    // A scan names the file and the reason as well.
+    const std::vector<Refusal> refused = rig.scan({source});
+    ASSERT_EQ(refused.size(), 1u) << c.reason;
+    EXPECT_EQ(refused[0].path, source);
+    EXPECT_EQ(refused[0].outcome, AddOutcome::Failed);
+    EXPECT_EQ(refused[0].reason, reason);
+  }
+  // A probe that answers in time adds the file.
+  EngineRig rig(FAKE_ENCODER, dir.path());
   EXPECT_EQ(rig.engine.scanner().addVideo(fakeSource(dir, "fine.avi", "duration=61.9")),
             AddOutcome::Added);
   EXPECT_EQ(rig.engine.list().cellText(0, ColumnDuration), "00:01:01");
@@ -329,12 +450,12 @@ TEST(Scheduler, RaisingMaxConversionsDuringABatchStartsMoreAtOnce) {
 }
 
 TEST(Scheduler, OutputNameClaimsFollowTheEntryState) {
-  // Entries up to Cancelled keep their name (a Cancelled one its partial file); the rest do not.
+  // Entries below Cancelled keep their name; a Cancelled one's partial file keeps it on disk.
   const struct {
     int16_t state;
     bool claims;
   } cases[] = {
-      {Starting, true},           {Converting, true},       {Done, true},     {Cancelled, true},
+      {Starting, true},           {Converting, true},       {Done, true},     {Cancelled, false},
       {CancelledNotFound, false}, {ConversionError, false}, {Pending, false}, {Ready, false}};
   TempFolder dir;
   for (const auto& c : cases) {
@@ -411,7 +532,6 @@ TEST(Scheduler, AChosenNameIsReservedOnDiskAndAFailedRunRemovesOnlyItsReservatio
   EXPECT_EQ(st.st_mode & 0777, 0644u & ~mask);
   rig.engine.batch().stopConversion(0, Answer::Yes);
   ASSERT_TRUE(rig.waitBatch());
-  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), ConversionError);
   EXPECT_FALSE(test::exists(dir / "slow.3gp"));
 }
 
@@ -433,7 +553,10 @@ TEST(Scheduler, AProbeThatFailsOrCrashesRefusesTheFile) {
   }
   // The scan reports a crashed probe among the refused files.
   const std::string crash = fakeSource(dir, "crash.avi", "probe_crash=1");
-  EXPECT_EQ(rig.engine.scanner().addPaths({crash}), std::vector<std::string>{crash});
+  const std::vector<Refusal> refused = rig.scan({crash});
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].path, crash);
+  EXPECT_EQ(refused[0].outcome, AddOutcome::Invalid);
 }
 
 TEST(Scheduler, LoweringMaxConversionsDuringABatchHoldsAtEveryStart) {

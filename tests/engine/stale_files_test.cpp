@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "engine/progress_channel.h"
 #include "support/temp_folder.h"
@@ -136,6 +137,62 @@ TEST(StaleFiles, AProgressBlockIsMarkedAliveWhileItsAppRuns) {
   ASSERT_EQ(fcntl(fd, F_OFD_GETLK, &probe), 0);
   EXPECT_NE(probe.l_type, F_UNLCK);
   close(fd);
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+    names.push_back(e.path().filename().string());
+  return names;
+}
+
+// An empty file made exclusively, as a conversion reserves its output name.
+struct stat reserve(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  struct stat st {};
+  if (fd >= 0) {
+    ::fstat(fd, &st);
+    ::close(fd);
+  }
+  return st;
+}
+
+TEST(StaleFiles, EmptyReservationsOfAKilledProgramGoAndNothingElse) {
+  test::TempFolder dir;
+  const std::string ledgers = dir / "reservations";
+  // A program reserves four names and is killed before it settles them: one stays empty, one
+  // was published over (another file now), one was filled, one was replaced by another program.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ReservationLedger ledger(ledgers);
+    ::mkdir(ledgers.c_str(), 0700);
+    for (const char* name : {"left.3gp", "published.3gp", "filled.3gp", "replaced.3gp"}) {
+      const struct stat st = reserve(dir / name);
+      if (st.st_ino == 0 || !ledger.record(dir / name, st.st_dev, st.st_ino)) _exit(1);
+    }
+    _exit(0);  // killed: no destructor runs
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  test::writeFile(dir / "new.tmp", "video");
+  ASSERT_EQ(::rename((dir / "new.tmp").c_str(), (dir / "published.3gp").c_str()), 0);
+  test::writeFile(dir / "filled.3gp", "partial");
+  ::unlink((dir / "replaced.3gp").c_str());
+  reserve(dir / "replaced.3gp");  // empty as well, but not the file the ledger names
+  // A living program's reservation stays whatever its state.
+  {
+    ReservationLedger mine(ledgers);
+    const struct stat st = reserve(dir / "mine.3gp");
+    ASSERT_TRUE(mine.record(dir / "mine.3gp", st.st_dev, st.st_ino));
+    EXPECT_EQ(removeStaleReservations(ledgers), 1);
+    EXPECT_EQ(sorted(dir.entries()),
+              sorted({"reservations", "published.3gp", "filled.3gp", "replaced.3gp", "mine.3gp"}));
+    EXPECT_EQ(namesIn(ledgers).size(), 1u);  // the living program's ledger
+  }
+  EXPECT_TRUE(namesIn(ledgers).empty());  // a ledger goes with its program
 }
 
 }  // namespace

@@ -392,10 +392,7 @@ void OptionsDialog::applyDefaults() {
 
 void OptionsDialog::selectStoredValues(const TSettings& s) {
   const TOutputProfile& row = currentRow();
-  if (kindOf(row) == ProfileKind::QualityVideo)
-    selectLine(frameSizeChooser_, targetLine(s.TargetHeight));
-  else
-    selectLine(frameSizeChooser_, indexOfFrameSize(row.FrameSizes, s.FrameWidth, s.FrameHeight));
+  selectLine(frameSizeChooser_, frameSizeLine(s));
   selectLine(cbQuality_, static_cast<int>(qualityFromStored(s.Quality)));
   selectLine(cbAudioQuality_, static_cast<int>(qualityFromStored(s.Quality)));
   selectLine(cbVideoBitrate_, indexOfInt16(row.VideoBitrates, s.VideoBitrate));
@@ -463,16 +460,9 @@ void OptionsDialog::readBack(TSettings& s) const {
   s.DestDir = edDir_->text().toStdString();
   s.ProfileId = row.Id;
 
-  if (kindOf(row) == ProfileKind::QualityVideo) {
-    if (const int line = safeLine(frameSizeChooser_); line >= 0)
-      s.TargetHeight = TargetHeights[line];
-    s.FrameWidth = row.FrameWidth;
-    s.FrameHeight = row.FrameHeight;
+  setFrameSizeLine(s, safeLine(frameSizeChooser_));
+  if (kindOf(row) == ProfileKind::QualityVideo)
     s.Quality = static_cast<int16_t>(std::max(safeLine(cbQuality_), 0));
-  } else if (const int line = safeLine(frameSizeChooser_); line >= 0 && row.FrameSizes != nullptr) {
-    s.FrameWidth = static_cast<int16_t>(row.FrameSizes[line].width);
-    s.FrameHeight = static_cast<int16_t>(row.FrameSizes[line].height);
-  }
   if (const int line = safeLine(cbVideoBitrate_); line >= 0 && row.VideoBitrates != nullptr) {
     s.VideoBitrate = row.VideoBitrates[line];
   }
