@@ -61,15 +61,6 @@ bool openFilesDialog(QWidget* owner, const QString& title, const std::string& in
   return !paths.empty();
 }
 
-bool shellOpen(QWidget* /*owner*/, const std::string& path) {
-  return openWithHandler(QString::fromStdString(path), LaunchTarget::Video).ok;
-}
-
-bool shellExplore(QWidget* /*owner*/, const std::string& path) {
-  openWithHandler(QString::fromStdString(path), LaunchTarget::Folder);
-  return true;
-}
-
 namespace {
 
 // How long a launcher is watched for an early failure. Desktop launchers hand the request on

@@ -25,12 +25,6 @@ bool openFilesDialog(QWidget* owner, const QString& title, const std::string& in
                      const std::string& filterText, int filterIndex,
                      std::vector<std::string>& paths, std::size_t maxCount);
 
-// Opens a file or folder with the desktop's default program; true when that could be started
-// (see openWithHandler).
-bool shellOpen(QWidget* owner, const std::string& path);
-// Shows a folder in the file manager; the outcome is not reported.
-bool shellExplore(QWidget* owner, const std::string& path);
-
 // What a launch was for: it decides the words of the message and what it suggests installing.
 enum class LaunchTarget { Folder, Video, HelpPage, WebPage };
 
