@@ -97,7 +97,8 @@ void dropPaths(QWidget* target, const std::vector<std::string>& paths) {
   QCoreApplication::sendEvent(target, &enter);
   QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &drop);
-  QTest::qWait(50);
+  // The drop's add is posted so that the drag can end first.
+  QCoreApplication::sendPostedEvents();
 }
 
 }  // namespace
@@ -120,7 +121,7 @@ class MainWindowTest : public QObject {
     w.show();
     w.activateWindow();
     [&] { QVERIFY(QTest::qWaitForWindowActive(&w)); }();
-    QTest::qWait(20);  // the first activation
+    QCoreApplication::sendPostedEvents();  // the first activation, posted when shown
     return w;
   }
 
@@ -512,7 +513,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(shown->reasonLabel()->text(), QString::fromStdString(reason));
     QVERIFY(shown->textView()->toPlainText().contains("ffmpeg: write error"));
     shown->close();
-    QTest::qWait(20);
+    QTRY_VERIFY(!openLogWindow());
 
     // Back on the row without a log: the reason leaves the status bar.
     w.goToRow(0);
