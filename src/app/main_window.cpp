@@ -106,7 +106,6 @@ TFMain::TFMain(MainWindowOptions options)
   config.encoderPath = encoderPath_;
   config.historyPath = appendComponent(configFolder_, texts::HistoryFileName);
   config.tickPeriodMs = options_.tickPeriodMs;
-  config.createProgressBlock = options_.progressBlock;
   engine_ = std::make_unique<Engine>(*this, queue_, config);
 
   const int width = clampedWidth(DesignWidth);
@@ -465,17 +464,8 @@ void TFMain::firstActivation() {
   engine_->list().showListCount();
   TSettings& s = engine_->settings();
   if (s.TipAtStartup) s.TipAtStartup = dialogs_->tipOfTheDay(this, true) ? 1 : 0;
-  if (!options_.commandLine.empty())
-    addDroppedPaths(options_.commandLine);
-  else
-    progressBlockReady();
+  if (!options_.commandLine.empty()) addDroppedPaths(options_.commandLine);
   updateCommandStates();
-}
-
-bool TFMain::progressBlockReady() {
-  if (engine_->progressReady()) return true;
-  showMessage(texts::NoProgressBlock);
-  return false;
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {

@@ -54,9 +54,6 @@ struct MainWindowOptions {
   std::string logFolder;
   // Null: the desktop's own session (sleep inhibitor, launcher progress, notification).
   std::shared_ptr<DesktopSession> desktopSession;
-  // False: the engine makes no progress block (tests of the window's message when none can be
-  // made).
-  bool progressBlock = true;
 };
 
 class TFMain : public QMainWindow, public UiPort {
@@ -155,9 +152,6 @@ class TFMain : public QMainWindow, public UiPort {
   void buildStatusBar();
   QAction* makeCommand(const char* name, const QString& text, void (TFMain::*slot)());
   void firstActivation();
-  // Without a progress block nothing can be added or converted: the user is told, once per
-  // attempt. True when the block is there.
-  bool progressBlockReady();
   // Window destruction: save the settings, tidy and save the list, stop taking drops. The
   // destructor then releases the engine and powers off when a batch asked for it.
   void formDestroy();

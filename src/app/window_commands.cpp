@@ -57,8 +57,6 @@ void TFMain::addFolderCommand() {
 
 bool TFMain::queueAdd(PendingAdd add) {
   if (shuttingDown_ || add.paths.empty()) return false;
-  // Taken all the same: the message says why nothing will join the list.
-  progressBlockReady();
   adds_.push_back(std::move(add));
   runNextAdd();
   return true;
@@ -97,7 +95,6 @@ void TFMain::showRefused(const std::vector<std::string>& refused) {
 
 void TFMain::convertCommand() {
   if (shuttingDown_ || engine_->batch().conversionMode() || engine_->scanner().scanning()) return;
-  if (!progressBlockReady()) return;
   if (engine_->list().offersRequeue() && askOkCancel(texts::RequeueQuestion))
     engine_->list().requeueCancelled();
   // Nothing Ready: the add dialog, and the batch once its files have been probed.

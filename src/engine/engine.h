@@ -38,9 +38,6 @@ class Engine {
   // take the chosen profile, workers read the destination folder and MaxConversions again.
   void settingsChanged();
 
-  // False when no progress block could be made: nothing can be probed or converted.
-  bool progressReady() const { return progress_.isOpen(); }
-
   VideoListStore& list() { return list_; }
   BatchRunner& batch() { return batch_; }
   SourceScanner& scanner() { return scanner_; }

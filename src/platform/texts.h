@@ -80,10 +80,6 @@ inline constexpr const char* RenameFailed = "The video could not be renamed:\n%s
 inline constexpr const char* AlreadyRunning =
     "Vidmora is already running for this user, and the files could not be handed to its window. "
     "Add them there.";
-// No progress block could be made: nothing can be probed or converted.
-inline constexpr const char* NoProgressBlock =
-    "Vidmora could not set up the shared memory its conversions report through, so nothing was "
-    "added or converted. Close other programs or restart the computer, then try again.";
 inline constexpr const char* AddFolderTitle = "Add a Folder of Videos";
 inline constexpr const char* MissingConfirm = "Remove all entries with unexisting videos ?";
 inline constexpr const char* RenameCaption = "Rename Video";

@@ -127,8 +127,7 @@ inline std::unique_ptr<TFMain> makeWindow(const TempFolder& home,
                                           const std::string& encoder = {},
                                           std::vector<std::string> commandLine = {},
                                           std::shared_ptr<PowerControl> power = {},
-                                          std::shared_ptr<DesktopSession> desktop = {},
-                                          bool progressBlock = true) {
+                                          std::shared_ptr<DesktopSession> desktop = {}) {
   MainWindowOptions options;
   options.configFolder = home / "config/vidmora";
   options.videosFolder = home / "Videos";
@@ -141,7 +140,6 @@ inline std::unique_ptr<TFMain> makeWindow(const TempFolder& home,
   options.logFolder = home / "logs";
   // Never the real desktop: the tests' buses stay private.
   options.desktopSession = desktop ? std::move(desktop) : std::make_shared<NoDesktopSession>();
-  options.progressBlock = progressBlock;
   return std::make_unique<TFMain>(std::move(options));
 }
 

@@ -782,18 +782,6 @@ class MainWindowTest : public QObject {
                                     texts::fillText(texts::InvalidVideo, bad2.c_str()))}));
   }
 
-  void noProgressBlockIsToldAbout() {
-    dialogs_ = std::make_shared<ScriptedDialogs>();
-    window_ = makeWindow(home_, dialogs_, FAKE_ENCODER, {}, {}, {}, false);
-    window_->show();
-    QVERIFY(waitFor([&] { return dialogs_->notices.size() == 1; }));
-    QCOMPARE(dialogs_->notices[0], QString(texts::NoProgressBlock));
-    placeEntry(*window_, home_ / "a.avi", Ready);
-    window_->convertCommand();
-    QCOMPARE(dialogs_->notices.size(), size_t(2));
-    QCOMPARE(dialogs_->settingsCalls, 0);
-  }
-
   void addingStartsInVideosAndTakesFolders() {
     if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
     TFMain& w = open(FAKE_ENCODER);
