@@ -96,8 +96,10 @@ TFMain::TFMain(MainWindowOptions options)
   if (!logs.empty()) pruneJobLogs(logs, std::time(nullptr));
   desktop_ = options_.desktopSession;
   if (!desktop_) {
-    desktop_ = makeDesktopSession(
-        [](const QString& folder) { openWithHandler(folder, LaunchTarget::Folder); });
+    desktop_ = makeDesktopSession([this](const QString& folder) {
+      launchInBackground([folder] { return openWithHandler(folder, LaunchTarget::Folder); }, this,
+                         {});
+    });
   }
 
   EngineConfig config;

@@ -302,22 +302,27 @@ void TFMain::playCommand() {
   if (engine_->settings().InternalPlayer) {
     // The player gets the path as its one argument. A player that told the user itself why the
     // video cannot be played leaves no problem text.
-    const LaunchOutcome outcome = dialogs_->launchPlayer(playerPath_, path);
-    if (!outcome.ok && !outcome.problem.isEmpty()) dialogs_->notice(this, outcome.problem);
+    dialogs_->launchPlayer(this, playerPath_, path, [this](const LaunchOutcome& outcome) {
+      if (!outcome.ok && !outcome.problem.isEmpty()) dialogs_->notice(this, outcome.problem);
+    });
     return;
   }
-  const LaunchOutcome outcome = dialogs_->openWithDesktop(this, path, LaunchTarget::Video);
-  if (outcome.ok) return;
-  if (outcome.problem.isEmpty())
-    showMessage(texts::fillText(texts::PlayFailed, path.c_str()));
-  else
-    dialogs_->notice(this, outcome.problem);
+  dialogs_->openWithDesktop(this, path, LaunchTarget::Video,
+                            [this, path](const LaunchOutcome& outcome) {
+                              if (outcome.ok) return;
+                              if (outcome.problem.isEmpty())
+                                showMessage(texts::fillText(texts::PlayFailed, path.c_str()));
+                              else
+                                dialogs_->notice(this, outcome.problem);
+                            });
 }
 
 void TFMain::openDestinationCommand() {
-  const LaunchOutcome outcome =
-      dialogs_->openWithDesktop(this, engine_->settings().DestDir, LaunchTarget::Folder);
-  if (!outcome.ok && !outcome.problem.isEmpty()) dialogs_->notice(this, outcome.problem);
+  dialogs_->openWithDesktop(this, engine_->settings().DestDir, LaunchTarget::Folder,
+                            [this](const LaunchOutcome& outcome) {
+                              if (!outcome.ok && !outcome.problem.isEmpty())
+                                dialogs_->notice(this, outcome.problem);
+                            });
 }
 
 void TFMain::showLogCommand() {

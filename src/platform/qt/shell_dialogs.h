@@ -1,8 +1,10 @@
 // The desktop's standard dialogs and "open with the default program", for the window side.
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,12 @@ inline constexpr int PlayerToldTheUser = 3;
 // that ends with PlayerToldTheUser gives a failed outcome without a problem text (the user has
 // seen it already).
 LaunchOutcome startPlayer(const std::string& playerPath, const std::string& videoPath);
+
+// Runs `launch` (openWithHandler or startPlayer, which watch their child for a moment) on a
+// thread of the pool, so that the window's thread never waits for a launcher, then hands its
+// outcome to `done` on the main thread, unless `context` is gone by then.
+void launchInBackground(std::function<LaunchOutcome()> launch, QObject* context,
+                        std::function<void(const LaunchOutcome&)> done);
 
 // The message for a failed launch: what could not be opened and what to install; the hint is
 // its last part, for adding to a message of its own.
