@@ -64,16 +64,8 @@ SingleInstance::~SingleInstance() {
 std::string SingleInstance::defaultFolder() {
   // Not a shared folder such as /tmp, where another user could make the folder first; not the
   // runtime folder either, which sessions without a login (su, cron, ssh) lack.
-  std::string cache;
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  if (xdg && xdg[0] == '/') {
-    cache = xdg;
-  } else {
-    const std::string home = homeFolder();
-    if (home.empty()) return {};
-    cache = appendComponent(home, ".cache");
-  }
-  return appendComponent(appendComponent(cache, "vidmora"), "instance");
+  const std::string cache = cacheFolder();
+  return cache.empty() ? std::string() : appendComponent(cache, "instance");
 }
 
 bool SingleInstance::prepareFolder() {
