@@ -40,8 +40,8 @@ class NoDialogs : public WindowDialogs {
   }
   bool browseFolder(QWidget*, const QString&, std::string&) override { return false; }
   bool tipOfTheDay(QWidget*, bool) override { return false; }
-  LaunchOutcome openWithDesktop(QWidget*, const std::string&, LaunchTarget) override { return {}; }
-  LaunchOutcome launchPlayer(const std::string&, const std::string&) override { return {}; }
+  void openWithDesktop(QWidget*, const std::string&, LaunchTarget, LaunchDone) override {}
+  void launchPlayer(QWidget*, const std::string&, const std::string&, LaunchDone) override {}
 };
 
 class NoPower : public PowerControl {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace vidmora {
 
@@ -45,12 +46,42 @@ std::string absoluteCleanPath(const std::string& path, const std::string& base) 
 std::vector<std::string> launchPaths(int argc, const char* const* argv,
                                      const std::string& workingFolder) {
   std::vector<std::string> paths;
+  bool options = true;
   for (int i = 1; i < argc; ++i) {
     if (!argv[i] || !argv[i][0]) continue;
+    if (options && std::strcmp(argv[i], "--") == 0) {
+      options = false;
+      continue;
+    }
     std::string path = absoluteCleanPath(argv[i], workingFolder);
     if (!path.empty()) paths.push_back(std::move(path));
   }
   return paths;
+}
+
+LaunchRequest launchRequest(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (!argv[i]) continue;
+    if (std::strcmp(argv[i], "--") == 0) break;
+    if (std::strcmp(argv[i], "--help") == 0) return LaunchRequest::Help;
+    if (std::strcmp(argv[i], "--version") == 0) return LaunchRequest::Version;
+  }
+  return LaunchRequest::Run;
+}
+
+std::string usageText() {
+  return "Usage: vidmora [FILE|FOLDER]... [-- FILE|FOLDER...]\n"
+         "       vidmora --help | --version\n"
+         "\n"
+         "Opens the Vidmora window with the named video and audio files, and those found in the\n"
+         "named folders, in its list. When Vidmora already runs for this user, the files go to\n"
+         "that window and this start ends.\n"
+         "\n"
+         "  --help     print this text and end\n"
+         "  --version  print the version and end\n"
+         "  --         what follows names files, even when it starts with -\n"
+         "\n"
+         "vidmora-cli converts from the command line. See vidmora(1) and vidmora-cli(1).\n";
 }
 
 }  // namespace vidmora

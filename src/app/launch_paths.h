@@ -18,8 +18,16 @@ std::string currentFolder();
 std::string absoluteCleanPath(const std::string& path, const std::string& base);
 
 // Every argument after the program's name, made absolute against `workingFolder`. Empty
-// arguments, and relative ones when there is no working folder, are left out.
+// arguments, and relative ones when there is no working folder, are left out. The first "--"
+// only ends the options (a file named "--help" goes after it).
 std::vector<std::string> launchPaths(int argc, const char* const* argv,
                                      const std::string& workingFolder);
+
+// What the command line asks for: "--help" or "--version" before any "--" print and end;
+// anything else names files and folders.
+enum class LaunchRequest { Run, Help, Version };
+LaunchRequest launchRequest(int argc, const char* const* argv);
+// The text "--help" prints.
+std::string usageText();
 
 }  // namespace vidmora

@@ -1,3 +1,5 @@
+#include <stdlib.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
@@ -7,6 +9,7 @@
 #include "app/main_window.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
+#include "platform/qt/desktop_services.h"
 #include "platform/qt/single_instance.h"
 #include "platform/qt/termination_signals.h"
 #include "platform/stale_files.h"
@@ -16,14 +19,31 @@
 
 int main(int argc, char** argv) {
   vidmora::installOutOfMemoryHandler();
+  // Answered before any window or display is needed.
+  switch (vidmora::launchRequest(argc, argv)) {
+    case vidmora::LaunchRequest::Help:
+      std::fputs(vidmora::usageText().c_str(), stdout);
+      return 0;
+    case vidmora::LaunchRequest::Version:
+      std::printf("%s %s\n", vidmora::texts::AppTitle, vidmora::programVersion());
+      return 0;
+    case vidmora::LaunchRequest::Run:
+      break;
+  }
+  // A session bus that takes the connection and never answers would hang the start (Qt's own
+  // pieces use it too): such a bus is left out before anything reaches for it.
+  if (!vidmora::busAnswers(vidmora::sessionBusAddress(), vidmora::BusAnswerMs)) {
+    std::fprintf(stderr, "vidmora: the session bus does not answer; running without it\n");
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(vidmora::texts::AppTitle));
   QApplication::setApplicationVersion(QString::fromLatin1(vidmora::programVersion()));
   // Lets the desktop match the window to the installed desktop file and its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.vidmora.Vidmora"));
 
-  // Every argument is a file or a folder to add; there are no options. QApplication has
-  // already taken out its own.
+  // Every other argument is a file or a folder to add. QApplication has already taken out its
+  // own options.
   const std::vector<std::string> paths = vidmora::launchPaths(argc, argv, vidmora::currentFolder());
 
   // One instance per user: a later start hands its paths to the running window.
@@ -34,7 +54,16 @@ int main(int argc, char** argv) {
     case vidmora::SingleInstance::Outcome::Alone:
       std::fprintf(stderr, "vidmora: running on its own: %s\n", instance.problem().c_str());
       break;
+    case vidmora::SingleInstance::Outcome::Running:
+      // A second window would write the same history: this start ends and says so.
+      std::fprintf(stderr, "vidmora: %s\n", instance.problem().c_str());
+      QMessageBox::warning(nullptr, QString::fromLatin1(vidmora::texts::AppTitle),
+                           QString::fromLatin1(vidmora::texts::AlreadyRunning));
+      return 1;
     case vidmora::SingleInstance::Outcome::Primary:
+      if (!instance.problem().empty())
+        std::fprintf(stderr, "vidmora: later starts cannot hand over: %s\n",
+                     instance.problem().c_str());
       break;
   }
 
@@ -51,18 +80,20 @@ int main(int argc, char** argv) {
                      instance.stopServing();
                      if (window) QApplication::exit(128 + signalNumber);
                    });
-  QObject::connect(&instance, &vidmora::SingleInstance::pathsReceived, &app,
-                   [&](const std::vector<std::string>& received) {
-                     if (!window) {
-                       handedOver.insert(handedOver.end(), received.begin(), received.end());
-                       return;
-                     }
-                     window->addDroppedPaths(received);
-                     if (window->isMinimized()) window->showNormal();
-                     window->raise();
-                     window->activateWindow();
-                   });
-  instance.setAccepting([&] { return !endingSignal && !(window && window->isShuttingDown()); });
+  // A later start's paths: its receipt goes back once the window (or, before it exists, the
+  // list kept for it) has taken them.
+  instance.setReceiver([&](const std::vector<std::string>& received) {
+    if (endingSignal || (window && window->isShuttingDown())) return false;
+    if (!window) {
+      handedOver.insert(handedOver.end(), received.begin(), received.end());
+      return true;
+    }
+    if (!received.empty() && !window->addDroppedPaths(received)) return false;
+    if (window->isMinimized()) window->showNormal();
+    window->raise();
+    window->activateWindow();
+    return true;
+  });
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance,
                    &vidmora::SingleInstance::stopServing);
 

@@ -1,5 +1,8 @@
 #include "app/main_window.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -17,14 +20,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
-#include <fstream>
+#include <sstream>
 
 #include "app/window_images.h"
 #include "lvdata/lvdata.h"
@@ -32,6 +35,8 @@
 #include "platform/paths.h"
 #include "platform/qt/desktop_services.h"
 #include "platform/qt/logind_power.h"
+#include "platform/record_stream.h"
+#include "platform/stale_files.h"
 #include "platform/texts.h"
 #include "platform/version.h"
 #include "settings/profiles.h"
@@ -91,8 +96,10 @@ TFMain::TFMain(MainWindowOptions options)
   if (!logs.empty()) pruneJobLogs(logs, std::time(nullptr));
   desktop_ = options_.desktopSession;
   if (!desktop_) {
-    desktop_ = makeDesktopSession(
-        [](const QString& folder) { openWithHandler(folder, LaunchTarget::Folder); });
+    desktop_ = makeDesktopSession([this](const QString& folder) {
+      launchInBackground([folder] { return openWithHandler(folder, LaunchTarget::Folder); }, this,
+                         {});
+    });
   }
 
   EngineConfig config;
@@ -108,6 +115,10 @@ TFMain::TFMain(MainWindowOptions options)
   const int width = clampedWidth(DesignWidth);
   resize(width, width * 3 / 4);
   buildWindow();
+  fullBarTimer_ = new QTimer(this);
+  fullBarTimer_->setSingleShot(true);
+  fullBarTimer_->setInterval(300);
+  connect(fullBarTimer_, &QTimer::timeout, this, [this] { progressBar_->hide(); });
   refreshTimer_ = new QTimer(this);
   refreshTimer_->setInterval(static_cast<int>(options_.tickPeriodMs));
   connect(refreshTimer_, &QTimer::timeout, this, [this] {
@@ -210,10 +221,18 @@ std::string TFMain::columnsPath() const {
 }
 
 void TFMain::loadColumnWidths() {
-  std::ifstream in(columnsPath());
+  // Read as the history is: a regular file only, opened without waiting (a FIFO in its place
+  // gives the default layout, not a hang).
+  std::string text;
+  if (auto in = RecordStream::open(columnsPath(), RecordStream::Mode::Read)) {
+    char buffer[512];
+    const int64_t got = in->read(buffer, sizeof buffer);
+    if (got > 0) text.assign(buffer, static_cast<std::size_t>(got));
+  }
+  std::istringstream words(text);
   QList<int> widths;
   int width = 0;
-  while (widths.size() <= LVBook->columnCountLv() && in >> width) {
+  while (widths.size() <= LVBook->columnCountLv() && words >> width) {
     if (width < MinColumnWidth || width > MaxColumnWidth) return;  // not ours: the default layout
     widths.push_back(width);
   }
@@ -222,10 +241,20 @@ void TFMain::loadColumnWidths() {
 
 void TFMain::saveColumnWidths() {
   if (!LVBook->lvdColumnsUserSized()) return;
-  std::ofstream out(columnsPath(), std::ios::trunc);
+  std::string text;
   const QList<int> widths = LVBook->lvdColumnWidths();
-  for (int i = 0; i < widths.size(); ++i) out << (i ? " " : "") << widths[i];
-  out << '\n';
+  for (int i = 0; i < widths.size(); ++i) text += (i ? " " : "") + std::to_string(widths[i]);
+  text += '\n';
+  // A new file renamed over the old one: a link in its place is replaced, never followed.
+  const std::string path = columnsPath();
+  std::string temp;
+  const int fd = createSaveTemp(path, temp);
+  if (fd < 0) return;
+  ::fchmod(fd, 0644);
+  auto out = RecordStream::fromFd(fd, RecordStream::Mode::Write);
+  out->write(text.data(), text.size());
+  if (!out->sync() || !out->close() || std::rename(temp.c_str(), path.c_str()) != 0)
+    ::unlink(temp.c_str());
 }
 
 void TFMain::saveSettingsFile() {
@@ -250,27 +279,31 @@ void TFMain::updateCommandStates() {
   if (updatingStates_ || shuttingDown_ || !engine_) return;
   updatingStates_ = true;
   const int count = engine_->list().entries().count();
-  int row = count > 0 ? LVBook->lvdIndexFocused() : -1;
-  if (row >= count) row = count - 1;
-  showFocusedReason(row);
-  setEnabled({"ShowLog1", "ShowLog2"},
-             row >= 0 && !engine_->list().logPathOf(engine_->list().entries().at(row)).empty());
-  if (row < 0) {
+  int focused = count > 0 ? LVBook->lvdIndexFocused() : -1;
+  if (focused >= count) focused = count - 1;
+  showFocusedReason(focused);
+  // The commands act on the selected rows; the one-row commands on the one selected row.
+  const std::vector<int> rows = commandRows();
+  const int single = rows.size() == 1 ? rows.front() : -1;
+  setEnabled(
+      {"ShowLog1", "ShowLog2"},
+      single >= 0 && !engine_->list().logPathOf(engine_->list().entries().at(single)).empty());
+  if (count == 0) {
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2", "DeleteEntry1",
                 "DeleteEntry2", "DeleteVideo1", "DeleteVideo2", "DeleteUnExistingVideoEntries1",
                 "StopConversion1", "StopAll1", "StopConversion2", "StopAll2"},
                false);
   } else {
-    const int state = engine_->list().entries().at(row).stateValue();
     const bool converting = engine_->batch().conversionMode();
     // Several selected rows: a command is on when it applies to one of them.
-    bool anyUnfinished = isUnfinished(state);
-    bool anyRemovable = isRemovable(state);
-    for (const int r : commandRows()) {
+    bool anyUnfinished = false;
+    bool anyRemovable = false;
+    for (const int r : rows) {
       const int rowState = engine_->list().entries().at(r).stateValue();
       anyUnfinished = anyUnfinished || isUnfinished(rowState);
       anyRemovable = anyRemovable || isRemovable(rowState);
     }
+    const int state = single >= 0 ? engine_->list().entries().at(single).stateValue() : -1;
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2"},
                state == Done || state == Ready);
     setEnabled({"StopConversion1", "StopConversion2"}, converting && anyUnfinished);
@@ -366,6 +399,7 @@ bool TFMain::animationRunning() const {
 
 void TFMain::setBatchControls(bool batchRunning) {
   if (batchRunning) {
+    fullBarTimer_->stop();
     progressBar_->setValue(0);
     progressBar_->show();
   }
@@ -386,12 +420,13 @@ void TFMain::leaveConversionDisplay(bool showFullBar) {
   busyIndicator_->stop();
   busyIndicator_->hide();
   Image1->show();
+  // The full bar stays a moment after a batch that ended by itself, without holding the thread.
   if (showFullBar && !shuttingDown_) {
     progressBar_->setValue(100);
-    progressBar_->repaint();
-    QThread::msleep(300);
+    fullBarTimer_->start();
+  } else {
+    progressBar_->hide();
   }
-  progressBar_->hide();
 }
 
 void TFMain::exitRequested() {
@@ -458,10 +493,14 @@ void TFMain::formDestroy() {
   shuttingDown_ = true;
   saveSettingsFile();
   saveColumnWidths();
+  // A rename still moving its file ends first, so the history names the file where it is.
+  if (rename_) finishRename(rename_);
+  adds_.clear();
   // Stops every conversion, waits for the workers within a bound, drops what is not Done and
   // saves the history.
   engine_->exitTidyUp();
   shutdownPending_ = engine_->batch().shutdownPending();
+  fullBarTimer_->stop();
   progressBar_->hide();
   setAcceptDrops(false);
 }

@@ -4,9 +4,11 @@
 
 #include <QMainWindow>
 #include <atomic>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/window_dialogs.h"
@@ -76,7 +78,10 @@ class TFMain : public QMainWindow, public UiPort {
   void resetWindowSize();
 
   // List commands.
-  bool runAddCommand();
+  // The add dialog; the chosen files are probed on the scanner's threads and join the list as
+  // Ready rows. With offerBatch the batch is offered once they have (Convert with nothing
+  // Ready). False when the dialog was cancelled.
+  bool runAddCommand(bool offerBatch = false);
   // A folder chooser; the chosen folder's videos are added.
   void addFolderCommand();
   // Convert: offers to queue cancelled entries again, offers the add command when nothing is
@@ -85,8 +90,9 @@ class TFMain : public QMainWindow, public UiPort {
   // The shutdown question, the batch's settings dialog, then the batch. False only when the
   // shutdown question was declined.
   bool startBatchCommand();
-  // Stop, Remove and Delete Video act on the selected rows when there are several (one
-  // question naming the count), else on the focused row.
+  // Stop, Remove and Delete Video act on the selected rows (several: one question naming the
+  // count and the rows); Rename, Play and Show Log on the one selected row. A focused row that
+  // is not selected is never acted on.
   void stopConversionCommand();
   void stopAllCommand();
   void removeCommand();
@@ -98,8 +104,10 @@ class TFMain : public QMainWindow, public UiPort {
   // Opens the focused row's log in the log window.
   void showLogCommand();
   void settingsCommand();
-  // Dropped or command-line paths (refused while converting).
-  void addDroppedPaths(const std::vector<std::string>& paths);
+  // Dropped, command-line or handed-over paths: walked and probed after the adds before them;
+  // during a batch their files join the list as Ready rows; afterwards the batch is offered.
+  // True when they were taken (false only while the window closes).
+  bool addDroppedPaths(const std::vector<std::string>& paths);
 
   void showMessage(const std::string& text);
   bool askOkCancel(const std::string& question);
@@ -158,8 +166,32 @@ class TFMain : public QMainWindow, public UiPort {
   void loadColumnWidths();
   void saveColumnWidths();
   void selectDestinationFolder();
-  // The rows a list command acts on: the selected ones when several are, else the focused one.
+  // The rows a list command acts on: the selected ones.
   std::vector<int> commandRows();
+  // The one row a one-row command acts on: the only selected row, else -1.
+  int commandRow();
+  // A question over several rows: the text with their count, then the rows it names (the
+  // output file of a Done row when outputFiles, else the source), the first few of them.
+  std::string rowsQuestion(const char* format, const std::vector<int>& rows, bool outputFiles);
+  // Adds of files and folders wait for the scan before them.
+  struct PendingAdd {
+    std::vector<std::string> paths;
+    bool anyFile = false;     // files named directly count whatever their extension
+    bool offerBatch = false;  // the batch is offered when the adds have ended
+  };
+  bool queueAdd(PendingAdd add);
+  void runNextAdd();
+  // One notice for an add's refused files, a line each.
+  void showRefused(const std::vector<Refusal>& refused);
+  // A rename whose file moves on a thread of its own.
+  struct RenameJob {
+    VideoEntry* entry = nullptr;
+    VideoListStore::RenamePlan plan;
+    bool moved = false;
+    std::thread thread;
+  };
+  bool renaming() const;
+  void finishRename(const std::shared_ptr<RenameJob>& job);
   void removeRows(const std::vector<int>& rows, bool deleteVideos);
   // Where the first open dialog starts: the user's videos folder, else the home folder.
   std::string firstOpenFolder() const;
@@ -181,6 +213,10 @@ class TFMain : public QMainWindow, public UiPort {
   bool shutdownPending_ = false;
   bool firstActivationPending_ = true;
   bool updatingStates_ = false;
+  std::deque<PendingAdd> adds_;
+  bool offerBatch_ = false;
+  std::shared_ptr<RenameJob> rename_;
+  QTimer* fullBarTimer_ = nullptr;  // the full bar shows a moment after a batch
 
   std::map<std::string, QAction*> commands_;
   QMenu* PopupMenu1 = nullptr;

@@ -43,14 +43,17 @@ bool StandardDialogs::tipOfTheDay(QWidget* owner, bool showAtStartup) {
   return runTipOfTheDay(owner, showAtStartup);
 }
 
-LaunchOutcome StandardDialogs::openWithDesktop(QWidget*, const std::string& path,
-                                               LaunchTarget kind) {
-  return openWithHandler(QString::fromStdString(path), kind);
+void StandardDialogs::openWithDesktop(QWidget* owner, const std::string& path, LaunchTarget kind,
+                                      LaunchDone done) {
+  const QString target = QString::fromStdString(path);
+  launchInBackground([target, kind] { return openWithHandler(target, kind); }, owner,
+                     std::move(done));
 }
 
-LaunchOutcome StandardDialogs::launchPlayer(const std::string& playerPath,
-                                            const std::string& videoPath) {
-  return startPlayer(playerPath, videoPath);
+void StandardDialogs::launchPlayer(QWidget* owner, const std::string& playerPath,
+                                   const std::string& videoPath, LaunchDone done) {
+  launchInBackground([playerPath, videoPath] { return startPlayer(playerPath, videoPath); }, owner,
+                     std::move(done));
 }
 
 }  // namespace vidmora

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,14 @@ class WindowDialogs {
   // Tip of the day; returns the new "show at startup" state.
   virtual bool tipOfTheDay(QWidget* owner, bool showAtStartup) = 0;
   // Opens a file or folder with the desktop's default program; a failure says what to install.
-  virtual LaunchOutcome openWithDesktop(QWidget* owner, const std::string& path,
-                                        LaunchTarget kind) = 0;
-  // Starts the player with the video's path as its one argument.
-  virtual LaunchOutcome launchPlayer(const std::string& playerPath,
-                                     const std::string& videoPath) = 0;
+  // The outcome goes to `done` later, on the main thread, while the owner lives: the launch is
+  // watched for a moment, and the window's thread does not wait for it.
+  using LaunchDone = std::function<void(const LaunchOutcome&)>;
+  virtual void openWithDesktop(QWidget* owner, const std::string& path, LaunchTarget kind,
+                               LaunchDone done) = 0;
+  // Starts the player with the video's path as its one argument; the outcome as above.
+  virtual void launchPlayer(QWidget* owner, const std::string& playerPath,
+                            const std::string& videoPath, LaunchDone done) = 0;
 };
 
 // The real dialogs.
@@ -54,9 +58,10 @@ class StandardDialogs : public WindowDialogs {
                  std::size_t maxCount) override;
   bool browseFolder(QWidget* owner, const QString& title, std::string& path) override;
   bool tipOfTheDay(QWidget* owner, bool showAtStartup) override;
-  LaunchOutcome openWithDesktop(QWidget* owner, const std::string& path,
-                                LaunchTarget kind) override;
-  LaunchOutcome launchPlayer(const std::string& playerPath, const std::string& videoPath) override;
+  void openWithDesktop(QWidget* owner, const std::string& path, LaunchTarget kind,
+                       LaunchDone done) override;
+  void launchPlayer(QWidget* owner, const std::string& playerPath, const std::string& videoPath,
+                    LaunchDone done) override;
 };
 
 }  // namespace vidmora

@@ -29,6 +29,11 @@ std::string durationText(uint32_t seconds) {
 }
 
 std::string nameText(const VideoEntry& entry) {
+  // Once a conversion has reserved its output, the row names that file ("clip(1).mp4").
+  if (entry.stateValue() != Ready && !entry.outputPath.empty()) {
+    const std::size_t slash = entry.outputPath.rfind('/');
+    return slash == std::string::npos ? entry.outputPath : entry.outputPath.substr(slash + 1);
+  }
   if (entry.outputName.empty()) return "NoName";
   const char* ext = profileById(entry.profileId).Extension;
   return entry.outputName + " (." + (ext ? ext : "") + ")";

@@ -15,6 +15,7 @@ enum ListColumn { ColumnSource = 0, ColumnDuration = 1, ColumnName = 2, ColumnSt
 int rowImage(const VideoEntry& entry);
 // "HH:MM:SS" (hours may have more digits).
 std::string durationText(uint32_t seconds);
+// The reserved output file's name ("clip(1).mp4") once a conversion chose it, else
 // "name (.ext)" or "NoName".
 std::string nameText(const VideoEntry& entry);
 // The Status column; Converting reads the entry's slot from progress (may be null).

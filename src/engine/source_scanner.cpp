@@ -55,12 +55,12 @@ struct Walk {
     }
   }
 
-  void item(const std::string& path, const std::string& name) {
+  void item(const std::string& path, const std::string& name, bool anyFile = false) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return;  // missing: nothing, and no message
     if (S_ISDIR(st.st_mode)) {
       folder(path);
-    } else if (isAcceptedExtension(extensionOf(name))) {
+    } else if (anyFile || isAcceptedExtension(extensionOf(name))) {
       files.push_back(path);
     }
   }
@@ -69,11 +69,11 @@ struct Walk {
 }  // namespace
 
 std::vector<std::string> collectSources(const std::vector<std::string>& paths,
-                                        const std::function<bool()>& stop) {
+                                        const std::function<bool()>& stop, bool anyFile) {
   Walk walk{stop, {}, {}};
   for (const std::string& path : paths) {
     if (walk.stopped()) break;
-    walk.item(path, path);
+    walk.item(path, path, anyFile);
   }
   return std::move(walk.files);
 }
@@ -200,15 +200,15 @@ AddOutcome SourceScanner::addVideo(const std::string& path, std::string* reason)
   return AddOutcome::Added;
 }
 
-bool SourceScanner::scanPaths(const std::vector<std::string>& paths, ScanDone done) {
-  if (store_.converting() || store_.closing() || scanning_) return false;
+bool SourceScanner::scanPaths(const std::vector<std::string>& paths, ScanDone done, bool anyFile) {
+  if (store_.closing() || scanning_) return false;
   join();  // the last scan's thread has ended its work
   scanning_ = true;
   scanCancelled_.store(false);
   if (!paths.empty()) settings_.LastSourceDir = folderOf(paths.back());
   try {
-    scanThread_ =
-        std::thread(&SourceScanner::scanThread, this, paths, settings_.ProfileId, std::move(done));
+    scanThread_ = std::thread(&SourceScanner::scanThread, this, paths, settings_.ProfileId,
+                              std::move(done), anyFile);
   } catch (...) {
     scanning_ = false;
     return false;
@@ -217,9 +217,10 @@ bool SourceScanner::scanPaths(const std::vector<std::string>& paths, ScanDone do
 }
 
 // The scan's own thread: walk, probe in parallel, post the entries in order as they are ready.
-void SourceScanner::scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done) {
-  const std::vector<std::string> files =
-      collectSources(paths, [this] { return store_.closing() || scanCancelled_.load(); });
+void SourceScanner::scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done,
+                               bool anyFile) {
+  const std::vector<std::string> files = collectSources(
+      paths, [this] { return store_.closing() || scanCancelled_.load(); }, anyFile);
   const int count = static_cast<int>(files.size());
   std::vector<std::unique_ptr<VideoEntry>> entries(count);
   std::vector<AddOutcome> outcomes(count, AddOutcome::Skipped);

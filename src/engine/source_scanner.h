@@ -23,8 +23,10 @@ namespace vidmora {
 // The files named, in order, with every folder walked recursively (names sorted, each folder
 // visited once even when links lead back to it). Only files with an accepted extension count;
 // a path that does not exist is left out without a word. stop() is asked between files.
+// With anyFile, a file named directly counts whatever its extension.
 std::vector<std::string> collectSources(const std::vector<std::string>& paths,
-                                        const std::function<bool()>& stop = {});
+                                        const std::function<bool()>& stop = {},
+                                        bool anyFile = false);
 
 // Runs task(i) for every i below count on up to `threads` threads (the calling thread is one of
 // them) and returns when all have run. Tasks are taken in order of i.
@@ -65,14 +67,14 @@ class SourceScanner {
   // Probes the file and appends a Ready entry. Skipped while a batch is active. reason (when
   // given) gets a failure's reason.
   AddOutcome addVideo(const std::string& path, std::string* reason = nullptr);
-  // Files and folders in order (files must have an accepted extension, folders are walked
-  // recursively), probed in parallel (one probe per core) on threads of their own; the entries
-  // are appended in that order on the main thread as their probes end. done(refused) runs on
-  // the main thread at the end with the files that were refused or could not be probed, in
-  // order. False (and no scan) while a batch converts or another scan runs. The front end then
-  // starts the batch.
+  // Files and folders in order (files must have an accepted extension unless anyFile is set, as
+  // for files the user picked in the add dialog; folders are walked recursively), probed in
+  // parallel (one probe per core) on threads of their own; the entries are appended as Ready in
+  // that order on the main thread as their probes end, during a batch as well. done(refused)
+  // runs on the main thread at the end with the files that were refused or could not be probed,
+  // in order. False (and no scan) while another scan runs or the program closes.
   using ScanDone = std::function<void(std::vector<Refusal> refused)>;
-  bool scanPaths(const std::vector<std::string>& paths, ScanDone done);
+  bool scanPaths(const std::vector<std::string>& paths, ScanDone done, bool anyFile = false);
   bool scanning() const { return scanning_; }
   // Ends the running scan early: no more files are walked or probed (running probes are
   // killed); what was probed is still appended and done() still runs.
@@ -84,7 +86,7 @@ class SourceScanner {
  private:
   AddOutcome probeVideo(const std::string& path, VideoEntry& entry, std::string& reason);
   std::unique_ptr<VideoEntry> newEntry(const std::string& path, int16_t profileId) const;
-  void scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done);
+  void scanThread(std::vector<std::string> paths, int16_t profileId, ScanDone done, bool anyFile);
 
   MainThreadQueue& queue_;
   const EngineConfig& config_;

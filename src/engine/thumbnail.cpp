@@ -125,16 +125,8 @@ ThumbnailStatus ThumbnailCache::get(const std::string& sourcePath, int maxWidth,
 }
 
 std::string thumbnailCacheFolder() {
-  const char* xdg = std::getenv("XDG_CACHE_HOME");
-  std::string base;
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const std::string home = homeFolder();
-    if (home.empty()) return {};
-    base = appendComponent(home, ".cache");
-  }
-  return appendComponent(appendComponent(base, "vidmora"), "thumbnails");
+  const std::string cache = cacheFolder();
+  return cache.empty() ? std::string() : appendComponent(cache, "thumbnails");
 }
 
 }  // namespace vidmora

@@ -13,6 +13,7 @@
 #include "platform/job_log.h"
 #include "platform/paths.h"
 #include "platform/texts.h"
+#include "settings/profiles.h"
 #include "videolist/history_file.h"
 
 namespace vidmora {
@@ -64,7 +65,11 @@ std::string VideoListStore::failureReason(int row) const {
     if (!entry.failureDetail.empty()) return entry.failureDetail;
   }
   const std::string log = logPathOf(entry);
-  return log.empty() ? std::string() : readLogReason(log);
+  if (log.empty()) return {};
+  // Read once per log: rows repaint often, and the file may sit on a slow disk.
+  auto known = reasons_.find(log);
+  if (known == reasons_.end()) known = reasons_.emplace(log, readLogReason(log)).first;
+  return known->second;
 }
 
 // --- list commands
@@ -74,9 +79,12 @@ void VideoListStore::appendEntries(std::vector<std::unique_ptr<VideoEntry>> entr
   int last;
   {
     std::lock_guard<std::mutex> lock(lock_);
+    // During a batch the workers hold entries: none is dropped then, and the list may pass its
+    // limit until the next add.
+    const bool trim = !converting();
     for (auto& entry : entries) {
       list_.append(std::move(entry));
-      trimToMax(list_);
+      if (trim) trimToMax(list_);
     }
     reindex(list_);
     last = list_.count() - 1;
@@ -178,25 +186,49 @@ int VideoListStore::removeMissing() {
   return removed;
 }
 
-bool VideoListStore::renameOutput(int index, const std::string& newName) {
-  if (index < 0 || index >= list_.count()) return false;
-  VideoEntry& e = list_.at(index);
-  if (e.stateValue() != Done) return false;
+VideoListStore::RenamePlan VideoListStore::planRename(int index, const std::string& newName) const {
+  RenamePlan plan;
+  if (index < 0 || index >= list_.count() || newName.empty()) return plan;
+  const VideoEntry& e = list_.at(index);
+  if (e.stateValue() != Done) return plan;
+  std::lock_guard<std::mutex> lock(lock_);
+  plan.from = e.outputPath;
+  const char* ext = profileById(e.profileId).Extension;
+  const std::string wanted = joinPath(settings_.DestDir, newName, ext ? ext : "");
+  const OutputPath free = makeOutputPath(settings_.DestDir, newName, e.profileId, list_);
+  if (free.counter == 0) {
+    plan.outcome = RenameOutcome::Move;
+    plan.to = free.path;
+  } else {
+    plan.outcome = wanted == e.outputPath ? RenameOutcome::Unchanged : RenameOutcome::Taken;
+    plan.to = wanted;
+  }
+  return plan;
+}
+
+bool VideoListStore::moveOutput(const RenamePlan& plan) {
+  return plan.outcome == RenameOutcome::Move && moveFile(plan.from, plan.to);
+}
+
+void VideoListStore::finishRename(VideoEntry& entry, const RenamePlan& plan, bool moved) {
+  if (!moved) return;
   setListModified();
-  std::string target, old;
   {
     std::lock_guard<std::mutex> lock(lock_);
-    e.outputName = newName;
-    target = makeOutputPath(settings_.DestDir, newName, e.profileId, list_).path;
-    old = e.outputPath;
+    entry.outputPath = plan.to;
+    entry.outputName = baseNameOf(plan.to);
   }
-  const bool moved = moveFile(old, target);
-  if (moved) {
-    std::lock_guard<std::mutex> lock(lock_);
-    e.outputPath = target;
-  }
-  ui_.repaintRow(index);
-  return moved;
+  if (entry.listIndex >= 0 && entry.listIndex < list_.count() &&
+      &list_.at(entry.listIndex) == &entry)
+    ui_.repaintRow(entry.listIndex);
+}
+
+VideoListStore::RenameOutcome VideoListStore::renameOutput(int index, const std::string& newName) {
+  const RenamePlan plan = planRename(index, newName);
+  if (plan.outcome != RenameOutcome::Move) return plan.outcome;
+  const bool moved = moveOutput(plan);
+  finishRename(list_.at(index), plan, moved);
+  return moved ? RenameOutcome::Moved : RenameOutcome::Failed;
 }
 
 // --- history and exit

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -63,7 +64,8 @@ class VideoListStore {
   // The log of the entry's last conversion ("" when it had none).
   std::string logPathOf(const VideoEntry& entry) const;
   // Why the row's conversion failed, in one sentence (the engine's own when the encoder could not
-  // run, else from its log); "" for a row that did not fail or whose log gives no reason.
+  // run, else from its log, read once on the main thread); "" for a row that did not fail or
+  // whose log gives no reason.
   std::string failureReason(int row) const;
 
   // --- list commands
@@ -82,9 +84,23 @@ class VideoListStore {
   // removeMissingEntries over the list, reload, focus the last row, count; sets listModified.
   // Returns how many were removed; -1 (nothing done) while converting.
   int removeMissing();
-  // New outputName for a Done entry and its file moved to the matching unique path in the
-  // current destination folder. False when the entry is not Done or the file did not move.
-  bool renameOutput(int index, const std::string& newName);
+  // Renaming a Done entry's file to `newName` in the current destination folder. The plan says
+  // where it would go: Taken when a file or another entry's output already has that name,
+  // Unchanged when it is the entry's own name, NotDone for any other entry.
+  enum class RenameOutcome { Move, Unchanged, Taken, NotDone, Moved, Failed };
+  struct RenamePlan {
+    RenameOutcome outcome = RenameOutcome::NotDone;
+    std::string from, to;
+  };
+  RenamePlan planRename(int index, const std::string& newName) const;
+  // Moves the file of a plan (any thread; a copy across file systems may take long). Never
+  // replaces a file that appeared under the new name meanwhile.
+  static bool moveOutput(const RenamePlan& plan);
+  // The entry follows its file: after a move that worked, outputName and outputPath name the
+  // new file; after one that failed, both stay. Repaints the row.
+  void finishRename(VideoEntry& entry, const RenamePlan& plan, bool moved);
+  // planRename, moveOutput and finishRename in one step: Moved, Failed or the plan's outcome.
+  RenameOutcome renameOutput(int index, const std::string& newName);
 
   // --- history and exit
   // Loads history.bin into the list when SaveHistory is set; clears listModified.
@@ -105,6 +121,7 @@ class VideoListStore {
   std::atomic<bool> listModified_{false};
   std::atomic<bool> converting_{false};
   std::atomic<bool> closing_{false};
+  mutable std::map<std::string, std::string> reasons_;  // failure reasons by log path
 };
 
 }  // namespace vidmora

@@ -129,6 +129,19 @@ std::string configFolder() {
   return appendComponent(base, texts::ConfigFolderName);
 }
 
+std::string cacheFolder() {
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  std::string base;
+  if (xdg && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const std::string home = homeFolder();
+    if (home.empty()) return {};
+    base = appendComponent(home, ".cache");
+  }
+  return appendComponent(base, texts::ConfigFolderName);
+}
+
 std::string videosFolderFromUserDirs(const std::string& text, const std::string& home) {
   std::istringstream in(text);
   std::string line;

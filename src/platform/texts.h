@@ -80,6 +80,16 @@ inline constexpr const char* RemoveManyConfirm = "Remove the %d selected entries
 inline constexpr const char* DeleteManyConfirm =
     "Delete the converted video files of the %d selected entries?";
 inline constexpr const char* StopManyQuestion = "Stop these %d conversions?";
+// Below a question over several rows, the rows it names past the first few.
+inline constexpr const char* MoreRows = "... and %d more";
+// Rename: the name is taken by another file or entry, or the file could not be moved.
+inline constexpr const char* RenameTaken =
+    "\"%s\" is already taken in the destination folder. Choose another name.";
+inline constexpr const char* RenameFailed = "The video could not be renamed:\n%s";
+// A later start whose paths the running window cannot take (it has no socket).
+inline constexpr const char* AlreadyRunning =
+    "Vidmora is already running for this user, and the files could not be handed to its window. "
+    "Add them there.";
 inline constexpr const char* AddFolderTitle = "Add a Folder of Videos";
 inline constexpr const char* MissingConfirm = "Remove all entries with unexisting videos ?";
 inline constexpr const char* RenameCaption = "Rename Video";

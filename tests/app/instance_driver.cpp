@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
     case vidmora::SingleInstance::Outcome::Alone:
       std::printf("alone %s\n", instance.problem().c_str());
       return 2;
+    case vidmora::SingleInstance::Outcome::Running:
+      std::printf("running %s\n", instance.problem().c_str());
+      return 3;
     case vidmora::SingleInstance::Outcome::Primary:
       break;
   }

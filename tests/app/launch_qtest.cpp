@@ -24,6 +24,8 @@ class LaunchTest : public QObject {
   void cleanPaths_data();
   void cleanPaths();
   void nonUtf8NameReachesTheFile();
+  void helpVersionAndFilesAfterDashes_data();
+  void helpVersionAndFilesAfterDashes();
   void signalsArrive_data();
   void signalsArrive();
   void ignoredSignalStaysIgnored();
@@ -54,6 +56,38 @@ void LaunchTest::cleanPaths() {
   QCOMPARE(
       QByteArray::fromStdString(vidmora::absoluteCleanPath(path.toStdString(), base.toStdString())),
       expected);
+}
+
+void LaunchTest::helpVersionAndFilesAfterDashes_data() {
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<int>("request");
+  QTest::addColumn<QStringList>("paths");
+  const int run = int(vidmora::LaunchRequest::Run);
+  QTest::newRow("help") << QStringList{"--help"} << int(vidmora::LaunchRequest::Help)
+                        << QStringList{};
+  QTest::newRow("version after a file")
+      << QStringList{"a.mp4", "--version"} << int(vidmora::LaunchRequest::Version) << QStringList{};
+  QTest::newRow("a file named --help")
+      << QStringList{"--", "--help", "b.mp4"} << run << QStringList{"/w/--help", "/w/b.mp4"};
+  QTest::newRow("a file named --") << QStringList{"--", "--"} << run << QStringList{"/w/--"};
+  QTest::newRow("files") << QStringList{"a.mp4", "-x"} << run << QStringList{"/w/a.mp4", "/w/-x"};
+}
+
+void LaunchTest::helpVersionAndFilesAfterDashes() {
+  QFETCH(QStringList, args);
+  QFETCH(int, request);
+  QFETCH(QStringList, paths);
+  std::vector<std::string> bytes{"vidmora"};
+  for (const QString& arg : args) bytes.push_back(arg.toStdString());
+  std::vector<const char*> argv;
+  for (const std::string& arg : bytes) argv.push_back(arg.c_str());
+  const int argc = static_cast<int>(argv.size());
+  QCOMPARE(int(vidmora::launchRequest(argc, argv.data())), request);
+  if (request != int(vidmora::LaunchRequest::Run)) return;
+  QStringList got;
+  for (const std::string& path : vidmora::launchPaths(argc, argv.data(), "/w"))
+    got.push_back(QString::fromStdString(path));
+  QCOMPARE(got, paths);
 }
 
 void LaunchTest::nonUtf8NameReachesTheFile() {
@@ -130,8 +164,6 @@ void LaunchTest::realProgramHandsOverAndSavesOnSigterm() {
   const std::string config = home / "config";
   const std::string configFolder = config + "/vidmora";
   QVERIFY(::mkdir(config.c_str(), 0700) == 0 && ::mkdir(configFolder.c_str(), 0700) == 0);
-  const std::string runtime = home / "run";
-  QCOMPARE(::mkdir(runtime.c_str(), 0700), 0);
   // A killed save's and a killed conversion's leftovers, which the start removes.
   const std::string dead = std::to_string(deadPid());
   const std::string leftover = configFolder + "/settings.bin." + dead + ".Ab3dE9.vidmora-tmp";
@@ -144,7 +176,9 @@ void LaunchTest::realProgramHandsOverAndSavesOnSigterm() {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("HOME", QString::fromStdString(home.path()));
   env.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
-  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
+  // No login session (su, cron, ssh): the instance folder is still the user's own.
+  env.remove("XDG_RUNTIME_DIR");
+  env.remove("XDG_CACHE_HOME");
   env.insert("QT_QPA_PLATFORM", "offscreen");
   // The update check meets a closed loopback port.
   for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"})
@@ -154,12 +188,23 @@ void LaunchTest::realProgramHandsOverAndSavesOnSigterm() {
   env.remove("no_proxy");
   env.remove("NO_PROXY");
 
+  // --help and --version print and end without a window.
+  for (const char* option : {"--help", "--version"}) {
+    QProcess asked;
+    asked.setProcessEnvironment(env);
+    asked.start(PROGRAM, {option});
+    QVERIFY(asked.waitForFinished(30000));
+    QCOMPARE(asked.exitCode(), 0);
+    QVERIFY(asked.readAllStandardOutput().startsWith(
+        option == std::string("--help") ? "Usage: vidmora" : "Vidmora "));
+  }
+
   QProcess first;
   first.setProcessEnvironment(env);
   first.setProcessChannelMode(QProcess::ForwardedChannels);
   first.start(PROGRAM, {});
   QVERIFY(first.waitForStarted());
-  const std::string socket = runtime + "/vidmora/instance.socket";
+  const std::string socket = home / ".cache/vidmora/instance/instance.socket";
   QTRY_VERIFY_WITH_TIMEOUT(vidmora::pathExists(socket), 30000);
   QTRY_VERIFY_WITH_TIMEOUT(!vidmora::pathExists(leftover) && !vidmora::pathExists(part), 30000);
 

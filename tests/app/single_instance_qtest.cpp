@@ -64,6 +64,9 @@ class SingleInstanceTest : public QObject {
   void decodeRefusesMalformedMessages();
   void hostileConnectionsAreDropped();
   void closingInstanceMakesTheLaterStartWait();
+  void defaultFolderIsTheUsersOwn_data();
+  void defaultFolderIsTheUsersOwn();
+  void lockHeldWithoutASocketKeepsASecondWindowAway();
 };
 
 void SingleInstanceTest::handOverIsByteExact() {
@@ -143,11 +146,11 @@ void SingleInstanceTest::simultaneousStartsMakeOnePrimary() {
 
 void SingleInstanceTest::unusableFolderRunsAlone() {
   TempFolder tmp;
-  // A link to a folder, a file, a missing parent: alone, never refused.
+  // A link to a folder, a file, a file as its parent: alone, never refused.
   QCOMPARE(::mkdir((tmp / "real").c_str(), 0700), 0);
   QCOMPARE(::symlink((tmp / "real").c_str(), (tmp / "link").c_str()), 0);
   vidmora::test::writeFile(tmp / "file", "");
-  for (const std::string& folder : {tmp / "link", tmp / "file", tmp / "missing/run"}) {
+  for (const std::string& folder : {tmp / "link", tmp / "file", tmp / "file/run"}) {
     SingleInstance instance(folder);
     QCOMPARE(instance.start({"/in/x"}), SingleInstance::Outcome::Alone);
     QVERIFY(!instance.problem().empty());
@@ -223,17 +226,73 @@ void SingleInstanceTest::closingInstanceMakesTheLaterStartWait() {
   SingleInstance first(folder);
   QCOMPARE(first.start({}), SingleInstance::Outcome::Primary);
   bool accepting = false;
-  first.setAccepting([&] { return accepting; });
+  int refused = 0;
+  first.setReceiver([&](const Paths& paths) {
+    if (!accepting) ++refused;
+    return accepting && paths == Paths{"/in/late"};
+  });
   QSignalSpy spy(&first, &SingleInstance::pathsReceived);
   QProcess later;
   later.start(INSTANCE_DRIVER, {QString::fromStdString(folder), "/in/late"});
-  QTest::qWait(1000);
+  // Refused twice without a receipt: the later start keeps asking.
+  QTRY_VERIFY_WITH_TIMEOUT(refused >= 2, 20000);
   QCOMPARE(later.state(), QProcess::Running);
   QCOMPARE(spy.count(), 0);
   accepting = true;
   QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, 30000);
   QCOMPARE(later.exitCode(), 0);
   QCOMPARE(spy.count(), 1);
+}
+
+void SingleInstanceTest::defaultFolderIsTheUsersOwn_data() {
+  QTest::addColumn<QByteArray>("cacheHome");
+  QTest::addColumn<QByteArray>("expected");  // below the temporary home
+  QTest::newRow("cache home") << QByteArray("/c") << QByteArray("/c/vidmora/instance");
+  QTest::newRow("no cache home") << QByteArray() << QByteArray("/.cache/vidmora/instance");
+  QTest::newRow("relative cache home")
+      << QByteArray("rel") << QByteArray("/.cache/vidmora/instance");
+}
+
+void SingleInstanceTest::defaultFolderIsTheUsersOwn() {
+  // Without a login session (no runtime folder) the folder is still in the user's own home,
+  // never in a folder another user could make first.
+  QFETCH(QByteArray, cacheHome);
+  QFETCH(QByteArray, expected);
+  TempFolder home;
+  const QByteArray oldHome = qgetenv("HOME"), oldCache = qgetenv("XDG_CACHE_HOME"),
+                   oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("HOME", QByteArray::fromStdString(home.path()));
+  qunsetenv("XDG_RUNTIME_DIR");
+  if (cacheHome.startsWith('/'))
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(home.path()) + cacheHome);
+  else if (cacheHome.isEmpty())
+    qunsetenv("XDG_CACHE_HOME");
+  else
+    qputenv("XDG_CACHE_HOME", cacheHome);
+  const std::string folder = SingleInstance::defaultFolder();
+  {
+    SingleInstance instance;
+    QCOMPARE(instance.start({}), SingleInstance::Outcome::Primary);
+  }
+  qputenv("HOME", oldHome);
+  qputenv("XDG_CACHE_HOME", oldCache);
+  qputenv("XDG_RUNTIME_DIR", oldRuntime);
+  QCOMPARE(QByteArray::fromStdString(folder), QByteArray::fromStdString(home.path()) + expected);
+  struct stat st {};
+  QCOMPARE(::lstat(folder.c_str(), &st), 0);
+  QCOMPARE(st.st_mode & 0777, 0700u);
+}
+
+void SingleInstanceTest::lockHeldWithoutASocketKeepsASecondWindowAway() {
+  // A folder whose socket path is too long to listen on: the first start still holds the lock,
+  // and the second one learns that a window runs instead of opening another.
+  TempFolder tmp;
+  const std::string folder = tmp / std::string(120, 'f');
+  SingleInstance first(folder);
+  QCOMPARE(first.start({}), SingleInstance::Outcome::Primary);
+  QVERIFY(!first.problem().empty());
+  SingleInstance second(folder);
+  QCOMPARE(second.start({"/in/x"}, 300), SingleInstance::Outcome::Running);
 }
 
 QTEST_MAIN(SingleInstanceTest)

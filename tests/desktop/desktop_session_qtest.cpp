@@ -8,7 +8,10 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
+#include <QDir>
+#include <QLocalServer>
 #include <QProcess>
 #include <QtTest>
 
@@ -60,6 +63,8 @@ class FakeNotifications : public QObject {
     shown.append({summary, body, actions});
     return 100 + static_cast<uint>(shown.size());
   }
+  // Answers at once: a test's marker that what was sent before it has arrived.
+  void Ping() {}
 };
 
 class DesktopSessionTest : public QObject {
@@ -81,8 +86,31 @@ class DesktopSessionTest : public QObject {
   void theNotificationsActionOpensTheFolder();
   void missingServicesAndBusesAreIgnored();
   void theInhibitorEndsWithAKilledProgram();
+  void aSilentBusIsLeftOut();
 
  private:
+  // What the session's connection sent so far has been handled by the services and the
+  // listener: a call and a signal sent now come back after it.
+  bool settle() {
+    QDBusConnection session(QStringLiteral("session%1").arg(round_));
+    const QDBusPendingCall ping = session.asyncCall(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Ping")));
+    QDBusMessage mark = QDBusMessage::createSignal(
+        QStringLiteral("/marker"), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+        QStringLiteral("Update"));
+    mark << QStringLiteral("marker") << QVariantMap{};
+    session.send(mark);
+    const bool arrived = QTest::qWaitFor([&] {
+      return ping.isFinished() && !launcherUpdates.isEmpty() &&
+             launcherUpdates.last().app == QStringLiteral("marker");
+    });
+    QCoreApplication::processEvents();  // the replies that came before the ping's
+    if (arrived) launcherUpdates.removeLast();
+    return arrived;
+  }
+
   struct Update {
     QString app;
     QVariantMap properties;
@@ -177,7 +205,7 @@ void DesktopSessionTest::aBatchHoldsTheInhibitorAndEndsWithOneNotification() {
   QTRY_COMPARE(notifications_->shown.size(), 1);
   QTRY_COMPARE(launcherUpdates.size(), 4);
   QCOMPARE(launcherUpdates[3].properties.value("progress-visible").toBool(), false);
-  QTest::qWait(200);
+  QVERIFY(settle());
   QCOMPARE(notifications_->shown.size(), 1);
   QCOMPARE(launcherUpdates.size(), 4);
   QCOMPARE(notifications_->shown[0].body, QStringLiteral("3 videos converted, 1 failed."));
@@ -198,7 +226,7 @@ void DesktopSessionTest::stopAllReleasesWithoutANotification() {
   session_->released();
   QVERIFY(logind_->releasedAt(0));
   session_->batchEnded(0, 0, "/out");  // the engine's end after Stop All: already released
-  QTest::qWait(300);
+  QVERIFY(settle());
   QCOMPARE(notifications_->shown.size(), 0);
   QCOMPARE(launcherUpdates.last().properties.value("progress-visible").toBool(), false);
 }
@@ -223,16 +251,20 @@ void DesktopSessionTest::theNotificationsActionOpensTheFolder() {
     signal << id << key;
     services.send(signal);
   };
-  QTest::qWait(100);           // the id has come back
+  QVERIFY(settle());           // the id has come back
   invoke(999, "open-folder");  // not ours
   invoke(101, "something-else");
-  QTest::qWait(200);
-  QVERIFY(opened_.isEmpty());
   invoke(101, "open-folder");
+  // The signals arrive in order: had the first two opened anything, there would be more.
   QTRY_COMPARE(opened_, QStringList{QStringLiteral("/home/me/Vidéos/a \"b\"")});
   invoke(101, "open-folder");  // acted on once
-  QTest::qWait(200);
-  QCOMPARE(opened_.size(), 1);
+  // The next batch's notification, and its action, come after the repeated one.
+  session_->batchStarted();
+  session_->batchEnded(1, 0, "/next");
+  QTRY_COMPARE(notifications_->shown.size(), 2);
+  QVERIFY(settle());
+  invoke(102, "open-folder");
+  QTRY_COMPARE(opened_, (QStringList{QStringLiteral("/home/me/Vidéos/a \"b\""), "/next"}));
 }
 
 void DesktopSessionTest::missingServicesAndBusesAreIgnored() {
@@ -247,7 +279,12 @@ void DesktopSessionTest::missingServicesAndBusesAreIgnored() {
     lonely.batchStarted();
     lonely.batchProgress(0.5);
     lonely.batchEnded(1, 1, "/out");
-    QTest::qWait(200);
+    // The answers (errors) come back on the lonely bus in the order of the calls.
+    QDBusPendingCall ping = QDBusConnection(bus).asyncCall(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")));
+    QVERIFY(QTest::qWaitFor([&] { return ping.isFinished(); }));
+    QCoreApplication::processEvents();
     QVERIFY(!lonely.inhibitor().held());
   }
   QDBusConnection::disconnectFromBus(emptyName);
@@ -272,6 +309,35 @@ void DesktopSessionTest::theInhibitorEndsWithAKilledProgram() {
   child.kill();  // SIGKILL: no destructor runs
   QVERIFY(child.waitForFinished(5000));
   QTRY_VERIFY(logind_->releasedAt(0));
+}
+
+void DesktopSessionTest::aSilentBusIsLeftOut() {
+  // A bus that takes connections and never says a word, for the session and the system alike.
+  QLocalServer silent;
+  const QString path = QDir::temp().filePath(
+      QStringLiteral("vidmora-silent-bus-%1").arg(QCoreApplication::applicationPid()));
+  QLocalServer::removeServer(path);
+  QVERIFY(silent.listen(path));
+  const QString address = QStringLiteral("unix:path=") + path;
+  QVERIFY(!busAnswers(address.toStdString(), 200));
+  QVERIFY(busAnswers(address_.toStdString(), 5000));
+  QVERIFY(busAnswers("tcp:host=127.0.0.1,port=1", 200));  // taken on trust
+
+  const QByteArray oldSession = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+  const QByteArray oldSystem = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+  qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+  qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
+  // Before, this never returned.
+  std::unique_ptr<DesktopSession> session =
+      makeDesktopSession([this](const QString& folder) { opened_.append(folder); });
+  qputenv("DBUS_SESSION_BUS_ADDRESS", oldSession);
+  qputenv("DBUS_SYSTEM_BUS_ADDRESS", oldSystem);
+  QVERIFY(session);
+  session->batchStarted();
+  session->batchProgress(0.5);
+  session->batchEnded(1, 0, "/out");
+  session.reset();
+  QVERIFY(opened_.isEmpty());
 }
 
 // The child of theInhibitorEndsWithAKilledProgram: holds an inhibitor until it is killed.

@@ -3,7 +3,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <QThreadPool>
 #include <QtTest>
+#include <memory>
+#include <vector>
 
 #include "platform/qt/shell_dialogs.h"
 #include "support/temp_folder.h"
@@ -88,6 +91,30 @@ class LaunchTest : public QObject {
                         QString::fromStdString(dir_ / "no-such-launcher"));
     QVERIFY(!missing.ok);
     QVERIFY(missing.problem.contains(QStringLiteral("web browser")));
+  }
+
+  void launchesRunOffTheCallersThread() {
+    // A launcher that fails only after a while: the caller gets on at once, and hears of the
+    // failure later on its own thread; a context gone by then hears nothing.
+    const QString launcher =
+        script(QStringLiteral("xdg-open-slow"), QStringLiteral("sleep 0.3\nexit 3"));
+    const auto launch = [launcher] {
+      return openWithHandler(QStringLiteral("/v.mp4"), LaunchTarget::Video, launcher);
+    };
+    QObject context;
+    std::vector<LaunchOutcome> heard;
+    launchInBackground(launch, &context, [&](const LaunchOutcome& o) { heard.push_back(o); });
+    QVERIFY(heard.empty());
+    QTRY_COMPARE(heard.size(), std::size_t(1));
+    QVERIFY(!heard[0].ok);
+    QVERIFY(heard[0].problem.contains(QStringLiteral("video player")));
+
+    auto gone = std::make_unique<QObject>();
+    launchInBackground(launch, gone.get(), [&](const LaunchOutcome& o) { heard.push_back(o); });
+    gone.reset();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(heard.size(), std::size_t(1));
   }
 
   void thePlayerExplainsWhatItCannotPlay() {

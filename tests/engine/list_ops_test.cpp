@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "engine/list_texts.h"
 #include "engine_fixture.h"
 #include "platform/texts.h"
@@ -78,17 +80,40 @@ TEST(ListOperations, RemoveMissingAndRename) {
   ASSERT_EQ(rig.engine.list().entries().count(), 1);
   EXPECT_EQ(rig.ui.gotoRows.back(), 0);
 
-  // Its own path counts as taken: the same name again moves the file to "clip(1)".
-  EXPECT_TRUE(rig.engine.list().renameOutput(0, "clip"));
-  EXPECT_EQ(done.outputPath, dir / "clip(1).3gp");
-  EXPECT_EQ(test::readFile(dir / "clip(1).3gp"), "video");
-  EXPECT_EQ(rig.engine.list().cellText(0, ColumnName), "clip (.3gp)");
-  EXPECT_TRUE(rig.engine.list().renameOutput(0, "holiday \"best\""));
+  // The row always names the file on disk: a taken name is refused, a failed move changes
+  // nothing, a move that worked takes the row along.
+  using Outcome = VideoListStore::RenameOutcome;
+  test::writeFile(dir / "taken.3gp", "someone else's");
+  VideoEntry& other = rig.addReady(dir / "other.avi");
+  other.setState(Converting);
+  other.outputPath = dir / "busy.3gp";
+  struct Case {
+    const char* name;
+    Outcome outcome;
+    const char* path;  // the entry's outputPath afterwards
+  } cases[] = {
+      {"clip", Outcome::Unchanged, "clip.3gp"},  // its own name: nothing to do
+      {"taken", Outcome::Taken, "clip.3gp"},     // a file of that name
+      {"BUSY", Outcome::Taken, "clip.3gp"},      // another entry's output (any case)
+      {"holiday \"best\"", Outcome::Moved, "holiday \"best\".3gp"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(rig.engine.list().renameOutput(0, c.name), c.outcome) << c.name;
+    EXPECT_EQ(done.outputPath, dir / c.path) << c.name;
+    EXPECT_EQ(done.outputName, baseNameOf(done.outputPath)) << c.name;
+    EXPECT_EQ(test::readFile(done.outputPath), "video") << c.name;
+  }
+  EXPECT_EQ(test::readFile(dir / "taken.3gp"), "someone else's");
+  EXPECT_EQ(rig.engine.list().cellText(0, ColumnName), "holiday \"best\".3gp");
+
+  // The file went away behind the list's back: the move fails and the row keeps its name.
+  std::filesystem::remove(done.outputPath);
+  EXPECT_EQ(rig.engine.list().renameOutput(0, "later"), Outcome::Failed);
+  EXPECT_EQ(done.outputName, "holiday \"best\"");
   EXPECT_EQ(done.outputPath, dir / "holiday \"best\".3gp");
-  EXPECT_FALSE(test::exists(dir / "clip(1).3gp"));
 
   done.setState(Ready);
-  EXPECT_FALSE(rig.engine.list().renameOutput(0, "other"));
+  EXPECT_EQ(rig.engine.list().renameOutput(0, "other"), Outcome::NotDone);
   EXPECT_EQ(done.outputName, "holiday \"best\"");
 }
 

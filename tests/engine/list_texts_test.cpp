@@ -18,6 +18,14 @@ TEST(ListTexts, CellsOfAnEntry) {
   EXPECT_EQ(cellText(e, ColumnName, nullptr), "fun (.3gp)");
   e.profileId = 12345;  // unknown profile: the first row's extension
   EXPECT_EQ(cellText(e, ColumnName, nullptr), "fun (.3gp)");
+  // Once a conversion reserved its output, the file's own name; a Ready row shows its plan.
+  e.outputPath = "/out/fun(1).3gp";
+  for (const int16_t state : {Converting, Done, Cancelled, ConversionError}) {
+    e.setState(state);
+    EXPECT_EQ(cellText(e, ColumnName, nullptr), "fun(1).3gp") << state;
+  }
+  e.setState(Ready);
+  EXPECT_EQ(cellText(e, ColumnName, nullptr), "fun (.3gp)");
   EXPECT_EQ(cellText(e, 7, nullptr), "");
   EXPECT_EQ(durationText(0), "00:00:00");
   EXPECT_EQ(durationText(360000), "100:00:00");

@@ -30,11 +30,12 @@ class EndToEndTest : public QObject {
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 
-    // Convert with nothing Ready opens the add dialog, then the batch's settings dialog.
+    // Convert with nothing Ready opens the add dialog, then, once its files have been probed
+    // (off the window's thread), the batch's settings dialog.
     window->command("ConvertLocalVideo1")->trigger();
     VideoList& list = window->engine().list().entries();
+    QVERIFY(waitFor([&] { return dialogs->settingsCalls == 1; }, 60000));
     QCOMPARE(list.count(), 2);
-    QCOMPARE(dialogs->settingsCalls, 1);
     QCOMPARE(QString::fromStdString(window->engine().list().cellText(0, 1)), QString("00:00:02"));
 
     QVERIFY(waitFor(

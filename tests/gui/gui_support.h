@@ -85,13 +85,14 @@ class ScriptedDialogs : public WindowDialogs {
     return true;
   }
   bool tipOfTheDay(QWidget*, bool) override { return false; }
-  LaunchOutcome openWithDesktop(QWidget*, const std::string& path, LaunchTarget) override {
+  void openWithDesktop(QWidget*, const std::string& path, LaunchTarget, LaunchDone done) override {
     opened.push_back(path);
-    return launchResult;
+    done(launchResult);
   }
-  LaunchOutcome launchPlayer(const std::string&, const std::string& video) override {
+  void launchPlayer(QWidget*, const std::string&, const std::string& video,
+                    LaunchDone done) override {
     played.push_back(video);
-    return launchResult;
+    done(launchResult);
   }
 };
 

@@ -1,5 +1,7 @@
 // The main window with scripted dialogs: command states, list display, list commands, batches
 // driven by a stand-in encoder, the close query, drops, the size reset and the open filter.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -95,7 +97,8 @@ void dropPaths(QWidget* target, const std::vector<std::string>& paths) {
   QCoreApplication::sendEvent(target, &enter);
   QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &drop);
-  QTest::qWait(50);
+  // The drop's add is posted so that the drag can end first.
+  QCoreApplication::sendPostedEvents();
 }
 
 }  // namespace
@@ -118,7 +121,7 @@ class MainWindowTest : public QObject {
     w.show();
     w.activateWindow();
     [&] { QVERIFY(QTest::qWaitForWindowActive(&w)); }();
-    QTest::qWait(20);  // the first activation
+    QCoreApplication::sendPostedEvents();  // the first activation, posted when shown
     return w;
   }
 
@@ -240,15 +243,35 @@ class MainWindowTest : public QObject {
     VideoEntry& entry = placeEntry(w, home_ / "clip.avi", Done, "clip", file);
     placeEntry(w, home_ / "ready.avi", Ready, "ready");
 
-    // Its own name again: the own path counts as taken, so the file gets "(1)".
+    // A name taken by another file is refused and asked again; its own name changes nothing;
+    // a free one moves the file, off the window's thread, and the row names it.
+    writeFile(joinPath(dest, "taken", ext), "another video");
     w.goToRow(0);
-    dialogs_->names = {"clip"};
+    dialogs_->names = {"taken", "clip", "holiday"};
     w.renameCommand();
-    const std::string renamed = joinPath(dest, "clip(1)", ext);
-    QVERIFY(fileExists(renamed));
-    QVERIFY(!fileExists(file));
+    QCOMPARE(dialogs_->promptCalls, 2);
+    QCOMPARE(dialogs_->notices, (std::vector<QString>{QString::fromStdString(
+                                    texts::fillText(texts::RenameTaken, "taken"))}));
+    QVERIFY(fileExists(file));
+    QCOMPARE(QString::fromStdString(readFile(joinPath(dest, "taken", ext))),
+             QString("another video"));
+    dialogs_->notices.clear();
+    w.renameCommand();
+    const std::string renamed = joinPath(dest, "holiday", ext);
+    QVERIFY(waitFor([&] { return entry.outputPath == renamed; }));
+    QVERIFY(fileExists(renamed) && !fileExists(file));
+    QCOMPARE(cell(w, 0, 2), QString::fromStdString("holiday." + ext));
+
+    // A move that fails keeps the name on disk in the row, and says so.
+    std::filesystem::remove(renamed);
+    dialogs_->names = {"later"};
+    w.renameCommand();
+    QVERIFY(waitFor([&] { return dialogs_->notices.size() == 1; }));
+    QVERIFY(dialogs_->notices[0].startsWith("The video could not be renamed"));
     QCOMPARE(QString::fromStdString(entry.outputPath), QString::fromStdString(renamed));
-    QCOMPARE(cell(w, 0, 2), QString::fromStdString("clip (." + ext + ")"));
+    QCOMPARE(QString::fromStdString(entry.outputName), QString("holiday"));
+    dialogs_->notices.clear();
+    writeFile(renamed, "video");
 
     // Cancel changes nothing; a Ready entry is not renamed at all.
     w.renameCommand();
@@ -375,12 +398,15 @@ class MainWindowTest : public QObject {
     QCOMPARE(enabledItems(w),
              sorted({"StopConversion1", "StopConversion2", "StopAll1", "StopAll2"}));
 
-    // The disabled Delete key does nothing; a drop adds nothing and starts nothing.
+    // The disabled Delete key does nothing; a drop joins the list as a Ready row and starts
+    // nothing.
     QTest::keyClick(w.listView(), Qt::Key_Delete);
     QVERIFY(dialogs_->questions.empty() && dialogs_->notices.empty());
     dropPaths(&w, {fakeSource(home_, "late.avi", 0)});
-    QCOMPARE(list.count(), 2);
+    QVERIFY(waitFor([&] { return list.count() == 3 && !w.engine().scanner().scanning(); }));
+    QCOMPARE(int(list.at(2).stateValue()), int(Ready));
     QCOMPARE(dialogs_->settingsCalls, 1);
+    QCOMPARE(w.engine().batch().activeCount(), 2);
 
     // Closing asks once, with the number of active conversions; Cancel keeps everything running.
     QVERIFY(!w.close());
@@ -399,10 +425,11 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs_->questions[1], QString(texts::StopAllQuestion));
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     for (int i = 0; i < 2; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
+    QCOMPARE(int(list.at(2).stateValue()), int(Ready));
     QVERIFY(!w.animationRunning());
     QVERIFY(!w.progressBarVisible());
     QVERIFY(w.command("Settings1")->isEnabled());
-    QCOMPARE(w.statusPanelText(1), QString("2 video(s)"));
+    QCOMPARE(w.statusPanelText(1), QString("3 video(s)"));
   }
 
   void shutdownAfterBatchPowersOffAtTheEnd() {
@@ -468,6 +495,11 @@ class MainWindowTest : public QObject {
     QCOMPARE(toolTip(w, 1, 0), QString::fromStdString(home_ / "long/folder/failed.avi") + "\n" +
                                    QString::fromStdString(reason));
     QCOMPARE(w.statusPanelText(2), QString::fromStdString(reason));
+    // Read once: the repaints do not go back to the file.
+    const std::string logText = readFile(log);
+    std::filesystem::remove(log);
+    QCOMPARE(toolTip(w, 1, 3), QString::fromStdString(reason));
+    writeFile(log, logText);
 
     // Show Log opens the row's log; its key is bound to nothing else in the window.
     const QKeySequence key(Qt::CTRL | Qt::SHIFT | Qt::Key_L);
@@ -481,7 +513,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(shown->reasonLabel()->text(), QString::fromStdString(reason));
     QVERIFY(shown->textView()->toPlainText().contains("ffmpeg: write error"));
     shown->close();
-    QTest::qWait(20);
+    QTRY_VERIFY(!openLogWindow());
 
     // Back on the row without a log: the reason leaves the status bar.
     w.goToRow(0);
@@ -582,18 +614,23 @@ class MainWindowTest : public QObject {
     QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(list->lvdSelectedRows(), (QList<int>{0, 1, 2, 3}));
 
-    // One question naming the rows it applies to (NotFound cannot go); declined: nothing.
+    // One question counting and naming the rows it applies to (NotFound cannot go); declined:
+    // nothing.
     w.removeCommand();
-    QCOMPARE(dialogs_->questions, (std::vector<QString>{QString::fromStdString(
-                                      texts::fillText(texts::RemoveManyConfirm, 3))}));
+    QCOMPARE(dialogs_->questions,
+             (std::vector<QString>{QString::fromStdString(
+                 texts::fillText(texts::RemoveManyConfirm, 3) + "\n\n" + (home_ / "a.avi") + "\n" +
+                 (home_ / "b.avi") + "\n" + (home_ / "d.avi"))}));
     QCOMPARE(w.engine().list().entries().count(), 4);
 
-    // Delete Video over all of them: the converted files go, the NotFound row stays.
+    // Delete Video over all of them: the question names the files it deletes; the converted
+    // files go, the NotFound row stays.
     dialogs_->answers = {true};
     w.deleteVideoCommand();
     QCOMPARE(dialogs_->questions.size(), size_t(2));
     QCOMPARE(dialogs_->questions[1],
-             QString::fromStdString(texts::fillText(texts::DeleteManyConfirm, 3)));
+             QString::fromStdString(texts::fillText(texts::DeleteManyConfirm, 3) + "\n\n" + first +
+                                    "\n" + (home_ / "b.avi") + "\n" + second));
     QVERIFY(!fileExists(first) && !fileExists(second));
     QCOMPARE(w.engine().list().entries().count(), 1);
     QCOMPARE(QString::fromStdString(w.engine().list().entries().at(0).outputName), QString("c"));
@@ -632,10 +669,117 @@ class MainWindowTest : public QObject {
     dialogs_->answers = {true};
     w.stopConversionCommand();
     QCOMPARE(dialogs_->questions.size(), size_t(2));
-    QCOMPARE(dialogs_->questions.back(),
-             QString::fromStdString(texts::fillText(texts::StopManyQuestion, 2)));
+    QVERIFY(dialogs_->questions.back().startsWith(
+        QString::fromStdString(texts::fillText(texts::StopManyQuestion, 2) + "\n\n")));
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     for (int i = 0; i < 3; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
+  }
+
+  void actOnTheSelectedRowsOnly() {
+    TFMain& w = openShown();
+    TListViewData* list = w.listView();
+    std::vector<std::string> outputs;
+    for (const char* name : {"a", "b", "c", "d", "e", "f"}) {
+      outputs.push_back(home_ / (std::string(name) + ".out"));
+      writeFile(outputs.back(), "x");
+      placeEntry(w, home_ / (std::string(name) + ".avi"), Done, name, outputs.back());
+    }
+    const auto ctrlClick = [&](int row) {
+      const QRect rect = list->visualRect(list->model()->index(row, 1));
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, rect.center());
+    };
+    const auto name = [&](int row) {
+      return QString::fromStdString(w.engine().list().entries().at(row).outputName);
+    };
+
+    // Row a selected; row b clicked twice with Ctrl: b has the focus but not the selection.
+    // Del removes a, the highlighted row, with the one-row question.
+    w.goToRow(0);
+    ctrlClick(1);
+    ctrlClick(1);
+    QCOMPARE(w.focusedRow(), 1);
+    QCOMPARE(list->lvdSelectedRows(), QList<int>{0});
+    dialogs_->answers = {true};
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(dialogs_->questions, std::vector<QString>{QString(texts::RemoveConfirm)});
+    QCOMPARE(w.engine().list().entries().count(), 5);
+    QCOMPARE(name(0), QString("b"));
+
+    // End selects f; Ctrl+Home moves the focus to b alone. F8 deletes f's video, not b's.
+    QTest::keyClick(list, Qt::Key_End);
+    QTest::keyClick(list, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(w.focusedRow(), 0);
+    QCOMPARE(list->lvdSelectedRows(), QList<int>{4});
+    dialogs_->answers = {true};
+    QTest::keyClick(list, Qt::Key_F8);
+    QCOMPARE(dialogs_->questions.back(), QString(texts::DeleteConfirm));
+    QVERIFY(fileExists(outputs[1]));
+    QVERIFY(!fileExists(outputs[5]));
+    QCOMPARE(w.engine().list().entries().count(), 4);
+
+    // Nothing selected: the row commands act on nothing and ask nothing.
+    w.goToRow(0);
+    ctrlClick(0);
+    QVERIFY(list->lvdSelectedRows().isEmpty());
+    const std::size_t asked = dialogs_->questions.size();
+    dialogs_->names = {"renamed"};
+    w.settings().InternalPlayer = 1;
+    w.removeCommand();
+    w.deleteVideoCommand();
+    w.renameCommand();
+    w.playCommand();
+    QCOMPARE(dialogs_->questions.size(), asked);
+    QCOMPARE(dialogs_->promptCalls, 0);
+    QVERIFY(dialogs_->played.empty());
+    QVERIFY(!w.command("DeleteEntry1")->isEnabled());
+    QVERIFY(!w.command("PlayVideo1")->isEnabled());
+    QCOMPARE(w.engine().list().entries().count(), 4);
+  }
+
+  void addsAreNeverDropped() {
+    QVERIFY2(fileExists(FAKE_ENCODER), "the stand-in encoder is not built");
+    TFMain& w = open(FAKE_ENCODER);
+    dialogs_->settingsOk = false;
+    VideoList& list = w.engine().list().entries();
+
+    // A second add while the first is still being probed waits behind it; one batch is offered
+    // once both have ended.
+    const std::string one = fakeSource(home_, "one.avi", 0);
+    const std::string two = fakeSource(home_, "two.avi", 0);
+    QVERIFY(w.addDroppedPaths({one}));
+    QVERIFY(w.engine().scanner().scanning());
+    QVERIFY(w.addDroppedPaths({two}));
+    QVERIFY(waitFor([&] { return list.count() == 2 && !w.engine().scanner().scanning(); }));
+    QCOMPARE(QString::fromStdString(list.at(0).sourcePath), QString::fromStdString(one));
+    QCOMPARE(QString::fromStdString(list.at(1).sourcePath), QString::fromStdString(two));
+    QVERIFY(waitFor([&] { return dialogs_->settingsCalls == 1; }));
+
+    // Add Videos probes on the scanner's threads: a probe that hangs leaves the window free,
+    // and a file of any extension picked in the dialog is offered.
+    const std::string hanging = home_ / "hanging.avi";
+    writeFile(hanging, "probe_hang=1\n");
+    dialogs_->openPaths = {hanging};
+    QVERIFY(w.runAddCommand());
+    QVERIFY(w.engine().scanner().scanning());
+    w.engine().scanner().cancelScan();
+    QVERIFY(waitFor([&] { return !w.engine().scanner().scanning(); }));
+    dialogs_->openPaths = {fakeSource(home_, "odd.name", 0)};
+    QVERIFY(w.runAddCommand());
+    QVERIFY(waitFor([&] { return list.count() == 3; }));
+
+    // One box for the files of one add that the encoder refused, a line each.
+    std::filesystem::create_directories(home_ / "mixed");
+    const std::string bad1 = home_ / "mixed/bad1.avi";
+    const std::string bad2 = home_ / "mixed/bad2.avi";
+    writeFile(bad1, "probe_exit=1\n");
+    writeFile(bad2, "probe_exit=1\n");
+    fakeSource(home_, "mixed/good.avi", 0);
+    dialogs_->notices.clear();
+    QVERIFY(w.addDroppedPaths({home_ / "mixed"}));
+    QVERIFY(waitFor([&] { return !w.engine().scanner().scanning() && list.count() == 4; }));
+    QCOMPARE(dialogs_->notices, (std::vector<QString>{QString::fromStdString(
+                                    texts::fillText(texts::InvalidVideo, bad1.c_str()) + "\n" +
+                                    texts::fillText(texts::InvalidVideo, bad2.c_str()))}));
   }
 
   void addingStartsInVideosAndTakesFolders() {
@@ -693,6 +837,24 @@ class MainWindowTest : public QObject {
     // A damaged file gives the usual layout.
     writeFile(file, "321 -5 x\n");
     QCOMPARE(openShown().listView()->header()->sectionSize(1), 75);
+    window_.reset();
+
+    // A FIFO in its place neither hangs the start nor counts; a link in its place is replaced
+    // by the saved file, its target left as it was.
+    std::filesystem::remove(file);
+    QCOMPARE(::mkfifo(file.c_str(), 0600), 0);
+    openShown().listView()->header()->resizeSection(0, 222);
+    window_.reset();
+    QVERIFY(std::filesystem::is_regular_file(std::filesystem::symlink_status(file)));
+    const std::string target = home_ / "not-the-columns";
+    writeFile(target, "keep me");
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink(target, file);
+    openShown().listView()->header()->resizeSection(0, 333);
+    window_.reset();
+    QCOMPARE(QString::fromStdString(readFile(target)), QString("keep me"));
+    QVERIFY(std::filesystem::is_regular_file(std::filesystem::symlink_status(file)));
+    QCOMPARE(openShown().listView()->header()->sectionSize(0), 333);
   }
 
   void openFilter() {

@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <memory>
+#include <string>
 
 #include "platform/desktop_session.h"
 #include "platform/qt/batch_notification.h"
@@ -33,7 +34,19 @@ class DesktopServices final : public DesktopSession {
   bool running_ = false;
 };
 
-// The program's session, on the system and session buses.
+// The program's session, on the system and session buses. A bus that does not answer within a
+// few seconds (one that takes the connection and stays silent would hang every call) is left
+// out: the window runs and converts without those pieces.
 std::unique_ptr<DesktopSession> makeDesktopSession(BatchNotification::FolderOpener openFolder);
+
+// Whether the D-Bus daemon at `address` (a D-Bus address; its first "unix:path=" or
+// "unix:abstract=" entry is tried) answers the start of a connection within timeoutMs. Other
+// kinds of address are taken on trust.
+bool busAnswers(const std::string& address, int timeoutMs);
+// The addresses the session and system buses would be reached at.
+std::string sessionBusAddress();
+std::string systemBusAddress();
+// The time a bus gets to answer at start-up.
+constexpr int BusAnswerMs = 3000;
 
 }  // namespace vidmora

@@ -1,7 +1,10 @@
 #include "platform/qt/shell_dialogs.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
+#include <QPointer>
 #include <QStandardPaths>
+#include <QThreadPool>
 #include <QUrl>
 
 #include "platform/process.h"
@@ -61,15 +64,6 @@ bool openFilesDialog(QWidget* owner, const QString& title, const std::string& in
   return !paths.empty();
 }
 
-bool shellOpen(QWidget* /*owner*/, const std::string& path) {
-  return openWithHandler(QString::fromStdString(path), LaunchTarget::Video).ok;
-}
-
-bool shellExplore(QWidget* /*owner*/, const std::string& path) {
-  openWithHandler(QString::fromStdString(path), LaunchTarget::Folder);
-  return true;
-}
-
 namespace {
 
 // How long a launcher is watched for an early failure. Desktop launchers hand the request on
@@ -127,6 +121,21 @@ LaunchOutcome openWithHandler(const QString& target, LaunchTarget kind, const QS
   outcome.ok = run.started && !run.failed;
   if (!outcome.ok) outcome.problem = launchProblem(kind, target);
   return outcome;
+}
+
+void launchInBackground(std::function<LaunchOutcome()> launch, QObject* context,
+                        std::function<void(const LaunchOutcome&)> done) {
+  QPointer<QObject> guard(context);
+  QThreadPool::globalInstance()->start([launch = std::move(launch), guard, done = std::move(done)] {
+    const LaunchOutcome outcome = launch();
+    // The guard is read on the main thread only, where its object is destroyed.
+    QMetaObject::invokeMethod(
+        qApp,
+        [guard, done, outcome] {
+          if (guard && done) done(outcome);
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 LaunchOutcome startPlayer(const std::string& playerPath, const std::string& videoPath) {

@@ -1,8 +1,10 @@
 // The desktop's standard dialogs and "open with the default program", for the window side.
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,12 +26,6 @@ QStringList toQtNameFilters(const std::string& filterText);
 bool openFilesDialog(QWidget* owner, const QString& title, const std::string& initialFolder,
                      const std::string& filterText, int filterIndex,
                      std::vector<std::string>& paths, std::size_t maxCount);
-
-// Opens a file or folder with the desktop's default program; true when that could be started
-// (see openWithHandler).
-bool shellOpen(QWidget* owner, const std::string& path);
-// Shows a folder in the file manager; the outcome is not reported.
-bool shellExplore(QWidget* owner, const std::string& path);
 
 // What a launch was for: it decides the words of the message and what it suggests installing.
 enum class LaunchTarget { Folder, Video, HelpPage, WebPage };
@@ -53,6 +49,12 @@ inline constexpr int PlayerToldTheUser = 3;
 // that ends with PlayerToldTheUser gives a failed outcome without a problem text (the user has
 // seen it already).
 LaunchOutcome startPlayer(const std::string& playerPath, const std::string& videoPath);
+
+// Runs `launch` (openWithHandler or startPlayer, which watch their child for a moment) on a
+// thread of the pool, so that the window's thread never waits for a launcher, then hands its
+// outcome to `done` on the main thread, unless `context` is gone by then.
+void launchInBackground(std::function<LaunchOutcome()> launch, QObject* context,
+                        std::function<void(const LaunchOutcome&)> done);
 
 // The message for a failed launch: what could not be opened and what to install; the hint is
 // its last part, for adding to a message of its own.

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/paths.h"
+
 namespace vidmora {
 
 namespace {
@@ -60,12 +62,18 @@ SingleInstance::~SingleInstance() {
 }
 
 std::string SingleInstance::defaultFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/') return std::string(runtime) + "/vidmora";
-  return "/tmp/vidmora-" + std::to_string(::getuid());
+  // Not a shared folder such as /tmp, where another user could make the folder first; not the
+  // runtime folder either, which sessions without a login (su, cron, ssh) lack.
+  const std::string cache = cacheFolder();
+  return cache.empty() ? std::string() : appendComponent(cache, "instance");
 }
 
 bool SingleInstance::prepareFolder() {
+  if (folder_.empty()) {
+    problem_ = "no home folder";
+    return false;
+  }
+  if (const std::string parent = folderOf(folder_); !parent.empty()) createFolderChain(parent);
   if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
     problem_ = "cannot create " + folder_ + ": " + std::strerror(errno);
     return false;
@@ -95,10 +103,10 @@ SingleInstance::Outcome SingleInstance::start(const std::vector<std::string>& pa
   clock.start();
   for (;;) {
     if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) {
-      if (listen()) return Outcome::Primary;
-      ::close(lockFd_);
-      lockFd_ = -1;
-      return Outcome::Alone;
+      // Without a socket (a path too long for one, ...) the lock still keeps a second window
+      // away; that one is told so instead of taking paths.
+      listen();
+      return Outcome::Primary;
     }
     if (errno != EWOULDBLOCK && errno != EINTR) {
       problem_ = "cannot lock " + lockPath + ": " + std::strerror(errno);
@@ -114,11 +122,11 @@ SingleInstance::Outcome SingleInstance::start(const std::vector<std::string>& pa
         break;
       case Try::NoAnswer:
         problem_ = "the running instance took the connection but did not answer";
-        return Outcome::Alone;
+        return Outcome::Running;
     }
   }
   problem_ = "the running instance does not answer";
-  return Outcome::Alone;
+  return Outcome::Running;
 }
 
 bool SingleInstance::listen() {
@@ -187,7 +195,9 @@ void SingleInstance::serve(QLocalSocket* socket) {
         socket->abort();
         return;
       case Parse::Done:
-        if (accepting_ && !accepting_()) {
+        // The receipt tells the later start that its paths are in good hands: only once they
+        // were taken.
+        if (receiver_ && !receiver_(paths)) {
           socket->abort();
           return;
         }

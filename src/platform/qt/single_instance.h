@@ -1,10 +1,12 @@
 // One Vidmora per user: a later start hands its files and folders to the running one.
 //
 // The running instance holds an advisory lock on "instance.lock" in a private folder (0700,
-// the user's own) and listens on the local socket "instance.socket" beside it. The kernel
-// drops the lock when its holder dies, so a socket left by a killed instance never blocks a
-// start: whoever takes the lock removes it and listens anew. A start that cannot use the
-// folder runs on its own; nothing here ever refuses to start.
+// the user's own, in the user's cache folder: the same folder whatever session the program
+// starts in, so two windows never share one history) and listens on the local socket
+// "instance.socket" beside it. The kernel drops the lock when its holder dies, so a socket left
+// by a killed instance never blocks a start: whoever takes the lock removes it and listens
+// anew. The lock is kept even when the socket cannot listen. A start that cannot use the folder
+// at all runs on its own.
 #pragma once
 
 #include <QObject>
@@ -25,6 +27,7 @@ class SingleInstance : public QObject {
     Primary,     // this process runs the window and takes hand-overs
     HandedOver,  // the running instance took the paths; this process is done
     Alone,       // no instance handling possible (see problem()); run anyway
+    Running,     // another instance holds the lock but takes no paths: do not start a window
   };
 
   // `folder`: where the lock and socket live; empty for defaultFolder().
@@ -33,7 +36,8 @@ class SingleInstance : public QObject {
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
 
-  // $XDG_RUNTIME_DIR/vidmora when XDG_RUNTIME_DIR is absolute, else /tmp/vidmora-<uid>.
+  // "vidmora/instance" in $XDG_CACHE_HOME when it is absolute, else in ~/.cache; empty when
+  // there is no home folder.
   static std::string defaultFolder();
 
   // Becomes the primary instance, or hands `paths` to the running one. While the running one
@@ -43,9 +47,12 @@ class SingleInstance : public QObject {
   // Stops taking hand-overs (the window is closing); the lock stays until destruction, so a
   // later start waits for this process to end and then takes over.
   void stopServing();
-  // While `accepting` says no (the window is closing), a hand-over is refused without a
-  // receipt: the later start keeps waiting and takes over once this process has ended.
-  void setAccepting(std::function<bool()> accepting) { accepting_ = std::move(accepting); }
+  // Paths handed over go to `take`; the receipt goes back only when it returns true (it took
+  // them). While it says no (the window is closing), the hand-over is refused without a receipt:
+  // the later start keeps waiting and takes over once this process has ended. Without a
+  // receiver every hand-over is taken. pathsReceived follows every hand-over taken.
+  using Receiver = std::function<bool(const std::vector<std::string>& paths)>;
+  void setReceiver(Receiver take) { receiver_ = std::move(take); }
   const std::string& problem() const { return problem_; }
   const std::string& socketPath() const { return socketPath_; }
 
@@ -59,7 +66,7 @@ class SingleInstance : public QObject {
   static constexpr std::size_t MaxMessageBytes = 16u << 20;
 
  signals:
-  // Paths handed over by a later start (primary only).
+  // Paths handed over by a later start and taken (primary only).
   void pathsReceived(const std::vector<std::string>& paths);
 
  private:
@@ -72,7 +79,7 @@ class SingleInstance : public QObject {
   std::string folder_;
   std::string socketPath_;
   std::string problem_;
-  std::function<bool()> accepting_;
+  Receiver receiver_;
   int lockFd_ = -1;
   QLocalServer* server_ = nullptr;
 };
