@@ -36,9 +36,10 @@ std::vector<char*> environmentWith(const ExtraEnvironment& extra) {
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     const std::string_view entry(*e);
     const bool replaced = std::any_of(extra.begin(), extra.end(), [&entry](const std::string& x) {
-      const std::size_t eq = x.find('=');
-      return eq != std::string::npos && entry.size() > eq &&
-             entry.substr(0, eq + 1) == x.substr(0, eq + 1);
+      // "NAME=value" and a bare "NAME" both replace the caller's NAME.
+      const std::size_t name = std::min(x.find('='), x.size());
+      return name > 0 && entry.size() > name && entry[name] == '=' &&
+             entry.substr(0, name) == std::string_view(x).substr(0, name);
     });
     if (!replaced) out.push_back(*e);
   }
@@ -49,9 +50,14 @@ std::vector<char*> environmentWith(const ExtraEnvironment& extra) {
   return out;
 }
 
-// Spawns argv with stdin from /dev/null, default signal handling and an empty signal mask.
-bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid,
-           const ExtraEnvironment& extra = {}) {
+// How a child is placed: a session of its own (detached programs), a process group of its own
+// (hidden children), or the caller's.
+enum class Placement { Session, Group };
+
+// Spawns argv with stdin from /dev/null, default signal handling and an empty signal mask;
+// stderrFd >= 0 becomes the child's standard error.
+bool spawn(const std::vector<std::string>& argv, Placement placement, pid_t& pid,
+           const ExtraEnvironment& extra = {}, int stderrFd = -1) {
   if (argv.empty() || argv[0].empty()) return false;
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -61,6 +67,7 @@ bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid,
     return false;
   }
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
   sigset_t empty, defaults;
   sigemptyset(&empty);
   sigemptyset(&defaults);
@@ -70,10 +77,12 @@ bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid,
   posix_spawnattr_setsigmask(&attr, &empty);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (placement == Placement::Group) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
 #ifdef POSIX_SPAWN_SETSID
-  if (newSession) flags |= POSIX_SPAWN_SETSID;
-#else
-  (void)newSession;
+  if (placement == Placement::Session) flags |= POSIX_SPAWN_SETSID;
 #endif
   posix_spawnattr_setflags(&attr, flags);
   std::vector<char*> args = argvPointers(argv);
@@ -135,9 +144,18 @@ void reapInBackground(pid_t pid) {
 }  // namespace
 
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
-               const TickRoutine& tick, const ExtraEnvironment& extra) {
+               const TickRoutine& tick, const ExtraEnvironment& extra,
+               const std::string& stderrFile) {
+  int stderrFd = -1;
+  if (!stderrFile.empty()) {
+    stderrFd = ::open(stderrFile.c_str(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    if (stderrFd < 0) stderrFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  }
   pid_t pid = 0;
-  if (!spawn(argv, false, pid, extra)) return false;
+  const bool spawned = spawn(argv, Placement::Group, pid, extra, stderrFd);
+  if (stderrFd >= 0) close(stderrFd);
+  if (!spawned) return false;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (periodMs == 0) periodMs = 1;
   int status = 0;
@@ -145,7 +163,7 @@ bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned per
   for (;;) {
     const bool ended = waitPeriod(pid, pidfd, periodMs, status);
     if (tick && !tick() && !ended && !killed) {
-      kill(pid, SIGKILL);
+      kill(-pid, SIGKILL);  // the child and whatever it started in its group
       killed = true;
     }
     if (ended) break;
@@ -157,7 +175,7 @@ bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned per
 
 bool launchDetached(const std::vector<std::string>& argv) {
   pid_t pid = 0;
-  if (!spawn(argv, true, pid)) return false;
+  if (!spawn(argv, Placement::Session, pid)) return false;
   reapInBackground(pid);
   return true;
 }
@@ -165,7 +183,7 @@ bool launchDetached(const std::vector<std::string>& argv) {
 WatchedLaunch launchWatched(const std::vector<std::string>& argv, unsigned watchMs) {
   WatchedLaunch result;
   pid_t pid = 0;
-  if (!spawn(argv, true, pid)) return result;
+  if (!spawn(argv, Placement::Session, pid)) return result;
   result.started = true;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   int status = 0;
