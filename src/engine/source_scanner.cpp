@@ -17,6 +17,7 @@
 #include "engine/progress_channel.h"
 #include "engine/video_list_store.h"
 #include "platform/format.h"
+#include "platform/job_log.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "videolist/video_entry.h"
@@ -117,12 +118,16 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
   int exitCode = 0;
   bool killed = false;
   const uint32_t start = tickCount();
-  const bool started = runHidden(command.argv, &exitCode, config_.probePeriodMs, [&] {
-    // A probe that hangs must not hang the program: it is killed and the video is not added.
-    if (tickCount() - start >= config_.probeLimitMs || store_.closing() || scanCancelled_.load())
-      killed = true;
-    return !killed;
-  });
+  const bool started = runHidden(
+      command.argv, &exitCode, config_.probePeriodMs,
+      [&] {
+        // A probe that hangs must not hang the program: it is killed and the video is not added.
+        if (tickCount() - start >= config_.probeLimitMs || store_.closing() ||
+            scanCancelled_.load())
+          killed = true;
+        return !killed;
+      },
+      {LogFileVariable}, config_.encoderStderrToLog ? "/dev/null" : "");
   AddOutcome outcome = AddOutcome::Skipped;
   // Only a probe that succeeded adds the file; one that failed otherwise or died by a signal
   // refuses it like an invalid video. A probe killed here (limit, cancel, exit) says nothing,
