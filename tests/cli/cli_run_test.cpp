@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "engine/command_line.h"
@@ -18,6 +19,7 @@
 #include "settings/settings.h"
 #include "settings/settings_file.h"
 #include "support/temp_folder.h"
+#include "videolist/history_file.h"
 
 namespace vidmora {
 namespace {
@@ -37,6 +39,16 @@ int countWith(const std::vector<std::string>& all, const std::string& piece) {
   return n;
 }
 
+// How many events of this name are about this file.
+int countEvents(const std::vector<std::string>& all, const std::string& name,
+                const std::string& file) {
+  int n = 0;
+  for (const std::string& l : all)
+    n += l.find("\"event\":\"" + name + "\"") != std::string::npos &&
+         l.find("\"file\":\"" + file + "\"") != std::string::npos;
+  return n;
+}
+
 // A 2-second 320x240 clip (with sound) or a 2-second sound.
 void makeMedia(const std::string& path, bool video = true) {
   std::string cmd = "ffmpeg -nostdin -loglevel error -y ";
@@ -45,6 +57,16 @@ void makeMedia(const std::string& path, bool video = true) {
   if (video) cmd += "-pix_fmt yuv420p ";
   cmd += "-shortest '" + path + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << path;
+}
+
+// Polls the condition until it holds or a minute passed; true when it held.
+bool waitFor(const std::function<bool()>& condition) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 class CliRun : public ::testing::Test {
@@ -60,8 +82,12 @@ class CliRun : public ::testing::Test {
   // Starts vidmora-cli with its home and configuration in the test folder.
   pid_t start(std::vector<std::string> args) {
     args.insert(args.begin(), {VIDMORA_CLI, "--encoder", encoder_});
+    // What an earlier run printed must not be taken for this one's.
+    ::unlink((dir_ / "stdout").c_str());
+    ::unlink((dir_ / "stderr").c_str());
     const pid_t pid = ::fork();
     if (pid == 0) {
+      ::setpgid(0, 0);  // a group of its own, as a terminal's foreground job has
       ::setenv("HOME", (dir_ / "home").c_str(), 1);
       ::setenv("XDG_CONFIG_HOME", (dir_ / "home/.config").c_str(), 1);
       const int out = ::open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -114,13 +140,14 @@ TEST_F(CliRun, AMixedFolderConvertsItsMediaAndARefusedFileMakesTheStatusOne) {
   test::writeFile(dir_ / "in/notes.txt", "not media, and not named so");
   EXPECT_EQ(run({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in"}), 0);
   std::vector<std::string> events = out();
-  for (const std::string& e : events) EXPECT_EQ(e.rfind("{\"event\":\"", 0), 0u) << e;
-  EXPECT_EQ(countWith(events, "{\"event\":\"added\""), 3);
-  EXPECT_EQ(countWith(events, "{\"event\":\"started\""), 3);
-  EXPECT_EQ(countWith(events, "{\"event\":\"done\""), 3);
+  for (const std::string& e : events) EXPECT_EQ(e.rfind("{\"schema\":1,\"event\":\"", 0), 0u) << e;
+  EXPECT_EQ(countWith(events, "\"event\":\"added\""), 3);
+  EXPECT_EQ(countWith(events, "\"event\":\"started\""), 3);
+  EXPECT_EQ(countWith(events, "\"event\":\"done\""), 3);
   EXPECT_EQ(countWith(events, "notes.txt"), 0);  // passed over inside a folder, as the window does
   EXPECT_EQ(events.back(),
-            "{\"event\":\"finished\",\"converted\":3,\"failed\":0,\"stopped\":0,\"skipped\":0}");
+            "{\"schema\":1,\"event\":\"finished\",\"converted\":3,\"failed\":0,\"stopped\":0,"
+            "\"skipped\":0}");
   for (const char* name : {"one.3gp", "two.3gp", "sound.3gp"})
     EXPECT_EQ(::access((dir_ / "out/" + name).c_str(), F_OK), 0) << name;
   for (const auto& item : std::filesystem::recursive_directory_iterator(dir_ / "home"))
@@ -132,11 +159,40 @@ TEST_F(CliRun, AMixedFolderConvertsItsMediaAndARefusedFileMakesTheStatusOne) {
       run({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in", dir_ / "missing.avi"}),
       1);
   events = out();
-  EXPECT_EQ(countWith(events, "{\"event\":\"rejected\",\"file\":\"" + (dir_ / "in/broken.avi")), 1);
-  EXPECT_EQ(countWith(events, "{\"event\":\"rejected\",\"file\":\"" + (dir_ / "missing.avi")), 1);
+  EXPECT_EQ(countEvents(events, "rejected", dir_ / "in/broken.avi"), 1);
+  EXPECT_EQ(countEvents(events, "rejected", dir_ / "missing.avi"), 1);
   EXPECT_EQ(events.back(),
-            "{\"event\":\"finished\",\"converted\":3,\"failed\":0,\"stopped\":0,\"skipped\":2}");
+            "{\"schema\":1,\"event\":\"finished\",\"converted\":3,\"failed\":0,\"stopped\":0,"
+            "\"skipped\":2}");
   EXPECT_EQ(::access((dir_ / "out/one(1).3gp").c_str(), F_OK), 0);  // no output replaced
+}
+
+// The history file's rows are the window's list, not work for this run: a Ready row there is
+// neither converted nor reported.
+TEST_F(CliRun, ConvertsWhatTheCommandLineNamesAndNoHistoryRow) {
+  const std::string named = dir_ / "in/named.mp4";
+  const std::string listed = dir_ / "in/listed.mp4";
+  makeMedia(named);
+  makeMedia(listed);
+  VideoList history;
+  auto row = std::make_unique<VideoEntry>(listed);
+  row->kind = 1;
+  row->profileId = 610;
+  row->outputName = "listed";
+  row->setState(Ready);
+  history.append(std::move(row));
+  const std::string config = dir_ / "home/.config/vidmora";
+  std::filesystem::create_directories(config);
+  ASSERT_TRUE(saveHistory(history, config + "/history.bin"));
+
+  EXPECT_EQ(run({"--json", "--profile", "610", "--dest", dir_ / "out", named}), 0);
+  const std::vector<std::string> events = out();
+  EXPECT_EQ(countWith(events, "listed"), 0);
+  EXPECT_EQ(events.back(),
+            "{\"schema\":1,\"event\":\"finished\",\"converted\":1,\"failed\":0,\"stopped\":0,"
+            "\"skipped\":0}");
+  EXPECT_EQ(::access((dir_ / "out/listed.3g2").c_str(), F_OK), -1);
+  EXPECT_EQ(::access((dir_ / "out/named.3g2").c_str(), F_OK), 0);
 }
 
 TEST_F(CliRun, EncoderLinesEqualTheWindowsForTheSameSettings) {
@@ -204,54 +260,76 @@ TEST_F(CliRun, TheQualityLevelReachesTheEncoderOnlyForProfilesThatOfferLevels) {
   EXPECT_NE(lines(dir_ / "stderr").at(0).find("has no quality levels"), std::string::npos);
 }
 
-TEST_F(CliRun, CtrlCStopsTheRunningJobsAsStopAllDoes) {
-  std::vector<std::string> args = {"--json", "--no-history", "--jobs", "1", "--dest", dir_ / "out"};
-  for (int i = 0; i < 6; ++i) {
-    const std::string clip = dir_ / ("in/c" + std::to_string(i) + ".mp4");
-    makeMedia(clip);
-    args.push_back(clip);
+// A terminal sends Ctrl+C to its whole foreground group. The encoders run in groups of their
+// own, so only vidmora-cli hears it and stops them as Stop All does: no encoder hears the
+// signal, every file left behind is a finished conversion's, and the status tells the signal.
+TEST_F(CliRun, SignalsToTheGroupStopTheRunAsStopAllDoes) {
+  encoder_ = dir_ / "listening-encoder";  // notes any signal that reaches it
+  test::writeFile(encoder_, "#!/bin/sh\ntrap 'echo \"$1 $2 heard a signal\" >> \"" +
+                                (dir_ / "heard") + "\"' INT TERM HUP\n'" REAL_ENCODER "' \"$@\"\n");
+  ::chmod(encoder_.c_str(), 0755);
+  std::vector<std::string> clips;
+  for (int i = 0; i < 3; ++i) {
+    clips.push_back(dir_ / ("in/c" + std::to_string(i) + ".mp4"));
+    makeMedia(clips.back());
   }
-  const pid_t pid = start(args);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (countWith(out(), "\"event\":\"started\"") == 0 && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(::kill(pid, SIGINT), 0);
-  EXPECT_EQ(finish(pid, 30), 1);
-  const std::vector<std::string> events = out();
-  ASSERT_FALSE(events.empty());
-  const std::string& last = events.back();
-  ASSERT_EQ(last.rfind("{\"event\":\"finished\"", 0), 0u) << last;
-  const int done = countWith(events, "{\"event\":\"done\"");
-  EXPECT_LT(done, 6);
-  EXPECT_EQ(
-      countWith(events, "{\"event\":\"stopped\"") + countWith(events, "{\"event\":\"failed\""),
-      6 - done);
-  // Every file left in the destination belongs to a finished conversion.
-  int files = 0;
-  for (const auto& item : std::filesystem::directory_iterator(dir_ / "out")) {
-    const std::string name = item.path().filename().string();
-    ++files;
-    EXPECT_EQ(countWith(events, "{\"event\":\"done\",\"file\":\"" + (dir_ / "in/") +
-                                    name.substr(0, name.find('.')) + ".mp4\""),
-              1)
-        << name;
+  struct Case {
+    const char* what;
+    int signal;
+    int times;
+    int status;
+  };
+  const Case cases[] = {
+      {"Ctrl+C", SIGINT, 1, 130},
+      {"SIGTERM", SIGTERM, 1, 143},
+      {"SIGHUP", SIGHUP, 1, 129},
+      {"Ctrl+C twice", SIGINT, 2, 130},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir_ / "out");
+    ::unlink((dir_ / "heard").c_str());
+    std::vector<std::string> args = {"--json", "--no-history", "--jobs",
+                                     "2",      "--dest",       dir_ / "out"};
+    args.insert(args.end(), clips.begin(), clips.end());
+    const pid_t pid = start(args);
+    ASSERT_TRUE(waitFor([&] { return countWith(out(), "\"event\":\"started\"") > 0; }));
+    for (int i = 0; i < c.times; ++i) ASSERT_EQ(::kill(-pid, c.signal), 0);
+    EXPECT_EQ(finish(pid), c.status);
+    const std::vector<std::string> events = out();
+    ASSERT_FALSE(events.empty());
+    ASSERT_EQ(events.back().rfind("{\"schema\":1,\"event\":\"finished\"", 0), 0u) << events.back();
+    const int done = countWith(events, "\"event\":\"done\"");
+    EXPECT_LT(done, 3);
+    EXPECT_NE(::access((dir_ / "heard").c_str(), F_OK), 0) << test::readFile(dir_ / "heard");
+    EXPECT_EQ(
+        countWith(events, "\"event\":\"stopped\"") + countWith(events, "\"event\":\"failed\""),
+        3 - done);
+    int files = 0;
+    for (const auto& item : std::filesystem::directory_iterator(dir_ / "out")) {
+      const std::string name = item.path().filename().string();
+      ++files;
+      EXPECT_EQ(
+          countEvents(events, "done", dir_ / ("in/" + name.substr(0, name.find('.')) + ".mp4")), 1)
+          << name;
+    }
+    EXPECT_EQ(files, done);
   }
-  EXPECT_EQ(files, done);
 }
 
 TEST_F(CliRun, CtrlCDuringTheProbesEndsTheRunWithoutConverting) {
   encoder_ = dir_ / "hanging-encoder";  // every probe hangs
-  test::writeFile(encoder_, "#!/bin/sh\nexec sleep 60\n");
+  test::writeFile(encoder_, "#!/bin/sh\ntouch '" + (dir_ / "probing") + "'\nexec sleep 60\n");
   ::chmod(encoder_.c_str(), 0755);
   makeMedia(dir_ / "in/a.mp4");
   const pid_t pid = start({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(waitFor([&] { return ::access((dir_ / "probing").c_str(), F_OK) == 0; }));
   ASSERT_EQ(::kill(pid, SIGINT), 0);
-  EXPECT_EQ(finish(pid, 30), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(10));  // not the minute
-  ASSERT_FALSE(out().empty());
-  EXPECT_EQ(out().back().rfind("{\"event\":\"finished\",\"converted\":0", 0), 0u);
+  EXPECT_EQ(finish(pid, 30), 130);  // long before the probe's minute
+  const std::vector<std::string> events = out();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(countEvents(events, "rejected", dir_ / "in/a.mp4"), 1);  // named, not silent
+  EXPECT_EQ(events.back().rfind("{\"schema\":1,\"event\":\"finished\",\"converted\":0", 0), 0u);
 }
 
 }  // namespace
