@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "conversion_log.h"
@@ -45,6 +47,16 @@ ProcResult convertLogged(const std::vector<std::string>& argv, const std::string
   ProcResult r = test::runProgram(argv);
   ::unsetenv(LogFileVariable);
   return r;
+}
+
+// Polls the condition until it holds or half a minute passed; true when it held.
+bool waitUntil(const std::function<bool()>& condition) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 bool onlyEntries(const TempFolder& dir, std::vector<std::string> expected) {
@@ -148,12 +160,20 @@ TEST(EncoderLog, AKilledFfmpegFailsWithTheSignalAsReason) {
   const std::string childrenFile =
       "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
   pid_t ffmpeg = 0;
-  for (int i = 0; i < 200 && ffmpeg == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(waitUntil([&] {
     ffmpeg = std::atoi(test::readFile(childrenFile).c_str());
-  }
-  ASSERT_GT(ffmpeg, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return ffmpeg > 0;
+  }));
+  // Killed while at work: once it has written some of the output (the encoder's hidden file).
+  ASSERT_TRUE(waitUntil([&] {
+    for (const std::string& name : dir.entries()) {
+      std::error_code ec;
+      if (name != "long.mp4" && name != "long.log" &&
+          std::filesystem::file_size(dir / name, ec) > 0)
+        return true;
+    }
+    return false;
+  }));
   ::kill(ffmpeg, SIGKILL);
   EXPECT_EQ(test::waitWithLimit(pid, std::chrono::seconds(20)), 1);
   EXPECT_TRUE(onlyEntries(dir, {"long.mp4", "long.log"}));
