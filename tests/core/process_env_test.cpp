@@ -25,6 +25,13 @@ TEST(ProcessEnvironment, ExtraVariablesReachTheChildAndReplaceInheritedOnes) {
       {"VIDMORA_LOG_FILE=/tmp/a b/%d.log", "VIDMORA_TEST_INHERITED=new", "=ignored", "NOEQUALS"}));
   EXPECT_EQ(code, 0);
   EXPECT_EQ(test::readFile(out), "/tmp/a b/%d.log|new|kept");
+  // A bare name keeps the caller's variable from the child.
+  ASSERT_TRUE(runHidden({"/bin/sh", "-c",
+                         "printf '%s|%s' \"${VIDMORA_TEST_INHERITED-unset}\" "
+                         "\"$VIDMORA_TEST_KEPT\" > \"$0\"",
+                         out},
+                        &code, 10, {}, {"VIDMORA_TEST_INHERITED"}));
+  EXPECT_EQ(test::readFile(out), "unset|kept");
   // Without extras the caller's environment is passed unchanged.
   ASSERT_TRUE(runHidden({"/bin/sh", "-c", "printf '%s' \"$VIDMORA_TEST_INHERITED\" > \"$0\"", out},
                         &code, 10));
