@@ -145,7 +145,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
   // the terminal is the report's.
   engineConfig.logFolder = logFolder();
   if (!engineConfig.logFolder.empty()) pruneJobLogs(engineConfig.logFolder, std::time(nullptr));
-  engineConfig.encoderStderrToLog = true;
+  engineConfig.encoderOutputToLog = true;
   // Ending never waits for a stopped encoder: a second interrupt ends the run at once.
   engineConfig.exitWaitMs = 0;
   Engine engine(report, queue, engineConfig);

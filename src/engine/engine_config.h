@@ -25,9 +25,9 @@ struct EngineConfig {
   bool createProgressBlock = true;
   // Folder of the per-conversion logs; empty: conversions run without a log.
   std::string logFolder;
-  // true: an encoder's standard error goes to its job log (a probe's, or one without a log,
-  // nowhere) instead of the program's own, where a terminal front end draws its view.
-  bool encoderStderrToLog = false;
+  // true: an encoder's standard output and error go to its job log (a probe's, or one without a
+  // log, nowhere) instead of the program's own, where a terminal front end draws its view.
+  bool encoderOutputToLog = false;
   // Told about every batch's start, progress and end (null: nobody). Must outlive the engine.
   DesktopSession* desktopSession = nullptr;
 };

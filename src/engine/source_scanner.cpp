@@ -127,7 +127,7 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
           killed = true;
         return !killed;
       },
-      {LogFileVariable}, config_.encoderStderrToLog ? "/dev/null" : "");
+      {LogFileVariable}, config_.encoderOutputToLog ? "/dev/null" : "");
   AddOutcome outcome = AddOutcome::Skipped;
   // Only a probe that succeeded adds the file; one that failed otherwise or died by a signal
   // refuses it like an invalid video. A probe killed here (limit, cancel, exit) says nothing,

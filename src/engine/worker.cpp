@@ -48,7 +48,7 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   // Without a log the encoder gets none, whatever the caller's environment says.
   const ExtraEnvironment environment = {logPath.empty() ? std::string(LogFileVariable)
                                                         : logFileAssignment(logPath)};
-  const std::string stderrFile = !config_.encoderStderrToLog ? std::string()
+  const std::string outputFile = !config_.encoderOutputToLog ? std::string()
                                  : logPath.empty()           ? "/dev/null"
                                                              : logPath;
   // Without a progress block the encoder still gets a well-formed name; with slot -1 it reports
@@ -58,12 +58,12 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
                                                slot, mapName, snapshot, false);
   bool started =
-      runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment, stderrFile);
+      runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment, outputFile);
   if (started && exitCode == ExitAudioRejected) {
     command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
                                   snapshot, true);
     started =
-        runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment, stderrFile);
+        runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment, outputFile);
   }
   // The encoder publishes only when it succeeds, so after any other end the name holds our
   // empty reservation or another program's file: only the reservation goes.

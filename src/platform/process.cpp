@@ -54,10 +54,11 @@ std::vector<char*> environmentWith(const ExtraEnvironment& extra) {
 // (hidden children), or the caller's.
 enum class Placement { Session, Group };
 
-// Spawns argv with stdin from /dev/null, default signal handling and an empty signal mask;
-// stderrFd >= 0 becomes the child's standard error.
+// Spawns argv with stdin from /dev/null, default signal handling and an empty signal mask (a
+// child in a group of its own has SIGTTOU blocked: it may write to the caller's terminal without
+// being stopped); outputFd >= 0 becomes the child's standard output and error.
 bool spawn(const std::vector<std::string>& argv, Placement placement, pid_t& pid,
-           const ExtraEnvironment& extra = {}, int stderrFd = -1) {
+           const ExtraEnvironment& extra = {}, int outputFd = -1) {
   if (argv.empty() || argv[0].empty()) return false;
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -67,14 +68,18 @@ bool spawn(const std::vector<std::string>& argv, Placement placement, pid_t& pid
     return false;
   }
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, 2);
-  sigset_t empty, defaults;
-  sigemptyset(&empty);
+  if (outputFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 2);
+  }
+  sigset_t mask, defaults;
+  sigemptyset(&mask);
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGINT);
   sigaddset(&defaults, SIGTERM);
-  posix_spawnattr_setsigmask(&attr, &empty);
+  if (placement == Placement::Group) sigaddset(&mask, SIGTTOU);
+  posix_spawnattr_setsigmask(&attr, &mask);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
   if (placement == Placement::Group) {
@@ -145,16 +150,16 @@ void reapInBackground(pid_t pid) {
 
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
                const TickRoutine& tick, const ExtraEnvironment& extra,
-               const std::string& stderrFile) {
-  int stderrFd = -1;
-  if (!stderrFile.empty()) {
-    stderrFd = ::open(stderrFile.c_str(),
+               const std::string& outputFile) {
+  int outputFd = -1;
+  if (!outputFile.empty()) {
+    outputFd = ::open(outputFile.c_str(),
                       O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
-    if (stderrFd < 0) stderrFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (outputFd < 0) outputFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   }
   pid_t pid = 0;
-  const bool spawned = spawn(argv, Placement::Group, pid, extra, stderrFd);
-  if (stderrFd >= 0) close(stderrFd);
+  const bool spawned = spawn(argv, Placement::Group, pid, extra, outputFd);
+  if (outputFd >= 0) close(outputFd);
   if (!spawned) return false;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (periodMs == 0) periodMs = 1;

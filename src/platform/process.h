@@ -21,14 +21,14 @@ using ExtraEnvironment = std::vector<std::string>;
 // Starts argv[0] with the arguments argv[1..], standard input from /dev/null, the caller's
 // environment (with `extra` applied) and working folder, in a process group of its own (a
 // terminal's Ctrl+C reaches the caller only, which stops the child its own way), and waits for it
-// in periods of periodMs milliseconds, calling tick (when given) after every wait. Standard error
-// is the caller's when stderrFile is empty; otherwise the child's is appended to that file
-// (/dev/null when it cannot be opened). Returns false when the program could not be started
+// in periods of periodMs milliseconds, calling tick (when given) after every wait. Standard output
+// and error are the caller's when outputFile is empty; otherwise the child's are appended to that
+// file (/dev/null when it cannot be opened). Returns false when the program could not be started
 // (exitCode is then left as it was). Otherwise exitCode gets the exit status read as a signed
 // byte (255 -> -1, 236 -> -20); a child ended by signal s reports (signed byte) 128 + s.
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
                const TickRoutine& tick = {}, const ExtraEnvironment& extra = {},
-               const std::string& stderrFile = {});
+               const std::string& outputFile = {});
 
 // Starts argv[0] in a session of its own without waiting for it (a helper thread reaps it).
 // True when the program was started.
