@@ -24,6 +24,7 @@
 #include "settings/settings.h"
 #include "settings/settings_file.h"
 #include "support/temp_folder.h"
+#include "support/wait_until.h"
 #include "videolist/history_file.h"
 
 namespace vidmora {
@@ -62,16 +63,6 @@ void makeMedia(const std::string& path, bool video = true) {
   if (video) cmd += "-pix_fmt yuv420p ";
   cmd += "-shortest '" + path + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << path;
-}
-
-// Polls the condition until it holds or a minute passed; true when it held.
-bool waitFor(const std::function<bool()>& condition) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 class CliRun : public ::testing::Test {
@@ -575,7 +566,7 @@ TEST_F(CliRun, SignalsToTheGroupStopTheRunAsStopAllDoes) {
                                      "2",      "--dest",       dir_ / "out"};
     args.insert(args.end(), clips.begin(), clips.end());
     const pid_t pid = start(args);
-    ASSERT_TRUE(waitFor([&] { return countWith(out(), "\"event\":\"started\"") > 0; }));
+    ASSERT_TRUE(test::waitUntil([&] { return countWith(out(), "\"event\":\"started\"") > 0; }));
     for (int i = 0; i < c.times; ++i) ASSERT_EQ(::kill(-pid, c.signal), 0);
     EXPECT_EQ(finish(pid), c.status);
     const std::vector<std::string> events = out();
@@ -605,7 +596,7 @@ TEST_F(CliRun, CtrlCDuringTheProbesEndsTheRunWithoutConverting) {
   ::chmod(encoder_.c_str(), 0755);
   makeMedia(dir_ / "in/a.mp4");
   const pid_t pid = start({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in"});
-  ASSERT_TRUE(waitFor([&] { return ::access((dir_ / "probing").c_str(), F_OK) == 0; }));
+  ASSERT_TRUE(test::waitUntil([&] { return ::access((dir_ / "probing").c_str(), F_OK) == 0; }));
   ASSERT_EQ(::kill(pid, SIGINT), 0);
   EXPECT_EQ(finish(pid, 30), 130);  // long before the probe's minute
   const std::vector<std::string> events = out();

@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
+#include "support/wait_until.h"
 #include "verify.h"
 
 namespace vidmora {
@@ -47,16 +48,6 @@ ProcResult convertLogged(const std::vector<std::string>& argv, const std::string
   ProcResult r = test::runProgram(argv);
   ::unsetenv(LogFileVariable);
   return r;
-}
-
-// Polls the condition until it holds or half a minute passed; true when it held.
-bool waitUntil(const std::function<bool()>& condition) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 bool onlyEntries(const TempFolder& dir, std::vector<std::string> expected) {
@@ -160,12 +151,12 @@ TEST(EncoderLog, AKilledFfmpegFailsWithTheSignalAsReason) {
   const std::string childrenFile =
       "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
   pid_t ffmpeg = 0;
-  ASSERT_TRUE(waitUntil([&] {
+  ASSERT_TRUE(test::waitUntil([&] {
     ffmpeg = std::atoi(test::readFile(childrenFile).c_str());
     return ffmpeg > 0;
   }));
   // Killed while at work: once it has written some of the output (the encoder's hidden file).
-  ASSERT_TRUE(waitUntil([&] {
+  ASSERT_TRUE(test::waitUntil([&] {
     for (const std::string& name : dir.entries()) {
       std::error_code ec;
       if (name != "long.mp4" && name != "long.log" &&
