@@ -168,7 +168,9 @@ bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned per
   for (;;) {
     const bool ended = waitPeriod(pid, pidfd, periodMs, status);
     if (tick && !tick() && !ended && !killed) {
-      kill(-pid, SIGKILL);  // the child and whatever it started in its group
+      // The child and whatever it started in its group; the child alone when it left the group.
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
       killed = true;
     }
     if (ended) break;
