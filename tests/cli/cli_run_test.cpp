@@ -16,7 +16,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <thread>
 
 #include "cli/cli_report.h"
 #include "engine/command_line.h"
@@ -100,15 +99,12 @@ class CliRun : public ::testing::Test {
   }
   // The exit status, or -1 when the program did not end within the time.
   static int finish(pid_t pid, int seconds = 120) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > until) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!test::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) != 0; },
+                         std::chrono::seconds(seconds))) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
