@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "cli/cli_info.h"
 #include "cli/cli_report.h"
 #include "engine/engine.h"
 #include "platform/job_log.h"
@@ -126,6 +127,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
     std::fputs(profileListing().c_str(), out);
     return 0;
   }
+  if (o.info) return runInfo(o, out, err);
   const std::string config = configFolder();
   const std::string settingsPath =
       o.settingsFile.empty() ? settingsFilePath(config) : o.settingsFile;

@@ -15,6 +15,7 @@
 #include "engine/encoder_contract.h"
 #include "engine/engine_config.h"
 #include "engine/progress_channel.h"
+#include "engine/source_details_probe.h"
 #include "engine/video_list_store.h"
 #include "platform/format.h"
 #include "platform/job_log.h"
@@ -118,6 +119,10 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
   int exitCode = 0;
   bool killed = false;
   const uint32_t start = tickCount();
+  const DetailsFile details;  // what the probe finds in the source, for the row's tooltip
+  // A probe writes no log, whatever the caller's environment says.
+  ExtraEnvironment environment = details.environment();
+  environment.push_back(LogFileVariable);
   const bool started = runHidden(
       command.argv, &exitCode, config_.probePeriodMs,
       [&] {
@@ -127,7 +132,7 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
           killed = true;
         return !killed;
       },
-      {LogFileVariable}, config_.encoderOutputToLog ? "/dev/null" : "");
+      environment, config_.encoderOutputToLog ? "/dev/null" : "");
   AddOutcome outcome = AddOutcome::Skipped;
   // Only a probe that succeeded adds the file; one that failed otherwise or died by a signal
   // refuses it like an invalid video. A probe killed here (limit, cancel, exit) says nothing,
@@ -142,6 +147,7 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
       entry.durationSeconds =
           duration >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(duration);
     }
+    entry.details = details.read();
     outcome = AddOutcome::Added;
   }
   {
