@@ -82,6 +82,11 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
     } else if (name == "--encoder") {
       if (!takeValue() || value.empty()) return fail("--encoder needs a program");
       o.encoder = value;
+    } else if (name == "--probe-timeout") {
+      long seconds = 0;
+      if (!takeValue() || !parseNumber(value, seconds) || seconds < 1 || seconds > 3600)
+        return fail("--probe-timeout needs a number of seconds from 1 to 3600");
+      o.probeTimeout = static_cast<int>(seconds);
     } else if (name == "--json") {
       if (!flag(o.json)) return fail("--json takes no value");
     } else if (name == "--no-history") {
@@ -138,6 +143,7 @@ std::string usageText() {
          "  --json             one JSON object per event on standard output\n"
          "  --no-history       neither read nor write the conversion history\n"
          "  --encoder PROGRAM  encoder to run (default: vidmora-encoder beside this program)\n"
+         "  --probe-timeout S  seconds the encoder may take to look at a file (default 60)\n"
          "  --info             print what each file holds (streams, languages, chapters)\n"
          "                     instead of converting; with --json one JSON line per file\n"
          "  --list-profiles    print the profiles (Id and name) and exit\n"
@@ -145,8 +151,9 @@ std::string usageText() {
          "  --version          print the version and exit\n"
          "\n"
          "Folders are searched recursively for video and audio files. Ctrl+C stops the running\n"
-         "conversions as Stop All does. Exit status: 0 all converted, 1 some failed or were\n"
-         "stopped, 2 bad usage.\n";
+         "conversions as Stop All does; a second Ctrl+C ends them at once. Exit status: 0 all\n"
+         "converted, 1 some failed, were stopped or skipped, 2 bad usage, 128 + the signal's\n"
+         "number after SIGINT, SIGTERM or SIGHUP.\n";
 }
 
 }  // namespace vidmora::cli

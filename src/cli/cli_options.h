@@ -13,6 +13,7 @@ struct CliOptions {
   std::string quality;       // a quality level's name; empty: the profile's or the file's level
   std::string settingsFile;  // empty: the window's settings file
   std::string encoder;       // empty: vidmora-encoder beside the program
+  int probeTimeout = 60;     // seconds a probe may take before its file is given up
   bool json = false;
   bool noHistory = false;
   bool saveSettings = false;

@@ -3,12 +3,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <set>
+
 #include "cli/cli_info.h"
 #include "cli/cli_report.h"
 #include "engine/engine.h"
 #include "platform/job_log.h"
 #include "platform/main_thread.h"
 #include "platform/paths.h"
+#include "platform/record_stream.h"
 #include "platform/texts.h"
 #include "platform/version.h"
 #include "settings/profiles.h"
@@ -24,10 +32,34 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Reads a settings file named on the command line. Empty when read; otherwise why not. A file
+// that is not there is fine when it is to be written.
+std::string readNamedSettings(TSettings& s, const std::string& path, bool willSave) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT && willSave) return {};
+    return errno == ENOENT ? "no settings file " + path
+                           : "cannot read " + path + ": " + std::strerror(errno);
+  }
+  if (!S_ISREG(st.st_mode)) return path + " is not a settings file (not a regular file)";
+  // Opened without blocking, and only a regular file is read: a FIFO put there meanwhile
+  // cannot hang the run.
+  const auto in = RecordStream::open(path, RecordStream::Mode::Read);
+  if (!in) return "cannot read " + path + ": " + std::strerror(errno);
+  if (!readSettings(*in, s)) return path + " is not a Vidmora settings file";
+  return {};
+}
+
 // The settings as the window would start with them, then the command line's choices. 0 when
-// ready; otherwise the exit status (2: the options do not fit the profile).
+// ready; otherwise the exit status (2: the options do not fit the profile or the file).
 int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath, FILE* err) {
-  loadSettings(s, settingsPath);
+  if (o.settingsFile.empty()) {
+    loadSettings(s, settingsPath);
+  } else if (const std::string problem = readNamedSettings(s, settingsPath, o.saveSettings);
+             !problem.empty()) {
+    std::fprintf(err, "vidmora-cli: %s\n", problem.c_str());
+    return 2;
+  }
   if (!o.dest.empty()) {
     s.DestDir = o.dest;
   } else if (s.DestDir.empty() || !pathExists(s.DestDir)) {
@@ -63,9 +95,29 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
   return 0;
 }
 
+// Why the encoder cannot run at all; empty when it can be started.
+std::string encoderProblem(const std::string& encoder) {
+  struct stat st {};
+  if (::stat(encoder.c_str(), &st) != 0)
+    return "the encoder " + encoder + " cannot be run: " + std::strerror(errno);
+  if (!S_ISREG(st.st_mode) || ::access(encoder.c_str(), X_OK) != 0)
+    return "the encoder " + encoder + " cannot be run: it is not an executable file";
+  return {};
+}
+
+// Counts of paths, for matching what a scan added or refused against what it was given.
+using PathCounts = std::map<std::string, int>;
+
+bool takeOne(PathCounts& counts, const std::string& path) {
+  const auto it = counts.find(path);
+  if (it == counts.end() || it->second == 0) return false;
+  --it->second;
+  return true;
+}
+
 }  // namespace
 
-int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& interrupted) {
+int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrupts) {
   if (o.help) {
     std::fputs(usageText().c_str(), out);
     return 0;
@@ -82,10 +134,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
   const std::string config = configFolder();
   const std::string settingsPath =
       o.settingsFile.empty() ? settingsFilePath(config) : o.settingsFile;
-  if (!o.settingsFile.empty() && !o.saveSettings && !pathExists(o.settingsFile)) {
-    std::fprintf(err, "vidmora-cli: no settings file %s\n", o.settingsFile.c_str());
-    return 2;
-  }
+  const auto interrupted = [&interrupts] { return interrupts.count.load() > 0; };
 
   MainThreadQueue queue;
   Report report(out, o.json
@@ -97,6 +146,14 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
   if (!o.noHistory) engineConfig.historyPath = appendComponent(config, texts::HistoryFileName);
   engineConfig.tickPeriodMs = 200;
   engineConfig.reservationFolder = reservationFolder();
+  engineConfig.probeLimitMs = static_cast<unsigned>(o.probeTimeout) * 1000u;
+  // The same per-conversion logs as the window, and the encoders' own messages go there too:
+  // the terminal is the report's.
+  engineConfig.logFolder = logFolder();
+  if (!engineConfig.logFolder.empty()) pruneJobLogs(engineConfig.logFolder, std::time(nullptr));
+  engineConfig.encoderOutputToLog = true;
+  // Ending never waits for a stopped encoder: a second interrupt ends the run at once.
+  engineConfig.exitWaitMs = 0;
   Engine engine(report, queue, engineConfig);
   report.attach(engine);
   if (const std::string problem = engine.startProblem(); !problem.empty()) {
@@ -107,6 +164,10 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
   if (const int status = prepareSettings(s, o, settingsPath, err); status != 0) return status;
   engine.settingsChanged();
   if (s.SaveHistory) engine.list().loadHistory();
+  // The history's rows stay as they are: this run converts what its command line names only.
+  VideoList& list = engine.list().entries();
+  std::set<VideoEntry*> fromHistory;
+  for (int i = 0; i < list.count(); ++i) fromHistory.insert(&list.at(i));
 
   // Files named on the command line must be there and look like media; inside folders the
   // others are passed over as the window does.
@@ -120,42 +181,89 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
       paths.push_back(path);
     }
   }
+  const std::vector<std::string> files = collectSources(paths, interrupted);
+  // Every file found is converted or named with the reason it is not.
+  std::string notProbed = encoderProblem(engineConfig.encoderPath);
+  if (notProbed.empty() && !engine.progressBlockOpen())
+    notProbed = "no progress block could be made for the encoder";
   bool scanned = false;
   std::vector<Refusal> refused;
-  if (engine.scanner().scanPaths(paths, [&](std::vector<Refusal> r) {
+  if (notProbed.empty() && !files.empty() &&
+      engine.scanner().scanPaths(files, [&](std::vector<Refusal> r) {
         refused = std::move(r);
         scanned = true;
       })) {
     bool cancelled = false;
     while (!scanned) {
-      queue.serveUntil([&] { return scanned || (interrupted.load() && !cancelled); }, 200);
-      if (interrupted.load() && !cancelled) {
+      queue.serveUntil([&] { return scanned || (interrupted() && !cancelled); }, 200);
+      if (interrupted() && !cancelled) {
         cancelled = true;
         engine.scanner().cancelScan();  // Ctrl+C while probing: what was found is not converted
       }
     }
   }
+  PathCounts added;
+  std::vector<VideoEntry*> jobs;
+  for (int i = 0; i < list.count(); ++i) {
+    VideoEntry& e = list.at(i);
+    if (fromHistory.count(&e)) continue;
+    jobs.push_back(&e);
+    ++added[e.sourcePath];
+  }
+  // Why each refused file was refused, in the order of its refusals.
+  std::map<std::string, std::deque<std::string>> refusals;
   for (const Refusal& r : refused)
-    report.rejected(
-        r.path, r.outcome == AddOutcome::Failed ? r.reason : "not a video the encoder can read");
+    refusals[r.path].push_back(r.outcome == AddOutcome::Failed
+                                   ? r.reason
+                                   : std::string("not a video the encoder can read"));
+  for (const std::string& path : files) {
+    if (takeOne(added, path)) continue;
+    if (auto it = refusals.find(path); it != refusals.end() && !it->second.empty()) {
+      report.rejected(path, it->second.front());
+      it->second.pop_front();
+    } else if (!notProbed.empty()) {
+      report.rejected(path, notProbed);
+    } else {
+      report.rejected(path, interrupted() ? "not looked at: the run was interrupted"
+                                          : "the encoder did not answer about it");
+    }
+  }
 
-  report.batchStarting();
-  if (!interrupted.load() && engine.batch().startBatch()) {
-    bool stopSent = false;
-    while (engine.batch().conversionMode()) {
-      queue.serveUntil(
-          [&] { return !engine.batch().conversionMode() || (interrupted.load() && !stopSent); },
-          200);
-      if (interrupted.load() && !stopSent) {
-        stopSent = true;
-        engine.batch().stopAll(Answer::Yes);
+  // Rows of the history that wait to be converted are held back while this batch starts.
+  std::vector<VideoEntry*> held;
+  for (VideoEntry* e : fromHistory) {
+    if (e->stateValue() == Ready) {
+      e->setState(Cancelled);
+      held.push_back(e);
+    }
+  }
+  report.batchStarting(jobs);
+  if (!interrupted() && engine.batch().startBatch()) {
+    int handled = 0;
+    const auto news = [&] { return interrupts.count.load() != handled; };
+    const auto over = [&] {
+      return !engine.batch().conversionMode() ||
+             (engine.list().closing() && engine.batch().runningCount() == 0);
+    };
+    while (!over()) {
+      queue.serveUntil([&] { return over() || news(); }, 200);
+      if (news()) {
+        // The first interrupt stops as Stop All does; a later one kills the encoders now.
+        handled = interrupts.count.load();
+        if (handled == 1) {
+          engine.batch().stopAll(Answer::Yes);
+        } else {
+          engine.batch().stopEverything();
+        }
       }
       engine.batch().refreshRunning();
       report.update();
     }
   }
-  const bool allConverted = report.finish() && !interrupted.load();
+  for (VideoEntry* e : held) e->setState(Ready);
+  const bool allConverted = report.finish() && !interrupted();
   engine.exitTidyUp();
+  if (const int signal = interrupts.signal.load(); signal != 0) return 128 + signal;
   return allConverted ? 0 : 1;
 }
 

@@ -8,9 +8,23 @@
 
 namespace vidmora::cli {
 
+// What the program's signal handlers record: the first signal that asked the run to end and how
+// many such signals came.
+struct Interrupts {
+  std::atomic<int> signal{0};
+  std::atomic<int> count{0};
+
+  void note(int signalNumber) {
+    int none = 0;
+    signal.compare_exchange_strong(none, signalNumber);
+    count.fetch_add(1);
+  }
+};
+
 // Returns the exit status: 0 every file converted, 1 something failed, was stopped or was
-// skipped, 2 bad usage (a named settings file that does not exist). Setting `interrupted` stops
-// the running conversions as Stop All does.
-int runCli(const CliOptions& options, FILE* out, FILE* err, const std::atomic<bool>& interrupted);
+// skipped, 2 bad usage (a named settings file that is missing or not a settings file), 128 + the
+// signal's number when a signal ended the run. The first interrupt stops the running conversions
+// as Stop All does; a second kills them at once.
+int runCli(const CliOptions& options, FILE* out, FILE* err, const Interrupts& interrupts);
 
 }  // namespace vidmora::cli

@@ -10,10 +10,10 @@
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+vidmora::cli::Interrupts interrupts;
 
-void onInterrupt(int) {
-  interrupted.store(true);
+void onInterrupt(int signalNumber) {
+  interrupts.note(signalNumber);
 }
 
 }  // namespace
@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);  // a closed terminal or ssh session ends the run cleanly
   // A closed output (a pipe into head) must not kill the run and leave its encoders behind.
   signal(SIGPIPE, SIG_IGN);
-  return vidmora::cli::runCli(parsed.options, stdout, stderr, interrupted);
+  return vidmora::cli::runCli(parsed.options, stdout, stderr, interrupts);
 }

@@ -46,6 +46,8 @@ class Engine {
   VideoListStore& list() { return list_; }
   BatchRunner& batch() { return batch_; }
   SourceScanner& scanner() { return scanner_; }
+  // False when no progress block could be made: probes then add nothing.
+  bool progressBlockOpen() const { return progress_.isOpen(); }
 
   // Window destruction: stops every conversion and the scan, waits (bounded) for the running
   // conversions, then tidies the list up (VideoListStore::tidyUpAtExit). Runs once.

@@ -34,6 +34,9 @@ struct EngineConfig {
   // Folder of the ledgers of reserved output names (reservationFolder()): the engine records its
   // reservations there and, when made, removes what dead programs provably left. Empty: none.
   std::string reservationFolder;
+  // true: an encoder's standard output and error go to its job log (a probe's, or one without a
+  // log, nowhere) instead of the program's own, where a terminal front end draws its view.
+  bool encoderOutputToLog = false;
   // Told about every batch's start, progress and end (null: nobody). Must outlive the engine.
   DesktopSession* desktopSession = nullptr;
 };

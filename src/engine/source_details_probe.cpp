@@ -10,6 +10,7 @@
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
 #include "platform/format.h"
+#include "platform/job_log.h"
 
 namespace vidmora {
 
@@ -76,13 +77,16 @@ DetailsProbe probeSourceDetails(const std::string& encoderPath, const std::strin
       buildProbeLine(encoderPath, sourcePath, -1, std::string(ProgressMapNameLength, '0'));
   const uint32_t start = tickCount();
   bool killed = false;
+  // A probe writes no log, whatever the caller's environment says.
+  ExtraEnvironment environment = file.environment();
+  environment.push_back(LogFileVariable);
   result.started = runHidden(
       command.argv, &result.exitCode, 50,
       [&] {
         killed = killed || tickCount() - start >= limitMs;
         return !killed;
       },
-      file.environment());
+      environment);
   result.timedOut = killed;
   if (result.started && !killed && result.exitCode == 0) result.details = file.read();
   return result;

@@ -18,6 +18,7 @@
 #include "engine/source_details_probe.h"
 #include "engine/video_list_store.h"
 #include "platform/format.h"
+#include "platform/job_log.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/texts.h"
@@ -133,6 +134,9 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry,
   bool killed = false;
   const uint32_t start = tickCount();
   const DetailsFile details;  // what the probe finds in the source, for the row's tooltip
+  // A probe writes no log, whatever the caller's environment says.
+  ExtraEnvironment environment = details.environment();
+  environment.push_back(LogFileVariable);
   const bool started = runHidden(
       command.argv, &exitCode, config_.probePeriodMs,
       [&] {
@@ -141,7 +145,7 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry,
         if (timedOut || store_.closing() || scanCancelled_.load()) killed = true;
         return !killed;
       },
-      details.environment());
+      environment, config_.encoderOutputToLog ? "/dev/null" : "");
   AddOutcome outcome = AddOutcome::Skipped;
   // Only a probe that succeeded adds the file; one that failed otherwise or died by a signal
   // refuses it like an invalid video. A probe killed for the user (cancel, exit) says nothing,

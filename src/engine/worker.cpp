@@ -46,15 +46,20 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
   // The encoder writes its decisions, ffmpeg's messages and a failure's reason to the job log.
-  ExtraEnvironment environment;
-  if (!logPath.empty()) environment.push_back(logFileAssignment(logPath));
+  // Without a log the encoder gets none, whatever the caller's environment says.
+  const ExtraEnvironment environment = {logPath.empty() ? std::string(LogFileVariable)
+                                                        : logFileAssignment(logPath)};
+  const std::string outputFile = !config_.encoderOutputToLog ? std::string()
+                                 : logPath.empty()           ? "/dev/null"
+                                                             : logPath;
   // Without a progress block the encoder still gets a well-formed name; with slot -1 it reports
   // nowhere and the row shows "Converting".
   const std::string mapName =
       progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
                                                slot, mapName, snapshot, false);
-  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
+  bool started =
+      runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment, outputFile);
   if (!started) {
     std::lock_guard<std::mutex> lock(listLock_);
     entry.failureDetail =
@@ -63,7 +68,8 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   if (started && exitCode == ExitAudioRejected) {
     command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
                                   snapshot, true);
-    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
+    started =
+        runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment, outputFile);
   }
   // The encoder publishes only when it succeeds, so after any other end the name holds our
   // empty reservation or another program's file: only the reservation goes.

@@ -36,9 +36,10 @@ std::vector<char*> environmentWith(const ExtraEnvironment& extra) {
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     const std::string_view entry(*e);
     const bool replaced = std::any_of(extra.begin(), extra.end(), [&entry](const std::string& x) {
-      const std::size_t eq = x.find('=');
-      return eq != std::string::npos && entry.size() > eq &&
-             entry.substr(0, eq + 1) == x.substr(0, eq + 1);
+      // "NAME=value" and a bare "NAME" both replace the caller's NAME.
+      const std::size_t name = std::min(x.find('='), x.size());
+      return name > 0 && entry.size() > name && entry[name] == '=' &&
+             entry.substr(0, name) == std::string_view(x).substr(0, name);
     });
     if (!replaced) out.push_back(*e);
   }
@@ -49,9 +50,15 @@ std::vector<char*> environmentWith(const ExtraEnvironment& extra) {
   return out;
 }
 
-// Spawns argv with stdin from /dev/null, default signal handling and an empty signal mask.
-bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid,
-           const ExtraEnvironment& extra = {}) {
+// How a child is placed: a session of its own (detached programs), a process group of its own
+// (hidden children), or the caller's.
+enum class Placement { Session, Group };
+
+// Spawns argv with stdin from /dev/null, default signal handling and an empty signal mask (a
+// child in a group of its own has SIGTTOU blocked: it may write to the caller's terminal without
+// being stopped); outputFd >= 0 becomes the child's standard output and error.
+bool spawn(const std::vector<std::string>& argv, Placement placement, pid_t& pid,
+           const ExtraEnvironment& extra = {}, int outputFd = -1) {
   if (argv.empty() || argv[0].empty()) return false;
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -61,19 +68,26 @@ bool spawn(const std::vector<std::string>& argv, bool newSession, pid_t& pid,
     return false;
   }
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  sigset_t empty, defaults;
-  sigemptyset(&empty);
+  if (outputFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, 2);
+  }
+  sigset_t mask, defaults;
+  sigemptyset(&mask);
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   sigaddset(&defaults, SIGINT);
   sigaddset(&defaults, SIGTERM);
-  posix_spawnattr_setsigmask(&attr, &empty);
+  if (placement == Placement::Group) sigaddset(&mask, SIGTTOU);
+  posix_spawnattr_setsigmask(&attr, &mask);
   posix_spawnattr_setsigdefault(&attr, &defaults);
   short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (placement == Placement::Group) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
 #ifdef POSIX_SPAWN_SETSID
-  if (newSession) flags |= POSIX_SPAWN_SETSID;
-#else
-  (void)newSession;
+  if (placement == Placement::Session) flags |= POSIX_SPAWN_SETSID;
 #endif
   posix_spawnattr_setflags(&attr, flags);
   std::vector<char*> args = argvPointers(argv);
@@ -135,9 +149,18 @@ void reapInBackground(pid_t pid) {
 }  // namespace
 
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
-               const TickRoutine& tick, const ExtraEnvironment& extra) {
+               const TickRoutine& tick, const ExtraEnvironment& extra,
+               const std::string& outputFile) {
+  int outputFd = -1;
+  if (!outputFile.empty()) {
+    outputFd = ::open(outputFile.c_str(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    if (outputFd < 0) outputFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  }
   pid_t pid = 0;
-  if (!spawn(argv, false, pid, extra)) return false;
+  const bool spawned = spawn(argv, Placement::Group, pid, extra, outputFd);
+  if (outputFd >= 0) close(outputFd);
+  if (!spawned) return false;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (periodMs == 0) periodMs = 1;
   int status = 0;
@@ -145,6 +168,8 @@ bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned per
   for (;;) {
     const bool ended = waitPeriod(pid, pidfd, periodMs, status);
     if (tick && !tick() && !ended && !killed) {
+      // The child and whatever it started in its group; the child alone when it left the group.
+      kill(-pid, SIGKILL);
       kill(pid, SIGKILL);
       killed = true;
     }
@@ -157,7 +182,7 @@ bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned per
 
 bool launchDetached(const std::vector<std::string>& argv) {
   pid_t pid = 0;
-  if (!spawn(argv, true, pid)) return false;
+  if (!spawn(argv, Placement::Session, pid)) return false;
   reapInBackground(pid);
   return true;
 }
@@ -165,7 +190,7 @@ bool launchDetached(const std::vector<std::string>& argv) {
 WatchedLaunch launchWatched(const std::vector<std::string>& argv, unsigned watchMs) {
   WatchedLaunch result;
   pid_t pid = 0;
-  if (!spawn(argv, true, pid)) return result;
+  if (!spawn(argv, Placement::Session, pid)) return result;
   result.started = true;
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   int status = 0;

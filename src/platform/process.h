@@ -10,20 +10,25 @@
 namespace vidmora {
 
 // Called after every wait of runHidden, the last one (after the child ended) included. Returning
-// false asks the runner to kill the child (SIGKILL); the runner still waits for it to end.
+// false asks the runner to kill the child and its process group (SIGKILL); the runner still waits
+// for it to end.
 using TickRoutine = std::function<bool()>;
 
-// Extra environment variables for a child, each "NAME=value"; a name the caller's environment
-// has already gets the new value.
+// Changes to a child's environment: "NAME=value" sets NAME (a name the caller's environment has
+// already gets the new value); a bare "NAME" keeps the caller's NAME from the child.
 using ExtraEnvironment = std::vector<std::string>;
 
 // Starts argv[0] with the arguments argv[1..], standard input from /dev/null, the caller's
-// environment (with `extra` applied) and working folder, and waits for it in periods of periodMs
-// milliseconds, calling tick (when given) after every wait. Returns false when the program could
-// not be started (exitCode is then left as it was). Otherwise exitCode gets the exit status read as
-// a signed byte (255 -> -1, 236 -> -20); a child ended by signal s reports (signed byte) 128 + s.
+// environment (with `extra` applied) and working folder, in a process group of its own (a
+// terminal's Ctrl+C reaches the caller only, which stops the child its own way), and waits for it
+// in periods of periodMs milliseconds, calling tick (when given) after every wait. Standard output
+// and error are the caller's when outputFile is empty; otherwise the child's are appended to that
+// file (/dev/null when it cannot be opened). Returns false when the program could not be started
+// (exitCode is then left as it was). Otherwise exitCode gets the exit status read as a signed
+// byte (255 -> -1, 236 -> -20); a child ended by signal s reports (signed byte) 128 + s.
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
-               const TickRoutine& tick = {}, const ExtraEnvironment& extra = {});
+               const TickRoutine& tick = {}, const ExtraEnvironment& extra = {},
+               const std::string& outputFile = {});
 
 // Starts argv[0] in a session of its own without waiting for it (a helper thread reaps it).
 // True when the program was started.

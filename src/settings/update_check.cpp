@@ -80,23 +80,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What one transfer may still receive, and until when.
+// What one transfer may still receive, and until when. The body and the header lines have
+// limits of their own.
 struct Budget {
   std::string* body;
-  std::size_t left;
+  std::size_t bodyLeft;
+  std::size_t headerLeft;
   Clock::time_point deadline;
-  bool exhausted = false;
+  bool bodyCut = false;
 };
-
-bool take(Budget& budget, std::size_t bytes) {
-  if (bytes > budget.left) {
-    budget.left = 0;
-    budget.exhausted = true;
-    return false;
-  }
-  budget.left -= bytes;
-  return true;
-}
 
 // Status of a header line "HTTP/x yyy ...", 0 for any other line.
 int statusOfLine(std::string_view line) {
@@ -116,7 +108,8 @@ int statusOfLine(std::string_view line) {
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
   auto* budget = static_cast<Budget*>(user);
   const std::size_t bytes = size * count;
-  if (!take(*budget, bytes)) return 0;
+  if (bytes > budget->headerLeft) return 0;
+  budget->headerLeft -= bytes;
   const int status = statusOfLine(std::string_view(data, bytes));
   // 1xx, 2xx and redirects go on; any other answer is a failure whose body is not wanted.
   if (status >= 400 || (status > 0 && status < 100)) return 0;
@@ -126,9 +119,12 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* budget = static_cast<Budget*>(user);
   const std::size_t bytes = size * count;
-  const std::size_t kept = std::min(bytes, budget->left);
+  const std::size_t kept = std::min(bytes, budget->bodyLeft);
   budget->body->append(data, kept);
-  return take(*budget, bytes) ? bytes : kept;
+  budget->bodyLeft -= kept;
+  if (kept == bytes) return bytes;
+  budget->bodyCut = true;
+  return kept;
 }
 
 // Called by libcurl at least once a second and for every byte of a proxy reply it skips:
@@ -151,7 +147,7 @@ FetchResult fetchUrl(const std::string& url, std::chrono::milliseconds timeout,
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return result;
 
-  Budget budget{&result.body, maxBytes, Clock::now() + timeout};
+  Budget budget{&result.body, maxBytes, MaxHeaderBytes, Clock::now() + timeout};
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, "Cache-Control: no-cache");
   headers = curl_slist_append(headers, "Pragma: no-cache");
@@ -179,7 +175,7 @@ FetchResult fetchUrl(const std::string& url, std::chrono::milliseconds timeout,
 
   const CURLcode code = curl_easy_perform(curl);
   // A transfer stopped because the body filled the budget still delivered its status.
-  const bool limitReached = code == CURLE_WRITE_ERROR && budget.exhausted && !result.body.empty();
+  const bool limitReached = code == CURLE_WRITE_ERROR && budget.bodyCut;
   if (code == CURLE_OK || limitReached) {
     long status = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0) {

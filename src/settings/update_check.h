@@ -30,11 +30,15 @@ struct FetchResult {
   std::string body;          // at most the requested number of bytes
 };
 
+// What the header lines of all answers of one fetch (a proxy's, a redirect's, the server's) may
+// add up to; more ends the transfer as a failure.
+inline constexpr std::size_t MaxHeaderBytes = 64 * 1024;
+
 // GET over HTTP(S) with user agent "Mozilla", no cached copy. `timeout` is a hard deadline for
-// the whole request, proxy replies included; `maxBytes` bounds everything received: the header
-// lines of every answer (a proxy's, a redirect's, the server's) and the body together. An
-// answer that is neither success nor redirect (a proxy refusing the tunnel, say) ends the
-// transfer at its status line, so its body is never read. Never throws.
+// the whole request, proxy replies included; `maxBytes` bounds the body kept (a longer body is
+// cut there and the transfer ends), MaxHeaderBytes the header lines. An answer that is neither
+// success nor redirect (a proxy refusing the tunnel, say) ends the transfer at its status line,
+// so its body is never read. Never throws.
 FetchResult fetchUrl(const std::string& url, std::chrono::milliseconds timeout,
                      std::size_t maxBytes = 1000);
 

@@ -19,6 +19,7 @@ TEST(CliOptions, ValidCommandLines) {
   EXPECT_EQ(p.options.settingsFile, "s.bin");
   EXPECT_EQ(p.options.paths, (std::vector<std::string>{"a.avi", "-b.avi"}));
   EXPECT_EQ(parseArgs({"--quality=Fixed bitrate", "a.avi"}).options.quality, "Fixed bitrate");
+  EXPECT_EQ(parseArgs({"--probe-timeout", "5", "a.avi"}).options.probeTimeout, 5);
 
   // Profiles by Id or by name, names without regard to case.
   const int byId = findProfile("610");
@@ -32,17 +33,19 @@ TEST(CliOptions, ValidCommandLines) {
 
 TEST(CliOptions, BadUsageIsRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {},                           // nothing to convert
-      {"--jobs", "0", "a.avi"},     // out of range
-      {"--jobs", "21", "a.avi"},    // out of range
-      {"--jobs", "2x", "a.avi"},    // not a number
-      {"--jobs"},                   // value missing
-      {"--profile", "nope", "a"},   // no such profile
-      {"--dest", "", "a.avi"},      // empty folder
-      {"--json=yes", "a.avi"},      // a flag with a value
-      {"-x.avi"},                   // a file named like an option, without "--"
-      {"--settings"},               // value missing
-      {"--quality", "ultra", "a"},  // no such level
+      {},                              // nothing to convert
+      {"--jobs", "0", "a.avi"},        // out of range
+      {"--jobs", "21", "a.avi"},       // out of range
+      {"--jobs", "2x", "a.avi"},       // not a number
+      {"--jobs"},                      // value missing
+      {"--profile", "nope", "a"},      // no such profile
+      {"--dest", "", "a.avi"},         // empty folder
+      {"--json=yes", "a.avi"},         // a flag with a value
+      {"-x.avi"},                      // a file named like an option, without "--"
+      {"--settings"},                  // value missing
+      {"--quality", "ultra", "a"},     // no such level
+      {"--probe-timeout", "0", "a"},   // out of range
+      {"--probe-timeout", "1m", "a"},  // not a number
   };
   for (const auto& args : bad) {
     const ParsedArgs p = parseArgs(args);
@@ -51,12 +54,46 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
   }
 }
 
-TEST(CliOptions, JsonStringsEscapeAndReplaceBytesThatAreNotUtf8) {
-  EXPECT_EQ(jsonQuote("a \"b\" \\c"), "\"a \\\"b\\\" \\\\c\"");
-  EXPECT_EQ(jsonQuote("tab\tnl\n\x01"), "\"tab\\tnl\\n\\u0001\"");
-  EXPECT_EQ(jsonQuote("caf\xc3\xa9 100%"), "\"caf\xc3\xa9 100%\"");
-  EXPECT_EQ(jsonQuote("bad\xff\xc3"), "\"bad\\ufffd\\ufffd\"");
-  EXPECT_EQ(jsonQuote("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");  // a lone surrogate
+// Names are escaped so that the exact bytes can be had back: in JSON a stray byte becomes a
+// lone surrogate U+DC80..U+DCFF, on a plain line \xHH with the backslash itself doubled.
+TEST(CliReport, NamesAreEscapedReversibly) {
+  struct Case {
+    std::string raw, json, plain;
+  };
+  const Case cases[] = {
+      {"a \"b\" \\c", R"("a \"b\" \\c")", R"(a "b" \\c)"},
+      {"tab\tnl\n\x01", R"("tab\tnl\n\u0001")", R"(tab\tnl\n\x01)"},
+      {"caf\xc3\xa9 100%", "\"caf\xc3\xa9 100%\"", "caf\xc3\xa9 100%"},
+      {"bad\xff\xc3", R"("bad\udcff\udcc3")", R"(bad\xFF\xC3)"},
+      {"\xed\xa0\x80", R"("\udced\udca0\udc80")", R"(\xED\xA0\x80)"},  // a lone surrogate
+      {"esc\x1b[2J\xc2\x9b", R"("esc\u001b[2J\u009b")", R"(esc\x1B[2J\xC2\x9B)"},  // controls
+      {"cr\r.avi", R"("cr\u000d.avi")", R"(cr\r.avi)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(jsonQuote(c.raw), c.json) << c.plain;
+    EXPECT_EQ(plainText(c.raw), c.plain) << c.plain;
+  }
+}
+
+TEST(CliReport, TextsAreCutToTheTerminalsColumns) {
+  struct Case {
+    std::string text;
+    std::size_t columns;
+    std::string fitted;
+    std::size_t width;
+  };
+  const Case cases[] = {
+      {"short", 10, "short", 5},
+      {"a-rather-long-name.mp4", 10, "a-rathe...", 10},
+      {"\xe6\x98\xa0\xe7\x94\xbb\xe6\x98\xa0\xe7\x94\xbb.mp4", 8,  // four wide characters
+       "\xe6\x98\xa0\xe7\x94\xbb...", 7},
+      {"e\xcc\x81t\xc3\xa9", 10, "e\xcc\x81t\xc3\xa9", 3},  // a combining accent takes no column
+      {"abcdef", 2, "ab", 2},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(fitColumns(c.text, c.columns), c.fitted) << c.text;
+    EXPECT_EQ(displayWidth(fitColumns(c.text, c.columns)), c.width) << c.text;
+  }
 }
 
 }  // namespace

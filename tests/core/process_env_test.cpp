@@ -1,9 +1,14 @@
 // The extra environment of runHidden and the watched launch of desktop helpers.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
+
+#include <sstream>
 
 #include "platform/process.h"
 #include "support/temp_folder.h"
+#include "support/wait_until.h"
 
 namespace vidmora {
 namespace {
@@ -25,12 +30,39 @@ TEST(ProcessEnvironment, ExtraVariablesReachTheChildAndReplaceInheritedOnes) {
       {"VIDMORA_LOG_FILE=/tmp/a b/%d.log", "VIDMORA_TEST_INHERITED=new", "=ignored", "NOEQUALS"}));
   EXPECT_EQ(code, 0);
   EXPECT_EQ(test::readFile(out), "/tmp/a b/%d.log|new|kept");
+  // A bare name keeps the caller's variable from the child.
+  ASSERT_TRUE(runHidden({"/bin/sh", "-c",
+                         "printf '%s|%s' \"${VIDMORA_TEST_INHERITED-unset}\" "
+                         "\"$VIDMORA_TEST_KEPT\" > \"$0\"",
+                         out},
+                        &code, 10, {}, {"VIDMORA_TEST_INHERITED"}));
+  EXPECT_EQ(test::readFile(out), "unset|kept");
   // Without extras the caller's environment is passed unchanged.
   ASSERT_TRUE(runHidden({"/bin/sh", "-c", "printf '%s' \"$VIDMORA_TEST_INHERITED\" > \"$0\"", out},
                         &code, 10));
   EXPECT_EQ(test::readFile(out), "old");
   ::unsetenv("VIDMORA_TEST_INHERITED");
   ::unsetenv("VIDMORA_TEST_KEPT");
+}
+
+// A hidden child leads a process group of its own: the caller's group (a terminal's Ctrl+C) does
+// not hold it, and a kill ends what it started too, as an encoder's ffmpeg.
+TEST(ProcessEnvironment, AHiddenChildHasAGroupThatTheKillEnds) {
+  TempFolder dir;
+  const std::string pids = dir / "pids";
+  // Field 5 of /proc/PID/stat is the process group.
+  const std::string script =
+      "sleep 30 & child=$!; set -- $(cat /proc/$$/stat); echo \"$5 $child\" > '" + pids + "'; wait";
+  int code = 0;
+  ASSERT_TRUE(runHidden({"/bin/sh", "-c", script}, &code, 10,
+                        [&] { return test::readFile(pids).find(' ') == std::string::npos; }));
+  EXPECT_EQ(code, static_cast<int8_t>(128 + 9));
+  std::istringstream fields(test::readFile(pids));
+  pid_t group = 0, grandchild = 0;
+  fields >> group >> grandchild;
+  EXPECT_NE(group, ::getpgrp());
+  ASSERT_GT(grandchild, 0);
+  EXPECT_TRUE(test::waitUntil([&] { return ::kill(grandchild, 0) != 0; }));
 }
 
 TEST(ProcessEnvironment, WatchedLaunchReportsAnEarlyFailureOnly) {

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "conversion_log.h"
@@ -17,6 +19,7 @@
 #include "platform/process.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
+#include "support/wait_until.h"
 #include "verify.h"
 
 namespace vidmora {
@@ -148,12 +151,20 @@ TEST(EncoderLog, AKilledFfmpegFailsWithTheSignalAsReason) {
   const std::string childrenFile =
       "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
   pid_t ffmpeg = 0;
-  for (int i = 0; i < 200 && ffmpeg == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(test::waitUntil([&] {
     ffmpeg = std::atoi(test::readFile(childrenFile).c_str());
-  }
-  ASSERT_GT(ffmpeg, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return ffmpeg > 0;
+  }));
+  // Killed while at work: once it has written some of the output (the encoder's hidden file).
+  ASSERT_TRUE(test::waitUntil([&] {
+    for (const std::string& name : dir.entries()) {
+      std::error_code ec;
+      if (name != "long.mp4" && name != "long.log" &&
+          std::filesystem::file_size(dir / name, ec) > 0)
+        return true;
+    }
+    return false;
+  }));
   ::kill(ffmpeg, SIGKILL);
   EXPECT_EQ(test::waitWithLimit(pid, std::chrono::seconds(20)), 1);
   EXPECT_TRUE(onlyEntries(dir, {"long.mp4", "long.log"}));
