@@ -159,8 +159,8 @@ std::unique_ptr<VideoEntry> SourceScanner::newEntry(const std::string& path,
 }
 
 AddOutcome SourceScanner::addVideo(const std::string& path) {
-  // The list keeps its structure while a batch converts: workers hold its entries.
-  if (store_.converting() || store_.closing() || path.empty()) return AddOutcome::Skipped;
+  // During a batch the entry joins it or waits (BatchRunner::entriesAppended).
+  if (store_.closing() || path.empty()) return AddOutcome::Skipped;
   auto entry = newEntry(path, settings_.ProfileId);
   const AddOutcome outcome = probeVideo(path, *entry);
   if (outcome != AddOutcome::Added) return outcome;
@@ -171,7 +171,7 @@ AddOutcome SourceScanner::addVideo(const std::string& path) {
 }
 
 bool SourceScanner::scanPaths(const std::vector<std::string>& paths, ScanDone done) {
-  if (store_.converting() || store_.closing() || scanning_) return false;
+  if (store_.closing() || scanning_) return false;
   join();  // the last scan's thread has ended its work
   scanning_ = true;
   scanCancelled_.store(false);

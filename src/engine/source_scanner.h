@@ -51,13 +51,14 @@ class SourceScanner {
   SourceScanner(const SourceScanner&) = delete;
   SourceScanner& operator=(const SourceScanner&) = delete;
 
-  // Probes the file and appends a Ready entry. Skipped while a batch is active.
+  // Probes the file and appends a Ready entry (during a batch it may join the batch).
   AddOutcome addVideo(const std::string& path);
   // Files and folders in order (files must have an accepted extension, folders are walked
   // recursively), probed in parallel (one probe per core) on threads of their own; the entries
   // are appended in that order on the main thread as their probes end. done(refused) runs on
-  // the main thread at the end with the files the encoder refused. False (and no scan) while a
-  // batch converts or another scan runs. The front end then starts the batch.
+  // the main thread at the end with the files the encoder refused. False (and no scan) while
+  // another scan runs. The front end then starts the batch (during a batch the entries join it
+  // or wait, as the settings say).
   using ScanDone = std::function<void(std::vector<std::string> refused)>;
   bool scanPaths(const std::vector<std::string>& paths, ScanDone done);
   bool scanning() const { return scanning_; }

@@ -40,7 +40,7 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   int slot;
   {
     std::lock_guard<std::mutex> lock(listLock_);
-    snapshot = snapshot_;
+    snapshot = entry.ownSettings ? *entry.ownSettings : snapshot_;
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
@@ -53,11 +53,13 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
       progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
                                                slot, mapName, snapshot, false);
-  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
+  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment,
+                           &entry.encoderGroup);
   if (started && exitCode == ExitAudioRejected) {
     command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
                                   snapshot, true);
-    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment);
+    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment,
+                        &entry.encoderGroup);
   }
   // The encoder publishes only when it succeeds, so after any other end the name holds our
   // empty reservation or another program's file: only the reservation goes.
@@ -75,6 +77,7 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   {
     std::lock_guard<std::mutex> lock(listLock_);
     entry.createdOutput = created;
+    entry.reservationDev = entry.reservationIno = 0;
   }
   return exitCode;
 }
@@ -120,8 +123,13 @@ void BatchRunner::convertEntry(VideoEntry& entry) {
       std::lock_guard<std::mutex> lock(listLock_);
       output = reserveOutputPath(folder, entry.outputName, entry.profileId, list_);
       entry.outputPath = output.path;
+      entry.reservationDev = output.reserved ? static_cast<uint64_t>(output.dev) : 0;
+      entry.reservationIno = output.reserved ? static_cast<uint64_t>(output.ino) : 0;
     }
     outputPath = output.path;
+    // The kept queue names the reservation before the encoder runs: a start after a crash
+    // removes it (and only it).
+    store_.saveQueueNow();
     result = runEncoder(entry, output, logPath);
     if (result != ExitOutputTaken || entry.stopRequested.load()) break;
   }

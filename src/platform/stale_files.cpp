@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace vidmora {
@@ -60,6 +61,35 @@ int forEachEntry(const std::string& folder, Visit visit) {
 
 int createSaveTemp(const std::string& finalPath, std::string& tempPath) {
   return createFromPattern(finalPath + pidPart() + SaveSuffix, SaveSuffix, O_CLOEXEC, tempPath);
+}
+
+bool replaceFileAtomically(const std::string& path, const std::string& data) {
+  std::string temp;
+  const int fd = createSaveTemp(path, temp);
+  if (fd < 0) return false;
+  std::size_t written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  const bool ok = written == data.size() && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
 }
 
 int createHiddenPartFile(const std::string& finalPath, std::string& tempPath, int extraFlags) {

@@ -13,6 +13,10 @@ namespace vidmora {
 // Creates "<finalPath>.<pid>.XXXXXX.vidmora-tmp" exclusively (mode 0600, close-on-exec) for a
 // save that renames it over finalPath. Returns the descriptor, -1 on failure (errno set).
 int createSaveTemp(const std::string& finalPath, std::string& tempPath);
+// Replaces the file at path with data through such a temporary file: written, made durable and
+// renamed over it (the rename made durable too). False when anything failed; the old file then
+// stays as it was and no temporary file is left.
+bool replaceFileAtomically(const std::string& path, const std::string& data);
 
 // Creates the hidden "<folder>/.<name>.<pid>.XXXXXX.vidmora-part" beside finalPath
 // exclusively, never through a link, with an unpredictable part. `extraFlags` is added to the
