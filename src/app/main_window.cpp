@@ -100,6 +100,9 @@ TFMain::TFMain(MainWindowOptions options)
   config.desktopSession = desktop_.get();
   config.encoderPath = encoderPath_;
   config.historyPath = appendComponent(configFolder_, texts::HistoryFileName);
+  config.queuePath = options_.queuePath;
+  if (config.queuePath.empty() && options_.configFolder.empty() && !stateFolder().empty())
+    config.queuePath = appendComponent(stateFolder(), texts::QueueFileName);
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(*this, queue_, config);
 
@@ -138,6 +141,7 @@ TFMain::TFMain(MainWindowOptions options)
 
   engine_->list().setListModified(false);
   if (s.SaveHistory) engine_->list().loadHistory();
+  engine_->loadQueue();  // rows a closed or killed run left unconverted, after the history
   setAcceptDrops(true);
   updateCommandStates();
 }

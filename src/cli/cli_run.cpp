@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/texts.h"
 #include "platform/version.h"
+#include "settings/presets.h"
 #include "settings/profiles.h"
 #include "settings/quality.h"
 #include "settings/settings_file.h"
@@ -24,7 +25,8 @@ bool isFolder(const std::string& path) {
 
 // The settings as the window would start with them, then the command line's choices. 0 when
 // ready; otherwise the exit status (2: the options do not fit the profile).
-int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath, FILE* err) {
+int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
+                    const PresetStore& presets, FILE* err) {
   loadSettings(s, settingsPath);
   if (!o.dest.empty()) {
     s.DestDir = o.dest;
@@ -33,7 +35,36 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
     startupSettings(fallback, "", videosFolder());
     s.DestDir = fallback.DestDir;
   }
-  if (!o.profile.empty()) applyProfile(s, findProfile(o.profile));
+  if (!o.profile.empty()) {
+    const ProfileChoice choice = chooseProfile(o.profile, &presets);
+    if (!choice.found()) {
+      std::fprintf(err, "vidmora-cli: no profile \"%s\" (--list-profiles shows them)\n",
+                   o.profile.c_str());
+      return 2;
+    }
+    if (choice.preset) {
+      // The preset's profile and values; the folders stay the settings file's.
+      const ConversionSnapshot& v = choice.preset->values;
+      applyProfile(s, profileIndexById(v.ProfileId));
+      s.DisableVideo = v.DisableVideo;
+      s.FrameWidth = v.FrameWidth;
+      s.FrameHeight = v.FrameHeight;
+      s.FrameRate = v.FrameRate;
+      s.VideoBitrate = v.VideoBitrate;
+      s.AspectMode = v.AspectMode;
+      s.VideoCodec = v.VideoCodec;
+      s.DisableAudio = v.DisableAudio;
+      s.AudioBitrate = v.AudioBitrate;
+      s.Channels = v.Channels;
+      s.SampleRate = v.SampleRate;
+      s.Volume = v.Volume;
+      s.AudioCodec = v.AudioCodec;
+      s.Quality = v.Quality;
+      s.TargetHeight = v.TargetHeight;
+    } else {
+      applyProfile(s, choice.position);
+    }
+  }
   if (!o.quality.empty()) {
     // Only the profiles whose dialog offers the levels take one; the others would ignore it.
     const ProfileExtras* extras = profileExtras(s.ProfileId);
@@ -70,11 +101,13 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
     std::fprintf(out, "vidmora-cli %s\n", programVersion());
     return 0;
   }
+  const std::string config = configFolder();
+  PresetStore presets(presetsFilePath(config));
+  presets.load();  // an unreadable file leaves only the profiles
   if (o.listProfiles) {
-    std::fputs(profileListing().c_str(), out);
+    std::fputs(profileListing(&presets, o.json).c_str(), out);
     return 0;
   }
-  const std::string config = configFolder();
   const std::string settingsPath =
       o.settingsFile.empty() ? settingsFilePath(config) : o.settingsFile;
   if (!o.settingsFile.empty() && !o.saveSettings && !pathExists(o.settingsFile)) {
@@ -89,14 +122,25 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
   EngineConfig engineConfig;
   engineConfig.encoderPath =
       o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;
-  if (!o.noHistory) engineConfig.historyPath = appendComponent(config, texts::HistoryFileName);
+  if (!o.noHistory) {
+    engineConfig.historyPath = appendComponent(config, texts::HistoryFileName);
+    const std::string state = stateFolder();
+    if (!state.empty()) engineConfig.queuePath = appendComponent(state, texts::QueueFileName);
+  }
   engineConfig.tickPeriodMs = 200;
   Engine engine(report, queue, engineConfig);
   report.attach(engine);
   TSettings& s = engine.settings();
-  if (const int status = prepareSettings(s, o, settingsPath, err); status != 0) return status;
+  if (const int status = prepareSettings(s, o, settingsPath, presets, err); status != 0)
+    return status;
   engine.settingsChanged();
   if (s.SaveHistory) engine.list().loadHistory();
+  if (o.resume) {
+    // The kept queue: what was waiting or converting comes back Ready; what was stopped is
+    // converted again too. Failed rows stay as they are.
+    engine.loadQueue();
+    engine.list().requeueCancelled();
+  }
 
   // Files named on the command line must be there and look like media; inside folders the
   // others are passed over as the window does.

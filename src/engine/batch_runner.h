@@ -181,7 +181,7 @@ class BatchRunner {
   int batchFinished_ = 0;
   bool stopAllMark_ = false;
   bool shutdownPending_ = false;
-  bool desktopHeld_ = false;  // the desktop session was told of the batch and not yet released
+  bool desktopHeld_ = false;    // the desktop session was told of the batch and not yet released
   bool desktopPaused_ = false;  // released because everything is paused; taken back on resume
   std::vector<std::unique_ptr<Worker>> workers_;
   std::function<bool()> threadStartHook_;

@@ -131,7 +131,8 @@ int QueueKeeper::load() {
     if (wasRunning && !row.outputPath.empty()) removeStaleTempFiles(folderOf(row.outputPath));
     auto e = std::make_unique<VideoEntry>(std::move(row.sourcePath));
     e->kind = row.kind;
-    e->profileId = row.profileId;
+    // A Ready row shows the extension of the profile it will get.
+    e->profileId = row.settings && !isFinished(row.state) ? row.settings->ProfileId : row.profileId;
     e->outputName = std::move(row.outputName);
     e->outputPath = wasRunning ? std::string() : std::move(row.outputPath);
     e->sizeBytes = row.sizeBytes;

@@ -227,10 +227,9 @@ void BatchRunner::orderChanged() {
     std::lock_guard<std::mutex> lock(listLock_);
     if (batchQueue_.empty()) return;
     // Entries already taken sort anywhere: the cursor starts over and passes them by.
-    std::stable_sort(batchQueue_.begin(), batchQueue_.end(),
-                     [](const VideoEntry* a, const VideoEntry* b) {
-                       return a->listIndex < b->listIndex;
-                     });
+    std::stable_sort(
+        batchQueue_.begin(), batchQueue_.end(),
+        [](const VideoEntry* a, const VideoEntry* b) { return a->listIndex < b->listIndex; });
     batchCursor_ = 0;
   }
   turnChanged_.notify_all();

@@ -115,7 +115,8 @@ int VideoListStore::setRowSettings(const std::vector<int>& rows,
       if (isUnfinished(e.stateValue())) continue;  // queued or converting: the batch has it
       e.ownSettings = settings;
       // A Ready row shows the extension it will get; a finished row keeps the one it got.
-      if (e.stateValue() == Ready) e.profileId = settings ? settings->ProfileId : settings_.ProfileId;
+      if (e.stateValue() == Ready)
+        e.profileId = settings ? settings->ProfileId : settings_.ProfileId;
       ++changed;
     }
   }
@@ -163,7 +164,8 @@ std::vector<int> VideoListStore::moveRows(const std::vector<int>& rows, int delt
     if (any) reindex(list_);
     // target[p] is the old position of the row now at p.
     std::vector<int> newPlace(static_cast<std::size_t>(n));
-    for (int p = 0; p < n; ++p) newPlace[static_cast<std::size_t>(target[static_cast<std::size_t>(p)])] = p;
+    for (int p = 0; p < n; ++p)
+      newPlace[static_cast<std::size_t>(target[static_cast<std::size_t>(p)])] = p;
     for (int& r : moved)
       if (r >= 0 && r < n) r = newPlace[static_cast<std::size_t>(r)];
   }

@@ -42,6 +42,9 @@ bool createFolderChain(const std::string& path);
 std::string homeFolder();
 // $XDG_CONFIG_HOME/vidmora when XDG_CONFIG_HOME is an absolute path, else ~/.config/vidmora.
 std::string configFolder();
+// $XDG_STATE_HOME/vidmora when XDG_STATE_HOME is an absolute path, else
+// ~/.local/state/vidmora; empty when there is no home either.
+std::string stateFolder();
 // XDG_VIDEOS_DIR of user-dirs.dirs in the user's configuration folder, else ~/Videos.
 std::string videosFolder();
 // The XDG_VIDEOS_DIR value of a user-dirs.dirs text with $HOME expanded; empty when absent or

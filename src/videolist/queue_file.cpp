@@ -176,11 +176,12 @@ class FileLock {
 
 }  // namespace
 
+QueueOwner queueOwnerOf(uint32_t pid) {
+  return QueueOwner{pid, processStartTime(pid)};
+}
+
 QueueOwner currentQueueOwner() {
-  QueueOwner owner;
-  owner.pid = static_cast<uint32_t>(::getpid());
-  owner.startTime = processStartTime(owner.pid);
-  return owner;
+  return queueOwnerOf(static_cast<uint32_t>(::getpid()));
 }
 
 bool queueOwnerAlive(const QueueOwner& owner) {
@@ -191,7 +192,8 @@ std::string queueBytes(const std::vector<QueueRow>& rows) {
   std::unordered_map<const ConversionSnapshot*, int32_t> index;
   std::vector<const ConversionSnapshot*> table;
   for (const QueueRow& row : rows) {
-    if (row.settings && index.emplace(row.settings.get(), static_cast<int32_t>(table.size())).second)
+    if (row.settings &&
+        index.emplace(row.settings.get(), static_cast<int32_t>(table.size())).second)
       table.push_back(row.settings.get());
   }
   Writer w;
@@ -289,7 +291,8 @@ QueueRead takeOverQueue(const std::string& path, const QueueOwner& owner,
   if (read != QueueRead::Ok) return read;
   bool changed = false;
   for (QueueRow& row : rows) {
-    if (row.owner == owner || queueOwnerAlive(row.owner)) continue;
+    // The owner's own rows come back too (a second load in the same run).
+    if (!(row.owner == owner) && queueOwnerAlive(row.owner)) continue;
     row.owner = owner;
     taken.push_back(row);
     changed = true;

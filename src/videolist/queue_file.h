@@ -28,6 +28,8 @@ struct QueueOwner {
   bool operator==(const QueueOwner&) const = default;
 };
 QueueOwner currentQueueOwner();
+// The owner record of a running process (start time 0 when there is no such process).
+QueueOwner queueOwnerOf(uint32_t pid);
 bool queueOwnerAlive(const QueueOwner& owner);
 
 // One kept row. settings: the row's own profile and values (null: the batch's). reservation:
@@ -61,9 +63,9 @@ QueueRead readQueueFile(const std::string& path, std::vector<QueueRow>& rows);
 // `mine` (after them). False when nothing was written (a newer version's file, a failed write,
 // no lock); the old file then stays whole.
 bool saveQueue(const std::string& path, const QueueOwner& owner, const std::vector<QueueRow>& mine);
-// Under the lock: takes over the rows of owners that have ended (the rows come back in `taken`
-// owned by `owner`, in file order) and writes the file with them so. Missing and Foreign files
-// give nothing.
+// Under the lock: takes over the rows of owners that have ended, and the owner's own (they come
+// back in `taken` owned by `owner`, in file order) and writes the file with them so. Missing and
+// Foreign files give nothing.
 QueueRead takeOverQueue(const std::string& path, const QueueOwner& owner,
                         std::vector<QueueRow>& taken);
 
