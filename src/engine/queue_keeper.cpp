@@ -57,30 +57,17 @@ void QueueKeeper::writerLoop() {
   }
 }
 
-std::vector<QueueRow> QueueKeeper::collectRows() {
-  std::vector<QueueRow> rows;
+QueueRows QueueKeeper::collectRows() {
+  QueueRows rows;
   std::lock_guard<std::mutex> lock(store_.lock());
   const VideoList& list = store_.entries();
-  rows.reserve(static_cast<std::size_t>(list.count()));
+  rows.bytes.reserve(static_cast<std::size_t>(list.count()) * 160);
   for (int i = 0; i < list.count(); ++i) {
     const VideoEntry& e = list.at(i);
     const int16_t state = e.stateValue();
     if (state == Done) continue;
-    QueueRow& row = rows.emplace_back();
-    row.owner = owner_;
-    row.kind = e.kind;
-    row.profileId = e.profileId;
-    row.state = e.exitStopped ? static_cast<int16_t>(Ready) : state;
-    row.sourcePath = e.sourcePath;
-    row.outputName = e.outputName;
-    row.outputPath = e.outputPath;
-    row.sizeBytes = e.sizeBytes;
-    row.durationSeconds = e.durationSeconds;
-    row.sourceSizeBytes = e.sourceSizeBytes;
-    row.settings = e.ownSettings;
-    row.reservationDev = e.reservationDev;
-    row.reservationIno = e.reservationIno;
-    row.createdOutput = e.createdOutput;
+    // A row the program's end stopped is converted again at the next start.
+    appendQueueRow(rows, owner_, e, e.exitStopped ? static_cast<int16_t>(Ready) : state);
   }
   return rows;
 }
@@ -88,7 +75,7 @@ std::vector<QueueRow> QueueKeeper::collectRows() {
 bool QueueKeeper::saveNow() {
   if (!enabled()) return false;
   std::lock_guard<std::mutex> saving(saveMutex_);
-  const std::vector<QueueRow> rows = collectRows();
+  const QueueRows rows = collectRows();
   createFolderChain(folderOf(path_));
   return saveQueue(path_, owner_, rows);
 }

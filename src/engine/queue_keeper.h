@@ -39,7 +39,7 @@ class QueueKeeper {
   void finalSave();
 
  private:
-  std::vector<QueueRow> collectRows();
+  QueueRows collectRows();
   void writerLoop();
 
   VideoListStore& store_;

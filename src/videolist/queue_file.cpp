@@ -1,16 +1,15 @@
 // The kept queue's file: its layout, the owners' check and the locked merge.
 //
 // Layout (all integers little-endian):
-//   "VidmoraQueue"  u32 version
-//   u32 n, then n settings records: i16 ProfileId, u8 DisableVideo, i16 FrameWidth,
-//     i16 FrameHeight, f32 FrameRate, i16 VideoBitrate, i16 AspectMode, text VideoCodec,
-//     u8 DisableAudio, i16 AudioBitrate, i16 Channels, i32 SampleRate, i16 Volume,
-//     text AudioCodec, i16 Quality, i16 TargetHeight
-//   u32 m, then m rows: u32 owner pid, u64 owner start time, i16 kind, i16 profileId, i16 state,
-//     text source, text output name, text output path, u64 size, u32 duration,
-//     u64 source size, i32 settings record (-1: none), u64 reservation dev, u64 reservation
-//     inode, u8 created output
-// A text is a u32 length and that many bytes.
+//   "VidmoraQueue"  u32 version  u32 row count
+//   each row: u32 owner pid, u64 owner start time, i16 kind, i16 profileId, i16 state,
+//     text source, text output name, text output path, u64 size, u32 duration, u64 source size,
+//     u64 reservation dev, u64 reservation inode, u8 created output, u8 has settings, and when
+//     it has: i16 ProfileId, u8 DisableVideo, i16 FrameWidth, i16 FrameHeight, f32 FrameRate,
+//     i16 VideoBitrate, i16 AspectMode, text VideoCodec, u8 DisableAudio, i16 AudioBitrate,
+//     i16 Channels, i32 SampleRate, i16 Volume, text AudioCodec, i16 Quality, i16 TargetHeight
+// A text is a u32 length and that many bytes. A save copies the other owners' rows byte for
+// byte, so it never needs to understand more of them than their extent and owner.
 #include "videolist/queue_file.h"
 
 #include <fcntl.h>
@@ -59,6 +58,7 @@ class Writer {
 class Reader {
  public:
   explicit Reader(std::string_view in) : in_(in) {}
+  std::size_t position() const { return pos_; }
   template <typename T>
   bool number(T& out) {
     if (in_.size() - pos_ < sizeof(T)) return false;
@@ -74,11 +74,22 @@ class Reader {
     }
     return true;
   }
-  bool text(std::string& out) {
+  bool skip(std::size_t n) {
+    if (in_.size() - pos_ < n) return false;
+    pos_ += n;
+    return true;
+  }
+  bool text(std::string_view& out) {
     uint32_t n = 0;
     if (!number(n) || n > TextLimit || in_.size() - pos_ < n) return false;
-    out.assign(in_.data() + pos_, n);
+    out = in_.substr(pos_, n);
     pos_ += n;
+    return true;
+  }
+  bool text(std::string& out) {
+    std::string_view view;
+    if (!text(view)) return false;
+    out.assign(view);
     return true;
   }
 
@@ -115,22 +126,115 @@ bool readSettings(Reader& r, ConversionSnapshot& s) {
          r.number(s.TargetHeight);
 }
 
-// One row; false when the bytes ended inside it (nothing is kept of it then).
-bool readRow(Reader& r, const std::vector<std::shared_ptr<const ConversionSnapshot>>& table,
-             QueueRow& row) {
-  int32_t settings = -1;
-  uint8_t created = 0;
-  if (!(r.number(row.owner.pid) && r.number(row.owner.startTime) && r.number(row.kind) &&
-        r.number(row.profileId) && r.number(row.state) && r.text(row.sourcePath) &&
-        r.text(row.outputName) && r.text(row.outputPath) && r.number(row.sizeBytes) &&
-        r.number(row.durationSeconds) && r.number(row.sourceSizeBytes) && r.number(settings) &&
-        r.number(row.reservationDev) && r.number(row.reservationIno) && r.number(created))) {
+// The fields of a row, as the writer takes them from a QueueRow or an entry.
+struct RowFields {
+  const QueueOwner& owner;
+  int16_t kind, profileId, state;
+  const std::string &source, &name, &output;
+  uint64_t size;
+  uint32_t duration;
+  uint64_t sourceSize, dev, ino;
+  bool created;
+  const ConversionSnapshot* settings;
+};
+
+void writeRow(Writer& w, const RowFields& f) {
+  w.number(f.owner.pid);
+  w.number(f.owner.startTime);
+  w.number(f.kind);
+  w.number(f.profileId);
+  w.number(f.state);
+  w.text(f.source);
+  w.text(f.name);
+  w.text(f.output);
+  w.number(f.size);
+  w.number(f.duration);
+  w.number(f.sourceSize);
+  w.number(f.dev);
+  w.number(f.ino);
+  w.number(static_cast<uint8_t>(f.created ? 1 : 0));
+  w.number(static_cast<uint8_t>(f.settings ? 1 : 0));
+  if (f.settings) writeSettings(w, *f.settings);
+}
+
+// Rows read back share one settings record when their bytes are equal.
+using SettingsCache =
+    std::unordered_map<std::string_view, std::shared_ptr<const ConversionSnapshot>>;
+
+// One row; false when the bytes ended inside it (nothing is kept of it then). With `row` null
+// the row is only passed over (its owner still read into `owner`).
+bool readRow(Reader& r, std::string_view bytes, SettingsCache& cache, QueueOwner& owner,
+             QueueRow* row) {
+  QueueRow scratch;
+  QueueRow& out = row ? *row : scratch;
+  std::string_view source, name, output;
+  uint8_t created = 0, hasSettings = 0;
+  if (!(r.number(owner.pid) && r.number(owner.startTime) && r.number(out.kind) &&
+        r.number(out.profileId) && r.number(out.state) && r.text(source) && r.text(name) &&
+        r.text(output) && r.number(out.sizeBytes) && r.number(out.durationSeconds) &&
+        r.number(out.sourceSizeBytes) && r.number(out.reservationDev) &&
+        r.number(out.reservationIno) && r.number(created) && r.number(hasSettings))) {
     return false;
   }
-  if (settings >= 0 && static_cast<std::size_t>(settings) < table.size())
-    row.settings = table[static_cast<std::size_t>(settings)];
-  row.createdOutput = created != 0;
-  return !row.sourcePath.empty();
+  if (hasSettings) {
+    const std::size_t start = r.position();
+    ConversionSnapshot settings;
+    if (!readSettings(r, settings)) return false;
+    if (row) {
+      const std::string_view key = bytes.substr(start, r.position() - start);
+      auto it = cache.find(key);
+      if (it == cache.end())
+        it = cache.emplace(key, std::make_shared<ConversionSnapshot>(std::move(settings))).first;
+      out.settings = it->second;
+    }
+  }
+  if (source.empty()) return false;
+  if (row) {
+    out.owner = owner;
+    out.sourcePath.assign(source);
+    out.outputName.assign(name);
+    out.outputPath.assign(output);
+    out.createdOutput = created != 0;
+  }
+  return true;
+}
+
+// The rows of a file's bytes: where each begins and ends, and its owner.
+struct RowSpan {
+  std::size_t begin, end;
+  QueueOwner owner;
+};
+
+// Header and row extents; Ok also for a file cut inside a row (the rows before it count).
+QueueRead scanQueue(std::string_view bytes, std::vector<RowSpan>& spans,
+                    std::vector<QueueRow>* rows) {
+  if (bytes.substr(0, Signature.size()) != Signature) return QueueRead::Foreign;
+  Reader r(bytes);
+  r.skip(Signature.size());
+  uint32_t version = 0;
+  if (!r.number(version) || version == 0) return QueueRead::Foreign;
+  if (version > QueueFileVersion) return QueueRead::Newer;
+  uint32_t count = 0;
+  if (!r.number(count)) return QueueRead::Ok;
+  SettingsCache cache;
+  spans.reserve(std::min<std::size_t>(count, bytes.size() / 64));
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::size_t begin = r.position();
+    QueueOwner owner;
+    QueueRow row;
+    if (!readRow(r, bytes, cache, owner, rows ? &row : nullptr)) break;
+    spans.push_back({begin, r.position(), owner});
+    if (rows) rows->push_back(std::move(row));
+  }
+  return QueueRead::Ok;
+}
+
+std::string header(uint32_t count) {
+  Writer w;
+  w.out += Signature;
+  w.number(QueueFileVersion);
+  w.number(count);
+  return std::move(w.out);
 }
 
 // The kernel's start time of a process (field 22 of /proc/PID/stat); 0 when it is gone.
@@ -188,72 +292,51 @@ bool queueOwnerAlive(const QueueOwner& owner) {
   return owner.pid != 0 && processStartTime(owner.pid) == owner.startTime;
 }
 
-std::string queueBytes(const std::vector<QueueRow>& rows) {
-  std::unordered_map<const ConversionSnapshot*, int32_t> index;
-  std::vector<const ConversionSnapshot*> table;
-  for (const QueueRow& row : rows) {
-    if (row.settings &&
-        index.emplace(row.settings.get(), static_cast<int32_t>(table.size())).second)
-      table.push_back(row.settings.get());
-  }
+void appendQueueRow(QueueRows& rows, const QueueRow& r) {
   Writer w;
-  w.out.reserve(64 + rows.size() * 160);
-  w.out += Signature;
-  w.number(QueueFileVersion);
-  w.number(static_cast<uint32_t>(table.size()));
-  for (const ConversionSnapshot* s : table) writeSettings(w, *s);
-  w.number(static_cast<uint32_t>(rows.size()));
-  for (const QueueRow& row : rows) {
-    w.number(row.owner.pid);
-    w.number(row.owner.startTime);
-    w.number(row.kind);
-    w.number(row.profileId);
-    w.number(row.state);
-    w.text(row.sourcePath);
-    w.text(row.outputName);
-    w.text(row.outputPath);
-    w.number(row.sizeBytes);
-    w.number(row.durationSeconds);
-    w.number(row.sourceSizeBytes);
-    w.number(row.settings ? index[row.settings.get()] : int32_t{-1});
-    w.number(row.reservationDev);
-    w.number(row.reservationIno);
-    w.number(static_cast<uint8_t>(row.createdOutput ? 1 : 0));
-  }
-  return std::move(w.out);
+  w.out.swap(rows.bytes);
+  writeRow(w, {r.owner, r.kind, r.profileId, r.state, r.sourcePath, r.outputName, r.outputPath,
+               r.sizeBytes, r.durationSeconds, r.sourceSizeBytes, r.reservationDev,
+               r.reservationIno, r.createdOutput, r.settings.get()});
+  w.out.swap(rows.bytes);
+  ++rows.count;
+}
+
+void appendQueueRow(QueueRows& rows, const QueueOwner& owner, const VideoEntry& e, int16_t state) {
+  Writer w;
+  w.out.swap(rows.bytes);
+  writeRow(w, {owner, e.kind, e.profileId, state, e.sourcePath, e.outputName, e.outputPath,
+               e.sizeBytes, e.durationSeconds, e.sourceSizeBytes, e.reservationDev,
+               e.reservationIno, e.createdOutput, e.ownSettings.get()});
+  w.out.swap(rows.bytes);
+  ++rows.count;
+}
+
+std::string queueBytes(const std::vector<QueueRow>& rows) {
+  QueueRows out;
+  for (const QueueRow& r : rows) appendQueueRow(out, r);
+  return header(out.count) + out.bytes;
 }
 
 QueueRead parseQueue(std::string_view bytes, std::vector<QueueRow>& rows) {
-  if (bytes.substr(0, Signature.size()) != Signature) return QueueRead::Foreign;
-  Reader r(bytes.substr(Signature.size()));
-  uint32_t version = 0;
-  if (!r.number(version) || version == 0) return QueueRead::Foreign;
-  if (version > QueueFileVersion) return QueueRead::Newer;
-  uint32_t count = 0;
-  if (!r.number(count)) return QueueRead::Ok;
-  std::vector<std::shared_ptr<const ConversionSnapshot>> table;
-  for (uint32_t i = 0; i < count; ++i) {
-    auto s = std::make_shared<ConversionSnapshot>();
-    if (!readSettings(r, *s)) return QueueRead::Ok;
-    table.push_back(std::move(s));
-  }
-  if (!r.number(count)) return QueueRead::Ok;
-  for (uint32_t i = 0; i < count; ++i) {
-    QueueRow row;
-    if (!readRow(r, table, row)) break;
-    rows.push_back(std::move(row));
-  }
-  return QueueRead::Ok;
+  std::vector<RowSpan> spans;
+  std::vector<QueueRow> read;
+  const QueueRead result = scanQueue(bytes, spans, &read);
+  rows.insert(rows.end(), std::make_move_iterator(read.begin()),
+              std::make_move_iterator(read.end()));
+  return result;
 }
 
-QueueRead readQueueFile(const std::string& path, std::vector<QueueRow>& rows) {
+namespace {
+
+// The file's bytes (empty for a missing file); Foreign for what is no regular file.
+QueueRead readBytes(const std::string& path, std::string& bytes) {
   // Non-blocking so that a FIFO in the file's place cannot hang the open; only a regular file
   // is read.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? QueueRead::Missing : QueueRead::Foreign;
   struct stat st {};
-  std::string bytes;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   if (ok) {
     bytes.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
@@ -266,38 +349,86 @@ QueueRead readQueueFile(const std::string& path, std::vector<QueueRow>& rows) {
     bytes.resize(got);
   }
   ::close(fd);
-  if (!ok) return QueueRead::Foreign;
-  return parseQueue(bytes, rows);
+  return ok ? QueueRead::Ok : QueueRead::Foreign;
+}
+
+}  // namespace
+
+QueueRead readQueueFile(const std::string& path, std::vector<QueueRow>& rows) {
+  std::string bytes;
+  const QueueRead read = readBytes(path, bytes);
+  return read == QueueRead::Ok ? parseQueue(bytes, rows) : read;
+}
+
+bool saveQueue(const std::string& path, const QueueOwner& owner, const QueueRows& mine) {
+  FileLock lock(path);
+  if (!lock.held()) return false;
+  std::string old;
+  std::vector<RowSpan> spans;
+  if (readBytes(path, old) == QueueRead::Ok && scanQueue(old, spans, nullptr) == QueueRead::Newer)
+    return false;
+  // The other owners' rows byte for byte, then the owner's.
+  std::string file = header(0);
+  file.reserve(old.size() + mine.bytes.size() + 32);
+  uint32_t count = mine.count;
+  for (const RowSpan& span : spans) {
+    if (span.owner == owner) continue;
+    file.append(old, span.begin, span.end - span.begin);
+    ++count;
+  }
+  file += mine.bytes;
+  const std::string counted = header(count);
+  file.replace(0, counted.size(), counted);
+  return replaceFileAtomically(path, file);
 }
 
 bool saveQueue(const std::string& path, const QueueOwner& owner,
                const std::vector<QueueRow>& mine) {
-  FileLock lock(path);
-  if (!lock.held()) return false;
-  std::vector<QueueRow> rows;
-  const QueueRead read = readQueueFile(path, rows);
-  if (read == QueueRead::Newer) return false;
-  std::erase_if(rows, [&owner](const QueueRow& row) { return row.owner == owner; });
-  rows.insert(rows.end(), mine.begin(), mine.end());
-  return replaceFileAtomically(path, queueBytes(rows));
+  QueueRows rows;
+  for (const QueueRow& r : mine) appendQueueRow(rows, r);
+  return saveQueue(path, owner, rows);
 }
 
 QueueRead takeOverQueue(const std::string& path, const QueueOwner& owner,
                         std::vector<QueueRow>& taken) {
   FileLock lock(path);
   if (!lock.held()) return QueueRead::Missing;
-  std::vector<QueueRow> rows;
-  const QueueRead read = readQueueFile(path, rows);
+  std::string bytes;
+  QueueRead read = readBytes(path, bytes);
   if (read != QueueRead::Ok) return read;
+  std::vector<RowSpan> spans;
+  std::vector<QueueRow> rows;
+  read = scanQueue(bytes, spans, &rows);
+  if (read != QueueRead::Ok) return read;
+  // The rows taken get the new owner in place, and the file is written back with them so (a cut
+  // row at the end is left out).
+  Writer newOwner;
+  newOwner.number(owner.pid);
+  newOwner.number(owner.startTime);
+  std::vector<std::pair<QueueOwner, bool>> alive;  // a few owners, asked once each
+  const auto ended = [&alive](const QueueOwner& o) {
+    for (const auto& [known, lives] : alive)
+      if (known == o) return !lives;
+    alive.emplace_back(o, queueOwnerAlive(o));
+    return !alive.back().second;
+  };
   bool changed = false;
-  for (QueueRow& row : rows) {
+  taken.reserve(taken.size() + rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    QueueRow& row = rows[i];
     // The owner's own rows come back too (a second load in the same run).
-    if (!(row.owner == owner) && queueOwnerAlive(row.owner)) continue;
+    if (!(row.owner == owner) && !ended(row.owner)) continue;
+    bytes.replace(spans[i].begin, newOwner.out.size(), newOwner.out);
     row.owner = owner;
-    taken.push_back(row);
+    taken.push_back(std::move(row));
     changed = true;
   }
-  if (changed) replaceFileAtomically(path, queueBytes(rows));
+  if (changed) {
+    bytes.resize(spans.empty() ? bytes.size() : spans.back().end);
+    const std::string counted = header(static_cast<uint32_t>(spans.size()));
+    bytes.replace(0, counted.size(), counted);
+    replaceFileAtomically(path, bytes);
+  }
   return read;
 }
 

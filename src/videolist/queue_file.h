@@ -4,8 +4,9 @@
 // the saver's own rows, and the rows of a run that has ended are taken over by the next start
 // that loads the queue. Every read-modify-write holds an advisory lock on "<file>.lock".
 //
-// Little-endian: the signature "VidmoraQueue", a 32-bit version, the table of row settings, then
-// the rows (layout in queue_file.cpp). A file of a newer version is never overwritten.
+// Little-endian: the signature "VidmoraQueue", a 32-bit version, the row count, then the rows,
+// each with its settings (layout in queue_file.cpp). A file of a newer version is never
+// overwritten.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "videolist/video_entry.h"
 
 namespace vidmora {
 
@@ -53,7 +55,17 @@ struct QueueRow {
 
 enum class QueueRead { Ok, Missing, Foreign, Newer };
 
-// The file's bytes; rows sharing one settings record keep sharing it when read back.
+// Rows in the file's form, as a save takes them.
+struct QueueRows {
+  std::string bytes;
+  uint32_t count = 0;
+};
+void appendQueueRow(QueueRows& rows, const QueueRow& row);
+// The entry's row with the given state (the caller holds the list lock).
+void appendQueueRow(QueueRows& rows, const QueueOwner& owner, const VideoEntry& entry,
+                    int16_t state);
+
+// The file's bytes; rows with equal settings share one record when read back.
 std::string queueBytes(const std::vector<QueueRow>& rows);
 // Reads the rows; a file cut inside a row keeps the rows before it. Foreign: not a queue file.
 QueueRead parseQueue(std::string_view bytes, std::vector<QueueRow>& rows);
@@ -62,6 +74,7 @@ QueueRead readQueueFile(const std::string& path, std::vector<QueueRow>& rows);
 // Under the lock: the file's rows of other owners stay as they are, the owner's rows become
 // `mine` (after them). False when nothing was written (a newer version's file, a failed write,
 // no lock); the old file then stays whole.
+bool saveQueue(const std::string& path, const QueueOwner& owner, const QueueRows& mine);
 bool saveQueue(const std::string& path, const QueueOwner& owner, const std::vector<QueueRow>& mine);
 // Under the lock: takes over the rows of owners that have ended, and the owner's own (they come
 // back in `taken` owned by `owner`, in file order) and writes the file with them so. Missing and

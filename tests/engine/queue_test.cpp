@@ -414,7 +414,7 @@ TEST(QueueFile, AFailedSaveKeepsTheOldFile) {
   std::string newer = before;
   newer[12] = 2;
   test::writeFile(path, newer);
-  EXPECT_FALSE(saveQueue(path, currentQueueOwner(), {}));
+  EXPECT_FALSE(saveQueue(path, currentQueueOwner(), QueueRows{}));
   EXPECT_EQ(test::readFile(path), newer);
 }
 
