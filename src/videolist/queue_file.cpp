@@ -18,9 +18,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/stale_files.h"
@@ -253,18 +255,23 @@ uint64_t processStartTime(uint32_t pid) {
   return std::strtoull(field.c_str(), nullptr, 10);
 }
 
+constexpr int LockWaitMs = 5000;
+
 // The advisory lock on "<path>.lock", held while the object lives.
 class FileLock {
  public:
   explicit FileLock(const std::string& path) {
     fd_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) {
+    // A few seconds at most: a program that hangs holding the lock must not hold up this one's
+    // conversions (the save is then skipped; the next one tries again).
+    for (int waited = 0; ::flock(fd_, LOCK_EX | LOCK_NB) != 0; waited += 10) {
+      if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= LockWaitMs) {
         ::close(fd_);
         fd_ = -1;
         return;
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
   ~FileLock() {
