@@ -92,6 +92,8 @@ ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* pr
       if (!flag(o.saveSettings)) return fail("--save-settings takes no value");
     } else if (name == "--resume") {
       if (!flag(o.resume)) return fail("--resume takes no value");
+    } else if (name == "--info") {
+      if (!flag(o.info)) return fail("--info takes no value");
     } else if (name == "--list-profiles") {
       if (!flag(o.listProfiles)) return fail("--list-profiles takes no value");
     } else if (name == "--help" || name == "-h") {
@@ -102,8 +104,8 @@ ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* pr
       return fail("unknown option " + arg + " (a file named so goes after --)");
     }
   }
-  if (!o.help && !o.version && !o.listProfiles && !o.resume && o.paths.empty())
-    return fail("no files or folders to convert");
+  if (!o.help && !o.version && !o.listProfiles && !(o.resume && !o.info) && o.paths.empty())
+    return fail(o.info ? "no files to describe" : "no files or folders to convert");
   result.ok = true;
   return result;
 }
@@ -185,6 +187,8 @@ std::string usageText() {
          "  --resume           convert the kept queue: the rows a closed or killed Vidmora or\n"
          "                     vidmora-cli left unconverted (stopped ones again too)\n"
          "  --encoder PROGRAM  encoder to run (default: vidmora-encoder beside this program)\n"
+         "  --info             print what each file holds (streams, languages, chapters)\n"
+         "                     instead of converting; with --json one JSON line per file\n"
          "  --list-profiles    print the profiles (Id, alias and name) and the presets, and\n"
          "                     exit; with --json as a JSON array\n"
          "  --help             print this help and exit\n"

@@ -23,6 +23,7 @@ struct CliOptions {
   bool saveSettings = false;
   bool listProfiles = false;
   bool resume = false;  // convert the kept queue (with the files named, if any)
+  bool info = false;    // describe the sources instead of converting them
   bool help = false;
   bool version = false;
   std::vector<std::string> paths;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -90,6 +91,34 @@ bool replaceFileAtomically(const std::string& path, const std::string& data) {
     ::close(dir);
   }
   return true;
+}
+
+FileRead readRegularFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? FileRead::Missing : FileRead::Failed;
+  struct stat st {};
+  FileRead result = FileRead::Ok;
+  if (::fstat(fd, &st) != 0) {
+    result = FileRead::Failed;
+  } else if (!S_ISREG(st.st_mode)) {
+    result = FileRead::NotRegular;
+  } else if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    result = FileRead::TooLarge;
+  } else {
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) result = FileRead::Failed;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+  }
+  ::close(fd);
+  return result;
 }
 
 int createHiddenPartFile(const std::string& finalPath, std::string& tempPath, int extraFlags) {

@@ -6,6 +6,7 @@
 // which the kernel drops when the app dies; a block of the user's without that lock is stale.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vidmora {
@@ -17,6 +18,10 @@ int createSaveTemp(const std::string& finalPath, std::string& tempPath);
 // renamed over it (the rename made durable too). False when anything failed; the old file then
 // stays as it was and no temporary file is left.
 bool replaceFileAtomically(const std::string& path, const std::string& data);
+// Reads a whole regular file of at most maxBytes bytes into `bytes`. The open never blocks (a
+// FIFO in the file's place cannot hang it); anything but a regular file is NotRegular.
+enum class FileRead { Ok, Missing, NotRegular, TooLarge, Failed };
+FileRead readRegularFile(const std::string& path, std::string& bytes, std::size_t maxBytes);
 
 // Creates the hidden "<folder>/.<name>.<pid>.XXXXXX.vidmora-part" beside finalPath
 // exclusively, never through a link, with an unpredictable part. `extraFlags` is added to the

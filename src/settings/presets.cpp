@@ -22,6 +22,7 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr const char* FormatName = "vidmora-presets";
+constexpr std::size_t PresetFileLimit = 16u << 20;
 
 bool equalNoCase(const std::string& a, const std::string& b) {
   return ::strcasecmp(a.c_str(), b.c_str()) == 0;
@@ -142,27 +143,6 @@ PresetError fromJson(const Json& object, Preset& p) {
   return ok ? PresetError::None : PresetError::BadFile;
 }
 
-bool readWholeFile(const std::string& path, std::string& text, bool& missing) {
-  missing = false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    missing = errno == ENOENT;
-    return false;
-  }
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (16 << 20);
-  text.clear();
-  char buffer[65536];
-  while (regular) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return regular;
-}
-
 }  // namespace
 
 std::string presetErrorText(PresetError error) {
@@ -228,10 +208,10 @@ PresetError PresetStore::load() {
   presets_.clear();
   fileUnreadable_ = false;
   std::string text;
-  bool missing = false;
-  if (!readWholeFile(path_, text, missing)) {
-    fileUnreadable_ = !missing;
-    return missing ? PresetError::None : PresetError::ReadFailed;
+  const FileRead got = readRegularFile(path_, text, PresetFileLimit);
+  if (got != FileRead::Ok) {
+    fileUnreadable_ = got != FileRead::Missing;
+    return got == FileRead::Missing ? PresetError::None : PresetError::ReadFailed;
   }
   std::vector<Preset> read;
   const PresetError e = presetsFromJson(text, read);
@@ -308,8 +288,7 @@ PresetError PresetStore::exportTo(const std::string& path) const {
 PresetError PresetStore::importFrom(const std::string& path, int* imported) {
   if (imported) *imported = 0;
   std::string text;
-  bool missing = false;
-  if (!readWholeFile(path, text, missing)) return PresetError::ReadFailed;
+  if (readRegularFile(path, text, PresetFileLimit) != FileRead::Ok) return PresetError::ReadFailed;
   std::vector<Preset> read;
   if (const PresetError e = presetsFromJson(text, read); e != PresetError::None) return e;
   PresetStore next(*this);

@@ -336,27 +336,16 @@ QueueRead parseQueue(std::string_view bytes, std::vector<QueueRow>& rows) {
 
 namespace {
 
-// The file's bytes (empty for a missing file); Foreign for what is no regular file.
+// The file's bytes; Foreign for what is no regular file or cannot be read.
 QueueRead readBytes(const std::string& path, std::string& bytes) {
-  // Non-blocking so that a FIFO in the file's place cannot hang the open; only a regular file
-  // is read.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT ? QueueRead::Missing : QueueRead::Foreign;
-  struct stat st {};
-  const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (ok) {
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
+  switch (readRegularFile(path, bytes, std::size_t{1} << 31)) {
+    case FileRead::Ok:
+      return QueueRead::Ok;
+    case FileRead::Missing:
+      return QueueRead::Missing;
+    default:
+      return QueueRead::Foreign;
   }
-  ::close(fd);
-  return ok ? QueueRead::Ok : QueueRead::Foreign;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/process.h"
 #include "settings/settings.h"
+#include "videolist/source_details.h"
 
 namespace vidmora {
 
@@ -86,6 +87,8 @@ struct VideoEntry {
   // a ConversionError row shows instead of the usual text ("" for the usual one).
   bool createdOutput = false;
   const char* failureText = "";
+  // What the probe found in the source (memory only); empty for entries read from the history.
+  std::shared_ptr<const SourceDetails> details;
 
   // The row's own profile and conversion values (ProfileId included); null: the batch's. Shared
   // by the rows that got them together; replaced whole, never changed in place.
@@ -97,7 +100,7 @@ struct VideoEntry {
   // reserved at outputPath for the running conversion (0 when none), so that a start after a
   // crash removes that file and nothing else. exitStopped: the program's end stopped the row,
   // which therefore comes back Ready.
-  uint32_t pausedTick = 0;
+  std::atomic<uint32_t> pausedTick{0};  // read by the cell texts without the lock
   uint64_t reservationDev = 0;
   uint64_t reservationIno = 0;
   bool exitStopped = false;

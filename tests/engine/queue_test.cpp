@@ -26,11 +26,7 @@ namespace {
 using test::EngineRig;
 using test::TempFolder;
 
-std::string fakeSource(const TempFolder& dir, const std::string& name, const std::string& script) {
-  const std::string path = dir / name;
-  test::writeFile(path, script);
-  return path;
-}
+using test::fakeSource;
 
 int16_t stateOf(EngineRig& rig, int row) {
   return rig.engine.list().entries().at(row).stateValue();
