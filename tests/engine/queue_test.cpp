@@ -487,7 +487,7 @@ TEST(QueueKeeper, AStartTakesOverTheRowsOfAnEndedRunAndRemovesOnlyWhatItsConvers
   rows[2].reservationIno = st.st_ino;
   rows[3].outputPath = theirs;
   rows[3].reservationDev = st.st_dev;
-  rows[3].reservationIno = st.st_ino + 1;
+  rows[3].reservationIno = st.st_ino;  // the reservation named another file
   rows[6].owner = queueOwnerOf(static_cast<uint32_t>(getppid()));  // lives
   const std::string path = dir / "queue.bin";
   test::writeFile(path, queueBytes(rows));
