@@ -5,7 +5,9 @@
 //   next-start FAKE_ENCODER       gap from one conversion's end to the next one's start
 //   add ENCODER FOLDER N          adds the folder's N media files (exit status only)
 //   batch30000 FAKE_ENCODER       start time, memory and waiting CPU of a 30000-entry batch
-//   history30000                  saving and loading a history of 30000 entries
+//   history30000                  saving and loading a history of 30000 entries, and in turn
+//                                 with it the kept queue of 30000 rows (the engine's own save
+//                                 and the start's load, which takes the rows over)
 #include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -196,18 +198,42 @@ int history30000() {
     list.append(std::move(e));
   }
   const std::string path = dir / "history.bin";
-  double save = 1e9, load = 1e9;
+  // The queue: rows of every kept state, one in ten with settings of its own.
+  EngineConfig config;
+  config.queuePath = dir / "queue.bin";
+  test::EngineRig rig("/nonexistent/encoder", dir.path(), config);
+  auto own = std::make_shared<ConversionSnapshot>();
+  takeSnapshot(*own, rig.engine.settings());
+  const int16_t states[] = {Ready, Cancelled, ConversionError, NotFound};
+  for (int i = 0; i < MaxEntries; ++i) {
+    VideoEntry& e =
+        rig.addReady("/home/someone/Videos/holidays/clip number " + std::to_string(i) + ".mp4");
+    e.setState(states[i % 4]);
+    e.durationSeconds = 61;
+    e.sourceSizeBytes = 7654321;
+    if (i % 10 == 0) e.ownSettings = own;
+  }
+  double save = 1e9, load = 1e9, queueSave = 1e9, queueLoad = 1e9;
   for (int round = 0; round < 5; ++round) {
     auto t = Clock::now();
     if (!saveHistory(list, path)) return 1;
     save = std::min(save, secondsSince(t) * 1000);
+    t = Clock::now();
+    if (!rig.engine.queueKeeper().saveNow()) return 1;
+    queueSave = std::min(queueSave, secondsSince(t) * 1000);
     VideoList back;
     t = Clock::now();
     if (!loadHistory(back, path) || back.count() != MaxEntries) return 1;
     load = std::min(load, secondsSince(t) * 1000);
+    test::EngineRig start("/nonexistent/encoder", dir.path(), config);
+    t = Clock::now();
+    if (start.engine.loadQueue() != MaxEntries) return 1;
+    queueLoad = std::min(queueLoad, secondsSince(t) * 1000);
   }
   std::printf("history30000_save_ms %.2f ms\n", save);
   std::printf("history30000_load_ms %.2f ms\n", load);
+  std::printf("queue30000_save_ms %.2f ms\n", queueSave);
+  std::printf("queue30000_load_ms %.2f ms\n", queueLoad);
   return 0;
 }
 

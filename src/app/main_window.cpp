@@ -109,6 +109,9 @@ TFMain::TFMain(MainWindowOptions options)
   config.desktopSession = desktop_.get();
   config.encoderPath = encoderPath_;
   config.historyPath = appendComponent(configFolder_, texts::HistoryFileName);
+  config.queuePath = options_.queuePath;
+  if (config.queuePath.empty() && options_.configFolder.empty() && !stateFolder().empty())
+    config.queuePath = appendComponent(stateFolder(), texts::QueueFileName);
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(*this, queue_, config);
 
@@ -151,6 +154,7 @@ TFMain::TFMain(MainWindowOptions options)
 
   engine_->list().setListModified(false);
   if (s.SaveHistory) engine_->list().loadHistory();
+  engine_->loadQueue();  // rows a closed or killed run left unconverted, after the history
   setAcceptDrops(true);
   updateCommandStates();
   // Shown once the window is up: without a progress block no file can be added.

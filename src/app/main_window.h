@@ -52,6 +52,9 @@ struct MainWindowOptions {
   unsigned tickPeriodMs = 1000;
   // Empty: the user's log folder (XDG state folder); old logs there are pruned at start.
   std::string logFolder;
+  // The kept queue; empty: queue.bin in the user's state folder, or none when configFolder is
+  // set (tests keep a queue only when they name one).
+  std::string queuePath;
   // Null: the desktop's own session (sleep inhibitor, launcher progress, notification).
   std::shared_ptr<DesktopSession> desktopSession;
 };

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "cli/cli_report.h"
 #include "engine/engine.h"
+#include "settings/presets.h"
 #include "settings/profiles.h"
 #include "settings/quality.h"
 
@@ -22,7 +24,7 @@ bool parseNumber(const std::string& text, long& value) {
 
 }  // namespace
 
-ParsedArgs parseArgs(const std::vector<std::string>& args) {
+ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* presets) {
   ParsedArgs result;
   CliOptions& o = result.options;
   const auto fail = [&](const std::string& message) {
@@ -61,7 +63,7 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
     };
     if (name == "--profile") {
       if (!takeValue()) return fail("--profile needs an Id or a name");
-      if (findProfile(value) < 0)
+      if (!chooseProfile(value, presets).found())
         return fail("no profile \"" + value + "\" (--list-profiles shows them)");
       o.profile = value;
     } else if (name == "--dest") {
@@ -93,6 +95,8 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
       if (!flag(o.noHistory)) return fail("--no-history takes no value");
     } else if (name == "--save-settings") {
       if (!flag(o.saveSettings)) return fail("--save-settings takes no value");
+    } else if (name == "--resume") {
+      if (!flag(o.resume)) return fail("--resume takes no value");
     } else if (name == "--info") {
       if (!flag(o.info)) return fail("--info takes no value");
     } else if (name == "--list-profiles") {
@@ -105,27 +109,68 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
       return fail("unknown option " + arg + " (a file named so goes after --)");
     }
   }
-  if (!o.help && !o.version && !o.listProfiles && o.paths.empty())
+  if (!o.help && !o.version && !o.listProfiles && !(o.resume && !o.info) && o.paths.empty())
     return fail(o.info ? "no files to describe" : "no files or folders to convert");
   result.ok = true;
   return result;
 }
 
-int findProfile(const std::string& idOrName) {
+ProfileChoice chooseProfile(const std::string& text, const PresetStore* presets) {
+  ProfileChoice choice;
+  const auto firstProfile = [](auto matches) {
+    for (int i = 0; OutputProfiles[i].Id != -1; ++i)
+      if (matches(OutputProfiles[i])) return i;
+    return -1;
+  };
+  const auto same = [&text](const std::string& name) {
+    return ::strcasecmp(name.c_str(), text.c_str()) == 0;
+  };
   long id = 0;
-  const bool numeric = parseNumber(idOrName, id);
-  for (int i = 0; OutputProfiles[i].Id != -1; ++i) {
-    const TOutputProfile& p = OutputProfiles[i];
-    if (numeric && p.Id == id) return i;
-    if (!numeric && p.Name && ::strcasecmp(p.Name, idOrName.c_str()) == 0) return i;
+  if (parseNumber(text, id)) {
+    choice.position = firstProfile([id](const TOutputProfile& p) { return p.Id == id; });
+    return choice;
   }
-  return -1;
+  choice.position = firstProfile([&](const TOutputProfile& p) { return p.Name && same(p.Name); });
+  if (choice.position >= 0) return choice;
+  if (presets && (choice.preset = presets->find(text))) return choice;
+  choice.position =
+      firstProfile([&](const TOutputProfile& p) { return same(profileShortName(p.Name)); });
+  if (choice.position >= 0) return choice;
+  choice.position = firstProfile([&](const TOutputProfile& p) {
+    const char* alias = profileAlias(p.Id);
+    return alias && same(alias);
+  });
+  return choice;
 }
 
-std::string profileListing() {
-  std::string out;
+int findProfile(const std::string& text) {
+  return chooseProfile(text, nullptr).position;
+}
+
+std::string profileListing(const PresetStore* presets, bool json) {
+  std::string out = json ? "[" : "";
+  const auto add = [&](const std::string& id, const char* alias, const std::string& name,
+                       bool preset) {
+    if (!json) {
+      out += id + "\t" + (alias ? alias : "-") + "\t" + name + "\n";
+      return;
+    }
+    if (out.size() > 1) out += ",";
+    out += "\n  {\"id\":" + id + ",\"alias\":" + (alias ? jsonQuote(alias) : "null") +
+           ",\"name\":" + jsonQuote(name) + (preset ? ",\"preset\":true}" : "}");
+  };
   for (int i = 0; OutputProfiles[i].Id != -1; ++i)
-    out += std::to_string(OutputProfiles[i].Id) + "\t" + OutputProfiles[i].Name + "\n";
+    add(std::to_string(OutputProfiles[i].Id), profileAlias(OutputProfiles[i].Id),
+        OutputProfiles[i].Name, false);
+  if (presets) {
+    for (const Preset& p : presets->presets()) {
+      if (json)
+        add(std::to_string(p.values.ProfileId), nullptr, p.name, true);
+      else
+        add("preset", nullptr, p.name, true);
+    }
+  }
+  if (json) out += "\n]\n";
   return out;
 }
 
@@ -133,7 +178,8 @@ std::string usageText() {
   return "Usage: vidmora-cli [OPTION]... FILE|FOLDER...\n"
          "Converts videos with the profiles and settings of Vidmora.\n"
          "\n"
-         "  --profile ID|NAME  output profile (see --list-profiles)\n"
+         "  --profile ID|NAME  output profile: Id, name (with or without its extension part),\n"
+         "                     alias or preset name (see --list-profiles)\n"
          "  --dest DIR         destination folder (made when missing)\n"
          "  --jobs N           conversions at once, 1 to 20\n"
          "  --quality LEVEL    best, high, balanced, small or fixed (the profile's bit rate);\n"
@@ -141,12 +187,16 @@ std::string usageText() {
          "  --settings FILE    settings file to read (default: Vidmora's own)\n"
          "  --save-settings    write the options above back to the settings file\n"
          "  --json             one JSON object per event on standard output\n"
-         "  --no-history       neither read nor write the conversion history\n"
+         "  --no-history       neither read nor write the conversion history and the kept\n"
+         "                     queue\n"
+         "  --resume           convert the kept queue: the rows a closed or killed Vidmora or\n"
+         "                     vidmora-cli left unconverted (stopped ones again too)\n"
          "  --encoder PROGRAM  encoder to run (default: vidmora-encoder beside this program)\n"
          "  --probe-timeout S  seconds the encoder may take to look at a file (default 60)\n"
          "  --info             print what each file holds (streams, languages, chapters)\n"
          "                     instead of converting; with --json one JSON line per file\n"
-         "  --list-profiles    print the profiles (Id and name) and exit\n"
+         "  --list-profiles    print the profiles (Id, alias and name) and the presets, and\n"
+         "                     exit; with --json as a JSON array\n"
          "  --help             print this help and exit\n"
          "  --version          print the version and exit\n"
          "\n"

@@ -4,10 +4,15 @@
 #include <string>
 #include <vector>
 
+namespace vidmora {
+class PresetStore;
+struct Preset;
+}  // namespace vidmora
+
 namespace vidmora::cli {
 
 struct CliOptions {
-  std::string profile;       // Id or name; empty: the settings file's profile
+  std::string profile;       // Id, name, preset or alias; empty: the settings file's profile
   std::string dest;          // empty: the settings file's destination folder
   int jobs = 0;              // 1..20; 0: the settings file's MaxConversions
   std::string quality;       // a quality level's name; empty: the profile's or the file's level
@@ -18,7 +23,8 @@ struct CliOptions {
   bool noHistory = false;
   bool saveSettings = false;
   bool listProfiles = false;
-  bool info = false;  // describe the sources instead of converting them
+  bool resume = false;  // convert the kept queue (with the files named, if any)
+  bool info = false;    // describe the sources instead of converting them
   bool help = false;
   bool version = false;
   std::vector<std::string> paths;
@@ -31,15 +37,26 @@ struct ParsedArgs {
 };
 
 // args: the command line without the program name. "--name value" and "--name=value" both
-// work; "--" ends the options, so a file named "-x.avi" can be given after it.
-ParsedArgs parseArgs(const std::vector<std::string>& args);
+// work; "--" ends the options, so a file named "-x.avi" can be given after it. presets (when
+// given) are the names --profile may take besides the profiles'.
+ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* presets = nullptr);
 
-// Position of the profile in OutputProfiles with this Id or this name (names compare without
-// regard to case); -1 when there is none.
-int findProfile(const std::string& idOrName);
+// What --profile names: a profile (its position in OutputProfiles) or a preset.
+struct ProfileChoice {
+  int position = -1;
+  const Preset* preset = nullptr;
+  bool found() const { return position >= 0 || preset != nullptr; }
+};
+// Looked up in this order: an Id, a full profile name, a preset name, a profile name without
+// its extension part, an alias ("h265"); names compare without regard to case.
+ProfileChoice chooseProfile(const std::string& text, const PresetStore* presets);
+// The position of the built-in profile named so; -1 when there is none.
+int findProfile(const std::string& text);
 
-// "Id<TAB>Name" lines, one per profile.
-std::string profileListing();
+// "Id<TAB>alias<TAB>name" lines in the choosers' order ("-" for no alias), then the presets as
+// "preset<TAB>-<TAB>name"; with json one JSON array of {"id","alias","name"} objects (a preset
+// has "preset": true and its profile's Id).
+std::string profileListing(const PresetStore* presets = nullptr, bool json = false);
 
 std::string usageText();
 

@@ -19,6 +19,7 @@
 #include "platform/record_stream.h"
 #include "platform/texts.h"
 #include "platform/version.h"
+#include "settings/presets.h"
 #include "settings/profiles.h"
 #include "settings/quality.h"
 #include "settings/settings_file.h"
@@ -52,7 +53,8 @@ std::string readNamedSettings(TSettings& s, const std::string& path, bool willSa
 
 // The settings as the window would start with them, then the command line's choices. 0 when
 // ready; otherwise the exit status (2: the options do not fit the profile or the file).
-int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath, FILE* err) {
+int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
+                    const PresetStore& presets, FILE* err) {
   if (o.settingsFile.empty()) {
     loadSettings(s, settingsPath);
   } else if (const std::string problem = readNamedSettings(s, settingsPath, o.saveSettings);
@@ -67,7 +69,36 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
     startupSettings(fallback, "", videosFolder());
     s.DestDir = fallback.DestDir;
   }
-  if (!o.profile.empty()) applyProfile(s, findProfile(o.profile));
+  if (!o.profile.empty()) {
+    const ProfileChoice choice = chooseProfile(o.profile, &presets);
+    if (!choice.found()) {
+      std::fprintf(err, "vidmora-cli: no profile \"%s\" (--list-profiles shows them)\n",
+                   o.profile.c_str());
+      return 2;
+    }
+    if (choice.preset) {
+      // The preset's profile and values; the folders stay the settings file's.
+      const ConversionSnapshot& v = choice.preset->values;
+      applyProfile(s, profileIndexById(v.ProfileId));
+      s.DisableVideo = v.DisableVideo;
+      s.FrameWidth = v.FrameWidth;
+      s.FrameHeight = v.FrameHeight;
+      s.FrameRate = v.FrameRate;
+      s.VideoBitrate = v.VideoBitrate;
+      s.AspectMode = v.AspectMode;
+      s.VideoCodec = v.VideoCodec;
+      s.DisableAudio = v.DisableAudio;
+      s.AudioBitrate = v.AudioBitrate;
+      s.Channels = v.Channels;
+      s.SampleRate = v.SampleRate;
+      s.Volume = v.Volume;
+      s.AudioCodec = v.AudioCodec;
+      s.Quality = v.Quality;
+      s.TargetHeight = v.TargetHeight;
+    } else {
+      applyProfile(s, choice.position);
+    }
+  }
   if (!o.quality.empty()) {
     // Only the profiles whose dialog offers the levels take one; the others would ignore it.
     const ProfileExtras* extras = profileExtras(s.ProfileId);
@@ -126,12 +157,14 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
     std::fprintf(out, "vidmora-cli %s\n", programVersion());
     return 0;
   }
+  const std::string config = configFolder();
+  PresetStore presets(presetsFilePath(config));
+  presets.load();  // an unreadable file leaves only the profiles
   if (o.listProfiles) {
-    std::fputs(profileListing().c_str(), out);
+    std::fputs(profileListing(&presets, o.json).c_str(), out);
     return 0;
   }
   if (o.info) return runInfo(o, out, err);
-  const std::string config = configFolder();
   const std::string settingsPath =
       o.settingsFile.empty() ? settingsFilePath(config) : o.settingsFile;
   const auto interrupted = [&interrupts] { return interrupts.count.load() > 0; };
@@ -143,7 +176,11 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
   EngineConfig engineConfig;
   engineConfig.encoderPath =
       o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;
-  if (!o.noHistory) engineConfig.historyPath = appendComponent(config, texts::HistoryFileName);
+  if (!o.noHistory) {
+    engineConfig.historyPath = appendComponent(config, texts::HistoryFileName);
+    const std::string state = stateFolder();
+    if (!state.empty()) engineConfig.queuePath = appendComponent(state, texts::QueueFileName);
+  }
   engineConfig.tickPeriodMs = 200;
   engineConfig.reservationFolder = reservationFolder();
   engineConfig.probeLimitMs = static_cast<unsigned>(o.probeTimeout) * 1000u;
@@ -161,13 +198,24 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
     return 1;
   }
   TSettings& s = engine.settings();
-  if (const int status = prepareSettings(s, o, settingsPath, err); status != 0) return status;
+  if (const int status = prepareSettings(s, o, settingsPath, presets, err); status != 0)
+    return status;
   engine.settingsChanged();
   if (s.SaveHistory) engine.list().loadHistory();
-  // The history's rows stay as they are: this run converts what its command line names only.
+  // The history's rows stay as they are: this run converts what its command line names only
+  // (and, with --resume, the kept queue).
   VideoList& list = engine.list().entries();
   std::set<VideoEntry*> fromHistory;
   for (int i = 0; i < list.count(); ++i) fromHistory.insert(&list.at(i));
+  if (o.resume) {
+    // The kept queue: what was waiting or converting comes back Ready; what was stopped is
+    // converted again too. Failed rows stay as they are.
+    engine.loadQueue();
+    for (int i = 0; i < list.count(); ++i) {
+      VideoEntry& e = list.at(i);
+      if (!fromHistory.count(&e) && e.stateValue() == Cancelled) e.setState(Ready);
+    }
+  }
 
   // Files named on the command line must be there and look like media; inside folders the
   // others are passed over as the window does.

@@ -7,6 +7,8 @@
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
 #include "platform/memory.h"
+#include "platform/paths.h"
+#include "settings/presets.h"
 
 namespace {
 
@@ -20,8 +22,11 @@ void onInterrupt(int signalNumber) {
 
 int main(int argc, char** argv) {
   vidmora::installOutOfMemoryHandler();
+  // --profile may name one of the user's presets.
+  vidmora::PresetStore presets(vidmora::presetsFilePath(vidmora::configFolder()));
+  presets.load();
   const vidmora::cli::ParsedArgs parsed =
-      vidmora::cli::parseArgs(std::vector<std::string>(argv + 1, argv + argc));
+      vidmora::cli::parseArgs(std::vector<std::string>(argv + 1, argv + argc), &presets);
   if (!parsed.ok) {
     std::fprintf(stderr, "vidmora-cli: %s\nTry 'vidmora-cli --help'.\n", parsed.error.c_str());
     return 2;

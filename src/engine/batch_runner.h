@@ -42,6 +42,15 @@ struct BatchPlan {
   int ready = 0;
   bool asksShutdown = false;
 };
+// Where the batch stands, for the front ends' texts: rows of the batch (those that joined it
+// included), rows whose conversion is over (converted, failed or stopped), rows converted, and
+// the percentage done with each row weighted by its duration.
+struct BatchCounts {
+  int total = 0;
+  int ended = 0;
+  int converted = 0;
+  int percent = 0;
+};
 
 class BatchRunner {
  public:
@@ -75,6 +84,24 @@ class BatchRunner {
   bool runningPercent(const VideoEntry& entry, double& percent);
   // The batch's progress text and percentage as status panel 1 shows it.
   std::string batchProgressText(int* overallPercent = nullptr);
+  BatchCounts batchCounts() const;  // any thread
+
+  // Entries just appended to the list: during a batch, when AddToRunningBatch is set, the Ready
+  // ones join it with the batch's settings (their own when they have them); otherwise they
+  // stay Ready. The batch's end then waits for them.
+  void entriesAppended(const std::vector<VideoEntry*>& entries);
+  // The list's order changed: queued entries start in the new list order.
+  void orderChanged();
+
+  // Pauses (true) or resumes (false) the running conversion of the row: its encoder's process
+  // group is suspended, its place kept, its time left stops counting. False when the row has no
+  // running conversion or already is in that state.
+  bool pauseConversion(int row, bool paused);
+  // Pause All: no conversion starts and every running one is paused; false resumes them all.
+  // False when no batch runs.
+  bool pauseAll(bool paused);
+  bool batchPaused() const;
+  bool isPaused(int row) const;
 
   // The settings changed: workers read the destination folder and MaxConversions from here.
   void settingsChanged();
@@ -108,6 +135,10 @@ class BatchRunner {
   void failQueuedEntries();
   void reapWorkers();
   void stopEntry(VideoEntry& entry);
+  void queueEntryLocked(VideoEntry& entry, int16_t batchProfileId);
+  void setPausedLocked(VideoEntry& entry, bool paused);
+  void finishedLocked(VideoEntry& entry);
+  void updateDesktopHold();
   // Worker (worker.cpp)
   void convertEntry(VideoEntry& entry);
   int runEncoder(VideoEntry& entry, const ReservedOutput& output, const std::string& logPath);
@@ -138,6 +169,13 @@ class BatchRunner {
   int queuedCount_ = 0;  // entries of the batch not yet taken by a worker nor ended
   int liveWorkers_ = 0;
   bool abortWorkers_ = false;
+  bool batchPaused_ = false;
+  // Durations of the batch's entries (each at least 1) and of those that ended; rows ended and
+  // converted.
+  double batchWeight_ = 0.0;
+  double endedWeight_ = 0.0;
+  int endedCount_ = 0;
+  int convertedCount_ = 0;
   std::condition_variable turnChanged_;  // a place freed, a stop, new work, or shutdown
 
   // Main thread.
@@ -145,7 +183,8 @@ class BatchRunner {
   int batchFinished_ = 0;
   bool stopAllMark_ = false;
   bool shutdownPending_ = false;
-  bool desktopHeld_ = false;  // the desktop session was told of the batch and not yet released
+  bool desktopHeld_ = false;    // the desktop session was told of the batch and not yet released
+  bool desktopPaused_ = false;  // released because everything is paused; taken back on resume
   std::vector<std::unique_ptr<Worker>> workers_;
   std::function<bool()> threadStartHook_;
 };

@@ -23,6 +23,7 @@ Engine::Engine(UiPort& ui, MainThreadQueue& queue, EngineConfig config)
       config_(std::move(config)),
       settings_(defaultSettings()),
       list_(ui_, settings_, progress_, config_.historyPath),
+      queue_keeper_(list_, config_.queuePath),
       batch_(ui_, queue_, config_, settings_, progress_, list_,
              [this] { return scanner_.scanning(); }),
       scanner_(queue_, config_, settings_, progress_, list_) {
@@ -31,6 +32,12 @@ Engine::Engine(UiPort& ui, MainThreadQueue& queue, EngineConfig config)
     createFolderChain(config_.reservationFolder);
     removeStaleReservations(config_.reservationFolder);
   }
+  ListHooks hooks;
+  hooks.appended = [this](const std::vector<VideoEntry*>& added) { batch_.entriesAppended(added); };
+  hooks.reordered = [this] { batch_.orderChanged(); };
+  hooks.changed = [this] { queue_keeper_.changed(); };
+  hooks.saveNow = [this] { queue_keeper_.saveNow(); };
+  list_.setHooks(std::move(hooks));
   settingsChanged();
 }
 
@@ -51,6 +58,7 @@ void Engine::settingsChanged() {
   // Ready rows show the output name with the extension of the profile chosen now (the batch
   // sets the profile again when it starts).
   const bool readyChanged = list_.applyProfile(settings_.ProfileId);
+  queue_keeper_.setEnabled(settings_.SaveHistory != 0);
   batch_.settingsChanged();
   if (readyChanged && !list_.closing()) ui_.repaintAllRows();
 }
@@ -65,6 +73,7 @@ void Engine::exitTidyUp() {
   // (they are killed after it), so this wait is bounded.
   queue_.serveUntil([this] { return batch_.runningCount() == 0; });
   batch_.forgetBatch();
+  queue_keeper_.finalSave();
   list_.tidyUpAtExit();
 }
 

@@ -17,6 +17,7 @@
 #include "engine/batch_runner.h"
 #include "engine/engine_config.h"
 #include "engine/progress_channel.h"
+#include "engine/queue_keeper.h"
 #include "engine/source_scanner.h"
 #include "engine/ui_port.h"
 #include "engine/video_list_store.h"
@@ -49,8 +50,14 @@ class Engine {
   // False when no progress block could be made: probes then add nothing.
   bool progressBlockOpen() const { return progress_.isOpen(); }
 
+  // Start-up, after the history: the kept queue of ended runs comes back (when SaveHistory is
+  // set and the configuration names a queue file). Returns how many rows came back.
+  int loadQueue() { return queue_keeper_.load(); }
+  QueueKeeper& queueKeeper() { return queue_keeper_; }
+
   // Window destruction: stops every conversion and the scan, waits (bounded) for the running
-  // conversions, then tidies the list up (VideoListStore::tidyUpAtExit). Runs once.
+  // conversions, keeps the queue a last time, then tidies the list up
+  // (VideoListStore::tidyUpAtExit). Runs once.
   void exitTidyUp();
 
  private:
@@ -60,6 +67,7 @@ class Engine {
   TSettings settings_;
   ProgressBlock progress_;
   VideoListStore list_;
+  QueueKeeper queue_keeper_;
   BatchRunner batch_;
   SourceScanner scanner_;
   bool exitDone_ = false;

@@ -18,6 +18,7 @@ static_assert(DefaultStopGraceMs >= 2 * EncoderStopGraceMs);
 struct EngineConfig {
   std::string encoderPath;       // vidmora-encoder, normally beside the program
   std::string historyPath;       // history.bin in the config folder
+  std::string queuePath;         // queue.bin in the state folder; empty: no queue is kept
   unsigned tickPeriodMs = 1000;  // how often a running encoder is looked at (stop, progress)
   unsigned probePeriodMs = 10;
   // A stopped encoder that is still running this long after the stop is killed.

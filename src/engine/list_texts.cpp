@@ -58,10 +58,12 @@ std::string statusText(const VideoEntry& entry, const ProgressBlock* progress, u
     case Converting: {
       double percent = 0.0;
       if (progress && progress->readSlotPercent(entry.progressSlot, percent)) {
+        // A paused conversion has no time left to show: it does not move.
+        if (entry.pausedTick != 0) return texts::fillText("Convert %.1f%% ", percent) + "Paused";
         return texts::fillText("Convert %.1f%% ", percent) +
                formatTimeLeft(entry.startTick, percent, nowTick);
       }
-      return "Converting";
+      return entry.pausedTick != 0 ? "Converting Paused" : "Converting";
     }
     case Done:
       return "OK     (" + formatSize(entry.sizeBytes) + ")";
@@ -78,6 +80,10 @@ std::string statusText(const VideoEntry& entry, const ProgressBlock* progress, u
 
 std::string statusText(const VideoEntry& entry, const ProgressBlock* progress) {
   return statusText(entry, progress, tickCount());
+}
+
+std::string batchCountText(int converted, int total) {
+  return texts::fillText("%d of %d converted", converted, total);
 }
 
 std::string cellText(const VideoEntry& entry, int column, const ProgressBlock* progress) {

@@ -21,6 +21,8 @@ std::string nameText(const VideoEntry& entry);
 // The Status column; Converting reads the entry's slot from progress (may be null).
 std::string statusText(const VideoEntry& entry, const ProgressBlock* progress, uint32_t nowTick);
 std::string statusText(const VideoEntry& entry, const ProgressBlock* progress);
+// The batch's count for the front ends: "2 of 13 converted".
+std::string batchCountText(int converted, int total);
 // Any column; an unknown column gives "".
 std::string cellText(const VideoEntry& entry, int column, const ProgressBlock* progress);
 

@@ -7,6 +7,8 @@
 // order keeps that rule.
 #include "engine/batch_runner.h"
 
+#include <algorithm>
+
 #include "engine/engine_config.h"
 #include "engine/video_list_store.h"
 
@@ -67,14 +69,35 @@ bool BatchRunner::conversionMode() const {
   return store_.converting();
 }
 
-std::string BatchRunner::batchProgressText(int* overallPercent) {
-  double average = 0.0;
-  const int inUse = progress_.averagePercent(average);
-  int overall = 0;
-  if (batchTotal_ > 0) {
-    overall = static_cast<int>((inUse * average + batchFinished_ * 100.0) * 100.0 /
-                               (batchTotal_ * 100.0));
+namespace {
+
+// A row's share of the batch: its duration, at least one second so that rows of unknown length
+// still count.
+double batchWeight(const VideoEntry& e) {
+  return e.durationSeconds > 0 ? static_cast<double>(e.durationSeconds) : 1.0;
+}
+
+}  // namespace
+
+BatchCounts BatchRunner::batchCounts() const {
+  BatchCounts counts;
+  std::lock_guard<std::mutex> lock(listLock_);
+  counts.total = static_cast<int>(batchQueue_.size());
+  counts.ended = endedCount_;
+  counts.converted = convertedCount_;
+  if (batchWeight_ <= 0.0) return counts;
+  double done = endedWeight_;
+  for (const VideoEntry* e : running_) {
+    double percent = 0.0;
+    if (progress_.readSlotPercent(e->progressSlot, percent))
+      done += batchWeight(*e) * std::clamp(percent, 0.0, 100.0) / 100.0;
   }
+  counts.percent = std::clamp(static_cast<int>(done * 100.0 / batchWeight_), 0, 100);
+  return counts;
+}
+
+std::string BatchRunner::batchProgressText(int* overallPercent) {
+  const int overall = batchCounts().percent;
   if (overallPercent) *overallPercent = overall;
   int running, active;
   {
@@ -94,7 +117,12 @@ void BatchRunner::stopEverything() {
   }
   for (int i = 0; i < list_.count(); ++i) {
     VideoEntry& e = list_.at(i);
-    if (isUnfinished(e.stateValue())) stopEntry(e);
+    if (!isUnfinished(e.stateValue())) continue;
+    {
+      std::lock_guard<std::mutex> lock(listLock_);
+      e.exitStopped = true;  // kept as Ready for the next start
+    }
+    stopEntry(e);
   }
   turnChanged_.notify_all();
 }
@@ -121,6 +149,7 @@ bool BatchRunner::startBatch() {
   batchFinished_ = 0;
   stopAllMark_ = false;
   shutdownPending_ = false;
+  desktopPaused_ = false;
   reapWorkers();
   {
     std::lock_guard<std::mutex> lock(listLock_);
@@ -129,22 +158,18 @@ bool BatchRunner::startBatch() {
     maxConversions_ = clampConversions(settings_.MaxConversions);
     batchQueue_.clear();
     batchCursor_ = 0;
+    queuedCount_ = 0;
+    batchPaused_ = false;
+    batchWeight_ = endedWeight_ = 0.0;
+    endedCount_ = convertedCount_ = 0;
     for (int i = 0; i < list_.count(); ++i) {
       VideoEntry& e = list_.at(i);
       e.listIndex = i;
-      if (e.stateValue() != Ready) continue;
-      e.stopRequested.store(false);
-      e.progressSlot = -1;
-      e.profileId = settings_.ProfileId;
-      e.outputName = baseNameOf(e.sourcePath);
-      e.batchStage = BatchStage::Queued;
-      e.setState(Pending);
-      batchQueue_.push_back(&e);
+      if (e.stateValue() == Ready) queueEntryLocked(e, settings_.ProfileId);
     }
-    queuedCount_ = static_cast<int>(batchQueue_.size());
-    activeCount_ += queuedCount_;
     abortWorkers_ = false;
   }
+  store_.noteChanged();
   ui_.setBatchControls(true);
   enterConversionMode();
   desktopHeld_ = true;
@@ -152,6 +177,145 @@ bool BatchRunner::startBatch() {
   ui_.repaintAllRows();
   ensureWorkers();
   return true;
+}
+
+// Under the list lock: a Ready entry joins the batch's queue (at its end, which is list order
+// for entries appended to the list). A row without its own settings takes the batch's profile.
+void BatchRunner::queueEntryLocked(VideoEntry& e, int16_t batchProfileId) {
+  e.stopRequested.store(false);
+  e.exitStopped = false;
+  e.progressSlot = -1;
+  e.profileId = e.ownSettings ? e.ownSettings->ProfileId : batchProfileId;
+  e.outputName = baseNameOf(e.sourcePath);
+  e.batchStage = BatchStage::Queued;
+  e.setState(Pending);
+  batchQueue_.push_back(&e);
+  batchWeight_ += batchWeight(e);
+  ++queuedCount_;
+  ++activeCount_;
+}
+
+// Under the list lock: the entry's part in the batch is over.
+void BatchRunner::finishedLocked(VideoEntry& e) {
+  e.batchStage = BatchStage::Finished;
+  endedWeight_ += batchWeight(e);
+  ++endedCount_;
+  if (e.stateValue() == Done) ++convertedCount_;
+}
+
+void BatchRunner::entriesAppended(const std::vector<VideoEntry*>& entries) {
+  if (!store_.converting() || store_.closing() || !settings_.AddToRunningBatch) return;
+  int joined = 0;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    if (abortWorkers_) return;
+    for (VideoEntry* e : entries) {
+      if (e->stateValue() != Ready || e->batchStage != BatchStage::None) continue;
+      queueEntryLocked(*e, snapshot_.ProfileId);
+      ++joined;
+    }
+  }
+  if (joined == 0) return;
+  batchTotal_ += joined;
+  store_.noteChanged();
+  ui_.repaintAllRows();
+  ensureWorkers();
+  refreshRunning();
+}
+
+void BatchRunner::orderChanged() {
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    if (batchQueue_.empty()) return;
+    // Entries already taken sort anywhere: the cursor starts over and passes them by.
+    std::stable_sort(
+        batchQueue_.begin(), batchQueue_.end(),
+        [](const VideoEntry* a, const VideoEntry* b) { return a->listIndex < b->listIndex; });
+    batchCursor_ = 0;
+  }
+  turnChanged_.notify_all();
+}
+
+// Under the list lock.
+void BatchRunner::setPausedLocked(VideoEntry& e, bool paused) {
+  if ((e.pausedTick != 0) == paused) return;
+  const uint32_t now = tickCount();
+  if (paused) {
+    e.pausedTick = now == 0 ? 1 : now;
+  } else {
+    e.startTick += now - e.pausedTick;  // the time left ignores the pause
+    e.pausedTick = 0;
+  }
+  e.encoderGroup.hold(paused);
+}
+
+bool BatchRunner::pauseConversion(int row, bool paused) {
+  if (row < 0 || row >= list_.count() || store_.closing()) return false;
+  VideoEntry& e = list_.at(row);
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    if (e.batchStage != BatchStage::Running || e.stopRequested.load()) return false;
+    if ((e.pausedTick != 0) == paused) return false;
+    setPausedLocked(e, paused);
+  }
+  updateDesktopHold();
+  refreshEntryRow(&e);
+  ui_.updateCommandStates();
+  return true;
+}
+
+bool BatchRunner::pauseAll(bool paused) {
+  if (!store_.converting() || store_.closing()) return false;
+  std::vector<int> rows;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    batchPaused_ = paused;
+    for (VideoEntry* e : running_) {
+      if (e->stopRequested.load()) continue;
+      setPausedLocked(*e, paused);
+      rows.push_back(e->listIndex);
+    }
+  }
+  turnChanged_.notify_all();
+  if (!paused) ensureWorkers();
+  updateDesktopHold();
+  for (const int row : rows) ui_.repaintRow(row);
+  ui_.updateCommandStates();
+  return true;
+}
+
+bool BatchRunner::batchPaused() const {
+  std::lock_guard<std::mutex> lock(listLock_);
+  return batchPaused_;
+}
+
+bool BatchRunner::isPaused(int row) const {
+  if (row < 0 || row >= list_.count()) return false;
+  std::lock_guard<std::mutex> lock(listLock_);
+  return list_.at(row).pausedTick != 0;
+}
+
+// While everything is paused (nothing runs and nothing may start) the desktop session gives back
+// what the batch holds, so the computer may sleep; it is taken again when something resumes.
+void BatchRunner::updateDesktopHold() {
+  bool allPaused;
+  {
+    std::lock_guard<std::mutex> lock(listLock_);
+    const bool anyRuns = std::any_of(running_.begin(), running_.end(), [](const VideoEntry* e) {
+      return e->pausedTick == 0 || e->stopRequested.load();
+    });
+    const bool mayStart = !batchPaused_ && queuedCount_ > 0 && runningCount_ < maxConversions_;
+    allPaused = !anyRuns && !mayStart && (batchPaused_ || !running_.empty());
+  }
+  if (allPaused && desktopHeld_) {
+    desktopHeld_ = false;
+    desktopPaused_ = true;
+    desktop().released();
+  } else if (!allPaused && desktopPaused_) {
+    desktopPaused_ = false;
+    desktopHeld_ = true;
+    desktop().batchStarted();
+  }
 }
 
 void BatchRunner::enterConversionMode() {
@@ -231,8 +395,10 @@ void BatchRunner::batchEnded(VideoEntry* entry) {
       batchQueue_.clear();  // every entry is finished; idle workers must not look at them again
       batchCursor_ = 0;
       queuedCount_ = 0;
+      batchPaused_ = false;
       progress_.resetSlotCount();
     }
+    desktopPaused_ = false;
     leaveConversionMode();
     ui_.setBatchControls(false);
     if (desktopHeld_) {
@@ -262,6 +428,8 @@ void BatchRunner::stopEntry(VideoEntry& entry) {
   entry.stopRequested.store(true);
   {
     std::lock_guard<std::mutex> lock(listLock_);
+    // A paused encoder goes on, or it would never see the stop.
+    setPausedLocked(entry, false);
     if (entry.batchStage == BatchStage::Running) progress_.requestSlotStop(entry.progressSlot);
   }
   entry.cancelUnfinished();  // a conversion that ended meanwhile keeps its result
@@ -276,7 +444,7 @@ void BatchRunner::finishStoppedQueued() {
     for (std::size_t i = 0; i < batchQueue_.size(); ++i) {
       VideoEntry* e = batchQueue_[i];
       if (e->batchStage == BatchStage::Queued && e->stopRequested.load()) {
-        e->batchStage = BatchStage::Finished;
+        finishedLocked(*e);
         --queuedCount_;
         --activeCount_;
         finished.push_back(e);
@@ -300,6 +468,8 @@ StopOutcome BatchRunner::stopConversion(int row, Answer answer) {
   turnChanged_.notify_all();
   refreshEntryRow(&e);
   finishStoppedQueued();
+  updateDesktopHold();
+  store_.noteChanged();
   return StopOutcome::Done;
 }
 
@@ -317,6 +487,7 @@ StopOutcome BatchRunner::stopAll(Answer answer) {
   stopAllMark_ = true;
   ui_.repaintAllRows();
   finishStoppedQueued();
+  store_.noteChanged();
   return StopOutcome::Done;
 }
 
@@ -366,8 +537,8 @@ void BatchRunner::failQueuedEntries() {
     for (std::size_t i = 0; i < batchQueue_.size(); ++i) {
       VideoEntry* e = batchQueue_[i];
       if (e->batchStage != BatchStage::Queued) continue;
-      e->batchStage = BatchStage::Finished;
       e->setState(e->stopRequested.load() ? Cancelled : ConversionError);
+      finishedLocked(*e);
       --queuedCount_;
       --activeCount_;
       failed.push_back(e);
@@ -396,7 +567,7 @@ void BatchRunner::workerLoop(WorkerThread& /*thread*/) {
       for (;;) {
         if (abortWorkers_) break;
         e = nextQueuedLocked();
-        if (!e || runningCount_ < maxConversions_) break;
+        if (!e || (runningCount_ < maxConversions_ && !batchPaused_)) break;
         e = nullptr;
         turnChanged_.wait(lock);
       }
@@ -413,6 +584,8 @@ void BatchRunner::workerLoop(WorkerThread& /*thread*/) {
       e->transferredBytes = 0;
       e->sizeBytes = 0;
       e->startTick = tickCount();
+      e->pausedTick = 0;
+      e->encoderGroup.hold(false);
       e->setState(Starting);
       running_.push_back(e);
     }
@@ -424,8 +597,11 @@ void BatchRunner::workerLoop(WorkerThread& /*thread*/) {
       std::erase(running_, e);
       --runningCount_;
       --activeCount_;
-      e->batchStage = BatchStage::Finished;
+      e->pausedTick = 0;
+      e->encoderGroup.hold(false);
+      finishedLocked(*e);
     }
+    store_.noteChanged();
     turnChanged_.notify_all();
     postToMain([this, e] { batchEnded(e); });
   }

@@ -191,8 +191,8 @@ std::unique_ptr<VideoEntry> SourceScanner::newEntry(const std::string& path,
 }
 
 AddOutcome SourceScanner::addVideo(const std::string& path, std::string* reason) {
-  // The list keeps its structure while a batch converts: workers hold its entries.
-  if (store_.converting() || store_.closing() || path.empty()) return AddOutcome::Skipped;
+  // During a batch the entry joins it or waits (BatchRunner::entriesAppended).
+  if (store_.closing() || path.empty()) return AddOutcome::Skipped;
   auto entry = newEntry(path, settings_.ProfileId);
   std::string why;
   const AddOutcome outcome = probeVideo(path, *entry, why);

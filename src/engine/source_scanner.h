@@ -64,15 +64,16 @@ class SourceScanner {
   SourceScanner(const SourceScanner&) = delete;
   SourceScanner& operator=(const SourceScanner&) = delete;
 
-  // Probes the file and appends a Ready entry. Skipped while a batch is active. reason (when
-  // given) gets a failure's reason.
+  // Probes the file and appends a Ready entry (during a batch it may join the batch). reason
+  // (when given) gets a failure's reason.
   AddOutcome addVideo(const std::string& path, std::string* reason = nullptr);
   // Files and folders in order (files must have an accepted extension unless anyFile is set, as
   // for files the user picked in the add dialog; folders are walked recursively), probed in
   // parallel (one probe per core) on threads of their own; the entries are appended as Ready in
-  // that order on the main thread as their probes end, during a batch as well. done(refused)
-  // runs on the main thread at the end with the files that were refused or could not be probed,
-  // in order. False (and no scan) while another scan runs or the program closes.
+  // that order on the main thread as their probes end (during a batch they join it or wait, as
+  // the settings say). done(refused) runs on the main thread at the end with the files that were
+  // refused or could not be probed, in order. False (and no scan) while another scan runs or the
+  // program closes.
   using ScanDone = std::function<void(std::vector<Refusal> refused)>;
   bool scanPaths(const std::vector<std::string>& paths, ScanDone done, bool anyFile = false);
   bool scanning() const { return scanning_; }

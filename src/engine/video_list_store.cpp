@@ -77,22 +77,28 @@ std::string VideoListStore::failureReason(int row) const {
 void VideoListStore::appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries) {
   if (entries.empty()) return;
   int last;
+  std::vector<VideoEntry*> added;
   {
     std::lock_guard<std::mutex> lock(lock_);
     // During a batch the workers hold entries: none is dropped then, and the list may pass its
     // limit until the next add.
     const bool trim = !converting();
     for (auto& entry : entries) {
+      added.push_back(entry.get());
       list_.append(std::move(entry));
       if (trim) trimToMax(list_);
     }
+    // Entries trimmed again right away (more than the limit at once) are gone.
+    if (added.size() > static_cast<std::size_t>(list_.count()))
+      added.erase(added.begin(), added.end() - list_.count());
     reindex(list_);
     last = list_.count() - 1;
   }
   setListModified();
   ui_.reloadListView();
   showListCount();
-  ui_.goToRow(last);
+  if (last >= 0) ui_.goToRow(last);
+  if (hooks_.appended && !added.empty()) hooks_.appended(added);
 }
 
 bool VideoListStore::applyProfile(int16_t profileId) {
@@ -100,11 +106,84 @@ bool VideoListStore::applyProfile(int16_t profileId) {
   std::lock_guard<std::mutex> lock(lock_);
   for (int i = 0; i < list_.count(); ++i) {
     VideoEntry& e = list_.at(i);
-    if (e.stateValue() != Ready || e.profileId == profileId) continue;
+    if (e.stateValue() != Ready || e.ownSettings || e.profileId == profileId) continue;
     e.profileId = profileId;
     changed = true;
   }
   return changed;
+}
+
+int VideoListStore::setRowSettings(const std::vector<int>& rows,
+                                   std::shared_ptr<const ConversionSnapshot> settings) {
+  if (closing()) return 0;
+  int changed = 0;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    for (const int row : rows) {
+      if (row < 0 || row >= list_.count()) continue;
+      VideoEntry& e = list_.at(row);
+      if (isUnfinished(e.stateValue())) continue;  // queued or converting: the batch has it
+      e.ownSettings = settings;
+      // A Ready row shows the extension it will get; a finished row keeps the one it got.
+      if (e.stateValue() == Ready)
+        e.profileId = settings ? settings->ProfileId : settings_.ProfileId;
+      ++changed;
+    }
+  }
+  if (changed == 0) return 0;
+  setListModified();
+  ui_.repaintAllRows();
+  return changed;
+}
+
+std::shared_ptr<const ConversionSnapshot> VideoListStore::rowSettings(int row) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (row < 0 || row >= list_.count()) return nullptr;
+  if (list_.at(row).ownSettings) return list_.at(row).ownSettings;
+  auto current = std::make_shared<ConversionSnapshot>();
+  takeSnapshot(*current, settings_);
+  return current;
+}
+
+std::vector<int> VideoListStore::moveRows(const std::vector<int>& rows, int delta) {
+  std::vector<int> moved = rows;
+  if (closing() || (delta != -1 && delta != 1)) return moved;
+  bool any = false;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    const int n = list_.count();
+    std::vector<char> selected(static_cast<std::size_t>(n), 0);
+    for (const int r : rows)
+      if (r >= 0 && r < n) selected[static_cast<std::size_t>(r)] = 1;
+    // Walk from the side the rows move to: a selected row moves when the place beside it is
+    // free (not a selected row that stayed).
+    std::vector<int> target(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) target[static_cast<std::size_t>(i)] = i;
+    for (int k = 0; k < n; ++k) {
+      const int i = delta < 0 ? k : n - 1 - k;
+      const int j = i + delta;
+      if (!selected[static_cast<std::size_t>(i)] || j < 0 || j >= n ||
+          selected[static_cast<std::size_t>(j)]) {
+        continue;
+      }
+      list_.swapAt(i, j);
+      std::swap(selected[static_cast<std::size_t>(i)], selected[static_cast<std::size_t>(j)]);
+      std::swap(target[static_cast<std::size_t>(i)], target[static_cast<std::size_t>(j)]);
+      any = true;
+    }
+    if (any) reindex(list_);
+    // target[p] is the old position of the row now at p.
+    std::vector<int> newPlace(static_cast<std::size_t>(n));
+    for (int p = 0; p < n; ++p)
+      newPlace[static_cast<std::size_t>(target[static_cast<std::size_t>(p)])] = p;
+    for (int& r : moved)
+      if (r >= 0 && r < n) r = newPlace[static_cast<std::size_t>(r)];
+  }
+  if (!any) return moved;
+  if (hooks_.reordered) hooks_.reordered();
+  setListModified();
+  ui_.repaintAllRows();
+  return moved;
 }
 
 bool VideoListStore::offersRequeue() const {
@@ -120,6 +199,7 @@ void VideoListStore::requeueCancelled() {
     vidmora::requeueCancelled(list_);
   }
   applyProfile(settings_.ProfileId);
+  noteChanged();
   ui_.reloadListView();
   showListCount();
   if (list_.count() > 0) ui_.goToRow(list_.count() - 1);

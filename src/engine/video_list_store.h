@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,16 @@ class ProgressBlock;
 
 enum class RemoveResult { Removed, Refused, DeleteFailed };
 
+// Who hears of the list's changes besides the front end (the engine wires them; any may be
+// empty). appended and reordered run on the main thread, changed and saveNow on any thread
+// that does not hold the list lock.
+struct ListHooks {
+  std::function<void(const std::vector<VideoEntry*>&)> appended;  // new entries, in list order
+  std::function<void()> reordered;                                // rows moved
+  std::function<void()> changed;                                  // something worth keeping
+  std::function<void()> saveNow;                                  // keep it before going on
+};
+
 class VideoListStore {
  public:
   // settings and progress are the engine's; historyPath may be empty (no history).
@@ -41,7 +52,18 @@ class VideoListStore {
   std::mutex& lock() const { return lock_; }
 
   bool listModified() const { return listModified_.load(); }
-  void setListModified(bool on = true) { listModified_.store(on); }
+  void setListModified(bool on = true) {
+    listModified_.store(on);
+    if (on) noteChanged();
+  }
+  void setHooks(ListHooks hooks) { hooks_ = std::move(hooks); }
+  // The kept queue should be written soon / now (any thread, never holding the lock).
+  void noteChanged() const {
+    if (hooks_.changed) hooks_.changed();
+  }
+  void saveQueueNow() const {
+    if (hooks_.saveNow) hooks_.saveNow();
+  }
 
   // A batch converts: the list keeps its structure (set by the batch runner). Any thread.
   bool converting() const { return converting_.load(); }
@@ -70,10 +92,24 @@ class VideoListStore {
 
   // --- list commands
   // Appends probed entries (trimmed to the list's limit), reloads the view, focuses the last row.
+  // During a batch the rows at the front stay (they may belong to it): entries past the limit
+  // are not added then. The appended hook hears of the entries that were.
   void appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries);
-  // Ready rows take the profile chosen now (their output name shows its extension). True when a
-  // row changed.
+  // Ready rows without their own settings take the profile chosen now (their output name shows
+  // its extension). True when a row changed.
   bool applyProfile(int16_t profileId);
+  // The rows' own profile and conversion values (settings.ProfileId names the profile); null
+  // gives them back to the batch's settings. Rows that take part in the running batch keep
+  // theirs. Returns how many rows changed.
+  int setRowSettings(const std::vector<int>& rows,
+                     std::shared_ptr<const ConversionSnapshot> settings);
+  // The profile and values the row would be converted with now: its own, else the current
+  // settings' (null for a row outside the list).
+  std::shared_ptr<const ConversionSnapshot> rowSettings(int row) const;
+  // Moves the rows one place up (delta -1) or down (+1) as a block: a row at the edge, or behind
+  // one that cannot move, stays. Works during a batch too (queued rows then start in the new
+  // order). Returns the rows' new positions, in the order given.
+  std::vector<int> moveRows(const std::vector<int>& rows, int delta);
   // Converting with nothing Ready but cancelled entries offers to queue those again.
   bool offersRequeue() const;
   // Cancelled entries become Ready again; the view reloads and the focus goes to the last row.
@@ -122,6 +158,7 @@ class VideoListStore {
   std::atomic<bool> converting_{false};
   std::atomic<bool> closing_{false};
   mutable std::map<std::string, std::string> reasons_;  // failure reasons by log path
+  ListHooks hooks_;
 };
 
 }  // namespace vidmora

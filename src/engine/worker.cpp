@@ -41,7 +41,7 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   int slot;
   {
     std::lock_guard<std::mutex> lock(listLock_);
-    snapshot = snapshot_;
+    snapshot = entry.ownSettings ? *entry.ownSettings : snapshot_;
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
@@ -58,8 +58,8 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
       progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
                                                slot, mapName, snapshot, false);
-  bool started =
-      runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment, outputFile);
+  bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment,
+                           outputFile, &entry.encoderGroup);
   if (!started) {
     std::lock_guard<std::mutex> lock(listLock_);
     entry.failureDetail =
@@ -68,8 +68,8 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   if (started && exitCode == ExitAudioRejected) {
     command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
                                   snapshot, true);
-    started =
-        runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment, outputFile);
+    started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment,
+                        outputFile, &entry.encoderGroup);
   }
   // The encoder publishes only when it succeeds, so after any other end the name holds our
   // empty reservation or another program's file: only the reservation goes.
@@ -88,6 +88,7 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
     std::lock_guard<std::mutex> lock(listLock_);
     entry.createdOutput = created;
     entry.outputIdentity = created ? fileIdentity(st) : FileIdentity{};
+    entry.reservationDev = entry.reservationIno = 0;
   }
   return exitCode;
 }
@@ -134,6 +135,8 @@ void BatchRunner::convertEntry(VideoEntry& entry) {
       std::lock_guard<std::mutex> lock(listLock_);
       output = reserveOutputPath(folder, entry.outputName, entry.profileId, list_);
       entry.outputPath = output.path;
+      entry.reservationDev = output.reserved ? static_cast<uint64_t>(output.dev) : 0;
+      entry.reservationIno = output.reserved ? static_cast<uint64_t>(output.ino) : 0;
     }
     outputPath = output.path;
     if (!output.reserved) {
@@ -143,8 +146,10 @@ void BatchRunner::convertEntry(VideoEntry& entry) {
                                             std::strerror(output.error));
       break;
     }
-    // A killed program leaves the empty reservation behind: the ledger lets a later start take it.
+    // A killed program leaves the empty reservation behind: the ledger lets a later start take
+    // it, and the kept queue names it before the encoder runs.
     ledger_.record(output.path, output.dev, output.ino);
+    store_.saveQueueNow();
     result = runEncoder(entry, output, logPath);
     if (result != ExitOutputTaken || entry.stopRequested.load()) break;
   }

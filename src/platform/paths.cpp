@@ -142,6 +142,15 @@ std::string cacheFolder() {
   return appendComponent(base, texts::ConfigFolderName);
 }
 
+std::string stateFolder() {
+  // Relative values are to be ignored.
+  const char* xdg = std::getenv("XDG_STATE_HOME");
+  if (xdg && xdg[0] == '/') return appendComponent(xdg, texts::ConfigFolderName);
+  const std::string home = homeFolder();
+  if (home.empty()) return {};
+  return appendComponent(appendComponent(home, ".local/state"), texts::ConfigFolderName);
+}
+
 std::string videosFolderFromUserDirs(const std::string& text, const std::string& home) {
   std::istringstream in(text);
   std::string line;

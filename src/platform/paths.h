@@ -47,6 +47,9 @@ std::string configFolder();
 // The program's folder in the user's cache: $XDG_CACHE_HOME/vidmora when XDG_CACHE_HOME is
 // absolute, else ~/.cache/vidmora; empty without a home folder.
 std::string cacheFolder();
+// $XDG_STATE_HOME/vidmora when XDG_STATE_HOME is an absolute path, else
+// ~/.local/state/vidmora; empty when there is no home either.
+std::string stateFolder();
 // XDG_VIDEOS_DIR of user-dirs.dirs in the user's configuration folder, else ~/Videos.
 std::string videosFolder();
 // The XDG_VIDEOS_DIR value of a user-dirs.dirs text with $HOME expanded; empty when absent or

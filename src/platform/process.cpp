@@ -89,6 +89,10 @@ bool spawn(const std::vector<std::string>& argv, Placement placement, pid_t& pid
 #ifdef POSIX_SPAWN_SETSID
   if (placement == Placement::Session) flags |= POSIX_SPAWN_SETSID;
 #endif
+  if (!(flags & POSIX_SPAWN_SETSID)) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attr, 0);
+  }
   posix_spawnattr_setflags(&attr, flags);
   std::vector<char*> args = argvPointers(argv);
   std::vector<char*> env = environmentWith(extra);
@@ -105,7 +109,7 @@ int exitCodeOf(int status) {
 }
 
 // Reaps the child if it has ended; true with its status then.
-bool reaped(pid_t pid, int& status) {
+bool reapedNow(pid_t pid, int& status) {
   for (;;) {
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) return true;
@@ -116,12 +120,57 @@ bool reaped(pid_t pid, int& status) {
   }
 }
 
+}  // namespace
+
+// The runner's side of a ChildGroup: the group is set after the spawn and cleared in the same
+// step that reaps the leader.
+struct ChildGroupAccess {
+  static void started(ChildGroup* g, pid_t pid) {
+    if (!g) return;
+    std::lock_guard<std::mutex> lock(g->mutex_);
+    g->group_ = pid;
+    if (g->held_) ::kill(-pid, SIGSTOP);
+  }
+  static bool reaped(ChildGroup* g, pid_t pid, int& status) {
+    if (!g) return reapedNow(pid, status);
+    std::lock_guard<std::mutex> lock(g->mutex_);
+    const bool ended = reapedNow(pid, status);
+    if (ended) g->group_ = 0;
+    return ended;
+  }
+  static void kill(ChildGroup* g, pid_t pid, int sig) {
+    if (!g) {
+      ::kill(-pid, sig);
+      return;
+    }
+    g->signal(sig);
+  }
+};
+
+bool ChildGroup::hold(bool suspended) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_ = suspended;
+  return group_ > 0 && ::kill(-group_, suspended ? SIGSTOP : SIGCONT) == 0;
+}
+
+bool ChildGroup::held() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return held_;
+}
+
+bool ChildGroup::signal(int sig) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return group_ > 0 && ::kill(-group_, sig) == 0;
+}
+
+namespace {
+
 // Waits up to periodMs for the child to end. True when it has ended (status filled).
-bool waitPeriod(pid_t pid, int pidfd, unsigned periodMs, int& status) {
+bool waitPeriod(pid_t pid, int pidfd, unsigned periodMs, int& status, ChildGroup* group = nullptr) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(periodMs);
   for (;;) {
-    if (reaped(pid, status)) return true;
+    if (ChildGroupAccess::reaped(group, pid, status)) return true;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
@@ -150,7 +199,7 @@ void reapInBackground(pid_t pid) {
 
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
                const TickRoutine& tick, const ExtraEnvironment& extra,
-               const std::string& outputFile) {
+               const std::string& outputFile, ChildGroup* group) {
   int outputFd = -1;
   if (!outputFile.empty()) {
     outputFd = ::open(outputFile.c_str(),
@@ -161,15 +210,16 @@ bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned per
   const bool spawned = spawn(argv, Placement::Group, pid, extra, outputFd);
   if (outputFd >= 0) close(outputFd);
   if (!spawned) return false;
+  ChildGroupAccess::started(group, pid);
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (periodMs == 0) periodMs = 1;
   int status = 0;
   bool killed = false;
   for (;;) {
-    const bool ended = waitPeriod(pid, pidfd, periodMs, status);
+    const bool ended = waitPeriod(pid, pidfd, periodMs, status, group);
     if (tick && !tick() && !ended && !killed) {
       // The child and whatever it started in its group; the child alone when it left the group.
-      kill(-pid, SIGKILL);
+      ChildGroupAccess::kill(group, pid, SIGKILL);
       kill(pid, SIGKILL);
       killed = true;
     }

@@ -3,7 +3,10 @@
 // path holding blanks, quotes, '%' or a leading '-' stays exactly one argument.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,25 @@ using TickRoutine = std::function<bool()>;
 // already gets the new value); a bare "NAME" keeps the caller's NAME from the child.
 using ExtraEnvironment = std::vector<std::string>;
 
+// The process group of a child that runHidden runs, for other threads to suspend and continue.
+// The child leads a group of its own (its children join it), so one signal reaches all of them.
+// The group is signalled only while its leader is not yet reaped, so a reused id is never hit.
+class ChildGroup {
+ public:
+  // Suspends (true) or continues (false) the group; a child started later is suspended at once.
+  // False when no child runs now (the choice still holds for the next one).
+  bool hold(bool suspended);
+  bool held() const;
+  // Sends sig to the group; false when no child runs.
+  bool signal(int sig);
+
+ private:
+  friend struct ChildGroupAccess;
+  mutable std::mutex mutex_;
+  pid_t group_ = 0;
+  bool held_ = false;
+};
+
 // Starts argv[0] with the arguments argv[1..], standard input from /dev/null, the caller's
 // environment (with `extra` applied) and working folder, in a process group of its own (a
 // terminal's Ctrl+C reaches the caller only, which stops the child its own way), and waits for it
@@ -26,9 +48,11 @@ using ExtraEnvironment = std::vector<std::string>;
 // file (/dev/null when it cannot be opened). Returns false when the program could not be started
 // (exitCode is then left as it was). Otherwise exitCode gets the exit status read as a signed
 // byte (255 -> -1, 236 -> -20); a child ended by signal s reports (signed byte) 128 + s.
+// `group` (when given) lets other threads suspend and continue the child's group, and a kill
+// ends the whole group.
 bool runHidden(const std::vector<std::string>& argv, int* exitCode, unsigned periodMs,
                const TickRoutine& tick = {}, const ExtraEnvironment& extra = {},
-               const std::string& outputFile = {});
+               const std::string& outputFile = {}, ChildGroup* group = nullptr);
 
 // Starts argv[0] in a session of its own without waiting for it (a helper thread reaps it).
 // True when the program was started.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -61,6 +62,63 @@ int forEachEntry(const std::string& folder, Visit visit) {
 
 int createSaveTemp(const std::string& finalPath, std::string& tempPath) {
   return createFromPattern(finalPath + pidPart() + SaveSuffix, SaveSuffix, O_CLOEXEC, tempPath);
+}
+
+bool replaceFileAtomically(const std::string& path, const std::string& data) {
+  std::string temp;
+  const int fd = createSaveTemp(path, temp);
+  if (fd < 0) return false;
+  std::size_t written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  const bool ok = written == data.size() && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+FileRead readRegularFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? FileRead::Missing : FileRead::Failed;
+  struct stat st {};
+  FileRead result = FileRead::Ok;
+  if (::fstat(fd, &st) != 0) {
+    result = FileRead::Failed;
+  } else if (!S_ISREG(st.st_mode)) {
+    result = FileRead::NotRegular;
+  } else if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    result = FileRead::TooLarge;
+  } else {
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) result = FileRead::Failed;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+  }
+  ::close(fd);
+  return result;
 }
 
 int createHiddenPartFile(const std::string& finalPath, std::string& tempPath, int extraFlags) {

@@ -6,6 +6,7 @@
 // which the kernel drops when the app dies; a block of the user's without that lock is stale.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -15,6 +16,14 @@ namespace vidmora {
 // Creates "<finalPath>.<pid>.XXXXXX.vidmora-tmp" exclusively (mode 0600, close-on-exec) for a
 // save that renames it over finalPath. Returns the descriptor, -1 on failure (errno set).
 int createSaveTemp(const std::string& finalPath, std::string& tempPath);
+// Replaces the file at path with data through such a temporary file: written, made durable and
+// renamed over it (the rename made durable too). False when anything failed; the old file then
+// stays as it was and no temporary file is left.
+bool replaceFileAtomically(const std::string& path, const std::string& data);
+// Reads a whole regular file of at most maxBytes bytes into `bytes`. The open never blocks (a
+// FIFO in the file's place cannot hang it); anything but a regular file is NotRegular.
+enum class FileRead { Ok, Missing, NotRegular, TooLarge, Failed };
+FileRead readRegularFile(const std::string& path, std::string& bytes, std::size_t maxBytes);
 
 // Creates the hidden "<folder>/.<name>.<pid>.XXXXXX.vidmora-part" beside finalPath
 // exclusively, never through a link, with an unpredictable part. `extraFlags` is added to the

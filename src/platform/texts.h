@@ -15,6 +15,7 @@ inline constexpr const char* PlayerFileName = "vidmora-player";
 inline constexpr const char* ConfigFolderName = "vidmora";  // under the XDG config folder
 inline constexpr const char* SettingsFileName = "settings.bin";
 inline constexpr const char* HistoryFileName = "history.bin";
+inline constexpr const char* QueueFileName = "queue.bin";  // in the state folder
 inline constexpr const char* DefaultOutputSubfolder = "Vidmora";
 inline constexpr const char* HelpFolderName = "help";
 inline constexpr const char* HelpContentsPage = "index.html";

@@ -181,6 +181,25 @@ void fillDefaultLists() {
   }
 }
 
+const char* profileAlias(int16_t id) {
+  static constexpr struct {
+    int16_t id;
+    const char* alias;
+  } Aliases[] = {{9000, "h264"}, {9010, "h265"},      {9020, "vp9"},
+                 {9030, "av1"},  {9040, "mkv-remux"}, {9050, "mp4-remux"},
+                 {9100, "opus"}, {9110, "flac"},      {9120, "mp3"}};
+  for (const auto& a : Aliases)
+    if (a.id == id) return a.alias;
+  return nullptr;
+}
+
+std::string profileShortName(const char* name) {
+  std::string s = name ? name : "";
+  const std::size_t open = s.rfind(" (");
+  if (open != std::string::npos && !s.empty() && s.back() == ')') s.resize(open);
+  return s;
+}
+
 int profileIndexById(int16_t id) {
   for (int i = 0; OutputProfiles[i].Id != -1; ++i) {
     if (OutputProfiles[i].Id == id) return i;

@@ -75,6 +75,12 @@ extern const int16_t ChannelChoices[];
 // Idempotent; codec lists get no default.
 void fillDefaultLists();
 
+// The short name a profile goes by on the command line ("h264", "flac", ...); null for the
+// profiles without one.
+const char* profileAlias(int16_t id);
+// The profile's name without its extension part: "Opus Audio" for "Opus Audio (*.opus)".
+std::string profileShortName(const char* name);
+
 // Position of the first row with this Id; 0 when no row has it.
 int profileIndexById(int16_t id);
 // The position itself when it names a row before the end row, otherwise 0.

@@ -50,6 +50,8 @@ struct TSettings {
   // The modern profiles' choices (the settings file's extension block).
   int16_t Quality = static_cast<int16_t>(DefaultQuality);  // a QualityLevel
   int16_t TargetHeight = -1;                               // frame-size target, -1 = Original
+  // Files added while a batch converts join it (1) or wait as Ready rows (0).
+  uint8_t AddToRunningBatch = 1;
 
   bool operator==(const TSettings&) const = default;
 };

@@ -139,33 +139,7 @@ std::string historyBytes(VideoList& list) {
 }
 
 bool saveHistory(VideoList& list, const std::string& path) {
-  const std::string data = historyBytes(list);
-  std::string temp;
-  const int fd = createSaveTemp(path, temp);
-  if (fd < 0) return false;
-  std::size_t written = 0;
-  while (written < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  const bool ok = written == data.size() && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // Make the rename itself durable.
-  const std::size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  return replaceFileAtomically(path, historyBytes(list));
 }
 
 HistoryKeys historyKeys(const VideoList& list) {

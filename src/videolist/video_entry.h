@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+#include "settings/settings.h"
 #include "videolist/source_details.h"
 
 namespace vidmora {
@@ -113,6 +115,21 @@ struct VideoEntry {
   // What the probe found in the source (memory only); empty for entries read from the history.
   std::shared_ptr<const SourceDetails> details;
 
+  // The row's own profile and conversion values (ProfileId included); null: the batch's. Shared
+  // by the rows that got them together; replaced whole, never changed in place.
+  std::shared_ptr<const ConversionSnapshot> ownSettings;
+  // The encoder's process group while it runs (pause and resume reach it through here).
+  ChildGroup encoderGroup;
+  // Guarded by the list lock. pausedTick: tick at which the running conversion was paused, 0
+  // while it runs (time left does not count meanwhile). reservationDev/Ino: the empty file
+  // reserved at outputPath for the running conversion (0 when none), so that a start after a
+  // crash removes that file and nothing else. exitStopped: the program's end stopped the row,
+  // which therefore comes back Ready.
+  std::atomic<uint32_t> pausedTick{0};  // read by the cell texts without the lock
+  uint64_t reservationDev = 0;
+  uint64_t reservationIno = 0;
+  bool exitStopped = false;
+
   int16_t stateValue() const { return state.load(std::memory_order_acquire); }
   void setState(int16_t s) { state.store(s, std::memory_order_release); }
   // from -> to only when the state is still `from` (a worker and a stop may meet).
@@ -138,6 +155,10 @@ class VideoList {
   void append(std::unique_ptr<VideoEntry> entry) { entries_.push_back(std::move(entry)); }
   // Takes the entry out; an empty pointer (nothing changes) for a bad index.
   std::unique_ptr<VideoEntry> removeAt(int i);
+  // Exchanges the entries at two valid positions.
+  void swapAt(int i, int j) {
+    std::swap(entries_[static_cast<std::size_t>(i)], entries_[static_cast<std::size_t>(j)]);
+  }
   void clear() { entries_.clear(); }
 
   uint32_t headerValue = 0;  // kept by the history file, read and written back unchanged

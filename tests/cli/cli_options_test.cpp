@@ -3,6 +3,11 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
+#include "settings/presets.h"
+#include "settings/profiles.h"
+#include "support/temp_folder.h"
+
+#include <nlohmann/json.hpp>
 
 namespace vidmora::cli {
 namespace {
@@ -29,6 +34,66 @@ TEST(CliOptions, ValidCommandLines) {
   EXPECT_NE(profileListing().find("610\t"), std::string::npos);
   for (const char* alone : {"--help", "--version", "--list-profiles"})
     EXPECT_TRUE(parseArgs({alone}).ok) << alone;  // no files needed
+}
+
+TEST(CliOptions, ProfilesByIdNamePresetShortNameOrAliasAndTheirListing) {
+  test::TempFolder dir;
+  PresetStore presets(dir / "presets.json");
+  TSettings s;
+  setDefaults(s);
+  applyProfile(s, profileIndexById(9010));
+  ConversionSnapshot values;
+  takeSnapshot(values, s);
+  ASSERT_EQ(presets.add("Opus", values), PresetError::None);  // a preset before a short name
+  const int h265 = profileIndexById(9010);
+  const struct {
+    const char* text;
+    int position;
+    bool preset;
+  } cases[] = {
+      {"9010", h265, false},
+      {"mp4 h.265/hevc video, half the size (*.mp4)", h265, false},
+      {"MP4 H.265/HEVC Video, half the size", h265, false},
+      {"H265", h265, false},
+      {"flac", profileIndexById(9110), false},
+      {"mkv-remux", profileIndexById(9040), false},
+      {"opus", -1, true},
+      {"opus audio", profileIndexById(9100), false},
+      {"h266", -1, false},
+      {"9999", -1, false},
+  };
+  for (const auto& c : cases) {
+    const ProfileChoice choice = chooseProfile(c.text, &presets);
+    EXPECT_EQ(choice.position, c.position) << c.text;
+    EXPECT_EQ(choice.preset != nullptr, c.preset) << c.text;
+  }
+  EXPECT_TRUE(parseArgs({"--profile", "Opus", "a.avi"}).ok);  // no presets: the alias
+  ASSERT_EQ(presets.add("Tablet", values), PresetError::None);
+  EXPECT_FALSE(parseArgs({"--profile", "tablet", "a.avi"}).ok);
+  EXPECT_TRUE(parseArgs({"--profile", "tablet", "a.avi"}, &presets).ok);
+  EXPECT_TRUE(parseArgs({"--resume"}).ok);  // the kept queue needs no files
+
+  const std::string text = profileListing(&presets);
+  EXPECT_NE(text.find("9010\th265\tMP4 H.265/HEVC Video, half the size (*.mp4)\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("610\t-\t"), std::string::npos);
+  EXPECT_EQ(text.substr(text.find("preset\t")), "preset\t-\tOpus\npreset\t-\tTablet\n");
+  const nlohmann::json list = nlohmann::json::parse(profileListing(&presets, true));
+  ASSERT_TRUE(list.is_array());
+  ASSERT_EQ(list.size(), static_cast<std::size_t>(ProfileCount + 2));
+  for (int i = 0; i < ProfileCount; ++i) {  // the choosers' order
+    EXPECT_EQ(list[i]["id"], OutputProfiles[i].Id);
+    EXPECT_EQ(list[i]["name"], OutputProfiles[i].Name);
+    const char* alias = profileAlias(OutputProfiles[i].Id);
+    if (alias) {
+      EXPECT_EQ(list[i]["alias"], alias);
+    } else {
+      EXPECT_TRUE(list[i]["alias"].is_null());
+    }
+  }
+  EXPECT_EQ(list[ProfileCount]["name"], "Opus");
+  EXPECT_EQ(list[ProfileCount]["id"], 9010);
+  EXPECT_EQ(list[ProfileCount]["preset"], true);
 }
 
 TEST(CliOptions, BadUsageIsRefusedWithAReason) {

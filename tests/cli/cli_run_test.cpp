@@ -25,6 +25,8 @@
 #include "support/temp_folder.h"
 #include "support/wait_until.h"
 #include "videolist/history_file.h"
+#include "videolist/queue_file.h"
+#include "videolist/video_entry.h"
 
 namespace vidmora {
 namespace {
@@ -613,6 +615,61 @@ TEST_F(CliRun, CtrlCDuringTheProbesEndsTheRunWithoutConverting) {
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(countEvents(events, "rejected", dir_ / "in/a.mp4"), 1);  // named, not silent
   EXPECT_EQ(events.back().rfind("{\"schema\":1,\"event\":\"finished\",\"converted\":0", 0), 0u);
+}
+
+// A run killed with SIGKILL in the middle of a conversion: the kept queue holds its rows, and
+// --resume converts them in order, the killed conversion's empty reservation gone (its file
+// gets the plain name again). A run's failed rows stay kept; --no-history leaves the queue alone.
+TEST_F(CliRun, AKilledRunsRowsComeBackWithResume) {
+  encoder_ = FAKE_ENCODER;
+  const std::string queue = dir_ / "home/.local/state/vidmora/queue.bin";
+  test::writeFile(dir_ / "in/a.avi", "spin=1\npids=" + (dir_ / "pids"));
+  test::writeFile(dir_ / "in/b.avi", "");
+  test::writeFile(dir_ / "in/c.avi", "");
+  const pid_t cli = start({"--jobs", "1", "--dest", dir_ / "out", dir_ / "in"});
+  std::vector<QueueRow> rows;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < until) {
+    rows.clear();
+    if (readQueueFile(queue, rows) == QueueRead::Ok && rows.size() == 3 &&
+        rows[0].reservationIno != 0 && ::access((dir_ / "pids").c_str(), F_OK) == 0)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_NE(rows[0].reservationIno, 0u);
+  ::kill(cli, SIGKILL);
+  EXPECT_EQ(finish(cli), -1);
+  // The stand-in, unlike the real encoder, does not end with its program: end it here.
+  pid_t encoder = 0, child = 0;
+  std::ifstream(dir_ / "pids") >> encoder >> child;
+  ASSERT_GT(encoder, 0);
+  ::kill(-encoder, SIGKILL);
+  EXPECT_EQ(::access((dir_ / "out/a.3gp").c_str(), F_OK), 0);  // the empty reservation
+
+  test::writeFile(dir_ / "in/a.avi", "");
+  EXPECT_EQ(run({"--json", "--resume", "--dest", dir_ / "out"}), 0);
+  const std::vector<std::string> events = out();
+  EXPECT_EQ(countWith(events, "\"event\":\"done\""), 3);
+  std::vector<std::string> outputs;
+  for (const auto& item : std::filesystem::directory_iterator(dir_ / "out"))
+    outputs.push_back(item.path().filename());
+  std::sort(outputs.begin(), outputs.end());
+  EXPECT_EQ(outputs, (std::vector<std::string>{"a.3gp", "b.3gp", "c.3gp"}));
+  EXPECT_GT(std::filesystem::file_size(dir_ / "out/a.3gp"), 0u);
+  rows.clear();
+  ASSERT_EQ(readQueueFile(queue, rows), QueueRead::Ok);
+  EXPECT_TRUE(rows.empty());
+
+  test::writeFile(dir_ / "in/bad.avi", "exit=1");
+  EXPECT_EQ(run({"--no-history", "--dest", dir_ / "out", dir_ / "in/bad.avi"}), 1);
+  rows.clear();
+  ASSERT_EQ(readQueueFile(queue, rows), QueueRead::Ok);
+  EXPECT_TRUE(rows.empty());
+  EXPECT_EQ(run({"--dest", dir_ / "out", dir_ / "in/bad.avi"}), 1);
+  ASSERT_EQ(readQueueFile(queue, rows), QueueRead::Ok);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].state, ConversionError);
 }
 
 }  // namespace

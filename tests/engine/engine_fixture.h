@@ -39,6 +39,14 @@ inline bool makeClip(const std::string& path, double seconds = 1.0, bool withAud
   return std::system(cmd.c_str()) == 0;
 }
 
+// A source file for the stand-in encoder; its lines say what the encoder does.
+inline std::string fakeSource(const TempFolder& dir, const std::string& name,
+                              const std::string& script) {
+  const std::string path = dir / name;
+  writeFile(path, script);
+  return path;
+}
+
 // The front end as the engine sees it: a record of what the engine announced.
 class FakeUi : public UiPort {
  public:

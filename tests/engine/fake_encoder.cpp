@@ -8,6 +8,9 @@
 //   hang=1        ignore the stop byte and never end        audio_reject=1  -ab given: exit -25
 //   log=PATH      append "start|end|stopped <output> <microseconds>" lines
 //   probe_crash=1 a probe killed by SIGSEGV
+//   spin=1        a conversion that burns CPU in itself and in a child process (as ffmpeg would)
+//                 until it is stopped; pids=PATH gets "<encoder pid> <child pid>"
+//   args=PATH     append the conversion's arguments, one line each, then an empty line
 //   intrude_once=MARKER  the first run (while MARKER does not exist) plays another program that
 //                 writes "intruder" to the output name before the encoder publishes
 // Like the real encoder, a conversion fails (exit 1) without its source and publishes its output
@@ -110,6 +113,30 @@ int main(int argc, char** argv) {
 
   if (!in.is_open()) return 1;  // no source: nothing is written
   const std::string log = cfg.count("log") ? cfg["log"] : "";
+  if (cfg.count("args")) {
+    std::ofstream out(cfg["args"], std::ios::app);
+    for (const std::string& a : args) out << a << "\n";
+    out << "\n";
+  }
+  if (cfg.count("spin")) {
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child == 0) {
+      volatile unsigned long n = 0;
+      while (getppid() == parent) n = n + 1;
+      _exit(0);
+    }
+    if (cfg.count("pids")) {
+      const std::string text = std::to_string(parent) + " " + std::to_string(child) + "\n";
+      const std::string temp = cfg["pids"] + ".part";
+      std::ofstream(temp) << text;
+      rename(temp.c_str(), cfg["pids"].c_str());
+    }
+    volatile unsigned long n = 0;
+    while (!(slot && __atomic_load_n(&slot->stopRequest, __ATOMIC_RELAXED))) n = n + 1;
+    kill(child, SIGKILL);
+    return 1;
+  }
   if (cfg.count("intrude_once") && access(cfg["intrude_once"].c_str(), F_OK) != 0) {
     std::ofstream(cfg["intrude_once"]) << "1";
     std::ofstream(output) << "intruder";

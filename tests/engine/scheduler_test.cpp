@@ -21,12 +21,7 @@ namespace {
 using test::EngineRig;
 using test::TempFolder;
 
-// A source file for the stand-in encoder; its lines say what the encoder does.
-std::string fakeSource(const TempFolder& dir, const std::string& name, const std::string& script) {
-  const std::string path = dir / name;
-  test::writeFile(path, script);
-  return path;
-}
+using test::fakeSource;
 
 TEST(Scheduler, APlanNamesTheReadyEntriesAndTheShutdownQuestionAndChangesNothing) {
   TempFolder dir;
