@@ -431,6 +431,33 @@ TEST_F(LongConversion, TheEncoderEndsWithTheApp) {
   }
 }
 
+// A stop closes the file as ffmpeg's own 'q' does, even where the encoder still holds many
+// frames (VP9 looks ahead): the kept part plays and knows its duration.
+TEST(EncoderStop, TheKeptPartOfAStoppedConversionHasItsDuration) {
+  TempFolder dir;
+  const std::string src = dir.file("wide.mp4"), out = dir.file("wide.webm");
+  ASSERT_TRUE(test::makeClip(src, 10.0, "1920x1080"));
+  ProgressBlock block;
+  ASSERT_TRUE(block.create());
+  const int slot = block.acquireSlot();
+  const pid_t pid = test::startProgram(
+      conversionArgv(src, out, snapshotFor(9020), slot, block.mapName()), -1, -1);
+  double percent = 0;
+  for (int i = 0; i < 1200 && percent <= 0.0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    block.readSlotPercent(slot, percent);
+  }
+  ASSERT_GT(percent, 0.0);
+  block.requestSlotStop(slot);
+  EXPECT_EQ(test::waitWithLimit(pid, std::chrono::seconds(10)), 0);
+  const MediaSummary m = test::probeMedia(out);
+  ASSERT_TRUE(m.readable);
+  EXPECT_EQ(m.videoCodec, "vp9");
+  EXPECT_GT(m.duration, 0.0);
+  EXPECT_LT(m.duration, 10.0);
+  EXPECT_FALSE(hasHiddenLeftovers(dir));
+}
+
 // A file that takes the output's name while the conversion runs is never replaced.
 TEST_F(LongConversion, ANameTakenMeanwhileIsLeftAlone) {
   start();
