@@ -49,21 +49,9 @@ std::chrono::milliseconds idleLimit() {
   return durationFromEnvironment(IdleLimitVariable, std::chrono::minutes(3));
 }
 
-// After a stop ffmpeg gets this long to close its file; what is left of the encoder's stop
-// time goes to repairing a file whose ffmpeg had to be killed.
-std::chrono::milliseconds stopFinishLimit() {
-  return std::min(durationFromEnvironment(StopFinishVariable, std::chrono::milliseconds(3500)),
-                  std::chrono::milliseconds(EncoderStopLimitMs - 1000));
-}
-constexpr auto RepairLimit = std::chrono::milliseconds(900);
-
-// Containers whose unfinished file can still be read from the start, so that a copy closes it.
-bool readableUnfinished(const std::string& muxer) {
-  for (const char* m : {"matroska", "webm", "ogg", "opus", "avi", "mpeg", "vob", "mpegts", "mp3",
-                        "flac", "adts", "ac3"})
-    if (muxer == m) return true;
-  return false;
-}
+// After a stop ffmpeg gets this long to close its file; the encoder then still has time to
+// publish what was written within its stop limit.
+constexpr auto StopFinishLimit = std::chrono::milliseconds(EncoderStopLimitMs - 500);
 
 std::vector<std::string> withArgsAfterCopy(std::vector<std::string> args,
                                            const std::vector<std::string>& extra) {
@@ -84,7 +72,7 @@ class Conversion {
                      const TempOutput& temp);
   Outcome finish(TempOutput& temp, const Translation& t, const ProbeResult& probe,
                  const RunReport& run, double lastSeconds);
-  Outcome keepStopped(TempOutput& temp, const RunReport& run, const std::string& muxer);
+  Outcome keepStopped(TempOutput& temp, const RunReport& run);
   Outcome publish(TempOutput& temp);
 
   const LegacyOptions& o_;
@@ -141,11 +129,11 @@ Outcome Conversion::run() {
     slot_.setScaledValue(seconds * 1024.0);
     if (duration > 0) slot_.setPercent(seconds / duration * 100.0);
   };
-  hooks.stopFinishLimit = stopFinishLimit();
+  hooks.stopFinishLimit = StopFinishLimit;
   hooks.idleLimit = idleLimit();
   slot_.setPercent(0.0);
   const RunReport run = runFfmpeg(FfmpegPath, t.args, hooks);
-  if (run.end == RunEnd::Stopped) return keepStopped(temp, run, container.muxer);
+  if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
   return finish(temp, t, probe, run, lastSeconds);
 }
 
@@ -203,36 +191,15 @@ Outcome Conversion::publish(TempOutput& temp) {
   return failed(error);
 }
 
-// What was written before the stop stays, under the final name. When ffmpeg could not close
-// the file in time, a copy of it closes it where the container allows.
-Outcome Conversion::keepStopped(TempOutput& temp, const RunReport& run, const std::string& muxer) {
+// What was written before the stop stays, under the final name.
+Outcome Conversion::keepStopped(TempOutput& temp, const RunReport& run) {
   if (!temp.hasData()) {
     log_.note("stopped on request before anything was written");
     return {};
   }
-  if (!run.killedAfterStop) {
-    log_.note("stopped on request; what was written is kept");
-    return publish(temp);
-  }
-  log_.note("stopped on request; ffmpeg did not close the file in time and was ended");
-  if (readableUnfinished(muxer)) {
-    TempOutput closed(o_.output);
-    const auto deadline = std::chrono::steady_clock::now() + RepairLimit;
-    RunHooks hooks;
-    hooks.stopRequested = [deadline] { return std::chrono::steady_clock::now() > deadline; };
-    hooks.stopFinishLimit = std::chrono::milliseconds(0);
-    const RunReport copy =
-        runFfmpeg(FfmpegPath,
-                  {"-hide_banner", "-nostats", "-loglevel", "error", "-protocol_whitelist", "file",
-                   "-i", "file:" + temp.path(), "-map", "0", "-c", "copy", "-f", muxer, "-y",
-                   "file:" + closed.writerPath()},
-                  hooks);
-    if (closed.isOpen() && copy.end == RunEnd::Finished && closed.hasData()) {
-      log_.note("what was written is kept, closed by a copy");
-      return publish(closed);
-    }
-  }
-  log_.note("what was written is kept as it is");
+  log_.note(run.killedAfterStop
+                ? "stopped on request; ffmpeg did not close the file in time and was ended"
+                : "stopped on request; what was written is kept");
   return publish(temp);
 }
 

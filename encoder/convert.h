@@ -12,10 +12,9 @@ namespace vidmora::encoder {
 inline constexpr int ExitStatusBadLine = 2;
 inline constexpr int ExitStatusFailed = 1;
 
-// Environment values for tests: the idle limit of ffmpeg (no report of work done for this long
-// ends the conversion) and how long a stopped ffmpeg may take to close its file, both in ms.
+// For tests: how long ffmpeg may go without a report of work done (frames, bytes, output time)
+// before the conversion ends with "ffmpeg stopped responding", in ms (three minutes without it).
 inline constexpr const char* IdleLimitVariable = "VIDMORA_FFMPEG_IDLE_MS";
-inline constexpr const char* StopFinishVariable = "VIDMORA_STOP_FINISH_MS";
 
 int runProbe(const LegacyOptions& options, SlotWriter& slot);
 int runConversion(const LegacyOptions& options, SlotWriter& slot);

@@ -29,7 +29,7 @@ struct RunHooks {
   std::function<void(const char* data, std::size_t n)> errorOutput;  // ffmpeg's standard error
   // After a stop ('q', as ffmpeg's own key) ffmpeg flushes its encoders and closes the file;
   // when that takes longer than this it is killed.
-  std::chrono::milliseconds stopFinishLimit{3500};
+  std::chrono::milliseconds stopFinishLimit{4000};
   // A running ffmpeg whose reports show no work done (frames, bytes, output time) for this long
   // is killed and the run ends Hung. Zero: no limit.
   std::chrono::milliseconds idleLimit{0};

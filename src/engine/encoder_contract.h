@@ -24,7 +24,8 @@ static_assert(ExitStatusInvalidVideo == 236 && ExitStatusAudioRejected == 231);
 static_assert(ExitStatusRemuxRefused == 226);
 
 // Once its stop byte is set, the encoder ends within this time: ffmpeg gets most of it to close
-// the file and is killed when it has not. The app's stop grace must be longer.
+// the file (its encoders give out the frames they hold, the container gets its index) and is
+// killed when it has not. The app's stop grace must be longer.
 constexpr unsigned EncoderStopLimitMs = 4500;
 
 // Shared memory object: "/vidmora-" followed by the 12 digits of the map name.

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "engine/encoder_contract.h"
 #include "platform/desktop_session.h"
 #include "settings/settings.h"
 
@@ -28,5 +29,8 @@ struct EngineConfig {
   // Told about every batch's start, progress and end (null: nobody). Must outlive the engine.
   DesktopSession* desktopSession = nullptr;
 };
+
+// A stopped encoder closes its file before the grace ends; only a hung one is killed.
+static_assert(EngineConfig{}.stopGraceMs > EncoderStopLimitMs);
 
 }  // namespace vidmora

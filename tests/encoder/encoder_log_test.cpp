@@ -226,6 +226,31 @@ TEST(EncoderLog, AKilledFfmpegFailsWithTheSignalAsReason) {
   EXPECT_EQ(readLogReason(log), "ffmpeg stopped: it was ended by signal 9 (Killed)");
 }
 
+// An ffmpeg that does no more work (stopped here with SIGSTOP, as a deadlocked one) is ended by
+// the watchdog; its idle limit is shortened for the test.
+TEST(EncoderLog, AnFfmpegThatStopsWorkingIsEnded) {
+  TempFolder dir;
+  const std::string src = dir / "long.mp4", out = dir / "out.mp4", log = dir / "long.log";
+  ASSERT_TRUE(test::makeClip(src, 60.0, "640x480"));
+  ::setenv(LogFileVariable, log.c_str(), 1);
+  ::setenv("VIDMORA_FFMPEG_IDLE_MS", "1500", 1);
+  const pid_t pid = test::startProgram(lineFor(src, out), -1, -1);
+  ::unsetenv("VIDMORA_FFMPEG_IDLE_MS");
+  ::unsetenv(LogFileVariable);
+  const std::string childrenFile =
+      "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+  pid_t ffmpeg = 0;
+  for (int i = 0; i < 500 && ffmpeg == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ffmpeg = std::atoi(test::readFile(childrenFile).c_str());
+  }
+  ASSERT_GT(ffmpeg, 0);
+  ::kill(ffmpeg, SIGSTOP);
+  EXPECT_EQ(test::waitWithLimit(pid, std::chrono::seconds(30)), 1);
+  EXPECT_EQ(readLogReason(log), "ffmpeg stopped responding");
+  EXPECT_TRUE(onlyEntries(dir, {"long.mp4", "long.log"}));
+}
+
 TEST(EncoderLog, ARetryWithoutAudioOptionsClearsTheFirstRunsReason) {
   TempFolder dir;
   const std::string src = dir / "clip.mp4", out = dir / "out.ac3", log = dir / "clip.log";
