@@ -19,10 +19,25 @@ struct ContainerChoice {
 
 ContainerChoice chooseContainer(const std::string& outputPath, const std::string& forcedFormat);
 
-// Why these streams cannot be copied into the container as they are ("the subtitle stream 2
-// (subrip) does not fit mp4"), or empty when they all fit. A codec the muxer cannot say
-// anything about is left for ffmpeg to try.
-std::string remuxRefusal(const std::vector<StreamInfo>& streams, const ContainerChoice& container);
+// What a copy of these streams of the source into the container needs. Each stream is tried
+// on the container's muxer (its header written to nowhere) before anything is written, so a
+// codec the muxer lists but will not write (FLAC into MP4 with this ffmpeg) is caught as well.
+struct RemuxCheck {
+  // Why the copy cannot be made, naming the stream and the remux that can take it; "" when it
+  // can.
+  std::string refusal;
+  // Text subtitles the container takes only in its own text format: ffmpeg's arguments that
+  // convert them ("-c:2 mov_text"), by output stream.
+  std::vector<std::string> subtitleArgs;
+  std::vector<std::string> notes;  // for the log
+};
+RemuxCheck checkRemux(const std::string& sourcePath, const std::vector<StreamInfo>& streams,
+                      const ContainerChoice& container);
+
+// Why the container cannot hold what these encoders write ("" when it can, or when the muxer
+// cannot tell): checked before ffmpeg starts, as some encoders hang when their muxer refuses.
+std::string encoderRefusal(const ContainerChoice& container, const std::string& videoEncoder,
+                           const std::string& audioEncoder);
 
 // True when this ffmpeg build has an encoder of that name.
 bool encoderAvailable(const std::string& name);

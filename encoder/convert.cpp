@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,17 +22,220 @@ namespace vidmora::encoder {
 
 namespace {
 
-// The log of the conversion under way, which every reported error goes to as well.
-ConversionLog* gLog = nullptr;
-std::string gLastError;
+// What a conversion ends with: the exit status, the line for standard error and the sentence
+// for the log's reason (the line as a sentence when empty).
+struct Outcome {
+  int status = 0;
+  std::string error;
+  std::string reason;
+};
 
-int convertWithLog(const LegacyOptions& options, SlotWriter& slot, ConversionLog& log);
+Outcome failed(std::string error, int status = ExitStatusFailed, std::string reason = {}) {
+  return {status, std::move(error), std::move(reason)};
+}
+
+// A value in milliseconds from the environment (for tests), else the fallback.
+std::chrono::milliseconds durationFromEnvironment(const char* name,
+                                                  std::chrono::milliseconds fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long long ms = std::strtoll(text, &end, 10);
+  return *end == '\0' && ms >= 0 ? std::chrono::milliseconds(ms) : fallback;
+}
+
+// How long ffmpeg may go without a report of work done before it counts as hung.
+std::chrono::milliseconds idleLimit() {
+  return durationFromEnvironment(IdleLimitVariable, std::chrono::minutes(3));
+}
+
+// After a stop ffmpeg gets this long to close its file; the encoder then still has time to
+// publish what was written within its stop limit.
+constexpr auto StopFinishLimit = std::chrono::milliseconds(EncoderStopLimitMs - 500);
+
+std::vector<std::string> withArgsAfterCopy(std::vector<std::string> args,
+                                           const std::vector<std::string>& extra) {
+  const auto copy = std::find(args.begin(), args.end(), "copy");
+  if (copy != args.end()) args.insert(copy + 1, extra.begin(), extra.end());
+  return args;
+}
+
+class Conversion {
+ public:
+  Conversion(const LegacyOptions& options, SlotWriter& slot, ConversionLog& log)
+      : o_(options), slot_(slot), log_(log) {}
+
+  Outcome run();
+
+ private:
+  Outcome checkAudio(Translation& t, const ProbeResult& probe, const ContainerChoice& container,
+                     const TempOutput& temp);
+  Outcome finish(TempOutput& temp, const Translation& t, const ProbeResult& probe,
+                 const RunReport& run, double lastSeconds);
+  Outcome keepStopped(TempOutput& temp, const RunReport& run);
+  Outcome publish(TempOutput& temp);
+
+  const LegacyOptions& o_;
+  SlotWriter& slot_;
+  ConversionLog& log_;
+};
+
+Outcome Conversion::run() {
+  const ProbeResult probe = probeSource(o_.input);
+  if (probe.status != ProbeStatus::Ok) return failed("cannot convert: " + probe.message);
+  const ContainerChoice container = chooseContainer(o_.output, o_.format);
+  if (!container.ok) return failed(container.error);
+  if (!o_.overwrite && access(o_.output.c_str(), F_OK) == 0)
+    return failed("the output '" + o_.output + "' exists and -y was not given");
+  if (!outputNameFree(o_.output))
+    return failed("the output '" + o_.output + "' exists; another file is never replaced",
+                  ExitStatusOutputTaken);
+
+  RemuxCheck remux;
+  if (o_.remux) {
+    remux = checkRemux(o_.input, remuxStreams(o_, probe.info), container);
+    if (!remux.refusal.empty())
+      return failed("cannot copy the streams: " + remux.refusal, ExitStatusRemuxRefused,
+                    remux.refusal);
+    for (const std::string& note : remux.notes) log_.note(note);
+  }
+
+  TempOutput temp(o_.output);
+  if (!temp.isOpen()) return failed(temp.error());
+  Translation t = translateOptions(o_, probe.info, container, temp.writerPath());
+  if (t.audioRejected) return failed("audio options refused: " + t.error, ExitStatusAudioRejected);
+  if (!t.ok) return failed(t.error);
+  if (t.mapVideo && !encoderAvailable(t.videoEncoder))
+    return failed("the video encoder '" + t.videoEncoder + "' is not available");
+  if (const std::string refusal = encoderRefusal(container, t.mapVideo ? t.videoEncoder : "",
+                                                 t.mapAudio ? t.audioEncoder : "");
+      !refusal.empty())
+    return failed("cannot write: " + refusal, ExitStatusFailed, refusal);
+  if (t.mapAudio) {
+    if (Outcome audio = checkAudio(t, probe, container, temp); audio.status != 0) return audio;
+  }
+  if (!remux.subtitleArgs.empty()) t.args = withArgsAfterCopy(t.args, remux.subtitleArgs);
+  if (slot_.stopRequested()) return {};  // stopped before anything was written
+
+  const double duration = probe.info.duration;
+  log_.note("source lasts " + clockText(duration) + "; ffmpeg " + quotedLine(t.args));
+  double lastSeconds = -1.0;
+  RunHooks hooks;
+  hooks.errorOutput = [this](const char* data, std::size_t n) { log_.ffmpegOutput(data, n); };
+  hooks.stopRequested = [this] { return slot_.stopRequested(); };
+  hooks.progress = [this, duration, &lastSeconds](double seconds) {
+    if (seconds < 0) return;
+    lastSeconds = seconds;
+    slot_.setScaledValue(seconds * 1024.0);
+    if (duration > 0) slot_.setPercent(seconds / duration * 100.0);
+  };
+  hooks.stopFinishLimit = StopFinishLimit;
+  hooks.idleLimit = idleLimit();
+  slot_.setPercent(0.0);
+  const RunReport run = runFfmpeg(FfmpegPath, t.args, hooks);
+  if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
+  return finish(temp, t, probe, run, lastSeconds);
+}
+
+Outcome Conversion::checkAudio(Translation& t, const ProbeResult& probe,
+                               const ContainerChoice& container, const TempOutput& temp) {
+  AudioRequest request;
+  request.encoder = t.audioEncoder;
+  request.bitrate = o_.audioBitrate;
+  request.channels = o_.channels;
+  request.sampleRate = o_.sampleRate;
+  request.sourceChannels = probe.info.channels;
+  request.sourceSampleRate = probe.info.sampleRate;
+  std::string reason;
+  AudioCheck check = AudioCheck::Accepted;
+  if (o_.adapt) {
+    // Values the encoder rejects become the nearest it takes (Opus has no 44100 Hz).
+    const AudioFit fit = fitAudioOptions(request, &reason);
+    check = fit.check;
+    if (check == AudioCheck::Accepted) {
+      LegacyOptions fitted = o_;
+      fitted.sampleRate = fit.request.sampleRate;
+      fitted.channels = fit.request.channels;
+      fitted.audioBitrate = fit.request.bitrate;
+      t = translateOptions(fitted, probe.info, container, temp.writerPath());
+    }
+  } else {
+    check = checkAudioOptions(request, &reason);
+  }
+  switch (check) {
+    case AudioCheck::NoSuchEncoder:
+      return failed("the audio encoder '" + t.audioEncoder + "' is not available");
+    case AudioCheck::Rejected:
+      // Refused values the line gave are for the app to drop; refused defaults are a failure.
+      if (o_.hasAudioOptions())
+        return failed("audio options refused by '" + t.audioEncoder + "': " + reason,
+                      ExitStatusAudioRejected);
+      return failed("the audio encoder '" + t.audioEncoder +
+                    "' cannot encode this source: " + reason);
+    case AudioCheck::Accepted:
+      break;
+  }
+  return {};
+}
+
+Outcome Conversion::publish(TempOutput& temp) {
+  std::string error;
+  const TempOutput::Publish result = temp.publish(&error);
+  if (result == TempOutput::Publish::Done) {
+    log_.note("published as " + o_.output);
+    return {};
+  }
+  if (result == TempOutput::Publish::NameTaken)
+    return failed(error, ExitStatusOutputTaken,
+                  "Another file took the output name meanwhile; it was left alone");
+  return failed(error);
+}
+
+// What was written before the stop stays, under the final name.
+Outcome Conversion::keepStopped(TempOutput& temp, const RunReport& run) {
+  if (!temp.hasData()) {
+    log_.note("stopped on request before anything was written");
+    return {};
+  }
+  log_.note(run.killedAfterStop
+                ? "stopped on request; ffmpeg did not close the file in time and was ended"
+                : "stopped on request; what was written is kept");
+  return publish(temp);
+}
+
+Outcome Conversion::finish(TempOutput& temp, const Translation& t, const ProbeResult& probe,
+                           const RunReport& run, double lastSeconds) {
+  const FfmpegEnd ended{log_.ffmpegText(), run.error, run.signal, lastSeconds};
+  switch (run.end) {
+    case RunEnd::Finished: {
+      if (!temp.hasData()) return failed("ffmpeg wrote no output");
+      const Judgement verdict =
+          judgeOutput(temp.path(), o_.input, t.mapVideo, t.mapAudio, probe.info.duration);
+      if (!verdict.notes.empty()) log_.note(verdict.notes);
+      if (!verdict.ok)
+        return failed("the output was refused: " + verdict.reason, ExitStatusFailed,
+                      reasonForRefusedOutput(verdict, ended));
+      log_.note("verified: " + verdict.check.summary);
+      Outcome published = publish(temp);
+      if (published.status == 0) slot_.setPercent(100.0);
+      return published;
+    }
+    case RunEnd::Interrupted:
+      return failed("interrupted; the output was removed", ExitStatusFailed,
+                    "The conversion was interrupted");
+    case RunEnd::Hung:
+      return failed("ffmpeg stopped responding (" + run.error + ")", ExitStatusFailed,
+                    "ffmpeg stopped responding");
+    case RunEnd::Stopped:
+    case RunEnd::Failed:
+      break;
+  }
+  return failed("conversion failed: " + run.error, ExitStatusFailed, reasonForFailedRun(ended));
+}
 
 }  // namespace
 
 void reportError(const std::string& message) {
-  gLastError = message;
-  if (gLog != nullptr) gLog->note(message);
   std::string line = "vidmora-encoder: " + message;
   for (char& c : line)
     if (c == '\n' || c == '\r') c = ' ';
@@ -52,171 +256,15 @@ int runConversion(const LegacyOptions& options, SlotWriter& slot) {
   ConversionLog log;
   const char* logPath = std::getenv(LogFileVariable);
   log.open(logPath != nullptr ? logPath : "", options.input);
-  gLog = &log;
-  gLastError.clear();
-  const int status = convertWithLog(options, slot, log);
-  // A failure without a sentence of its own gives its message.
-  if (status != 0 && !log.hasReason()) log.reason(asSentence(gLastError));
-  log.note("exit status " + std::to_string(status));
-  gLog = nullptr;
-  return status;
+  const Outcome outcome = Conversion(options, slot, log).run();
+  // Every exit status and its words are decided here, once.
+  if (outcome.status != 0) {
+    reportError(outcome.error);
+    log.note(outcome.error);
+    log.reason(outcome.reason.empty() ? asSentence(outcome.error) : outcome.reason);
+  }
+  log.note("exit status " + std::to_string(outcome.status));
+  return outcome.status;
 }
-
-namespace {
-
-int convertWithLog(const LegacyOptions& options, SlotWriter& slot, ConversionLog& log) {
-  const ProbeResult probe = probeSource(options.input);
-  if (probe.status != ProbeStatus::Ok) {
-    reportError("cannot convert: " + probe.message);
-    return ExitStatusFailed;
-  }
-  const ContainerChoice container = chooseContainer(options.output, options.format);
-  if (!container.ok) {
-    reportError(container.error);
-    return ExitStatusFailed;
-  }
-  if (!options.overwrite && access(options.output.c_str(), F_OK) == 0) {
-    reportError("the output '" + options.output + "' exists and -y was not given");
-    return ExitStatusFailed;
-  }
-  if (!outputNameFree(options.output)) {
-    reportError("the output '" + options.output + "' exists; another file is never replaced");
-    return ExitStatusOutputTaken;
-  }
-
-  if (options.remux) {
-    const std::string refusal = remuxRefusal(remuxStreams(options, probe.info), container);
-    if (!refusal.empty()) {
-      reportError("cannot copy the streams: " + refusal);
-      return ExitStatusRemuxRefused;
-    }
-  }
-
-  TempOutput temp(options.output);
-  if (!temp.isOpen()) {
-    reportError(temp.error());
-    return ExitStatusFailed;
-  }
-  Translation t = translateOptions(options, probe.info, container, temp.writerPath());
-  if (t.audioRejected) {
-    reportError("audio options refused: " + t.error);
-    return ExitStatusAudioRejected;
-  }
-  if (!t.ok) {
-    reportError(t.error);
-    return ExitStatusFailed;
-  }
-  if (t.mapVideo && !encoderAvailable(t.videoEncoder)) {
-    reportError("the video encoder '" + t.videoEncoder + "' is not available");
-    return ExitStatusFailed;
-  }
-  if (t.mapAudio) {
-    AudioRequest request;
-    request.encoder = t.audioEncoder;
-    request.bitrate = options.audioBitrate;
-    request.channels = options.channels;
-    request.sampleRate = options.sampleRate;
-    request.sourceChannels = probe.info.channels;
-    request.sourceSampleRate = probe.info.sampleRate;
-    std::string reason;
-    AudioCheck check = AudioCheck::Accepted;
-    if (options.adapt) {
-      // Values the encoder rejects become the nearest it takes (Opus has no 44100 Hz).
-      const AudioFit fit = fitAudioOptions(request, &reason);
-      check = fit.check;
-      if (check == AudioCheck::Accepted) {
-        LegacyOptions fitted = options;
-        fitted.sampleRate = fit.request.sampleRate;
-        fitted.channels = fit.request.channels;
-        fitted.audioBitrate = fit.request.bitrate;
-        t = translateOptions(fitted, probe.info, container, temp.writerPath());
-      }
-    } else {
-      check = checkAudioOptions(request, &reason);
-    }
-    switch (check) {
-      case AudioCheck::NoSuchEncoder:
-        reportError("the audio encoder '" + t.audioEncoder + "' is not available");
-        return ExitStatusFailed;
-      case AudioCheck::Rejected:
-        // Refused values the line gave are for the app to drop; refused defaults are a failure.
-        if (options.hasAudioOptions()) {
-          reportError("audio options refused by '" + t.audioEncoder + "': " + reason);
-          return ExitStatusAudioRejected;
-        }
-        reportError("the audio encoder '" + t.audioEncoder +
-                    "' cannot encode this source: " + reason);
-        return ExitStatusFailed;
-      case AudioCheck::Accepted:
-        break;
-    }
-  }
-  if (slot.stopRequested()) return 0;  // stopped before anything was written
-
-  const double duration = probe.info.duration;
-  log.note("source lasts " + clockText(duration) + "; ffmpeg " + quotedLine(t.args));
-  double lastSeconds = -1.0;
-  RunHooks hooks;
-  hooks.errorOutput = [&log](const char* data, std::size_t n) { log.ffmpegOutput(data, n); };
-  hooks.stopRequested = [&slot] { return slot.stopRequested(); };
-  hooks.progress = [&slot, duration, &lastSeconds](double seconds) {
-    if (seconds < 0) return;
-    lastSeconds = seconds;
-    slot.setScaledValue(seconds * 1024.0);
-    if (duration > 0) slot.setPercent(seconds / duration * 100.0);
-  };
-  slot.setPercent(0.0);
-  const RunReport run = runFfmpeg(FfmpegPath, t.args, hooks);
-  const FfmpegEnd ended{log.ffmpegText(), run.error, run.signal, lastSeconds};
-  const auto publish = [&temp, &log, &options] {
-    std::string error;
-    const TempOutput::Publish result = temp.publish(&error);
-    if (result == TempOutput::Publish::Done) {
-      log.note("published as " + options.output);
-      return 0;
-    }
-    reportError(error);
-    if (result == TempOutput::Publish::NameTaken) {
-      log.reason("Another file took the output name meanwhile; it was left alone");
-      return ExitStatusOutputTaken;
-    }
-    return ExitStatusFailed;
-  };
-  switch (run.end) {
-    case RunEnd::Finished: {
-      if (!temp.hasData()) {
-        reportError("ffmpeg wrote no output");
-        return ExitStatusFailed;
-      }
-      if (const Verification check = verifyOutput(
-              temp.path(), {t.mapVideo, t.mapAudio, durationToCheck(options.input, duration)});
-          !check.ok) {
-        reportError("the output was refused: " + check.problem);
-        log.reason(reasonForRefusedOutput(check, ended));
-        return ExitStatusFailed;
-      } else {
-        log.note("verified: " + check.summary);
-      }
-      const int status = publish();
-      if (status == 0) slot.setPercent(100.0);
-      return status;
-    }
-    case RunEnd::Stopped:
-      // What was written so far stays, under the final name.
-      log.note("stopped on request; what was written is kept");
-      return temp.hasData() ? publish() : 0;
-    case RunEnd::Interrupted:
-      log.reason("The conversion was interrupted");
-      reportError("interrupted; the output was removed");
-      return ExitStatusFailed;
-    case RunEnd::Failed:
-      break;
-  }
-  log.reason(reasonForFailedRun(ended));
-  reportError("conversion failed: " + run.error);
-  return ExitStatusFailed;
-}
-
-}  // namespace
 
 }  // namespace vidmora::encoder

@@ -1,5 +1,6 @@
 // The reason of a failed conversion in one plain sentence, for the log's "reason: " line and
-// so for the app's row. Decided from what ffmpeg wrote and how it ended.
+// so for the app's row. Decided from what ffmpeg wrote and how it ended: ffmpeg's own words go
+// to the log, never into the reason.
 #pragma once
 
 #include <string>
@@ -15,16 +16,17 @@ struct FfmpegEnd {
   double outSeconds = -1.0;  // output time of its last progress report; -1 when none came
 };
 
-// Whether ffmpeg's messages tell of a source it could not read (damaged or cut short).
-bool sourceReadTrouble(const std::string& messages);
+// The sentence for what ffmpeg's messages tell, from one table of their patterns; "" when
+// nothing in them is known.
+std::string reasonFromMessages(const std::string& messages, double outSeconds);
 
-// For a run that failed: a full destination, a damaged source (with the time reached), a
-// signal, or "ffmpeg stopped: " and its last message.
+// For a run that failed: the sentence for ffmpeg's messages, else the signal that ended it,
+// else a plain sentence that points to the log.
 std::string reasonForFailedRun(const FfmpegEnd& end);
 
 // For a run that ended well but whose output failed the check: a full destination or a damaged
 // source when ffmpeg's messages tell of one, else the check's own sentence.
-std::string reasonForRefusedOutput(const Verification& check, const FfmpegEnd& end);
+std::string reasonForRefusedOutput(const Judgement& verdict, const FfmpegEnd& end);
 
 // An error message of the encoder as a sentence: its first letter in capitals ("ffmpeg" kept).
 std::string asSentence(const std::string& message);

@@ -26,10 +26,6 @@ void onTerminate(int) {
 
 using Clock = std::chrono::steady_clock;
 
-// How long ffmpeg gets to finish its file after 'q' before it is interrupted, then killed.
-constexpr auto GraceAfterQuit = std::chrono::milliseconds(EncoderQuitGraceMs);
-constexpr auto GraceAfterInterrupt = std::chrono::milliseconds(EncoderInterruptGraceMs);
-
 struct Pipe {
   int fd[2] = {-1, -1};
   bool open() { return pipe2(fd, O_CLOEXEC) == 0; }
@@ -115,8 +111,13 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
   ProgressParser parser;
   std::string errText;
   bool outOpen = true, errOpen = true;
-  bool quitSent = false, interruptSent = false, killed = false, interrupted = false;
+  bool quitSent = false, killed = false, interrupted = false, hung = false;
   Clock::time_point quitAt{};
+  Clock::time_point lastWork = Clock::now();
+  const auto onReport = [&] {
+    if (parser.advanced()) lastWork = Clock::now();
+    if (hooks.progress && parser.outTime() >= 0) hooks.progress(parser.outTime());
+  };
   int status = 0;
   bool reaped = false;
   char buf[4096];
@@ -139,9 +140,7 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
       if (fds[0].revents != 0) {
         const ssize_t n = read(out.fd[0], buf, sizeof buf);
         if (n > 0) {
-          if (parser.feed(buf, static_cast<std::size_t>(n)) && hooks.progress &&
-              parser.outTime() >= 0)
-            hooks.progress(parser.outTime());
+          if (parser.feed(buf, static_cast<std::size_t>(n))) onReport();
         } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
           outOpen = false;
         }
@@ -168,24 +167,22 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
       quitSent = true;
       quitAt = Clock::now();
     }
-    if (quitSent && !killed) {
-      const auto waited = Clock::now() - quitAt;
-      if (!interruptSent && waited > GraceAfterQuit) {
-        kill(pid, SIGINT);  // ffmpeg still ends the file on its first interrupt
-        interruptSent = true;
-      } else if (waited > GraceAfterQuit + GraceAfterInterrupt) {
-        kill(pid, SIGKILL);
-        killed = true;
-      }
+    if (quitSent && !killed && Clock::now() - quitAt >= hooks.stopFinishLimit) {
+      // An interrupt would not make it faster (ffmpeg takes a first SIGINT as it takes 'q').
+      kill(pid, SIGKILL);
+      killed = report.killedAfterStop = true;
+    }
+    if (!quitSent && !killed && hooks.idleLimit.count() > 0 &&
+        Clock::now() - lastWork > hooks.idleLimit) {
+      kill(pid, SIGKILL);
+      killed = hung = true;
     }
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) reaped = true;
   }
   // Drain what ffmpeg wrote just before it ended.
-  for (ssize_t n; outOpen && (n = read(out.fd[0], buf, sizeof buf)) > 0;) {
-    if (parser.feed(buf, static_cast<std::size_t>(n)) && hooks.progress && parser.outTime() >= 0)
-      hooks.progress(parser.outTime());
-  }
+  for (ssize_t n; outOpen && (n = read(out.fd[0], buf, sizeof buf)) > 0;)
+    if (parser.feed(buf, static_cast<std::size_t>(n))) onReport();
   for (ssize_t n; errOpen && (n = read(err.fd[0], buf, sizeof buf)) > 0;) {
     if (hooks.errorOutput) hooks.errorOutput(buf, static_cast<std::size_t>(n));
     errText.append(buf, static_cast<std::size_t>(n));
@@ -196,6 +193,12 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
     report.error = "interrupted";
   } else if (quitSent) {
     report.end = RunEnd::Stopped;
+  } else if (hung) {
+    report.end = RunEnd::Hung;
+    report.error =
+        "no progress for " +
+        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(hooks.idleLimit).count()) +
+        " s";
   } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
     report.end = RunEnd::Finished;
   } else {

@@ -3,30 +3,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <map>
 
 #include "settings/quality.h"
 
 namespace vidmora::encoder {
 
 namespace {
-
-enum class Kind { Flag, Value };
-
-const std::map<std::string, Kind>& optionKinds() {
-  static const std::map<std::string, Kind> kinds = {
-      {"-y", Kind::Flag},         {"-an", Kind::Flag},        {"-vn", Kind::Flag},
-      {"-sameq", Kind::Flag},     {"-i", Kind::Value},        {"-qxmap", Kind::Value},
-      {"-qxind", Kind::Value},    {"-vcodec", Kind::Value},   {"-vtag", Kind::Value},
-      {"-acodec", Kind::Value},   {"-f", Kind::Value},        {"-s", Kind::Value},
-      {"-r", Kind::Value},        {"-b", Kind::Value},        {"-ab", Kind::Value},
-      {"-ac", Kind::Value},       {"-ar", Kind::Value},       {"-vol", Kind::Value},
-      {"-aspect", Kind::Value},   {"-fit", Kind::Value},      {"-fps", Kind::Value},
-      {"-vquality", Kind::Value}, {"-aquality", Kind::Value}, {"-adapt", Kind::Flag},
-      {"-remux", Kind::Flag},
-  };
-  return kinds;
-}
 
 bool parseInt(const std::string& text, long low, long high, long& out) {
   if (text.empty()) return false;
@@ -68,69 +50,141 @@ bool parseAspect(const std::string& text) {
          parseInt(text.substr(colon + 1), 1, 10000, h);
 }
 
-// Applies one option with its value; returns an error text or "".
-std::string applyValue(LegacyOptions& o, const std::string& name, const std::string& value) {
-  long n = 0;
-  if (name == "-i") {
-    if (value.empty()) return "the source path is empty";
-    o.input = value;
-  } else if (name == "-qxmap") {
-    if (value.empty() || value.size() > 32 || value.find_first_not_of("0123456789") != value.npos)
-      return "-qxmap needs the progress block's digits, got '" + value + "'";
-    o.mapName = value;
-  } else if (name == "-qxind") {
-    if (!parseInt(value, -1, 999, n)) return "-qxind needs a slot index from -1 to 999";
-    o.slot = static_cast<int>(n);
-  } else if (name == "-vcodec" || name == "-acodec" || name == "-vtag" || name == "-f") {
-    if (!isName(value)) return name + " has an invalid name '" + value + "'";
-    (name == "-vcodec"   ? o.videoCodec
-     : name == "-acodec" ? o.audioCodec
-     : name == "-vtag"   ? o.videoTag
-                         : o.format) = value;
-  } else if (name == "-s") {
-    const auto x = value.find('x');
-    long w = 0, h = 0;
-    if (x == std::string::npos || !parseInt(value.substr(0, x), 1, 16384, w) ||
-        !parseInt(value.substr(x + 1), 1, 16384, h))
-      return "-s needs a frame size WIDTHxHEIGHT, got '" + value + "'";
-    o.width = static_cast<int>(w);
-    o.height = static_cast<int>(h);
-  } else if (name == "-r") {
-    if (!isFrameRate(value)) return "-r needs a frame rate, got '" + value + "'";
-    o.frameRate = value;
-  } else if (name == "-b" || name == "-ab") {
-    const long rate = parseBitrate(value);
-    if (rate <= 0) return name + " needs a bit rate such as 190kb, got '" + value + "'";
-    (name == "-b" ? o.videoBitrate : o.audioBitrate) = rate;
-  } else if (name == "-ac") {
-    if (!parseInt(value, 1, 64, n)) return "-ac needs a channel count, got '" + value + "'";
-    o.channels = static_cast<int>(n);
-  } else if (name == "-ar") {
-    if (!parseInt(value, 1, 1000000, n)) return "-ar needs a sample rate, got '" + value + "'";
-    o.sampleRate = static_cast<int>(n);
-  } else if (name == "-vol") {
-    if (!parseInt(value, 0, 65536, n)) return "-vol needs a volume, got '" + value + "'";
-    o.volume = static_cast<int>(n);
-  } else if (name == "-fit") {
-    if (value == "original") {
-      o.fitHeight = -1;
-    } else {
-      if (!parseInt(value, 2, 16384, n)) return "-fit needs a frame height or 'original'";
-      o.fitHeight = static_cast<int>(n);
-    }
-  } else if (name == "-fps") {
-    if (!isFrameRate(value)) return "-fps needs a frame rate, got '" + value + "'";
-    o.fps = value;
-  } else if (name == "-vquality" || name == "-aquality") {
-    const auto level = qualityByName(value);
-    if (!level || *level == QualityLevel::FixedBitrate)
-      return name + " needs best, high, balanced or small, got '" + value + "'";
-    (name == "-vquality" ? o.videoQuality : o.audioQuality) = qualityName(*level);
-  } else if (name == "-aspect") {
-    if (!parseAspect(value)) return "-aspect needs W:H, got '" + value + "'";
-    o.aspect = value;
-  }
+// What reading one option does. A handler gets the option's value ("" for a flag) and returns an
+// error text, or "" when the value was taken.
+using Handler = std::string (*)(LegacyOptions& o, const std::string& name, const std::string& v);
+
+template <bool LegacyOptions::*Field>
+std::string setFlag(LegacyOptions& o, const std::string&, const std::string&) {
+  o.*Field = true;
   return {};
+}
+
+template <std::string LegacyOptions::*Field>
+std::string setName(LegacyOptions& o, const std::string& name, const std::string& value) {
+  if (!isName(value)) return name + " has an invalid name '" + value + "'";
+  o.*Field = value;
+  return {};
+}
+
+template <long LegacyOptions::*Field>
+std::string setBitrate(LegacyOptions& o, const std::string& name, const std::string& value) {
+  const long rate = parseBitrate(value);
+  if (rate <= 0) return name + " needs a bit rate such as 190kb, got '" + value + "'";
+  o.*Field = rate;
+  return {};
+}
+
+std::string setCount(int& field, const std::string& value, long low, long high,
+                     const std::string& error) {
+  long n = 0;
+  if (!parseInt(value, low, high, n)) return error;
+  field = static_cast<int>(n);
+  return {};
+}
+
+template <std::string LegacyOptions::*Field>
+std::string setFrameRate(LegacyOptions& o, const std::string& name, const std::string& value) {
+  if (!isFrameRate(value)) return name + " needs a frame rate, got '" + value + "'";
+  o.*Field = value;
+  return {};
+}
+
+template <std::string LegacyOptions::*Field>
+std::string setQuality(LegacyOptions& o, const std::string& name, const std::string& value) {
+  const auto level = qualityByName(value);
+  if (!level || *level == QualityLevel::FixedBitrate)
+    return name + " needs best, high, balanced or small, got '" + value + "'";
+  o.*Field = qualityName(*level);
+  return {};
+}
+
+enum class Kind { Flag, Value };
+
+struct OptionSpec {
+  const char* name;
+  Kind kind;
+  Handler handler;
+};
+
+// Every option of the line: its name, whether a value follows, and what reading it does.
+constexpr OptionSpec Options[] = {
+    {"-y", Kind::Flag, setFlag<&LegacyOptions::overwrite>},
+    {"-an", Kind::Flag, setFlag<&LegacyOptions::noAudio>},
+    {"-vn", Kind::Flag, setFlag<&LegacyOptions::noVideo>},
+    {"-sameq", Kind::Flag, setFlag<&LegacyOptions::sameQuality>},
+    {"-adapt", Kind::Flag, setFlag<&LegacyOptions::adapt>},
+    {"-remux", Kind::Flag, setFlag<&LegacyOptions::remux>},
+    {"-i", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       if (v.empty()) return std::string("the source path is empty");
+       o.input = v;
+       return std::string();
+     }},
+    {"-qxmap", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       if (v.empty() || v.size() > 32 || v.find_first_not_of("0123456789") != v.npos)
+         return "-qxmap needs the progress block's digits, got '" + v + "'";
+       o.mapName = v;
+       return std::string();
+     }},
+    {"-qxind", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       return setCount(o.slot, v, -1, 999, "-qxind needs a slot index from -1 to 999");
+     }},
+    {"-vcodec", Kind::Value, setName<&LegacyOptions::videoCodec>},
+    {"-acodec", Kind::Value, setName<&LegacyOptions::audioCodec>},
+    {"-vtag", Kind::Value, setName<&LegacyOptions::videoTag>},
+    {"-f", Kind::Value, setName<&LegacyOptions::format>},
+    {"-s", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       const auto x = v.find('x');
+       long w = 0, h = 0;
+       if (x == std::string::npos || !parseInt(v.substr(0, x), 1, 16384, w) ||
+           !parseInt(v.substr(x + 1), 1, 16384, h))
+         return "-s needs a frame size WIDTHxHEIGHT, got '" + v + "'";
+       o.width = static_cast<int>(w);
+       o.height = static_cast<int>(h);
+       return std::string();
+     }},
+    {"-r", Kind::Value, setFrameRate<&LegacyOptions::frameRate>},
+    {"-fps", Kind::Value, setFrameRate<&LegacyOptions::fps>},
+    {"-b", Kind::Value, setBitrate<&LegacyOptions::videoBitrate>},
+    {"-ab", Kind::Value, setBitrate<&LegacyOptions::audioBitrate>},
+    {"-ac", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       return setCount(o.channels, v, 1, 64, "-ac needs a channel count, got '" + v + "'");
+     }},
+    {"-ar", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       return setCount(o.sampleRate, v, 1, 1000000, "-ar needs a sample rate, got '" + v + "'");
+     }},
+    {"-vol", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       return setCount(o.volume, v, 0, 65536, "-vol needs a volume, got '" + v + "'");
+     }},
+    {"-aspect", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       if (!parseAspect(v)) return "-aspect needs W:H, got '" + v + "'";
+       o.aspect = v;
+       return std::string();
+     }},
+    {"-fit", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       if (v == "original") {
+         o.fitHeight = -1;
+         return std::string();
+       }
+       return setCount(o.fitHeight, v, 2, 16384, "-fit needs a frame height or 'original'");
+     }},
+    {"-vquality", Kind::Value, setQuality<&LegacyOptions::videoQuality>},
+    {"-aquality", Kind::Value, setQuality<&LegacyOptions::audioQuality>},
+};
+
+const OptionSpec* findOption(const std::string& name) {
+  for (const OptionSpec& spec : Options)
+    if (name == spec.name) return &spec;
+  return nullptr;
 }
 
 }  // namespace
@@ -156,39 +210,28 @@ long parseBitrate(const std::string& text) {
 ParseResult parseLegacyOptions(const std::vector<std::string>& args) {
   ParseResult result;
   LegacyOptions& o = result.options;
-  const auto& kinds = optionKinds();
   std::size_t i = 0;
   const std::size_t n = args.size();
   while (i < n) {
     const std::string& arg = args[i];
-    auto kind = kinds.find(arg);
     // The last argument that is not an option's value is the output path, whatever it looks like.
     if (i + 1 == n) {
-      result.options.output = arg;
-      result.options.hasOutput = true;
-      ++i;
+      o.output = arg;
+      o.hasOutput = true;
       break;
     }
-    if (kind == kinds.end()) {
+    const OptionSpec* spec = findOption(arg);
+    if (spec == nullptr) {
       result.error = "unknown option '" + arg + "'";
       return result;
     }
-    if (kind->second == Kind::Flag) {
-      if (arg == "-y") o.overwrite = true;
-      if (arg == "-an") o.noAudio = true;
-      if (arg == "-vn") o.noVideo = true;
-      if (arg == "-sameq") o.sameQuality = true;
-      if (arg == "-adapt") o.adapt = true;
-      if (arg == "-remux") o.remux = true;
-      ++i;
-      continue;
-    }
-    const std::string error = applyValue(o, arg, args[i + 1]);
+    const bool flag = spec->kind == Kind::Flag;
+    const std::string error = spec->handler(o, arg, flag ? std::string() : args[i + 1]);
     if (!error.empty()) {
       result.error = error;
       return result;
     }
-    i += 2;
+    i += flag ? 1 : 2;
   }
   if (o.hasOutput && o.output.empty()) {
     result.error = "the output path is empty";

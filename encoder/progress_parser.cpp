@@ -22,6 +22,7 @@ void ProgressParser::line(const std::string& text, bool& report) {
   if (eq == std::string::npos) return;
   const std::string key = text.substr(0, eq);
   const std::string value = text.substr(eq + 1);
+  if (key == "frame" || key == "total_size" || key == "out_time_us") pendingWork_ += text + ";";
   // ffmpeg 5.1 writes out_time_us and, under an older name, out_time_ms: both hold microseconds.
   if (key == "out_time_us" || (key == "out_time_ms" && pendingTime_ < 0)) {
     char* end = nullptr;
@@ -30,6 +31,9 @@ void ProgressParser::line(const std::string& text, bool& report) {
   } else if (key == "progress") {
     if (pendingTime_ >= 0) outTime_ = pendingTime_;
     pendingTime_ = -1.0;
+    advanced_ = pendingWork_ != lastWork_;
+    lastWork_ = std::move(pendingWork_);
+    pendingWork_.clear();
     if (value == "end") ended_ = true;
     report = true;
   }

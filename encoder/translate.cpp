@@ -105,6 +105,8 @@ Translation translateRemux(const LegacyOptions& o, const SourceInfo& source,
   auto& a = t.args;
   a = {"-hide_banner", "-nostats", "-loglevel", "error"};
   if (progressArgs) a.insert(a.end(), {"-progress", "pipe:1", "-stats_period", "0.25"});
+  // AVI and MPEG files often leave timestamps out (B-frames): they are made up where missing.
+  a.insert(a.end(), {"-fflags", "+genpts"});
   a.insert(a.end(), {"-protocol_whitelist", "file", "-i", "file:" + o.input});
   for (const StreamInfo& s : streams) a.insert(a.end(), {"-map", "0:" + std::to_string(s.index)});
   a.insert(a.end(), {"-c", "copy"});

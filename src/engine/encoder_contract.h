@@ -23,15 +23,12 @@ constexpr int ExitStatusRemuxRefused = ExitRemuxRefused & 0xFF;
 static_assert(ExitStatusInvalidVideo == 236 && ExitStatusAudioRejected == 231);
 static_assert(ExitStatusRemuxRefused == 226);
 
-// A stopped encoder asks ffmpeg to finish ('q'), interrupts it after the first grace time and
-// kills it after the second; it polls the stop byte every StopPollMs. The app kills an encoder
-// only after a longer grace time of its own (EngineConfig::stopGraceMs), so a stop always ends
-// the encoder's own way, with the partial file kept.
-constexpr unsigned EncoderQuitGraceMs = 800;
-constexpr unsigned EncoderInterruptGraceMs = 1500;
+// Once its stop byte is set, the encoder ends within this time: ffmpeg gets most of it to close
+// the file (its encoders give out the frames they hold, the container gets its index) and is
+// killed when it has not. It polls the stop byte every EncoderStopPollMs. The app's stop grace
+// must be longer, so a stop always ends the encoder's own way, with the partial file kept.
+constexpr unsigned EncoderStopLimitMs = 4500;
 constexpr unsigned EncoderStopPollMs = 50;
-constexpr unsigned EncoderStopGraceMs =
-    EncoderStopPollMs + EncoderQuitGraceMs + EncoderInterruptGraceMs;
 
 // Shared memory object: "/vidmora-" followed by the 12 digits of the map name.
 constexpr const char* ProgressShmPrefix = "/vidmora-";

@@ -12,8 +12,8 @@ namespace vidmora {
 
 // The app's grace time for a stopped encoder outlasts the encoder's own (with room for a slow
 // machine): an encoder that honours the stop is never killed, and keeps what it wrote.
-constexpr unsigned DefaultStopGraceMs = 5000;
-static_assert(DefaultStopGraceMs >= 2 * EncoderStopGraceMs);
+constexpr unsigned DefaultStopGraceMs = 7500;
+static_assert(DefaultStopGraceMs >= EncoderStopLimitMs + 3000);
 
 struct EngineConfig {
   std::string encoderPath;       // vidmora-encoder, normally beside the program
@@ -41,5 +41,6 @@ struct EngineConfig {
   // Told about every batch's start, progress and end (null: nobody). Must outlive the engine.
   DesktopSession* desktopSession = nullptr;
 };
+
 
 }  // namespace vidmora

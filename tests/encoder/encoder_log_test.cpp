@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -100,8 +101,73 @@ TEST(EncoderLog, ASourceCutShortIsRefusedBeforePublishingAndNamedAsTheCause) {
   const std::string text = test::readFile(log);
   EXPECT_NE(text.find("ffmpeg: "), std::string::npos) << text;
   EXPECT_NE(text.find("partial file"), std::string::npos) << text;
+  // Where the data stops depends on how the halves fall; the header's six seconds do not.
   const std::string reason = readLogReason(log);
-  EXPECT_EQ(reason.rfind("The source could not be read at 00:00:0", 0), 0u) << reason;
+  EXPECT_EQ(reason.rfind("The source holds only 00:00:0", 0), 0u) << reason;
+  EXPECT_TRUE(reason.ends_with(" of the 00:00:06 its header states: it looks incomplete"))
+      << reason;
+}
+
+// Patches the Duration element of a Matroska file made by ffmpeg (an 8-byte float, in ms).
+bool patchMatroskaDuration(const std::string& path, double ms) {
+  std::string bytes = test::readFile(path);
+  const auto at = bytes.find("\x44\x89\x88");
+  if (at == std::string::npos || at + 11 > bytes.size()) return false;
+  uint64_t bits = 0;
+  std::memcpy(&bits, &ms, sizeof bits);
+  for (int i = 0; i < 8; ++i) bytes[at + 3 + i] = static_cast<char>(bits >> (56 - 8 * i));
+  test::writeFile(path, bytes);
+  return true;
+}
+
+// A header may lie in either direction; what the source holds decides. A source longer than its
+// header converts whole, one clearly shorter is incomplete and nothing is published.
+TEST(EncoderLog, TheSourceDecidesWhenItsHeaderLies) {
+  TempFolder dir;
+  const std::string longer = dir / "longer than its header.mkv";
+  const std::string shorter = dir / "shorter than its header.mkv";
+  const std::string cutWav = dir / "cut.wav";
+  for (const std::string& mkv : {longer, shorter})
+    ASSERT_TRUE(test::makeMedia(mkv, {"testsrc=size=176x144:rate=25:duration=4", "sine=duration=4"},
+                                {"-ac", "2", "-c:v", "mpeg4", "-c:a", "aac", "-shortest"}));
+  ASSERT_TRUE(patchMatroskaDuration(longer, 2000.0));
+  ASSERT_TRUE(patchMatroskaDuration(shorter, 7000.0));
+  ASSERT_TRUE(
+      test::makeMedia(cutWav, {"sine=duration=3:sample_rate=44100"}, {"-c:a", "pcm_s16le"}));
+  const std::string wav = test::readFile(cutWav);
+  test::writeFile(cutWav, wav.substr(0, wav.size() * 2 / 3));
+  struct Case {
+    std::string source;
+    int16_t profile;
+    const char* reason;  // "" = converted whole (4 s)
+  };
+  const Case cases[] = {
+      {longer, 9000, ""},  // re-encoded
+      {longer, 9040, ""},  // copied
+      {longer, 9120, ""},  // its sound only
+      {shorter, 9000,
+       "The source holds only 00:00:04 of the 00:00:07 its header states: it looks incomplete"},
+      {cutWav, 9110,
+       "The source holds only 00:00:02 of the 00:00:03 its header states: it looks incomplete"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source + " to " + std::to_string(c.profile));
+    const std::string out = dir / ("out." + std::string(profileById(c.profile).Extension));
+    const std::string log = dir / "run.log";
+    const ProcResult r = convertLogged(lineFor(c.source, out, c.profile), log);
+    if (*c.reason == '\0') {
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_NEAR(test::probeMedia(out).duration, 4.0, 0.3);
+      std::filesystem::remove(out);
+    } else {
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_EQ(readLogReason(log), c.reason);
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    std::filesystem::remove(log);
+    EXPECT_TRUE(
+        onlyEntries(dir, {"longer than its header.mkv", "shorter than its header.mkv", "cut.wav"}));
+  }
 }
 
 TEST(EncoderLog, ASourceWhoseLengthIsOnlyEstimatedIsNotRefused) {
@@ -171,6 +237,31 @@ TEST(EncoderLog, AKilledFfmpegFailsWithTheSignalAsReason) {
   EXPECT_EQ(readLogReason(log), "ffmpeg stopped: it was ended by signal 9 (Killed)");
 }
 
+// An ffmpeg that does no more work (stopped here with SIGSTOP, as a deadlocked one) is ended by
+// the watchdog; its idle limit is shortened for the test.
+TEST(EncoderLog, AnFfmpegThatStopsWorkingIsEnded) {
+  TempFolder dir;
+  const std::string src = dir / "long.mp4", out = dir / "out.mp4", log = dir / "long.log";
+  ASSERT_TRUE(test::makeClip(src, 60.0, "640x480"));
+  ::setenv(LogFileVariable, log.c_str(), 1);
+  ::setenv("VIDMORA_FFMPEG_IDLE_MS", "1500", 1);
+  const pid_t pid = test::startProgram(lineFor(src, out), -1, -1);
+  ::unsetenv("VIDMORA_FFMPEG_IDLE_MS");
+  ::unsetenv(LogFileVariable);
+  const std::string childrenFile =
+      "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+  pid_t ffmpeg = 0;
+  for (int i = 0; i < 500 && ffmpeg == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ffmpeg = std::atoi(test::readFile(childrenFile).c_str());
+  }
+  ASSERT_GT(ffmpeg, 0);
+  ::kill(ffmpeg, SIGSTOP);
+  EXPECT_EQ(test::waitWithLimit(pid, std::chrono::seconds(30)), 1);
+  EXPECT_EQ(readLogReason(log), "ffmpeg stopped responding");
+  EXPECT_TRUE(onlyEntries(dir, {"long.mp4", "long.log"}));
+}
+
 TEST(EncoderLog, ARetryWithoutAudioOptionsClearsTheFirstRunsReason) {
   TempFolder dir;
   const std::string src = dir / "clip.mp4", out = dir / "out.ac3", log = dir / "clip.log";
@@ -194,6 +285,11 @@ TEST(OutputCheck, StreamsAndDurationMustMatchTheSource) {
   ASSERT_TRUE(
       test::makeMedia(silent, {"testsrc=size=176x144:rate=25:duration=4"}, {"-c:v", "mpeg4"}));
   test::writeFile(dir / "text.mp4", "not a video");
+  // An audio stream that holds no sound at all.
+  const std::string mute = dir / "mute.mkv";
+  ASSERT_TRUE(test::makeMedia(
+      mute, {"testsrc=size=176x144:rate=25:duration=4", "anullsrc=r=44100,atrim=end_sample=0"},
+      {"-map", "0", "-map", "1", "-c:v", "mpeg4", "-c:a", "aac", "-t", "4"}));
   struct Case {
     std::string path;
     encoder::OutputExpectation expected;
@@ -209,6 +305,8 @@ TEST(OutputCheck, StreamsAndDurationMustMatchTheSource) {
       {clip, {true, true, 2.5}, false, "The converted file lasts 00:00:04 instead of 00:00:02"},
       {silent, {true, true, 4.0}, false, "The converted file has no audio stream"},
       {silent, {false, true, 0.0}, false, "The converted file has no audio stream"},
+      {mute, {true, true, 4.0}, false, "The converted file's audio stream holds no sound"},
+      {mute, {true, false, 4.0}, true, ""},
       {dir / "text.mp4", {true, true, 4.0}, false, "The converted file cannot be read back"},
       {dir / "missing.mp4", {true, true, 4.0}, false, "The converted file cannot be read back"},
   };

@@ -434,6 +434,34 @@ TEST_F(LongConversion, TheEncoderEndsWithTheApp) {
   }
 }
 
+// A stop closes the file as ffmpeg's own 'q' does, though the encoder still holds frames it looks
+// ahead at (VP9): the kept part plays and has its duration (a WebM killed before its end has
+// none, or nothing on disk at all).
+TEST(EncoderStop, TheKeptPartOfAStoppedConversionHasItsDuration) {
+  TempFolder dir;
+  const std::string src = dir.file("wide.mp4"), out = dir.file("wide.webm");
+  ASSERT_TRUE(test::makeClip(src, 20.0, "640x360"));
+  ProgressBlock block;
+  ASSERT_TRUE(block.create());
+  const int slot = block.acquireSlot();
+  const pid_t pid = test::startProgram(
+      conversionArgv(src, out, snapshotFor(9020), slot, block.mapName()), -1, -1);
+  double percent = 0;
+  for (int i = 0; i < 3000 && percent < 20.0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    block.readSlotPercent(slot, percent);
+  }
+  ASSERT_GE(percent, 20.0);
+  block.requestSlotStop(slot);
+  EXPECT_EQ(test::waitWithLimit(pid, std::chrono::seconds(10)), 0);
+  const MediaSummary m = test::probeMedia(out);
+  ASSERT_TRUE(m.readable);
+  EXPECT_EQ(m.videoCodec, "vp9");
+  EXPECT_GT(m.duration, 3.0);
+  EXPECT_LT(m.duration, 20.0);
+  EXPECT_FALSE(hasHiddenLeftovers(dir));
+}
+
 // A file that takes the output's name while the conversion runs is never replaced.
 TEST_F(LongConversion, ANameTakenMeanwhileIsLeftAlone) {
   start();

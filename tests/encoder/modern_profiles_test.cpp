@@ -8,6 +8,7 @@
 #include "encoder_test_support.h"
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
+#include "platform/job_log.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
 #include "support/profile_snapshot.h"
@@ -181,6 +182,181 @@ TEST_F(ModernProfiles, RemuxRefusesStreamsTheContainerCannotHold) {
     const ProcResult r = convert(source, source + ".mkv", profileSnapshot(9040));
     EXPECT_EQ(r.status, 0) << source << r.err;
   }
+}
+
+// ffprobe's entries for a file, as "section|key=value|..." lines.
+std::string probeEntries(const std::string& path, const std::string& entries) {
+  return test::runProgram({"/usr/bin/ffprobe", "-v", "error", "-show_entries", entries, "-of",
+                           "compact", "file:" + path})
+      .out;
+}
+
+// A copy keeps what the container holds: every track with its language, text subtitles (in
+// MP4's own text format), chapters, tags and the rotation of a phone video.
+TEST_F(ModernProfiles, RemuxKeepsEverythingTheContainerHolds) {
+  TempFolder dir;
+  const std::string chapters = dir.file("chapters.txt");
+  test::writeFile(chapters,
+                  ";FFMETADATA1\ntitle=Holiday\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\n"
+                  "title=Start\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=End\n");
+  const std::string subtitles = dir.file("words.srt");
+  test::writeFile(subtitles, "1\n00:00:00,200 --> 00:00:01,000\nHello\n");
+  const std::string src = dir.file("phone.mkv");
+  ASSERT_TRUE(test::runProgram({"/usr/bin/ffmpeg",
+                                "-v",
+                                "error",
+                                "-nostdin",
+                                "-y",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "testsrc=size=160x120:rate=25:duration=2",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "sine=duration=2",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "sine=frequency=880:duration=2",
+                                "-i",
+                                subtitles,
+                                "-i",
+                                chapters,
+                                "-map",
+                                "0",
+                                "-map",
+                                "1",
+                                "-map",
+                                "2",
+                                "-map",
+                                "3",
+                                "-map_metadata",
+                                "4",
+                                "-map_chapters",
+                                "4",
+                                "-c:v",
+                                "libx264",
+                                "-c:a",
+                                "aac",
+                                "-c:s",
+                                "srt",
+                                "-metadata:s:a:0",
+                                "language=eng",
+                                "-metadata:s:a:1",
+                                "language=fra",
+                                "file:" + src})
+                  .status == 0);
+  const std::string rotated = dir.file("upright.mp4");
+  ASSERT_TRUE(test::runProgram({"/usr/bin/ffmpeg", "-v", "error", "-nostdin", "-y", "-i",
+                                "file:" + src, "-map", "0:v", "-map", "0:a:0", "-c", "copy",
+                                "-metadata:s:v:0", "rotate=90", "file:" + rotated})
+                  .status == 0);
+
+  const std::string mp4 = dir.file("copy.mp4");
+  const ProcResult r = convert(src, mp4, profileSnapshot(9050));
+  ASSERT_EQ(r.status, 0) << r.err;
+  // (MP4 adds a data stream of its own that carries the chapters.)
+  EXPECT_EQ(probeEntries(mp4, "stream=codec_type,codec_name:stream_tags=language")
+                .rfind("stream|codec_name=h264|codec_type=video|tag:language=und\n"
+                       "stream|codec_name=aac|codec_type=audio|tag:language=eng\n"
+                       "stream|codec_name=aac|codec_type=audio|tag:language=fra\n"
+                       "stream|codec_name=mov_text|codec_type=subtitle|tag:language=und\n",
+                       0),
+            0u)
+      << probeEntries(mp4, "stream=codec_type,codec_name:stream_tags=language");
+  EXPECT_EQ(probeEntries(mp4, "chapter_tags=title"),
+            "chapter|tag:title=Start\nchapter|tag:title=End\n");
+  EXPECT_EQ(probeEntries(mp4, "format_tags=title"), "format|tag:title=Holiday\n");
+  // And back into Matroska, the subtitles as SubRip again.
+  const ProcResult back = convert(mp4, dir.file("back.mkv"), profileSnapshot(9040));
+  ASSERT_EQ(back.status, 0) << back.err;
+  EXPECT_NE(probeEntries(dir.file("back.mkv"), "stream=codec_name").find("codec_name=subrip"),
+            std::string::npos);
+
+  // The rotation stays in MP4; Matroska files made here lose it, so that copy is refused and
+  // the reason names the remux that keeps it.
+  const std::string turned = dir.file("turned.mp4");
+  ASSERT_EQ(convert(rotated, turned, profileSnapshot(9050)).status, 0);
+  EXPECT_NE(probeEntries(turned, "stream_side_data=rotation").find("rotation=90"),
+            std::string::npos)
+      << probeEntries(turned, "stream_side_data=rotation");
+  const std::string log = dir.file("turned.log");
+  ::setenv(LogFileVariable, log.c_str(), 1);
+  const ProcResult refused = convert(rotated, dir.file("turned.mkv"), profileSnapshot(9040));
+  ::unsetenv(LogFileVariable);
+  EXPECT_EQ(refused.status, ExitStatusRemuxRefused);
+  EXPECT_EQ(readLogReason(log),
+            "The video stream 0 is shown turned by 90 degrees, which Matroska files made here "
+            "cannot record; MP4 Remux keeps it");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("turned.mkv")));
+}
+
+// Ordinary files that a plain copy trips over, and copies that cannot work, refused before
+// ffmpeg starts with a reason that names the stream and the remux that can take it.
+TEST_F(ModernProfiles, RemuxCopesWithOrdinaryFilesAndRefusesWhatCannotFit) {
+  TempFolder dir;
+  // AVI with B-frames leaves the video's timestamps out.
+  const std::string avi = dir.file("film.avi");
+  ASSERT_TRUE(test::makeMedia(
+      avi, {"testsrc=size=160x120:rate=25:duration=2", "sine=duration=2:sample_rate=48000"},
+      {"-c:v", "mpeg4", "-bf", "2", "-c:a", "ac3", "-ac", "2", "-shortest"}));
+  const std::string vob = dir.file("disc.vob");
+  ASSERT_TRUE(test::makeMedia(
+      vob, {"testsrc=size=320x240:rate=25:duration=2", "sine=duration=2:sample_rate=48000"},
+      {"-c:v", "mpeg2video", "-bf", "2", "-c:a", "ac3", "-ac", "2", "-shortest", "-f", "vob"}));
+  for (const auto& [source, profile] :
+       {std::pair{avi, 9040}, std::pair{avi, 9050}, std::pair{vob, 9040}, std::pair{vob, 9050}}) {
+    const std::string out = source + "." + profileById(static_cast<int16_t>(profile)).Extension;
+    const ProcResult r = convert(source, out, profileSnapshot(static_cast<int16_t>(profile)));
+    ASSERT_EQ(r.status, 0) << source << " " << profile << ": " << r.err;
+    const MediaSummary m = test::probeMedia(out);
+    EXPECT_EQ(m.audioCodec, "ac3") << out;
+    EXPECT_NEAR(m.duration, 2.0, 0.2) << out;
+  }
+
+  const std::string flac = dir.file("lossless.mkv");
+  ASSERT_TRUE(test::makeMedia(
+      flac, {"testsrc=size=160x120:rate=25:duration=1", "sine=duration=1:sample_rate=48000"},
+      {"-c:v", "mpeg4", "-c:a", "flac", "-shortest"}));
+  struct Refusal {
+    std::string source;
+    int16_t profile;
+    const char* reason;
+  };
+  const Refusal refusals[] = {
+      // MP4 lists FLAC, but this ffmpeg writes it there only as an experiment.
+      {flac, 9050, "The audio stream 1 (flac) cannot be copied into MP4; MKV Remux can copy it"},
+      {dir_->file("tone.wav"), 9050,
+       "The audio stream 0 (pcm_s16le) cannot be copied into MP4; MKV Remux can copy it"},
+  };
+  for (const Refusal& c : refusals) {
+    const std::string out = dir.file("refused.mp4"), log = dir.file("refused.log");
+    ::setenv(LogFileVariable, log.c_str(), 1);
+    const ProcResult r = convert(c.source, out, profileSnapshot(c.profile));
+    ::unsetenv(LogFileVariable);
+    EXPECT_EQ(r.status, ExitStatusRemuxRefused) << c.source << r.err;
+    EXPECT_EQ(readLogReason(log), c.reason);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    std::filesystem::remove(log);
+  }
+}
+
+// A codec the container cannot hold (hand-edited settings) is refused before ffmpeg starts:
+// some encoders never end when their muxer refuses them.
+TEST_F(ModernProfiles, ACodecTheContainerCannotHoldIsRefusedBeforeStarting) {
+  TempFolder dir;
+  const std::string out = dir.file("phone.3g2"), log = dir.file("phone.log");
+  ConversionSnapshot snap = profileSnapshot(610);
+  snap.VideoCodec = "AV1";
+  ::setenv(LogFileVariable, log.c_str(), 1);
+  const ProcResult r = convert(dir_->file("clip.mp4"), out, snap);
+  ::unsetenv(LogFileVariable);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(readLogReason(log),
+            "The 3G2 format cannot hold av1 video: choose another codec or format");
+  EXPECT_EQ(test::readFile(log).find("encoder: source lasts"), std::string::npos);  // no ffmpeg
+  EXPECT_TRUE(dir.entries() == std::vector<std::string>{"phone.log"});
 }
 
 }  // namespace
