@@ -154,6 +154,7 @@ int convertWithLog(const LegacyOptions& options, SlotWriter& slot, ConversionLog
   if (slot.stopRequested()) return 0;  // stopped before anything was written
 
   const double duration = probe.info.duration;
+  for (const std::string& note : t.notes) log.note(note);
   log.note("source lasts " + clockText(duration) + "; ffmpeg " + quotedLine(t.args));
   double lastSeconds = -1.0;
   RunHooks hooks;
