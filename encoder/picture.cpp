@@ -97,8 +97,7 @@ PicturePlan planPicture(const LegacyOptions& o, const SourceInfo& source,
   }
   if (!plan.pixelFormat.empty() && (pic.bitDepth > 8 || !pic.chroma420) &&
       plan.pixelFormat == "yuv420p")
-    plan.notes.push_back("the source's " + std::to_string(pic.bitDepth) +
-                         "-bit picture becomes 8-bit 4:2:0");
+    plan.notes.push_back("the source's " + pic.pixelFormat + " picture becomes 8-bit 4:2:0");
   return plan;
 }
 

@@ -60,6 +60,7 @@ PictureInfo pictureOf(AVFormatContext* ic, AVStream* st) {
                    p->field_order == AV_FIELD_TB || p->field_order == AV_FIELD_BT;
   if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p->format))) {
     pic.bitDepth = d->comp[0].depth;
+    pic.pixelFormat = d->name;
     pic.chroma420 = d->nb_components < 3 || (d->log2_chroma_w >= 1 && d->log2_chroma_h >= 1);
   }
   pic.transfer = p->color_trc;

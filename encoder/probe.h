@@ -30,7 +30,8 @@ struct PictureInfo {
   bool interlaced = false;
   bool variableRate = false;  // frames come at uneven intervals
   int bitDepth = 8;
-  bool chroma420 = true;  // 4:2:0 (or less) colour sampling
+  bool chroma420 = true;    // 4:2:0 (or less) colour sampling
+  std::string pixelFormat;  // its name, for the log
   // Colour description, as libavutil numbers (AVColorTransferCharacteristic...); 2 = unknown.
   int transfer = 2, primaries = 2, matrix = 2;
   bool hdr() const;  // PQ or HLG transfer

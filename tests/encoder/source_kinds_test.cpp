@@ -3,6 +3,7 @@
 // vidmora-encoder on tiny clips made at test time; ffprobe reads the outputs back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -400,6 +401,40 @@ TEST_F(SourceKinds, PicturesAsMeantToBeSeen) {
   ASSERT_EQ(run.result.status, 0) << run.result.err << run.log;
   const auto after = interlacedAndProgressive(out);
   EXPECT_GT(after.second, 2 * after.first) << after.first << " / " << after.second;
+}
+
+int frameCount(const std::string& path) {
+  const auto video =
+      sections(path, "stream=codec_type,nb_read_frames", "stream", {"-count_frames"});
+  for (const Fields& s : video)
+    if (field(s, "codec_type") == "video") return std::atoi(field(s, "nb_read_frames").c_str());
+  return -1;
+}
+
+// When the last picture of the video is shown, in seconds.
+double lastPictureTime(const std::string& path) {
+  double last = -1.0;
+  for (const Fields& p : sections(path, "packet=pts_time", "packet", {"-select_streams", "v:0"}))
+    last = std::max(last, std::atof(field(p, "pts_time").c_str()));
+  return last;
+}
+
+// A phone's variable frame rate: every frame keeps its time, none is repeated to fill a fixed
+// rate, and picture and sound end together.
+TEST_F(SourceKinds, VariableFrameRateKeepsItsFramesInSync) {
+  const std::string src = dir_.file("phone.mp4");
+  ASSERT_TRUE(
+      test::makeMedia(src, {"testsrc=size=96x64:rate=30:duration=2", "sine=duration=2"},
+                      {"-vf", "setpts='if(lt(N,30),N/30,1+(N-30)/7)/TB'", "-fps_mode", "vfr",
+                       "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac", "-t", "2"}));
+  const int frames = frameCount(src);
+  ASSERT_GT(frames, 30);
+  const std::string out = outputName(dir_, "phone out", 9000);
+  const Conversion run = convert(dir_, src, out, test::profileSnapshot(9000));
+  ASSERT_EQ(run.result.status, 0) << run.result.err << run.log;
+  EXPECT_NEAR(frameCount(out), frames, 2);
+  // The last picture shows when it did in the source.
+  EXPECT_NEAR(lastPictureTime(out), lastPictureTime(src), 0.05);
 }
 
 // Animated pictures are videos; a still one is refused by what it holds, not by its name.
