@@ -307,88 +307,56 @@ double averageSaturation(const std::string& path) {
 
 // Pictures come out as they are meant to be seen, whatever odd form the source has.
 TEST_F(SourceKinds, PicturesAsMeantToBeSeen) {
+  // The sources: a lavfi graph, then ffmpeg's output options.
+  const std::string tiny = "testsrc=size=96x64:rate=10:duration=0.5";
+  const std::map<std::string, std::vector<std::string>> sources = {
+      {"hdr10.mkv",
+       {tiny, "-vf",
+        "zscale=tin=709:pin=709:min=709:t=smpte2084:p=2020:m=2020_ncl,format=yuv420p10le", "-c:v",
+        "ffv1", "-color_trc", "smpte2084", "-color_primaries", "bt2020", "-colorspace",
+        "bt2020nc"}},
+      {"odd.mkv", {"testsrc=size=181x101:rate=10:duration=0.5", "-c:v", "ffv1"}},
+      {"ten_bit_422.mkv", {tiny, "-pix_fmt", "yuv422p10le", "-c:v", "ffv1"}},
+      {"sideways.mp4",
+       {"testsrc=size=320x180:rate=10:duration=0.5", "-c:v", "libx264", "-preset", "ultrafast"}},
+  };
+  for (const auto& [name, make] : sources) {
+    const std::vector<std::string> options(make.begin() + 1, make.end());
+    ASSERT_TRUE(test::makeMedia(dir_.file(name), {make[0]}, options)) << name;
+  }
+  // A phone video stored sideways: ffmpeg writes the turn only when it copies.
+  ASSERT_EQ(test::runProgram({"/usr/bin/ffmpeg", "-v", "error", "-nostdin", "-i",
+                              "file:" + dir_.file("sideways.mp4"), "-c", "copy", "-metadata:s:v:0",
+                              "rotate=90", "file:" + dir_.file("rotated.mp4")})
+                .status,
+            0);
+
   struct Case {
     const char* name;
-    std::vector<std::string> make;  // lavfi graph, then ffmpeg's output options
-    const char* container;
+    const char* source;
     int16_t profile;
     int16_t target;  // frame-size target; 0 = the profile's
     const char* size;
     const char* pixFmt;
     const char* transfer;  // "" = not checked
   };
-  const std::string hdr10 =
-      "zscale=tin=709:pin=709:min=709:t=smpte2084:p=2020:m=2020_ncl,format=yuv420p10le";
-  std::vector<Case> cases = {
-      {"hdr10_to_h264",
-       {"testsrc=size=96x64:rate=10:duration=0.5", "-vf", hdr10, "-c:v", "ffv1", "-color_trc",
-        "smpte2084", "-color_primaries", "bt2020", "-colorspace", "bt2020nc"},
-       "mkv",
-       9000,
-       0,
-       "96x64",
-       "yuv420p",
-       "bt709"},
-      {"hdr10_stays_hdr_in_h265",
-       {"testsrc=size=96x64:rate=10:duration=0.5", "-vf", hdr10, "-c:v", "ffv1", "-color_trc",
-        "smpte2084", "-color_primaries", "bt2020", "-colorspace", "bt2020nc"},
-       "mkv",
-       9010,
-       0,
-       "96x64",
-       "yuv420p10le",
-       "smpte2084"},
-      {"hdr10_stays_hdr_in_vp9",
-       {"testsrc=size=96x64:rate=10:duration=0.5", "-vf", hdr10, "-c:v", "ffv1", "-color_trc",
-        "smpte2084", "-color_primaries", "bt2020", "-colorspace", "bt2020nc"},
-       "mkv",
-       9020,
-       0,
-       "96x64",
-       "yuv420p10le",
-       "smpte2084"},
-      {"odd_size_into_av1",
-       {"testsrc=size=181x101:rate=10:duration=0.5", "-c:v", "ffv1"},
-       "mkv",
-       9030,
-       -1,
-       "180x100",
-       "yuv420p",
-       ""},
+  const Case cases[] = {
+      {"hdr10_to_h264", "hdr10.mkv", 9000, 0, "96x64", "yuv420p", "bt709"},
+      {"hdr10_stays_hdr_in_h265", "hdr10.mkv", 9010, 0, "96x64", "yuv420p10le", "smpte2084"},
+      {"hdr10_stays_hdr_in_vp9", "hdr10.mkv", 9020, 0, "96x64", "yuv420p10le", "smpte2084"},
+      {"odd_size_into_av1", "odd.mkv", 9030, -1, "180x100", "yuv420p", ""},
       // High 4:2:2 10-bit H.264 plays almost nowhere.
-      {"ten_bit_422_into_h264",
-       {"testsrc=size=96x64:rate=10:duration=0.5", "-pix_fmt", "yuv422p10le", "-c:v", "ffv1"},
-       "mkv",
-       9000,
-       0,
-       "96x64",
-       "yuv420p",
-       ""},
+      {"ten_bit_422_into_h264", "ten_bit_422.mkv", 9000, 0, "96x64", "yuv420p", ""},
+      // Shown upright, and the target applies to the upright picture.
+      {"rotated", "rotated.mp4", 9000, 90, "90x160", "yuv420p", ""},
   };
-  // A phone video stored sideways, shown upright: the target applies to it upright. ffmpeg
-  // writes the turn only when it copies.
-  const std::string sideways = dir_.file("sideways.mp4");
-  ASSERT_TRUE(test::makeMedia(sideways, {"testsrc=size=320x180:rate=10:duration=0.5"},
-                              {"-c:v", "libx264", "-preset", "ultrafast"}));
-  ASSERT_EQ(test::runProgram({"/usr/bin/ffmpeg", "-v", "error", "-nostdin", "-i",
-                              "file:" + sideways, "-c", "copy", "-metadata:s:v:0", "rotate=90",
-                              "file:" + dir_.file("rotated.mp4")})
-                .status,
-            0);
-  cases.push_back({"rotated", {}, "mp4", 9000, 90, "90x160", "yuv420p", ""});
-
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string src = dir_.file(std::string(c.name) + "." + c.container);
-    if (!c.make.empty()) {
-      std::vector<std::string> options(c.make.begin() + 1, c.make.end());
-      ASSERT_TRUE(test::makeMedia(src, {c.make[0]}, options));
-    }
     const std::string out = outputName(dir_, std::string(c.name) + " out", c.profile);
-    const Conversion run =
-        convert(dir_, src, out, test::profileSnapshot(c.profile, [&c](TSettings& s) {
-                  if (c.target != 0) s.TargetHeight = c.target;
-                }));
+    const Conversion run = convert(dir_, dir_.file(c.source), out,
+                                   test::profileSnapshot(c.profile, [&c](TSettings& s) {
+                                     if (c.target != 0) s.TargetHeight = c.target;
+                                   }));
     ASSERT_EQ(run.result.status, 0) << run.result.err << run.log;
     const auto video = streamsOf(out, "video");
     ASSERT_EQ(video.size(), 1u);
@@ -406,7 +374,7 @@ TEST_F(SourceKinds, PicturesAsMeantToBeSeen) {
     SCOPED_TRACE(profile);
     const std::string out = outputName(dir_, "hdr10 colours", profile);
     const Conversion run =
-        convert(dir_, dir_.file("hdr10_to_h264.mkv"), out, test::profileSnapshot(profile));
+        convert(dir_, dir_.file("hdr10.mkv"), out, test::profileSnapshot(profile));
     ASSERT_EQ(run.result.status, 0) << run.result.err << run.log;
     EXPECT_GT(averageSaturation(out), 35.0);
   }
