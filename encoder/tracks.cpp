@@ -126,11 +126,19 @@ TrackPlan planTracks(const SourceInfo& source, const ContainerChoice& container,
         return s != nullptr && s->isDefault;
       });
     }
-    if (plan.audio.empty()) plan.audio.push_back(trackOf(source, source.audioStream));
+    // One track: on a modern line the one marked to play first, else the first that plays.
+    int only = source.audioStream;
+    for (const StreamInfo& s : source.streams)
+      if (modern && s.type == AVMEDIA_TYPE_AUDIO && s.usable && s.isDefault) {
+        only = s.index;
+        break;
+      }
+    if (plan.audio.empty()) plan.audio.push_back(trackOf(source, only));
     if (plan.audio.size() > 1) {
-      plan.args.insert(plan.args.end(), {"-disposition:a:0", "default"});
+      // Only the default mark moves; a commentary or a described-video mark stays.
+      plan.args.insert(plan.args.end(), {"-disposition:a:0", "+default"});
       for (std::size_t k = 1; k < plan.audio.size(); ++k)
-        plan.args.insert(plan.args.end(), {"-disposition:a:" + std::to_string(k), "0"});
+        plan.args.insert(plan.args.end(), {"-disposition:a:" + std::to_string(k), "-default"});
     }
   }
   if (everyTrack) addSubtitles(source, container, plan);
