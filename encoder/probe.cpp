@@ -238,8 +238,6 @@ ProbeResult probeSource(const std::string& path) {
     stream.usable = packets[i] > 0 && (usableVideo(s) || usableAudio(s));
     if (const AVCodecDescriptor* d = avcodec_descriptor_get(s->codecpar->codec_id))
       stream.bitmapSubtitle = (d->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
-    if (const AVDictionaryEntry* e = av_dict_get(s->metadata, "language", nullptr, 0))
-      stream.language = e->value;
     if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
       stream.channels = s->codecpar->ch_layout.nb_channels;
       if (s->codecpar->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)

@@ -17,7 +17,6 @@ struct StreamInfo {
   bool isDefault = false;  // marked as the track to play
   bool usable = false;     // audio or video that can be decoded and holds packets
   bool bitmapSubtitle = false;
-  std::string language;  // its tags, for messages
   // Sound.
   int channels = 0;
   uint64_t layoutMask = 0;  // the channels it names; 0 when the source does not say
