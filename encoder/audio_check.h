@@ -2,6 +2,7 @@
 // rate) by opening it through libavcodec with exactly those values, before any output exists.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace vidmora::encoder {
@@ -27,5 +28,17 @@ struct AudioFit {
   AudioRequest request;
 };
 AudioFit fitAudioOptions(const AudioRequest& request, std::string* reason = nullptr);
+
+// The channels an encoder gets for a sound kept as it is: its own layout when the encoder takes
+// it; otherwise a layout the encoder lists with as many channels, else the largest one below
+// (5.1 for 7.1 into AC3, stereo for 5.1 into MP3), else the smallest above.
+struct LayoutChoice {
+  bool kept = true;
+  std::string layout;  // when not kept: the layout's name, as aformat takes it
+  int channels = 0;
+  std::string sourceLayout;  // the source's layout described, for the log
+};
+LayoutChoice carriedLayout(const std::string& encoder, int channels, uint64_t layoutMask,
+                           int sampleRate, long bitrate);
 
 }  // namespace vidmora::encoder

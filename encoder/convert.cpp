@@ -118,6 +118,7 @@ Outcome Conversion::run() {
   if (slot_.stopRequested()) return {};  // stopped before anything was written
 
   const double duration = probe.info.duration;
+  for (const std::string& note : t.notes) log_.note(note);
   log_.note("source lasts " + clockText(duration) + "; ffmpeg " + quotedLine(t.args));
   double lastSeconds = -1.0;
   RunHooks hooks;

@@ -4,11 +4,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace vidmora::encoder {
@@ -39,6 +43,106 @@ bool usableAudio(const AVStream* st) {
          p->ch_layout.nb_channels <= 64;
 }
 
+// Clockwise degrees a display matrix turns the picture, as a multiple of 90.
+int rotationOf(const AVStream* st) {
+  const auto* matrix = reinterpret_cast<const int32_t*>(
+      av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+  if (matrix == nullptr) return 0;
+  const double counterClockwise = av_display_rotation_get(matrix);
+  if (std::isnan(counterClockwise)) return 0;
+  const long quarter = std::lround(-counterClockwise / 90.0);
+  return static_cast<int>(((quarter % 4) + 4) % 4) * 90;
+}
+
+PictureInfo pictureOf(AVFormatContext* ic, AVStream* st) {
+  PictureInfo pic;
+  const AVCodecParameters* p = st->codecpar;
+  pic.rotation = rotationOf(st);
+  pic.interlaced = p->field_order == AV_FIELD_TT || p->field_order == AV_FIELD_BB ||
+                   p->field_order == AV_FIELD_TB || p->field_order == AV_FIELD_BT;
+  if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(p->format))) {
+    pic.bitDepth = d->comp[0].depth;
+    pic.pixelFormat = d->name;
+    pic.chroma420 = d->nb_components < 3 || (d->log2_chroma_w >= 1 && d->log2_chroma_h >= 1);
+  }
+  pic.transfer = p->color_trc;
+  pic.primaries = p->color_primaries;
+  pic.matrix = p->color_space;
+  // Frames at uneven intervals: the rate that fits every timestamp is well above the average.
+  const AVRational guessed = av_guess_frame_rate(ic, st, nullptr);
+  const AVRational average = st->avg_frame_rate;
+  if (guessed.num > 0 && guessed.den > 0 && average.num > 0 && average.den > 0) {
+    const double g = av_q2d(guessed), a = av_q2d(average);
+    pic.variableRate = std::fabs(g - a) > 0.01 * a;
+  }
+  return pic;
+}
+
+// Reads the first packets of the source: which streams hold any (a track can be declared and
+// stay empty) and whether the video is more than one picture. Stops as soon as that is known,
+// and after a bounded amount of reading; a stream not seen by then counts as holding packets
+// unless the whole file was read.
+void scanPackets(AVFormatContext* ic, std::vector<int>& packets) {
+  packets.assign(ic->nb_streams, 0);
+  constexpr int MaxPackets = 2000;
+  constexpr int64_t MaxBytes = 16 << 20;
+  int64_t bytes = 0;
+  bool ended = false;
+  AVPacket* pkt = av_packet_alloc();
+  if (pkt == nullptr) return;
+  for (int n = 0; n < MaxPackets && bytes < MaxBytes; ++n) {
+    if (av_read_frame(ic, pkt) < 0) {
+      ended = true;
+      break;
+    }
+    if (pkt->stream_index >= 0 && static_cast<unsigned>(pkt->stream_index) < ic->nb_streams)
+      ++packets[pkt->stream_index];
+    bytes += pkt->size;
+    av_packet_unref(pkt);
+    bool known = true;
+    for (unsigned i = 0; i < ic->nb_streams && known; ++i) {
+      const AVMediaType type = ic->streams[i]->codecpar->codec_type;
+      const bool picture = type == AVMEDIA_TYPE_VIDEO &&
+                           !(ic->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC);
+      if (picture) known = packets[i] >= 2;
+      if (type == AVMEDIA_TYPE_AUDIO) known = packets[i] >= 1;
+    }
+    if (known) break;
+  }
+  av_packet_free(&pkt);
+  if (!ended) {
+    for (int& count : packets) count = std::max(count, 2);
+  }
+}
+
+void putBigEndian(std::string& out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(value >> shift));
+}
+
+// The front cover as FLAC's picture block: type, MIME type, description, size, then the data.
+std::string coverBlockOf(const AVStream* st) {
+  constexpr int MaxCoverBytes = 64 * 1024;  // base64 of the block must fit one argument
+  const AVPacket& pic = st->attached_pic;
+  if (pic.data == nullptr || pic.size <= 0 || pic.size > MaxCoverBytes) return {};
+  const AVCodecID id = st->codecpar->codec_id;
+  const char* mime = id == AV_CODEC_ID_PNG     ? "image/png"
+                     : id == AV_CODEC_ID_MJPEG ? "image/jpeg"
+                                               : nullptr;
+  if (mime == nullptr) return {};
+  std::string block;
+  putBigEndian(block, 3);  // front cover
+  putBigEndian(block, static_cast<uint32_t>(std::strlen(mime)));
+  block += mime;
+  putBigEndian(block, 0);  // no description
+  putBigEndian(block, static_cast<uint32_t>(st->codecpar->width));
+  putBigEndian(block, static_cast<uint32_t>(st->codecpar->height));
+  putBigEndian(block, 24);
+  putBigEndian(block, 0);
+  putBigEndian(block, static_cast<uint32_t>(pic.size));
+  block.append(reinterpret_cast<const char*>(pic.data), static_cast<std::size_t>(pic.size));
+  return block;
+}
+
 double durationOf(const AVFormatContext* ic) {
   if (ic->duration != AV_NOPTS_VALUE && ic->duration > 0)
     return static_cast<double>(ic->duration) / AV_TIME_BASE;
@@ -53,6 +157,18 @@ double durationOf(const AVFormatContext* ic) {
 }
 
 }  // namespace
+
+bool PictureInfo::hdr() const {
+  return transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67;
+}
+
+int SourceInfo::displayWidth() const {
+  return picture.rotation % 180 == 90 ? height : width;
+}
+
+int SourceInfo::displayHeight() const {
+  return picture.rotation % 180 == 90 ? width : height;
+}
 
 ProbeResult probeSource(const std::string& path) {
   ProbeResult result;
@@ -84,8 +200,16 @@ ProbeResult probeSource(const std::string& path) {
     return result;
   }
   SourceInfo& info = result.info;
+  info.duration = durationOf(ic);
+  if (const AVDictionaryEntry* e = av_dict_get(ic->metadata, "creation_time", nullptr, 0))
+    info.creationTime = e->value;
+  std::vector<int> packets;
+  scanPackets(ic, packets);
+  bool moving = false;  // a video stream with more than one picture
   for (unsigned i = 0; i < ic->nb_streams; ++i) {
-    const AVStream* s = ic->streams[i];
+    AVStream* s = ic->streams[i];
+    if (packets[i] == 0) continue;  // declared, but holds nothing
+    if (usableVideo(s)) moving = moving || packets[i] >= 2;
     if (info.videoStream < 0 && usableVideo(s)) {
       info.videoStream = static_cast<int>(i);
       info.width = s->codecpar->width;
@@ -95,6 +219,7 @@ ProbeResult probeSource(const std::string& path) {
         info.sarNum = sar.num;
         info.sarDen = sar.den;
       }
+      info.picture = pictureOf(ic, s);
     }
     if (info.audioStream < 0 && usableAudio(s)) {
       info.audioStream = static_cast<int>(i);
@@ -110,14 +235,29 @@ ProbeResult probeSource(const std::string& path) {
     stream.codecId = s->codecpar->codec_id;
     stream.codec = avcodec_get_name(s->codecpar->codec_id);
     stream.attachedPicture = (s->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    stream.isDefault = (s->disposition & AV_DISPOSITION_DEFAULT) != 0;
+    if (stream.attachedPicture && info.coverBlock.empty()) info.coverBlock = coverBlockOf(s);
+    stream.usable = packets[i] > 0 && (usableVideo(s) || usableAudio(s));
+    if (const AVCodecDescriptor* d = avcodec_descriptor_get(s->codecpar->codec_id))
+      stream.bitmapSubtitle = (d->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
+    if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+      stream.channels = s->codecpar->ch_layout.nb_channels;
+      if (s->codecpar->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
+        stream.layoutMask = s->codecpar->ch_layout.u.mask;
+      stream.sampleRate = s->codecpar->sample_rate;
+    }
     info.streams.push_back(stream);
   }
-  info.duration = durationOf(ic);
   if (info.videoStream >= 0 || info.audioStream >= 0)
     writeDetailsIfAsked(describeSource(ic, static_cast<uint64_t>(st.st_size)));
   avformat_close_input(&ic);
   if (info.videoStream < 0 && info.audioStream < 0) {
     result.message = "the source '" + path + "' has no audio or video stream that can be decoded";
+    return result;
+  }
+  // One picture and no sound: a photo or a drawing, whatever its file is called.
+  if (info.audioStream < 0 && !moving) {
+    result.message = "the source '" + path + "' is a still picture, not a video";
     return result;
   }
   result.status = ProbeStatus::Ok;

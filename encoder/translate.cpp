@@ -5,7 +5,9 @@
 #include <cstdlib>
 
 #include "engine/codec_names.h"
+#include "picture.h"
 #include "settings/quality.h"
+#include "tracks.h"
 
 namespace vidmora::encoder {
 
@@ -167,42 +169,46 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
     }
   }
 
+  // The modern lines (-adapt) keep every track the user would expect; the classic lines take
+  // one video and one audio stream.
+  const bool modern = o.adapt;
+  const TrackPlan tracks = planTracks(source, container, t.mapVideo, t.mapAudio, modern);
+  t.notes = tracks.notes;
+
   auto& a = t.args;
   a = {"-hide_banner", "-nostats", "-loglevel", "error"};
   if (progressArgs) a.insert(a.end(), {"-progress", "pipe:1", "-stats_period", "0.25"});
   a.insert(a.end(), {"-protocol_whitelist", "file", "-i", "file:" + o.input});
   if (t.mapVideo) a.insert(a.end(), {"-map", "0:" + std::to_string(source.videoStream)});
-  if (t.mapAudio) a.insert(a.end(), {"-map", "0:" + std::to_string(source.audioStream)});
+  for (const AudioTrack& track : tracks.audio)
+    a.insert(a.end(), {"-map", "0:" + std::to_string(track.stream)});
+  for (const int stream : tracks.others) a.insert(a.end(), {"-map", "0:" + std::to_string(stream)});
 
   if (t.mapVideo) {
     a.insert(a.end(), {"-c:v", t.videoEncoder});
     if (!o.videoTag.empty()) a.insert(a.end(), {"-tag:v", upper(o.videoTag)});
-    const FrameDims fit = o.fitHeight != 0 ? fitFrame(source.width, source.height, o.fitHeight,
-                                                      source.sarNum, source.sarDen)
-                                           : FrameDims{};
-    const bool squarePixels = source.sarNum == source.sarDen;
-    if (o.width > 0) {
+    const bool modernVideo = o.fitHeight != 0 || !o.videoQuality.empty();
+    const PicturePlan picture = planPicture(o, source, t.videoEncoder, modernVideo);
+    t.notes.insert(t.notes.end(), picture.notes.begin(), picture.notes.end());
+    if (o.width > 0)
       a.insert(a.end(), {"-s", std::to_string(o.width) + "x" + std::to_string(o.height)});
-    } else if (fit.width > 0) {
-      if (fit.width != source.width || fit.height != source.height || !squarePixels)
-        a.insert(a.end(), {"-vf", "scale=" + std::to_string(fit.width) + ":" +
-                                      std::to_string(fit.height) + ",setsar=1"});
-    } else if ((t.videoEncoder == "libx264" || t.videoEncoder == "libx265") &&
-               (source.width % 2 != 0 || source.height % 2 != 0)) {
-      // These encoders refuse odd sizes: keep the source's size, less a line or a column.
-      a.insert(a.end(), {"-vf", "scale=trunc(iw/2)*2:trunc(ih/2)*2"});
-    }
-    if (!o.fps.empty())
+    if (!picture.filters.empty()) a.insert(a.end(), {"-vf", joinedFilters(picture.filters)});
+    if (!o.fps.empty()) {
       a.insert(a.end(), {"-r", o.fps});
-    else if (!o.frameRate.empty())
+    } else if (!o.frameRate.empty()) {
       a.insert(a.end(), {"-r", ffmpegFrameRate(o.frameRate)});
-    const bool modern = o.fitHeight != 0 || !o.videoQuality.empty();
-    if (modern && isModernVideoEncoder(t.videoEncoder)) {
-      a.insert(a.end(), {"-pix_fmt", "yuv420p"});
+    } else if (modernVideo && source.picture.variableRate) {
+      // Frames keep their own times, so the picture stays with the sound.
+      a.insert(a.end(), {"-fps_mode:v:0", "vfr"});
+      t.notes.push_back("the source has a variable frame rate: frame times kept");
+    }
+    if (!picture.pixelFormat.empty()) a.insert(a.end(), {"-pix_fmt", picture.pixelFormat});
+    if (modernVideo && isModernVideoEncoder(t.videoEncoder)) {
       appendVideoQuality(t.videoEncoder, o, a);
       // Apple's players take HEVC in MP4 only under this tag.
       if (t.videoEncoder == "libx265") a.insert(a.end(), {"-tag:v", "hvc1"});
     }
+    a.insert(a.end(), picture.colour.begin(), picture.colour.end());
     if (o.videoBitrate > 0)
       a.insert(a.end(), {"-b:v", std::to_string(o.videoBitrate)});
     else if (o.sameQuality)
@@ -219,14 +225,15 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
     }
     if (o.channels > 0) a.insert(a.end(), {"-ac", std::to_string(o.channels)});
     if (o.sampleRate > 0) a.insert(a.end(), {"-ar", std::to_string(o.sampleRate)});
-    if (o.volume != 256) {
-      char factor[32];
-      std::snprintf(factor, sizeof factor, "volume=%.6g", o.volume / 256.0);
-      a.insert(a.end(), {"-af", factor});
-    }
+    appendAudioFilters(o, tracks, t.audioEncoder, a, t.notes);
   }
+  a.insert(a.end(), tracks.args.begin(), tracks.args.end());
+  // ffmpeg copies the container's tags but the time the recording was made.
+  if (modern && !source.creationTime.empty())
+    a.insert(a.end(), {"-metadata", "creation_time=" + source.creationTime});
   // Modern MP4s start with their index, so they play while they download.
-  if (o.adapt && (container.muxer == "mp4" || container.muxer == "mov"))
+  if (o.adapt &&
+      (container.muxer == "mp4" || container.muxer == "mov" || container.muxer == "ipod"))
     a.insert(a.end(), {"-movflags", "+faststart"});
   a.insert(a.end(), {"-f", container.muxer, "-y", "file:" + outputPath});
   t.ok = true;

@@ -17,9 +17,10 @@ struct Translation {
   bool audioRejected = false;  // AMR with audio options: this ffmpeg has no AMR encoder
   bool mapVideo = false;
   bool mapAudio = false;
-  std::string videoEncoder;       // set when mapVideo
-  std::string audioEncoder;       // set when mapAudio
-  std::vector<std::string> args;  // ffmpeg's arguments after its program name
+  std::string videoEncoder;        // set when mapVideo
+  std::string audioEncoder;        // set when mapAudio
+  std::vector<std::string> args;   // ffmpeg's arguments after its program name
+  std::vector<std::string> notes;  // what the conversion changes and why, for the log
 };
 
 // The encoder name ffmpeg 5.1 uses for a legacy codec name ("libfaac" -> "aac").

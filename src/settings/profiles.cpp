@@ -46,13 +46,19 @@ const int16_t ModernVideoKbit[] = {1000, 1500, 2000,  2500,  3000,  4000,  5000,
                                    6000, 8000, 10000, 12000, 16000, 20000, 0};
 const int16_t ModernAudioKbit[] = {64, 96, 128, 160, 192, 256, 320, 0};
 const int16_t OpusKbit[] = {32, 48, 64, 96, 128, 160, 192, 256, 0};
-const int32_t ModernSampleRates[] = {44100, 48000, 0};
+// Sound choices of the modern profiles: "Original" (-1) first, the default, keeps what the
+// source has wherever the codec can carry it.
+const int32_t ModernSampleRates[] = {-1, 44100, 48000, 0};
+const int32_t OpusSampleRates[] = {-1, 8000, 12000, 16000, 24000, 48000, 0};
+const int32_t FlacSampleRates[] = {-1, 22050, 32000, 44100, 48000, 88200, 96000, 0};
+const int32_t Mp3SampleRates[] = {-1, 22050, 32000, 44100, 48000, 0};
 
 constexpr float Orig = -1.0f;
 
 }  // namespace
 
 const int16_t ChannelChoices[] = {1, 2, 0};
+const int16_t ModernChannelChoices[] = {-1, 1, 2, 0};
 const float ModernFrameRates[] = {23.976f, 24.0f, 25.0f, 29.976f, 30.0f, 50.0f, 60.0f, Orig, 0.0f};
 
 // clang-format off
@@ -109,33 +115,33 @@ TOutputProfile OutputProfiles[] = {
    nullptr, "MP2", nullptr, "mp2", nullptr, 1, 1, {0, 0},
    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
   // Modern profiles.
-  {9000, 0, "MP4 H.264 Video, plays everywhere (*.mp4)", -1, -1, Orig, 4000, 128, 2, 0, 48000,
+  {9000, 0, "MP4 H.264 Video, plays everywhere (*.mp4)", -1, -1, Orig, 4000, 128, -1, 0, -1,
    "H264", "AAC", nullptr, "mp4", nullptr, 1, 0, {0, 0},
    nullptr, ModernFrameRates, ModernVideoKbit, nullptr, ModernAudioKbit, ModernSampleRates, nullptr},
-  {9010, 0, "MP4 H.265/HEVC Video, half the size (*.mp4)", -1, -1, Orig, 2500, 128, 2, 0, 48000,
+  {9010, 0, "MP4 H.265/HEVC Video, half the size (*.mp4)", -1, -1, Orig, 2500, 128, -1, 0, -1,
    "H265", "AAC", nullptr, "mp4", nullptr, 1, 0, {0, 0},
    nullptr, ModernFrameRates, ModernVideoKbit, nullptr, ModernAudioKbit, ModernSampleRates, nullptr},
-  {9020, 0, "WebM VP9 Video for the web (*.webm)", -1, -1, Orig, 3000, 128, 2, 0, 48000,
+  {9020, 0, "WebM VP9 Video for the web (*.webm)", -1, -1, Orig, 3000, 128, -1, 0, -1,
    "VP9", "OPUS", nullptr, "webm", nullptr, 1, 0, {0, 0},
-   nullptr, ModernFrameRates, ModernVideoKbit, nullptr, OpusKbit, nullptr, nullptr},
-  {9030, 0, "MKV AV1 Video, smallest files (*.mkv)", -1, -1, Orig, 2000, 96, 2, 0, 48000,
+   nullptr, ModernFrameRates, ModernVideoKbit, nullptr, OpusKbit, OpusSampleRates, nullptr},
+  {9030, 0, "MKV AV1 Video, smallest files (*.mkv)", -1, -1, Orig, 2000, 96, -1, 0, -1,
    "AV1", "OPUS", nullptr, "mkv", nullptr, 1, 0, {0, 0},
-   nullptr, ModernFrameRates, ModernVideoKbit, nullptr, OpusKbit, nullptr, nullptr},
+   nullptr, ModernFrameRates, ModernVideoKbit, nullptr, OpusKbit, OpusSampleRates, nullptr},
   {9040, 0, "MKV Remux, copy without re-encoding (*.mkv)", -1, -1, Orig, -1, -1, -1, 0, -1,
    "COPY", "COPY", nullptr, "mkv", nullptr, 0, 0, {0, 0},
    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
   {9050, 0, "MP4 Remux, copy without re-encoding (*.mp4)", -1, -1, Orig, -1, -1, -1, 0, -1,
    "COPY", "COPY", nullptr, "mp4", nullptr, 0, 0, {0, 0},
    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-  {9100, 0, "Opus Audio (*.opus)", -1, -1, Orig, -1, 128, 2, 0, 48000,
+  {9100, 0, "Opus Audio (*.opus)", -1, -1, Orig, -1, 128, -1, 0, -1,
    "", "OPUS", nullptr, "opus", nullptr, 1, 1, {0, 0},
-   nullptr, nullptr, nullptr, nullptr, OpusKbit, nullptr, nullptr},
-  {9110, 0, "FLAC Lossless Audio (*.flac)", -1, -1, Orig, -1, 128, 2, 0, 44100,
+   nullptr, nullptr, nullptr, nullptr, OpusKbit, OpusSampleRates, nullptr},
+  {9110, 0, "FLAC Lossless Audio (*.flac)", -1, -1, Orig, -1, 128, -1, 0, -1,
    "", "FLAC", nullptr, "flac", nullptr, 1, 1, {0, 0},
-   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-  {9120, 0, "MP3 VBR Audio (*.mp3)", -1, -1, Orig, -1, 192, 2, 0, 44100,
+   nullptr, nullptr, nullptr, nullptr, nullptr, FlacSampleRates, nullptr},
+  {9120, 0, "MP3 VBR Audio (*.mp3)", -1, -1, Orig, -1, 192, -1, 0, -1,
    "", "MP3", nullptr, "mp3", nullptr, 1, 1, {0, 0},
-   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+   nullptr, nullptr, nullptr, nullptr, nullptr, Mp3SampleRates, nullptr},
   {-1, 0, nullptr, 0, 0, 0.0f, 0, 0, 0, 0, 0,
    nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, {0, 0},
    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -169,6 +175,12 @@ const ProfileExtras* profileExtras(int16_t id) {
 ProfileKind profileKind(int16_t id) {
   const ProfileExtras* x = profileExtras(id);
   return x != nullptr ? x->kind : ProfileKind::Classic;
+}
+
+const int16_t* channelChoices(int16_t id) {
+  const ProfileKind kind = profileKind(id);
+  return kind == ProfileKind::QualityVideo || kind == ProfileKind::Sound ? ModernChannelChoices
+                                                                         : ChannelChoices;
 }
 
 void fillDefaultLists() {

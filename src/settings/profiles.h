@@ -68,8 +68,12 @@ const ProfileExtras* profileExtras(int16_t id);
 ProfileKind profileKind(int16_t id);
 // Frame rates of the modern video profiles: 23.976 and 29.976 stand for the NTSC rates.
 extern const float ModernFrameRates[];
-// Shared channel list: 1, 2, ended by 0.
+// Shared channel list of the classic rows: 1, 2, ended by 0.
 extern const int16_t ChannelChoices[];
+// The modern rows that encode sound also offer "Original" (-1), their default.
+extern const int16_t ModernChannelChoices[];
+// The channel list of a profile's row.
+const int16_t* channelChoices(int16_t id);
 
 // Gives every row without its own size, rate, bitrate or sample-rate list the default list.
 // Idempotent; codec lists get no default.

@@ -177,8 +177,8 @@ TEST(CommandLine, ModernProfileLines) {
     std::string expected;
   } cases[] = {
       {"h264", profileSnapshot(9000),
-       head + "-vcodec libx264 -acodec libfaac -fit 1080 -vquality balanced -ab 128.0kb -ac 2 "
-              "-ar 48000  -vol 256 -adapt "},
+       head + "-vcodec libx264 -acodec libfaac -fit 1080 -vquality balanced -ab 128.0kb  -vol 256 "
+              "-adapt "},
       {"h265_best_720p_ntsc",
        profileSnapshot(9010,
                        [](TSettings& s) {
@@ -187,7 +187,7 @@ TEST(CommandLine, ModernProfileLines) {
                          s.FrameRate = 29.976f;
                        }),
        head + "-vcodec libx265 -acodec libfaac -fit 720 -fps 30000/1001 -vquality best -ab 128.0kb "
-              "-ac 2 -ar 48000  -vol 256 -adapt "},
+              " -vol 256 -adapt "},
       {"vp9_fixed_bitrate_original_size",
        profileSnapshot(9020,
                        [](TSettings& s) {
@@ -196,7 +196,7 @@ TEST(CommandLine, ModernProfileLines) {
                          s.FrameRate = 25.0f;
                        }),
        head + "-vcodec libvpx-vp9 -acodec libopus -fit original -fps 25 -b 3000kb -ab 128.0kb "
-              "-ac 2 -ar 48000  -vol 256 -adapt "},
+              " -vol 256 -adapt "},
       {"av1_film_rate_damaged_quality",
        profileSnapshot(9030,
                        [](TSettings& s) {
@@ -204,21 +204,29 @@ TEST(CommandLine, ModernProfileLines) {
                          s.FrameRate = 23.976f;
                        }),
        head + "-vcodec libsvtav1 -acodec libopus -fit 1080 -fps 24000/1001 -vquality balanced "
-              "-ab 96.0kb -ac 2 -ar 48000  -vol 256 -adapt "},
+              "-ab 96.0kb  -vol 256 -adapt "},
+      // The sound is kept as it is unless the user picks channels and a rate.
+      {"h264_mono_44100",
+       profileSnapshot(9000,
+                       [](TSettings& s) {
+                         s.Channels = 1;
+                         s.SampleRate = 44100;
+                       }),
+       head + "-vcodec libx264 -acodec libfaac -fit 1080 -vquality balanced -ab 128.0kb -ac 1 "
+              "-ar 44100  -vol 256 -adapt "},
       {"remux_mkv", profileSnapshot(9040), head + "-remux "},
       {"remux_mp4_without_audio", profileSnapshot(9050, [](TSettings& s) { s.DisableAudio = 1; }),
        R"("/conv/vidmora-encoder" -y  -an -i "/in/clip.avi"  -qxmap 123456789012  -qxind 0 -remux )"},
-      {"opus", profileSnapshot(9100),
-       soundHead + "-acodec libopus -ab 128.0kb -ac 2 -ar 48000  -vol 256 -adapt "},
+      {"opus", profileSnapshot(9100), soundHead + "-acodec libopus -ab 128.0kb  -vol 256 -adapt "},
       {"flac_has_no_bitrate", profileSnapshot(9110, [](TSettings& s) { s.Volume = 50; }),
-       soundHead + "-acodec flac -ac 2 -ar 44100  -vol 128 -adapt "},
+       soundHead + "-acodec flac  -vol 128 -adapt "},
       {"mp3_vbr", profileSnapshot(9120),
-       soundHead + "-acodec libmp3lame -aquality high -ac 2 -ar 44100  -vol 256 -adapt "},
+       soundHead + "-acodec libmp3lame -aquality high  -vol 256 -adapt "},
       {"mp3_fixed_bitrate",
        profileSnapshot(
            9120,
            [](TSettings& s) { s.Quality = static_cast<int16_t>(QualityLevel::FixedBitrate); }),
-       soundHead + "-acodec libmp3lame -ab 192.0kb -ac 2 -ar 44100  -vol 256 -adapt "},
+       soundHead + "-acodec libmp3lame -ab 192.0kb  -vol 256 -adapt "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

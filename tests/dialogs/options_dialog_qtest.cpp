@@ -374,6 +374,34 @@ class OptionsDialogTest : public QObject {
     QVERIFY(chooser(&flac, "CBFreq")->isEnabled());
   }
 
+  // The modern profiles keep the source's sound unless the user picks channels and a rate;
+  // the classic ones keep their fixed choices.
+  void modernSoundStartsAsTheOriginal() {
+    for (const int16_t id : {9000, 9030, 9100, 9110, 9120}) {
+      TSettings s = settingsWithProfile(id);
+      OptionsDialog dialog(nullptr, s);
+      QComboBox* channels = chooser(&dialog, "CBChannels");
+      QComboBox* rate = chooser(&dialog, "CBFreq");
+      QCOMPARE(channels->currentText(), QStringLiteral("Original"));
+      QCOMPARE(rate->currentText(), QStringLiteral("Original"));
+      TSettings back = s;
+      dialog.readBack(back);
+      QCOMPARE(int(back.Channels), -1);
+      QCOMPARE(int(back.SampleRate), -1);
+
+      channels->setCurrentIndex(channels->findText(QStringLiteral("Mono (1)")));
+      rate->setCurrentIndex(rate->findText(QStringLiteral("48000")));
+      dialog.readBack(s);
+      QCOMPARE(int(s.Channels), 1);
+      QCOMPARE(int(s.SampleRate), 48000);
+      OptionsDialog again(nullptr, s);
+      QCOMPARE(chooser(&again, "CBChannels")->currentText(), QStringLiteral("Mono (1)"));
+      QCOMPARE(chooser(&again, "CBFreq")->currentText(), QStringLiteral("48000"));
+    }
+    OptionsDialog classic(nullptr, settingsWithProfile(5000));
+    QCOMPARE(chooser(&classic, "CBChannels")->findText(QStringLiteral("Original")), -1);
+  }
+
   void remuxProfileLocksTheValues() {
     OptionsDialog dialog(nullptr, settingsWithProfile(9040));
     for (const char* name : AudioChoosers) QVERIFY(!chooser(&dialog, name)->isEnabled());

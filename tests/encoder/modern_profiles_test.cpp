@@ -67,8 +67,8 @@ TEST_F(ModernProfiles, EveryProfileWritesItsContainerAndCodecs) {
     int sampleRate;
   };
   const Case cases[] = {
-      {9000, "clip.mp4", "mp4", "h264", "avc1", "aac", 48000},
-      {9010, "clip.mp4", "mp4", "hevc", "hvc1", "aac", 48000},
+      {9000, "clip.mp4", "mp4", "h264", "avc1", "aac", 44100},  // the source's rate kept
+      {9010, "clip.mp4", "mp4", "hevc", "hvc1", "aac", 44100},
       {9020, "clip.mp4", "webm", "vp9", "", "opus", 48000},
       {9030, "clip.mp4", "matroska", "av1", "", "opus", 48000},
       {9040, "clip.mp4", "matroska", "mpeg4", "", "aac", 44100},  // copied as they are

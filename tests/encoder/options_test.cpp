@@ -3,6 +3,11 @@
 
 #include <algorithm>
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
+
+#include "audio_check.h"
 #include "options.h"
 #include "progress_parser.h"
 #include "translate.h"
@@ -244,6 +249,35 @@ TEST(Translate, RemuxCopiesVideoAudioAndSubtitlesOnly) {
                                   " -c copy -f matroska -y file:/o/.tmp"),
               std::string::npos)
         << joined(t.args);
+  }
+}
+
+// Sound kept as it is: the source's layout where the encoder takes it, otherwise the nearest
+// layout it carries, never fewer channels than it can hold.
+TEST(AudioLayout, TheNearestLayoutTheEncoderCarries) {
+  const struct {
+    const char* encoder;
+    uint64_t layout;
+    int channels;
+    bool kept;
+    const char* becomes;
+  } cases[] = {
+      {"aac", AV_CH_LAYOUT_5POINT1, 6, true, ""},
+      {"flac", AV_CH_LAYOUT_7POINT1, 8, true, ""},
+      {"libopus", AV_CH_LAYOUT_7POINT1, 8, true, ""},
+      {"libopus", AV_CH_LAYOUT_2POINT1, 3, false, "3.0"},
+      {"libmp3lame", AV_CH_LAYOUT_5POINT1, 6, false, "stereo"},
+      {"libmp3lame", AV_CH_LAYOUT_MONO, 1, true, ""},
+      {"ac3", AV_CH_LAYOUT_7POINT1, 8, false, "5.1(side)"},
+      {"libopus", 0, 3, false, "3.0"},  // unnamed: ffmpeg would take them for 2.1
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.encoder) + " " + std::to_string(c.channels));
+    const LayoutChoice choice = carriedLayout(c.encoder, c.channels, c.layout, 48000, -1);
+    EXPECT_EQ(choice.kept, c.kept);
+    if (!c.kept) {
+      EXPECT_EQ(choice.layout, c.becomes);
+    }
   }
 }
 

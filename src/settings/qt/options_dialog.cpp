@@ -320,7 +320,8 @@ void OptionsDialog::fillChoosers() {
   if (row.SampleRates != nullptr) {
     for (const int32_t* v = row.SampleRates; *v != 0; ++v) cbFreq_->addItem(qs(bitrateLabel(*v)));
   }
-  for (const int16_t* c = ChannelChoices; *c != 0; ++c) cbChannels_->addItem(qs(channelsLabel(*c)));
+  for (const int16_t* c = channelChoices(row.Id); *c != 0; ++c)
+    cbChannels_->addItem(qs(channelsLabel(*c)));
   for (int line = 0; line < VolumeLines; ++line) cbVolume_->addItem(qs(volumeLabel(line)));
 
   auto fillCodecs = [](QComboBox* box, const char* const* list, const char* own) {
@@ -361,7 +362,7 @@ void OptionsDialog::applyDefaults() {
   selectLine(cbVCodec_, indexOfText(row.VideoCodecs, row.VideoCodec ? row.VideoCodec : ""));
   selectLine(cbAudioBitrate_, indexOfInt16(row.AudioBitrates, row.AudioBitrate));
   selectLine(cbFreq_, indexOfInt32(row.SampleRates, row.SampleRate));
-  selectLine(cbChannels_, indexOfInt16(ChannelChoices, row.Channels));
+  selectLine(cbChannels_, indexOfInt16(channelChoices(row.Id), row.Channels));
   selectLine(cbACodec_, indexOfText(row.AudioCodecs, row.AudioCodec ? row.AudioCodec : ""));
   selectLine(cbVolume_, NormalVolumeLine);
 
@@ -400,7 +401,7 @@ void OptionsDialog::selectStoredValues(const TSettings& s) {
   selectLine(cbVCodec_, indexOfText(row.VideoCodecs, s.VideoCodec));
   selectLine(cbAudioBitrate_, indexOfInt16(row.AudioBitrates, s.AudioBitrate));
   selectLine(cbFreq_, indexOfInt32(row.SampleRates, s.SampleRate));
-  selectLine(cbChannels_, indexOfInt16(ChannelChoices, s.Channels));
+  selectLine(cbChannels_, indexOfInt16(channelChoices(row.Id), s.Channels));
   // A volume between two lines selects the lower; one outside 0..500 (a damaged settings
   // file) selects the normal volume rather than an arbitrary extreme.
   const int volumeLine = s.Volume >= 0 ? s.Volume / VolumeStep : -1;
@@ -475,7 +476,7 @@ void OptionsDialog::readBack(TSettings& s) const {
   if (const int line = safeLine(cbFreq_); line >= 0 && row.SampleRates != nullptr) {
     s.SampleRate = row.SampleRates[line];
   }
-  if (const int line = safeLine(cbChannels_); line >= 0) s.Channels = ChannelChoices[line];
+  if (const int line = safeLine(cbChannels_); line >= 0) s.Channels = channelChoices(row.Id)[line];
   s.Volume = static_cast<int16_t>(std::max(safeLine(cbVolume_), 0) * VolumeStep);
   s.VideoCodec = codecAt(row.VideoCodecs, row.VideoCodec, safeLine(cbVCodec_));
   s.AudioCodec = codecAt(row.AudioCodecs, row.AudioCodec, safeLine(cbACodec_));
