@@ -10,6 +10,7 @@ import sys
 
 # (profile id, column title, what the source needs for the profile to apply)
 PROFILES = [(9000, "H.264", "video"), (9100, "Opus", "audio"), (9040, "MKV Remux", "any")]
+EXTENSIONS = {9000: ".mp4", 9100: ".opus", 9040: ".mkv"}
 HANDBRAKE_PRESET = "Fast 720p30"
 
 
@@ -23,7 +24,7 @@ def decoded(path, timeout=900):
              "-show_entries",
              "format=format_name,duration:stream=index,codec_type,codec_name,width,height,"
              "channels,sample_rate,avg_frame_rate:stream_disposition=attached_pic:"
-             "frame=stream_index,media_type,best_effort_timestamp_time,pkt_duration_time,"
+             "frame=stream_index,media_type,best_effort_timestamp_time,"
              "nb_samples", "-of", "json", path],
             capture_output=True, text=True, timeout=timeout)
         data = json.loads(done.stdout or "{}")
@@ -79,15 +80,11 @@ def video_seconds(frames, avg_rate):
         num, _, den = avg_rate.partition("/")
         rate = float(num) / float(den) if den and float(den) else 0.0
         return len(frames) / rate if rate else 0.0
+    # Up to the last frame's start plus a usual frame's length: how long the last frame lasts is
+    # lost by some containers (Matroska, a sparse QuickTime track) without any picture lost.
     times.sort()
-    steps = [b - a for a, b in zip(times, times[1:]) if b > a]
-    try:
-        last = float(frames[-1].get("pkt_duration_time") or 0)
-    except ValueError:
-        last = 0.0
-    if last <= 0:
-        last = sorted(steps)[len(steps) // 2] if steps else 0.0
-    return times[-1] - times[0] + last
+    steps = sorted(b - a for a, b in zip(times, times[1:]) if b > a)
+    return times[-1] - times[0] + (steps[len(steps) // 2] if steps else 0.0)
 
 
 def main_stream(info, kind):
@@ -156,7 +153,7 @@ def encoder_reason(lines, profile, path, work):
     os.makedirs(folder, exist_ok=True)
     stem = os.path.splitext(os.path.basename(path))[0]
     log = os.path.join(folder, stem + ".log")
-    out = os.path.join(folder, stem + ".out")
+    out = os.path.join(folder, stem + EXTENSIONS[profile])
     argv = subprocess.run([lines, "profile", str(profile), path, out], capture_output=True,
                           text=True, check=True).stdout.splitlines()
     try:
