@@ -161,6 +161,8 @@ def encoder_reason(lines, profile, path, work):
                        capture_output=True, timeout=900)
     except subprocess.TimeoutExpired:
         return "the encoder alone timed out"
+    except OSError as e:
+        return "the encoder could not be run again (%s)" % e
     reasons = []
     if os.path.exists(log):
         with open(log, errors="replace") as f:
