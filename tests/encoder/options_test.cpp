@@ -196,7 +196,7 @@ const TranslateCase translateCases[] = {
      false, 1080, 1920, "webm"},
     {"ModernAv1OddOriginal",
      "-y -an -i in.avi -vcodec libsvtav1 -fit original -vquality small -adapt o.mkv", true,
-     "-map 0:0 -c:v libsvtav1 -vf scale=320:240,setsar=1 -pix_fmt yuv420p -preset 11 -crf 37 "
+     "-map 0:0 -c:v libsvtav1 -vf scale=320:240,setsar=1 -pix_fmt yuv420p -preset 11 -crf 31 "
      "-f matroska -y file:/o/.tmp",
      false, 321, 241, "matroska"},
     {"FlacHasNoBitrate", "-y -vn -i in.avi -acodec flac -ab 128.0kb -ac 1 -adapt o.flac", true,
