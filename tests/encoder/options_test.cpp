@@ -190,7 +190,7 @@ const TranslateCase translateCases[] = {
     {"ModernH265SmallerThanTarget",
      "-y -an -i in.avi -vcodec libx265 -fit 1080 -vquality best -adapt o.mp4", true,
      "-map 0:0 -c:v libx265 -pix_fmt yuv420p -preset medium -x265-params log-level=error "
-     "-crf 23 -tag:v hvc1 -movflags +faststart -f mp4 -y file:/o/.tmp",
+     "-crf 19 -tag:v hvc1 -movflags +faststart -f mp4 -y file:/o/.tmp",
      false, 640, 360, "mp4"},
     {"ModernVp9FixedBitratePortrait",
      "-y -i in.avi -vcodec libvpx-vp9 -acodec libopus -fit 480 -b 2000kb -ab 96.0kb -adapt "
@@ -201,7 +201,7 @@ const TranslateCase translateCases[] = {
      false, 1080, 1920, "webm"},
     {"ModernAv1OddOriginal",
      "-y -an -i in.avi -vcodec libsvtav1 -fit original -vquality small -adapt o.mkv", true,
-     "-map 0:0 -c:v libsvtav1 -vf scale=320:240,setsar=1 -pix_fmt yuv420p -preset 11 -crf 42 "
+     "-map 0:0 -c:v libsvtav1 -vf scale=320:240,setsar=1 -pix_fmt yuv420p -preset 11 -crf 31 "
      "-f matroska -y file:/o/.tmp",
      false, 321, 241, "matroska"},
     {"FlacHasNoBitrate", "-y -vn -i in.avi -acodec flac -ab 128.0kb -ac 1 -adapt o.flac", true,
