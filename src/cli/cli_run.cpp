@@ -22,8 +22,8 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The settings as the window would start with them, then the command line's choices. 0 when
-// ready; otherwise the exit status (2: the options do not fit the profile).
+}  // namespace
+
 int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath, FILE* err) {
   loadSettings(s, settingsPath);
   if (!o.dest.empty()) {
@@ -58,8 +58,6 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
   s.ShutdownAfter = 0;
   return 0;
 }
-
-}  // namespace
 
 int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& interrupted) {
   if (o.help) {

@@ -6,6 +6,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
+#include "cli/cluster_commands.h"
 #include "platform/memory.h"
 
 namespace {
@@ -20,6 +21,11 @@ void onInterrupt(int) {
 
 int main(int argc, char** argv) {
   vidmora::installOutOfMemoryHandler();
+  // plan, run and report: jobs for a cluster's engine.
+  if (argc > 1) {
+    if (const vidmora::cli::Command command = vidmora::cli::findCommand(argv[1]))
+      return command(std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
+  }
   const vidmora::cli::ParsedArgs parsed =
       vidmora::cli::parseArgs(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.ok) {
