@@ -360,6 +360,7 @@ int runCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
   }
 
   const std::atomic<bool>& stop = installStopHandlers();
+  fileCreationMask();  // read before any thread runs
   Prober prober(line.has("--encoder") ? line.values("--encoder").back() : defaultEncoderPath());
   EventWriter events(out);
   Runner runner(prober, events, stop);
