@@ -221,7 +221,11 @@ int removePartFiles(const std::string& output) {
   while (const dirent* d = ::readdir(dir)) {
     const std::string name = d->d_name;
     long pid = 0;
-    if (name.size() < 2 || name[0] != '.' || !parseOwnTempName(name, pid)) continue;
+    static const std::string suffix = ".vidmora-part";  // a save's temporary file is not one
+    if (name.size() < 2 || name[0] != '.' || name.size() <= suffix.size() ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+        !parseOwnTempName(name, pid))
+      continue;
     // ".<base>.<pid>.XXXXXX.vidmora-part": the base may have been cut to fit NAME_MAX.
     const std::string tail = "." + std::to_string(pid) + ".";
     const std::size_t at = name.rfind(tail);
