@@ -124,6 +124,7 @@ std::string profileListing() {
 
 std::string usageText() {
   return "Usage: vidmora-cli [OPTION]... FILE|FOLDER...\n"
+         "   or: vidmora-cli plan|run|report ...  jobs for a cluster (see plan --help)\n"
          "Converts videos with the profiles and settings of Vidmora.\n"
          "\n"
          "  --profile ID|NAME  output profile (see --list-profiles)\n"

@@ -64,7 +64,8 @@ class Reader {
   bool integer(const char* name, T& out) {
     const Json* f = field(name);
     if (!f) return false;
-    if (!f->is_number_integer()) return failed(std::string("\"") + name + "\" is not a whole number");
+    if (!f->is_number_integer())
+      return failed(std::string("\"") + name + "\" is not a whole number");
     if (f->is_number_unsigned()) {
       const uint64_t v = f->get<uint64_t>();
       if (v > static_cast<uint64_t>(std::numeric_limits<T>::max())) return outOfRange(name);
@@ -104,7 +105,9 @@ class Reader {
     error_ = why;
     return false;
   }
-  bool outOfRange(const char* name) { return failed(std::string("\"") + name + "\" is out of range"); }
+  bool outOfRange(const char* name) {
+    return failed(std::string("\"") + name + "\" is out of range");
+  }
 
   const Json& object_;
   std::string& error_;

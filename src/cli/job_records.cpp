@@ -122,8 +122,8 @@ bool writeDoneRecord(const std::string& path, const DoneRecord& r) {
 bool readDoneRecord(const std::string& path, DoneRecord& r) {
   Json j;
   std::string state;
-  return readJson(path, j) && take(j, "state", state) && state == "done" &&
-         take(j, "job", r.job) && take(j, "output", r.output) && take(j, "size", r.size) &&
+  return readJson(path, j) && take(j, "state", state) && state == "done" && take(j, "job", r.job) &&
+         take(j, "output", r.output) && take(j, "size", r.size) &&
          take(j, "duration", r.duration) && take(j, "host", r.host) &&
          take(j, "finished", r.finished);
 }

@@ -8,8 +8,8 @@
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
 #include "cli/cli_run.h"
-#include "cli/cluster_common.h"
 #include "cli/cluster_commands.h"
+#include "cli/cluster_common.h"
 #include "cli/job_plan.h"
 #include "engine/source_scanner.h"
 #include "platform/paths.h"
@@ -96,8 +96,9 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
   }
   if (!parsed.ok) return usageError(err, "plan", parsed.error);
   if (o.json || o.jobs > 0 || o.noHistory || o.saveSettings || o.listProfiles || o.version)
-    return usageError(err, "plan", "takes --profile, --quality, --dest, --settings, --encoder "
-                                   "and --map");
+    return usageError(err, "plan",
+                      "takes --profile, --quality, --dest, --settings, --encoder "
+                      "and --map");
   const std::string settingsPath =
       o.settingsFile.empty() ? settingsFilePath(configFolder()) : o.settingsFile;
   if (!o.settingsFile.empty() && !pathExists(o.settingsFile))

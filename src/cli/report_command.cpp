@@ -2,8 +2,8 @@
 #include <ctime>
 
 #include "cli/cli_report.h"
-#include "cli/cluster_common.h"
 #include "cli/cluster_commands.h"
+#include "cli/cluster_common.h"
 #include "cli/job_plan.h"
 #include "cli/job_records.h"
 #include "platform/job_log.h"
@@ -92,17 +92,17 @@ int reportCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
     const std::string source = map.apply(job.source);
     std::string text;
     if (json) {
-      text = "{\"index\":" + std::to_string(i) + ",\"job\":" + jsonQuote(job.id) +
-             ",\"state\":\"" + StateNames[s.state] + "\",\"source\":" + jsonQuote(source) +
+      text = "{\"index\":" + std::to_string(i) + ",\"job\":" + jsonQuote(job.id) + ",\"state\":\"" +
+             StateNames[s.state] + "\",\"source\":" + jsonQuote(source) +
              ",\"output\":" + jsonQuote(output);
       if (s.state == FailedState)
-        text += ",\"reason\":" + jsonQuote(s.failure.reason) + ",\"host\":" +
-                jsonQuote(s.failure.host) + ",\"log\":" + jsonQuote(s.failure.log);
+        text += ",\"reason\":" + jsonQuote(s.failure.reason) +
+                ",\"host\":" + jsonQuote(s.failure.host) + ",\"log\":" + jsonQuote(s.failure.log);
       if (s.state == RunningState) text += ",\"host\":" + jsonQuote(s.claim.host);
       text += "}";
     } else if (tsv) {
-      text = std::to_string(i) + "\t" + job.id + "\t" + StateNames[s.state] + "\t" + source +
-             "\t" + output + "\t" + recordPaths(output, job.id).done;
+      text = std::to_string(i) + "\t" + job.id + "\t" + StateNames[s.state] + "\t" + source + "\t" +
+             output + "\t" + recordPaths(output, job.id).done;
     } else if (onlyMissing) {
       text = texts[i];
     } else {

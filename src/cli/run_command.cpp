@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "cli/cli_report.h"
-#include "cli/cluster_common.h"
 #include "cli/cluster_commands.h"
+#include "cli/cluster_common.h"
 #include "cli/job_plan.h"
 #include "cli/job_records.h"
 #include "engine/command_line.h"
@@ -82,8 +82,8 @@ class Runner {
   Outcome failed(const Job& job, const std::string& reason, const std::string& log = {},
                  int exitCode = 0);
   Outcome skipped(const Job& job, const char* reason) {
-    events_.write(head("skipped", job) + ",\"output\":" + jsonQuote(job.output) +
-                  ",\"reason\":\"" + reason + "\"}");
+    events_.write(head("skipped", job) + ",\"output\":" + jsonQuote(job.output) + ",\"reason\":\"" +
+                  reason + "\"}");
     return reason == std::string("done elsewhere") ? Outcome::Elsewhere : Outcome::AlreadyDone;
   }
   // The output passes the job's checks (size, readable as media, duration).
@@ -100,8 +100,8 @@ class Runner {
 
 Outcome Runner::failed(const Job& job, const std::string& reason, const std::string& log,
                        int exitCode) {
-  FailedRecord record{job.plan.id, reason, log, hostName(), exitCode,
-                      static_cast<int64_t>(std::time(nullptr))};
+  FailedRecord record{job.plan.id, reason,   log,
+                      hostName(),  exitCode, static_cast<int64_t>(std::time(nullptr))};
   writeFailedRecord(job.records.failed, record);
   std::string json = head("failed", job) + ",\"source\":" + jsonQuote(job.source) +
                      ",\"output\":" + jsonQuote(job.output) + ",\"reason\":" + jsonQuote(reason);
@@ -135,8 +135,8 @@ bool Runner::passesChecks(const Job& job, std::string& problem, double* duration
 }
 
 void Runner::recordDone(const Job& job, double duration) {
-  DoneRecord record{job.plan.id,         job.output, fileSize64(job.output), duration, hostName(),
-                    std::time(nullptr)};
+  DoneRecord record{job.plan.id, job.output, fileSize64(job.output),
+                    duration,    hostName(), std::time(nullptr)};
   writeDoneRecord(job.records.done, record);
   ::unlink(job.records.failed.c_str());
 }
@@ -177,8 +177,8 @@ std::optional<Outcome> Runner::claim(const Job& job, ReservedOutput& reserved) {
       break;
   }
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const int fd = ::open(job.output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0644);
+    const int fd =
+        ::open(job.output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
       struct stat st {};
       ::fstat(fd, &st);
@@ -369,8 +369,7 @@ int runCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
     const int index = positions[static_cast<std::size_t>(i)];
     const PlanJob& planned = plan[static_cast<std::size_t>(index)];
     const std::string output = map.apply(planned.output);
-    Job job{index, planned, map.apply(planned.source), output,
-            recordPaths(output, planned.id)};
+    Job job{index, planned, map.apply(planned.source), output, recordPaths(output, planned.id)};
     outcomes[static_cast<std::size_t>(i)] = runner.run(job);
   });
 

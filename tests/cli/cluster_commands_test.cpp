@@ -172,8 +172,9 @@ TEST_F(ClusterCommands, AFileAtTheOutputNameIsLeftAloneAndReportedWithTheReason)
   const std::vector<PlanJob> jobs = plan();
   test::writeFile(jobs[0].output, "the user's own file");
   EXPECT_EQ(cli({"run", plan_}), 1) << out();
-  EXPECT_NE(out().find("\"reason\":\"the output name is taken by another file; it was left alone\""),
-            std::string::npos)
+  EXPECT_NE(
+      out().find("\"reason\":\"the output name is taken by another file; it was left alone\""),
+      std::string::npos)
       << out();
   EXPECT_EQ(test::readFile(jobs[0].output), "the user's own file");
 

@@ -259,8 +259,11 @@ TEST_F(JobRecords, OnlyThisOutputsPartFilesAreRemoved) {
                                          ".clip.mp4.77.zzzzzz.vidmora-part"};
   const std::vector<std::string> others = {
       ".clip.mp4.1.mp4.4242.a1B2c3.vidmora-part",  // the part file of "clip.mp4.1.mp4"
-      ".clip.mp3.4242.a1B2c3.vidmora-part", "clip.mp4.4242.a1B2c3.vidmora-part",
-      ".clip.mp4.4242.a1B2c3.vidmora-tmp", ".clip.mp4.x.a1B2c3.vidmora-part", "clip.mp4"};
+      ".clip.mp3.4242.a1B2c3.vidmora-part",
+      "clip.mp4.4242.a1B2c3.vidmora-part",
+      ".clip.mp4.4242.a1B2c3.vidmora-tmp",
+      ".clip.mp4.x.a1B2c3.vidmora-part",
+      "clip.mp4"};
   for (const std::string& n : mine) test::writeFile(dir_ / n, "x");
   for (const std::string& n : others) test::writeFile(dir_ / n, "x");
   EXPECT_EQ(removePartFiles(output()), 2);

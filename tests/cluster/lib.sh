@@ -59,15 +59,19 @@ CLUSTER_PIDS=()
 CLUSTER_CREATED_USERS=()
 
 cluster_start() {
+  cluster_prepare "$1" && cluster_users && cluster_sshd && cluster_slurm
+}
+
+# The programs where every node user can run them ($CLI), the shared storage ($SHARED) and
+# node2's view of it at another path ($NODE2_VIEW).
+cluster_prepare() {
   local build=$1
   CT=$(mktemp -d /tmp/vidmora-cluster.XXXXXX)
   chmod 755 "$CT"
-  # The programs where every node user can run them.
   mkdir -p "$CT/bin"
   cp "$build/bin/vidmora-cli" "$build/bin/vidmora-encoder" "$CT/bin/"
   chmod 755 "$CT/bin" "$CT/bin/"*
   CLI="$CT/bin/vidmora-cli"
-  # Shared storage at its real path, and node2's view of it at another path.
   SHARED="$CT/shared"
   NODE2_VIEW="$CT/node2-storage"
   mkdir -p "$SHARED/in" "$SHARED/out"
@@ -78,7 +82,6 @@ cluster_start() {
     rmdir "$NODE2_VIEW" 2>/dev/null
     ln -s "$SHARED" "$NODE2_VIEW"
   fi
-  cluster_users && cluster_sshd && cluster_slurm
 }
 
 cluster_users() {
