@@ -152,6 +152,7 @@ bool writeClaim(const std::string& path, const Claim& c) {
   Json j;
   j["job"] = c.job;
   j["state"] = "claimed";
+  j["output"] = c.output;
   j["host"] = c.host;
   j["boot"] = c.boot;
   j["pid"] = c.pid;
@@ -164,8 +165,9 @@ bool readClaim(const std::string& path, Claim& c) {
   Json j;
   std::string state;
   return readJson(path, j) && take(j, "state", state) && state == "claimed" &&
-         take(j, "job", c.job) && take(j, "host", c.host) && take(j, "boot", c.boot) &&
-         take(j, "pid", c.pid) && take(j, "pid_start", c.pidStart) && take(j, "started", c.started);
+         take(j, "job", c.job) && take(j, "output", c.output) && take(j, "host", c.host) &&
+         take(j, "boot", c.boot) && take(j, "pid", c.pid) && take(j, "pid_start", c.pidStart) &&
+         take(j, "started", c.started);
 }
 
 std::string hostName() {
@@ -174,9 +176,10 @@ std::string hostName() {
   return name;
 }
 
-Claim ownClaim(const std::string& jobId) {
+Claim ownClaim(const std::string& jobId, const std::string& output) {
   Claim c;
   c.job = jobId;
+  c.output = output;
   c.host = hostName();
   c.boot = bootId();
   c.pid = static_cast<long>(::getpid());
@@ -198,6 +201,26 @@ ClaimState claimState(const std::string& path, int leaseSeconds, std::time_t now
   if (c.host == hostName() && !c.boot.empty() && c.boot == bootId())
     return processAlive(c.pid, c.pidStart) ? ClaimState::Alive : ClaimState::Dead;
   return fresh ? ClaimState::Alive : ClaimState::Dead;
+}
+
+bool claimedByAnotherJob(const std::string& output, const std::string& jobId, int leaseSeconds,
+                         std::time_t now) {
+  const std::string folder = folderOf(output);
+  const std::string own = ".vidmora-" + jobId + ".claim";
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return false;
+  bool claimed = false;
+  while (const dirent* d = ::readdir(dir)) {
+    const std::string name = d->d_name;
+    if (claimed || name == own || name.rfind(".vidmora-", 0) != 0 || name.size() < 7 ||
+        name.compare(name.size() - 6, 6, ".claim") != 0)
+      continue;
+    Claim c;
+    claimed = readClaim(folder + name, c) && c.output == output &&
+              claimState(folder + name, leaseSeconds, now) == ClaimState::Alive;
+  }
+  ::closedir(dir);
+  return claimed;
 }
 
 bool doneRecordMatches(const std::string& output, const std::string& jobId, DoneRecord* record) {

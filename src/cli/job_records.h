@@ -48,6 +48,7 @@ struct FailedRecord {
 
 struct Claim {
   std::string job;
+  std::string output;
   std::string host;
   std::string boot;  // the kernel's boot id: a process id means nothing after a reboot
   long pid = 0;
@@ -64,8 +65,8 @@ bool readFailedRecord(const std::string& path, FailedRecord& record);
 bool writeClaim(const std::string& path, const Claim& claim);
 bool readClaim(const std::string& path, Claim& claim);
 
-// This process's claim on the job.
-Claim ownClaim(const std::string& jobId);
+// This process's claim on the job and its output.
+Claim ownClaim(const std::string& jobId, const std::string& output);
 // Renews the claim's heartbeat (its modification time).
 bool touchClaim(const std::string& path);
 
@@ -75,6 +76,11 @@ enum class ClaimState { None, Alive, Dead };
 // of another host as long as its heartbeat is younger than leaseSeconds. A claim that cannot
 // be read is dead once it is older than that as well.
 ClaimState claimState(const std::string& path, int leaseSeconds, std::time_t now);
+
+// Does a live claim of another job (of another plan) name this output? Its empty reservation
+// is then no leftover.
+bool claimedByAnotherJob(const std::string& output, const std::string& jobId, int leaseSeconds,
+                         std::time_t now);
 
 // Is the job done: its done record names this job and the output exists with the recorded size?
 bool doneRecordMatches(const std::string& output, const std::string& jobId, DoneRecord* record);

@@ -153,7 +153,8 @@ std::optional<Outcome> Runner::claim(const Job& job, ReservedOutput& reserved) {
     return failed(job, "cannot lock " + job.records.lock + ": " + std::strerror(errno));
   // Finished by another node since the look above (its encoder checked the output).
   if (doneRecordMatches(job.output, job.plan.id, nullptr)) return skipped(job, "already done");
-  switch (claimState(job.records.claim, DefaultLeaseSeconds, std::time(nullptr))) {
+  const std::time_t now = std::time(nullptr);
+  switch (claimState(job.records.claim, DefaultLeaseSeconds, now)) {
     case ClaimState::Alive:
       return skipped(job, "done elsewhere");
     case ClaimState::Dead: {
@@ -168,7 +169,8 @@ std::optional<Outcome> Runner::claim(const Job& job, ReservedOutput& reserved) {
           ::unlink(job.records.claim.c_str());
           return skipped(job, "already done");
         }
-        ::unlink(job.output.c_str());
+        if (!claimedByAnotherJob(job.output, job.plan.id, DefaultLeaseSeconds, now))
+          ::unlink(job.output.c_str());
       }
       ::unlink(job.records.claim.c_str());
       break;
@@ -189,16 +191,19 @@ std::optional<Outcome> Runner::claim(const Job& job, ReservedOutput& reserved) {
     struct stat st {};
     if (errno != EEXIST)
       return failed(job, "cannot create " + job.output + ": " + std::strerror(errno));
+    const bool empty =
+        ::lstat(job.output.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+    if (empty && claimedByAnotherJob(job.output, job.plan.id, DefaultLeaseSeconds, now))
+      return failed(job, "another plan's job converts to the same output name now");
     // An empty file without a claim: a reservation whose node died before it claimed the job.
-    if (attempt == 0 && ::lstat(job.output.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_size == 0) {
+    if (attempt == 0 && empty) {
       ::unlink(job.output.c_str());
       continue;
     }
     return failed(job, "the output name is taken by another file; it was left alone");
   }
   if (!reserved.reserved) return failed(job, "cannot reserve the output name");
-  if (!writeClaim(job.records.claim, ownClaim(job.plan.id))) {
+  if (!writeClaim(job.records.claim, ownClaim(job.plan.id, job.output))) {
     dropReservation(reserved);
     return failed(job, "cannot write the claim " + job.records.claim);
   }

@@ -78,8 +78,8 @@ class ClusterCommands : public ::testing::Test {
     EXPECT_TRUE(readPlanFile(plan_, jobs, error)) << error;
     return jobs;
   }
-  static Claim deadClaim(const std::string& jobId) {
-    Claim claim = ownClaim(jobId);
+  static Claim deadClaim(const PlanJob& job) {
+    Claim claim = ownClaim(job.id, job.output);
     const pid_t child = ::fork();
     if (child == 0) ::_exit(0);
     ::waitpid(child, nullptr, 0);
@@ -128,7 +128,7 @@ TEST_F(ClusterCommands, WhatADeadNodeLeftIsRemovedOrKept) {
   const RecordPaths records = recordPaths(job.output, job.id);
   // Killed while converting: its reservation, its claim and its encoder's part file.
   test::writeFile(job.output, "");
-  ASSERT_TRUE(writeClaim(records.claim, deadClaim(job.id)));
+  ASSERT_TRUE(writeClaim(records.claim, deadClaim(job)));
   const std::string part = dir_ / "out/.clip.3gp.4242.aBcDeF.vidmora-part";
   test::writeFile(part, "half a video");
   EXPECT_EQ(cli({"run", "--index", "0", plan_}), 0) << out();
@@ -142,7 +142,7 @@ TEST_F(ClusterCommands, WhatADeadNodeLeftIsRemovedOrKept) {
   struct stat before {};
   ::stat(job.output.c_str(), &before);
   ::unlink(records.done.c_str());
-  ASSERT_TRUE(writeClaim(records.claim, deadClaim(job.id)));
+  ASSERT_TRUE(writeClaim(records.claim, deadClaim(job)));
   EXPECT_EQ(cli({"run", "--index", "0", plan_}), ExitNothingToDo) << out();
   EXPECT_NE(out().find("\"reason\":\"already done\""), std::string::npos) << out();
   EXPECT_EQ(countOf(out(), "\"event\":\"started\""), 0);
@@ -157,13 +157,25 @@ TEST_F(ClusterCommands, AJobALiveNodeHoldsIsDoneElsewhere) {
   const PlanJob job = plan().at(0);
   const RecordPaths records = recordPaths(job.output, job.id);
   test::writeFile(job.output, "");
-  ASSERT_TRUE(writeClaim(records.claim, ownClaim(job.id)));  // this test is the other node
+  ASSERT_TRUE(writeClaim(records.claim, ownClaim(job.id, job.output)));  // this test's node
   EXPECT_EQ(cli({"run", plan_}), ExitNothingToDo) << out();
   EXPECT_NE(out().find("\"reason\":\"done elsewhere\""), std::string::npos) << out();
   EXPECT_TRUE(exists(job.output));
   EXPECT_TRUE(exists(records.claim));
   EXPECT_EQ(cli({"report", "--json", plan_}), 1);
   EXPECT_NE(out().find("\"state\":\"running\""), std::string::npos) << out();
+
+  // A job of another plan (other settings, the same output name) holds the name: its
+  // reservation is no leftover to clear away.
+  ::unlink(records.claim.c_str());
+  ASSERT_TRUE(writeClaim(recordPaths(job.output, "ffffffffffffffff").claim,
+                         ownClaim("ffffffffffffffff", job.output)));
+  EXPECT_EQ(cli({"run", plan_}), 1) << out();
+  EXPECT_NE(out().find("another plan's job converts to the same output name now"),
+            std::string::npos)
+      << out();
+  EXPECT_TRUE(exists(job.output));
+  EXPECT_EQ(sizeOf(job.output), 0);
 }
 
 TEST_F(ClusterCommands, AFileAtTheOutputNameIsLeftAloneAndReportedWithTheReason) {

@@ -221,7 +221,7 @@ TEST_F(JobRecords, AClaimLivesAsLongAsItsProcessOrItsHeartbeat) {
   const std::time_t now = std::time(nullptr);
   EXPECT_EQ(claimState(path, 120, now), ClaimState::None);
 
-  Claim mine = ownClaim("00112233aabbccdd");
+  Claim mine = ownClaim("00112233aabbccdd", output());
   ASSERT_TRUE(writeClaim(path, mine));
   EXPECT_EQ(claimState(path, 120, now), ClaimState::Alive);
   // However old its heartbeat: a process of this host and boot is asked directly.
