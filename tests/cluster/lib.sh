@@ -1,7 +1,8 @@
 # A cluster on this machine for vidmora-cli's plan/run/report: two ssh "nodes" (two local users
 # logging in over a private sshd) and a single-node Slurm (slurmctld + slurmd with munge, no
 # cgroups). Everything runs inside a network namespace of its own, where loopback is the only
-# interface, so no service can listen anywhere else; every service is stopped by cluster_stop.
+# interface, so no service can listen anywhere else, and a mount namespace of its own; every
+# service is stopped by cluster_stop.
 # Needs root (users, sshd, slurmd). Source it, then: cluster_enter_netns "$0" "$@" (re-runs the
 # script in the namespace), cluster_start BUILD_DIR, ..., and trap cluster_stop EXIT.
 
@@ -31,7 +32,9 @@ cluster_enter_netns() {
   fi
   if [ -z "${VIDMORA_CLUSTER_NETNS:-}" ]; then
     cluster_install || exit 2
-    exec unshare --net env VIDMORA_CLUSTER_NETNS=1 bash "$script" "$@"
+    # A mount namespace too: node2's bind mount goes with it, however the run ends.
+    exec unshare --net --mount --propagation private env VIDMORA_CLUSTER_NETNS=1 \
+      bash "$script" "$@"
   fi
   ip link set lo up
   # Slurm asks getaddrinfo for its listening address with AI_ADDRCONFIG, which offers IPv4 only
