@@ -1,5 +1,7 @@
 #include "probe.h"
 
+#include "source_details_probe.h"
+
 #include <sys/stat.h>
 
 #include <cstring>
@@ -111,6 +113,8 @@ ProbeResult probeSource(const std::string& path) {
     info.streams.push_back(stream);
   }
   info.duration = durationOf(ic);
+  if (info.videoStream >= 0 || info.audioStream >= 0)
+    writeDetailsIfAsked(describeSource(ic, static_cast<uint64_t>(st.st_size)));
   avformat_close_input(&ic);
   if (info.videoStream < 0 && info.audioStream < 0) {
     result.message = "the source '" + path + "' has no audio or video stream that can be decoded";

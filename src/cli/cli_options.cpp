@@ -88,6 +88,8 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
       if (!flag(o.noHistory)) return fail("--no-history takes no value");
     } else if (name == "--save-settings") {
       if (!flag(o.saveSettings)) return fail("--save-settings takes no value");
+    } else if (name == "--info") {
+      if (!flag(o.info)) return fail("--info takes no value");
     } else if (name == "--list-profiles") {
       if (!flag(o.listProfiles)) return fail("--list-profiles takes no value");
     } else if (name == "--help" || name == "-h") {
@@ -99,7 +101,7 @@ ParsedArgs parseArgs(const std::vector<std::string>& args) {
     }
   }
   if (!o.help && !o.version && !o.listProfiles && o.paths.empty())
-    return fail("no files or folders to convert");
+    return fail(o.info ? "no files to describe" : "no files or folders to convert");
   result.ok = true;
   return result;
 }
@@ -137,6 +139,8 @@ std::string usageText() {
          "  --json             one JSON object per event on standard output\n"
          "  --no-history       neither read nor write the conversion history\n"
          "  --encoder PROGRAM  encoder to run (default: vidmora-encoder beside this program)\n"
+         "  --info             print what each file holds (streams, languages, chapters)\n"
+         "                     instead of converting; with --json one JSON line per file\n"
          "  --list-profiles    print the profiles (Id and name) and exit\n"
          "  --help             print this help and exit\n"
          "  --version          print the version and exit\n"

@@ -17,6 +17,7 @@ struct CliOptions {
   bool noHistory = false;
   bool saveSettings = false;
   bool listProfiles = false;
+  bool info = false;  // describe the sources instead of converting them
   bool help = false;
   bool version = false;
   std::vector<std::string> paths;

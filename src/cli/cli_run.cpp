@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/cli_info.h"
 #include "cli/cli_report.h"
 #include "engine/engine.h"
 #include "platform/main_thread.h"
@@ -72,6 +73,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const std::atomic<bool>& i
     std::fputs(profileListing().c_str(), out);
     return 0;
   }
+  if (o.info) return runInfo(o, out, err);
   const std::string config = configFolder();
   const std::string settingsPath =
       o.settingsFile.empty() ? settingsFilePath(config) : o.settingsFile;

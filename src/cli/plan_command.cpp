@@ -95,7 +95,8 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
     return 0;
   }
   if (!parsed.ok) return usageError(err, "plan", parsed.error);
-  if (o.json || o.jobs > 0 || o.noHistory || o.saveSettings || o.listProfiles || o.version)
+  if (o.json || o.jobs > 0 || o.noHistory || o.saveSettings || o.listProfiles || o.version ||
+      o.info)
     return usageError(err, "plan",
                       "takes --profile, --quality, --dest, --settings, --encoder "
                       "and --map");

@@ -15,6 +15,7 @@
 #include "engine/encoder_contract.h"
 #include "engine/engine_config.h"
 #include "engine/progress_channel.h"
+#include "engine/source_details_probe.h"
 #include "engine/video_list_store.h"
 #include "platform/format.h"
 #include "platform/paths.h"
@@ -117,12 +118,17 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
   int exitCode = 0;
   bool killed = false;
   const uint32_t start = tickCount();
-  const bool started = runHidden(command.argv, &exitCode, config_.probePeriodMs, [&] {
-    // A probe that hangs must not hang the program: it is killed and the video is not added.
-    if (tickCount() - start >= config_.probeLimitMs || store_.closing() || scanCancelled_.load())
-      killed = true;
-    return !killed;
-  });
+  const DetailsFile details;  // what the probe finds in the source, for the row's tooltip
+  const bool started = runHidden(
+      command.argv, &exitCode, config_.probePeriodMs,
+      [&] {
+        // A probe that hangs must not hang the program: it is killed and the video is not added.
+        if (tickCount() - start >= config_.probeLimitMs || store_.closing() ||
+            scanCancelled_.load())
+          killed = true;
+        return !killed;
+      },
+      details.environment());
   AddOutcome outcome = AddOutcome::Skipped;
   // Only a probe that succeeded adds the file; one that failed otherwise or died by a signal
   // refuses it like an invalid video. A probe killed here (limit, cancel, exit) says nothing,
@@ -137,6 +143,7 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry)
       entry.durationSeconds =
           duration >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(duration);
     }
+    entry.details = details.read();
     outcome = AddOutcome::Added;
   }
   {

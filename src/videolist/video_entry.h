@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "videolist/source_details.h"
+
 namespace vidmora {
 
 // 16-bit states; 9..13 are unassigned and display as an empty status.
@@ -83,6 +85,8 @@ struct VideoEntry {
   // a ConversionError row shows instead of the usual text ("" for the usual one).
   bool createdOutput = false;
   const char* failureText = "";
+  // What the probe found in the source (memory only); empty for entries read from the history.
+  std::shared_ptr<const SourceDetails> details;
 
   int16_t stateValue() const { return state.load(std::memory_order_acquire); }
   void setState(int16_t s) { state.store(s, std::memory_order_release); }

@@ -1,0 +1,88 @@
+#include "cli/cli_info.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_report.h"
+#include "engine/source_details_probe.h"
+#include "engine/source_scanner.h"
+#include "platform/paths.h"
+#include "platform/texts.h"
+
+namespace vidmora::cli {
+
+namespace {
+
+// A probe that has not ended after a minute is taken as hung, as the window does.
+constexpr unsigned ProbeLimitMs = 60000;
+
+// Files named on the command line are described whatever their extension; folders give the
+// files a conversion would take from them.
+std::vector<std::string> sourcesOf(const std::vector<std::string>& paths) {
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      for (std::string& f : collectSources({path})) files.push_back(std::move(f));
+    } else {
+      files.push_back(path);
+    }
+  }
+  return files;
+}
+
+std::string indented(const std::string& text) {
+  std::string out;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    out += "  " + text.substr(from, end - from) + "\n";
+    from = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+int runInfo(const CliOptions& o, FILE* out, FILE* err) {
+  const std::string encoder =
+      o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;
+  const std::vector<std::string> files = sourcesOf(o.paths);
+  std::vector<DetailsProbe> probes(files.size());
+  runParallel(static_cast<int>(files.size()), probeThreads(), [&](int i) {
+    probes[static_cast<std::size_t>(i)] =
+        probeSourceDetails(encoder, files[static_cast<std::size_t>(i)], ProbeLimitMs);
+  });
+  int status = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const DetailsProbe& p = probes[i];
+    std::string why;
+    if (!p.started)
+      why = "the encoder " + encoder + " could not be run";
+    else if (p.timedOut)
+      why = "the probe did not end within a minute";
+    else if (p.exitCode != 0 || !p.details)
+      why = "not a video or audio file the encoder can read";
+    if (!why.empty()) status = 1;
+    if (o.json) {
+      std::string line = "{\"file\":" + jsonQuote(files[i]);
+      line += why.empty() ? ",\"details\":" + sourceDetailsToJson(*p.details)
+                          : ",\"error\":" + jsonQuote(why);
+      std::fprintf(out, "%s}\n", line.c_str());
+    } else if (!why.empty()) {
+      std::fprintf(err, "vidmora-cli: %s: %s\n", files[i].c_str(), why.c_str());
+    } else {
+      const std::string summary = sourceSummary(*p.details);
+      std::fprintf(out, "%s\n%s%s", files[i].c_str(),
+                   summary.empty() ? "" : ("  " + summary + "\n").c_str(),
+                   indented(sourceDescription(*p.details)).c_str());
+      if (i + 1 < files.size()) std::fputc('\n', out);
+    }
+  }
+  return status;
+}
+
+}  // namespace vidmora::cli
