@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: setup configure build run test test-asan test-tsan bench fuzz format format-check clean
+.PHONY: setup configure build run test test-asan test-tsan test-cluster bench fuzz format format-check clean
 
 setup:
 	bash scripts/setup
@@ -23,6 +23,12 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# vidmora-cli plan/run/report on GNU parallel over ssh and on a Slurm array, all on this machine
+# in a network namespace of its own (needs root; installs openssh-server, parallel, slurm-wlm).
+test-cluster: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vidmora-cli vidmora-encoder
+	bash tests/cluster/run $(BUILD)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: setup

@@ -176,6 +176,7 @@ std::string profileListing(const PresetStore* presets, bool json) {
 
 std::string usageText() {
   return "Usage: vidmora-cli [OPTION]... FILE|FOLDER...\n"
+         "   or: vidmora-cli plan|run|report ...  jobs for a cluster (see plan --help)\n"
          "Converts videos with the profiles and settings of Vidmora.\n"
          "\n"
          "  --profile ID|NAME  output profile: Id, name (with or without its extension part),\n"

@@ -51,8 +51,8 @@ std::string readNamedSettings(TSettings& s, const std::string& path, bool willSa
   return {};
 }
 
-// The settings as the window would start with them, then the command line's choices. 0 when
-// ready; otherwise the exit status (2: the options do not fit the profile or the file).
+}  // namespace
+
 int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
                     const PresetStore& presets, FILE* err) {
   if (o.settingsFile.empty()) {
@@ -125,6 +125,8 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
   s.ShutdownAfter = 0;
   return 0;
 }
+
+namespace {
 
 // Why the encoder cannot run at all; empty when it can be started.
 std::string encoderProblem(const std::string& encoder) {

@@ -6,6 +6,11 @@
 
 #include "cli/cli_options.h"
 
+namespace vidmora {
+struct TSettings;
+class PresetStore;
+}
+
 namespace vidmora::cli {
 
 // What the program's signal handlers record: the first signal that asked the run to end and how
@@ -20,6 +25,12 @@ struct Interrupts {
     count.fetch_add(1);
   }
 };
+
+// The settings as the window would start with them (a named settings file must be one), then the
+// command line's choices (the destination folder is made; --profile may name a preset). 0 when
+// ready; otherwise the exit status (2: the options do not fit the profile or the file).
+int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
+                    const PresetStore& presets, FILE* err);
 
 // Returns the exit status: 0 every file converted, 1 something failed, was stopped or was
 // skipped, 2 bad usage (a named settings file that is missing or not a settings file), 128 + the

@@ -6,6 +6,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
+#include "cli/cluster_commands.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "settings/presets.h"
@@ -22,6 +23,11 @@ void onInterrupt(int signalNumber) {
 
 int main(int argc, char** argv) {
   vidmora::installOutOfMemoryHandler();
+  // plan, run and report: jobs for a cluster's engine.
+  if (argc > 1) {
+    if (const vidmora::cli::Command command = vidmora::cli::findCommand(argv[1]))
+      return command(std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
+  }
   // --profile may name one of the user's presets.
   vidmora::PresetStore presets(vidmora::presetsFilePath(vidmora::configFolder()));
   presets.load();

@@ -1,0 +1,149 @@
+#include "cli/cluster_common.h"
+
+#include <signal.h>
+
+#include <cmath>
+
+#include "cli/cluster_commands.h"
+#include "engine/command_line.h"
+#include "engine/encoder_contract.h"
+#include "platform/format.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/texts.h"
+
+namespace vidmora::cli {
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void onStop(int) {
+  stopRequested.store(true);
+}
+
+// A probe that hangs must not hang a node: it is killed after this long.
+constexpr uint32_t ProbeLimitMs = 60000;
+
+}  // namespace
+
+bool CommandLine::has(const std::string& name) const {
+  for (const auto& option : options)
+    if (option.first == name) return true;
+  return false;
+}
+
+std::vector<std::string> CommandLine::values(const std::string& name) const {
+  std::vector<std::string> out;
+  for (const auto& option : options)
+    if (option.first == name) out.push_back(option.second);
+  return out;
+}
+
+bool readCommandLine(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
+                     CommandLine& out, std::string& error) {
+  bool ended = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (ended || arg.size() < 2 || arg[0] != '-') {
+      out.operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      ended = true;
+      continue;
+    }
+    const std::size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& s : known)
+      if (name == s.name) spec = &s;
+    if (!spec) {
+      error = "unknown option " + arg;
+      return false;
+    }
+    if (!spec->takesValue) {
+      if (eq != std::string::npos) {
+        error = name + " takes no value";
+        return false;
+      }
+      out.options.emplace_back(name, std::string());
+    } else if (eq != std::string::npos) {
+      out.options.emplace_back(name, arg.substr(eq + 1));
+    } else if (i + 1 < args.size()) {
+      out.options.emplace_back(name, args[++i]);
+    } else {
+      error = name + " needs a value";
+      return false;
+    }
+  }
+  return true;
+}
+
+int usageError(FILE* err, const char* command, const std::string& why) {
+  std::fprintf(err, "vidmora-cli %s: %s\nTry 'vidmora-cli %s --help'.\n", command, why.c_str(),
+               command);
+  return 2;
+}
+
+const std::atomic<bool>& installStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = onStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return stopRequested;
+}
+
+std::string defaultEncoderPath() {
+  return pathNextToProgram(texts::EncoderFileName);
+}
+
+void EventWriter::write(const std::string& json) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::fputs(json.c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+Prober::Prober(std::string encoderPath) : encoder_(std::move(encoderPath)) {
+  block_.create();
+}
+
+std::string Prober::mapName() const {
+  return block_.isOpen() ? block_.mapName() : std::string(ProgressMapNameLength, '0');
+}
+
+int Prober::acquireSlot() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return block_.acquireSlot();
+}
+
+void Prober::releaseSlot(int slot) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  block_.releaseSlot(slot);
+}
+
+Prober::Result Prober::probe(const std::string& path, double& duration,
+                             const std::atomic<bool>& stop) {
+  duration = 0;
+  const int slot = acquireSlot();
+  const EncoderCommand command = buildProbeLine(encoder_, path, slot, mapName());
+  int exitCode = 0;
+  bool killed = false;
+  const uint32_t start = tickCount();
+  const bool started = runHidden(command.argv, &exitCode, 10, [&] {
+    killed = killed || stop.load() || tickCount() - start >= ProbeLimitMs;
+    return !killed;
+  });
+  double probed = 0;
+  if (started && !killed && exitCode == 0 && block_.readSlotDuration(slot, probed) &&
+      std::isfinite(probed) && probed > 0)
+    duration = probed;
+  releaseSlot(slot);
+  if (stop.load()) return Result::Stopped;
+  return started && !killed && exitCode == 0 ? Result::Media : Result::Refused;
+}
+
+}  // namespace vidmora::cli
