@@ -398,23 +398,23 @@ class MainWindowTest : public QObject {
     QCOMPARE(enabledItems(w),
              sorted({"StopConversion1", "StopConversion2", "StopAll1", "StopAll2"}));
 
-    // The disabled Delete key does nothing; a drop joins the list as a Ready row and starts
-    // nothing.
+    // The disabled Delete key does nothing; a drop joins the running batch (its default) as a
+    // Pending row, without asking for settings again.
     QTest::keyClick(w.listView(), Qt::Key_Delete);
     QVERIFY(dialogs_->questions.empty() && dialogs_->notices.empty());
     dropPaths(&w, {fakeSource(home_, "late.avi", 0)});
     QVERIFY(waitFor([&] { return list.count() == 3 && !w.engine().scanner().scanning(); }));
-    QCOMPARE(int(list.at(2).stateValue()), int(Ready));
+    QCOMPARE(int(list.at(2).stateValue()), int(Pending));
     QCOMPARE(dialogs_->settingsCalls, 1);
-    QCOMPARE(w.engine().batch().activeCount(), 2);
+    QCOMPARE(w.engine().batch().activeCount(), 3);
 
     // Closing asks once, with the number of active conversions; Cancel keeps everything running.
     QVERIFY(!w.close());
     QCOMPARE(dialogs_->questions.size(), size_t(1));
     QCOMPARE(dialogs_->questions[0],
-             QString::fromStdString(texts::fillText(texts::CloseQuestion, 2)));
+             QString::fromStdString(texts::fillText(texts::CloseQuestion, 3)));
     QVERIFY(w.isVisible());
-    QCOMPARE(w.engine().batch().activeCount(), 2);
+    QCOMPARE(w.engine().batch().activeCount(), 3);
 
     // Esc runs Stop All from the main menu (the pop-up's Stop All is on Ctrl+L instead).
     QCOMPARE(w.command("StopAll1")->shortcut(), QKeySequence(Qt::Key_Escape));
@@ -424,8 +424,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs_->questions.size(), size_t(2));
     QCOMPARE(dialogs_->questions[1], QString(texts::StopAllQuestion));
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
-    for (int i = 0; i < 2; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
-    QCOMPARE(int(list.at(2).stateValue()), int(Ready));
+    for (int i = 0; i < 3; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
     QVERIFY(!w.animationRunning());
     QVERIFY(!w.progressBarVisible());
     QVERIFY(w.command("Settings1")->isEnabled());
