@@ -173,9 +173,8 @@ TEST(EncoderLog, TheSourceDecidesWhenItsHeaderLies) {
       EXPECT_FALSE(std::filesystem::exists(out));
     }
     std::filesystem::remove(log);
-    EXPECT_TRUE(
-        onlyEntries(dir, {"longer than its header.mkv", "shorter than its header.mkv", "cut.wav",
-                          "short cut.wav"}));
+    EXPECT_TRUE(onlyEntries(dir, {"longer than its header.mkv", "shorter than its header.mkv",
+                                  "cut.wav", "short cut.wav"}));
   }
 }
 
