@@ -156,7 +156,7 @@ TEST(EncoderLog, TheSourceDecidesWhenItsHeaderLies) {
       {cutWav, 9110,
        "The source holds only 00:00:02 of the 00:00:03 its header states: it looks incomplete"},
       {shortCutWav, 9100,
-       "The source holds only 00:00:00 of the 00:00:01 its header states: it looks incomplete"},
+       "The source holds only 0.06 s of the 0.60 s its header states: it looks incomplete"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source + " to " + std::to_string(c.profile));
