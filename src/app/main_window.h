@@ -32,6 +32,7 @@ namespace vidmora {
 
 class TListViewData;
 class BusyIndicator;
+class ThumbnailColumn;
 struct LVDisplayItem;
 
 struct MainWindowOptions {
@@ -107,6 +108,11 @@ class TFMain : public QMainWindow, public UiPort {
   // Opens the focused row's log in the log window.
   void showLogCommand();
   void settingsCommand();
+  // Properties of the focused row's source.
+  void propertiesCommand();
+  // The thumbnail column, remembered in a small file beside the settings.
+  void setThumbnailsShown(bool on);
+  ThumbnailColumn* thumbnailColumn() const { return thumbnails_.get(); }
   // Dropped, command-line or handed-over paths: walked and probed after the adds before them;
   // during a batch their files join the list as Ready rows; afterwards the batch is offered.
   // True when they were taken (false only while the window closes).
@@ -161,6 +167,15 @@ class TFMain : public QMainWindow, public UiPort {
   void displayCell(LVDisplayItem& item);
   // The focused row's failure reason into the status bar.
   void showFocusedReason(int row);
+  // What the tooltip of a row's Source and Name cells adds: the source's summary.
+  QString sourceTip(int row);
+  void buildThumbnailColumn();
+  std::string viewChoicesPath() const;
+  void loadViewChoices();
+  // Small files beside the settings (column widths, view choices): read with a size limit,
+  // written atomically.
+  static std::string readSideFile(const std::string& path);
+  static void writeSideFile(const std::string& path, const std::string& text);
   void setEnabled(std::initializer_list<const char*> names, bool on);
   void toggleView(const char* name, uint8_t TSettings::*field);
   void applyViewSettings();
@@ -237,6 +252,7 @@ class TFMain : public QMainWindow, public UiPort {
   QLabel* reasonPanel_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
   QTimer* refreshTimer_ = nullptr;  // shows the running conversions during a batch
+  std::unique_ptr<ThumbnailColumn> thumbnails_;
 };
 
 }  // namespace vidmora
