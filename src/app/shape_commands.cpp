@@ -57,6 +57,8 @@ void TFMain::loadViewChoices() {
 void TFMain::setThumbnailsShown(bool on) {
   thumbnails_->setShown(on);
   command("ShowThumbnails1")->setChecked(on);
+  // The settings folder may not be there before the settings are first saved.
+  createFolderChain(configFolder_);
   writeSideFile(viewChoicesPath(), std::string(on ? ThumbnailsOn : "thumbnails=0") + "\n");
 }
 

@@ -38,6 +38,8 @@ class ThumbnailColumn : public QObject {
   QPixmap picture(int row);
   // Pictures decoded so far (tests wait on it).
   int decoded() const { return decoded_; }
+  // Pictures asked for and not yet decoded.
+  int waiting() const { return static_cast<int>(asked_.size()); }
 
  private:
   void work();
