@@ -305,6 +305,7 @@ void TFMain::updateCommandStates() {
   const std::vector<int> rows = commandRows();
   const int single = rows.size() == 1 ? rows.front() : -1;
   setEnabled({"Properties1", "Properties2"}, focused >= 0);
+  scheduleEstimate();
   setEnabled(
       {"ShowLog1", "ShowLog2"},
       single >= 0 && !engine_->list().logPathOf(engine_->list().entries().at(single)).empty());

@@ -113,6 +113,10 @@ class TFMain : public QMainWindow, public UiPort {
   // The thumbnail column, remembered in a small file beside the settings.
   void setThumbnailsShown(bool on);
   ThumbnailColumn* thumbnailColumn() const { return thumbnails_.get(); }
+  // A Ready row's expected output size in bytes; 0 when it cannot be told beforehand.
+  uint64_t expectedOutputBytes(int row);
+  // The Ready rows' expected total and the destination's free space, as the panel shows them.
+  QString batchEstimateText();
   // Dropped, command-line or handed-over paths: walked and probed after the adds before them;
   // during a batch their files join the list as Ready rows; afterwards the batch is offered.
   // True when they were taken (false only while the window closes).
@@ -172,6 +176,11 @@ class TFMain : public QMainWindow, public UiPort {
   void buildThumbnailColumn();
   std::string viewChoicesPath() const;
   void loadViewChoices();
+  // Before a batch: one that will not fit into the destination's free space asks first. True:
+  // go on.
+  bool batchFitsOrConfirmed();
+  void buildEstimateLabel();
+  void scheduleEstimate();
   // Small files beside the settings (column widths, view choices): read with a size limit,
   // written atomically.
   static std::string readSideFile(const std::string& path);
@@ -253,6 +262,8 @@ class TFMain : public QMainWindow, public UiPort {
   QProgressBar* progressBar_ = nullptr;
   QTimer* refreshTimer_ = nullptr;  // shows the running conversions during a batch
   std::unique_ptr<ThumbnailColumn> thumbnails_;
+  QLabel* estimateLabel_ = nullptr;
+  QTimer* estimateTimer_ = nullptr;  // one recount for a burst of changes
 };
 
 }  // namespace vidmora

@@ -1,12 +1,20 @@
 // The main window's commands about a source: Properties, the row tooltip's summary and the
 // thumbnail column.
+#include <sys/statvfs.h>
+
 #include <QAction>
+#include <QGridLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QTimer>
 
 #include "app/main_window.h"
 #include "app/thumbnail_column.h"
 #include "lvdata/lvdata.h"
+#include "platform/format.h"
 #include "platform/paths.h"
+#include "platform/texts.h"
+#include "settings/profiles.h"
 #include "windows/properties_window.h"
 
 namespace vidmora {
@@ -22,13 +30,20 @@ void TFMain::propertiesCommand() {
   if (shuttingDown_ || row < 0 || row >= engine_->list().entries().count()) return;
   const VideoEntry& entry = engine_->list().entries().at(row);
   // A row read from the history has no details yet: the window reads them itself.
-  showPropertiesWindow(this, entry.sourcePath, entry.details, encoderPath_);
+  PropertiesWindow* window =
+      showPropertiesWindow(this, entry.sourcePath, entry.details, encoderPath_);
+  if (const uint64_t bytes = expectedOutputBytes(row))
+    window->setExpectedSize(tr("about %1").arg(QString::fromStdString(formatSize(bytes))));
 }
 
 QString TFMain::sourceTip(int row) {
   const VideoEntry& entry = engine_->list().entries().at(row);
-  if (!entry.details) return {};
-  return QString::fromStdString(sourceSummary(*entry.details));
+  QStringList lines;
+  if (entry.details) lines << QString::fromStdString(sourceSummary(*entry.details));
+  if (const uint64_t bytes = expectedOutputBytes(row))
+    lines << tr("Expected output: about %1").arg(QString::fromStdString(formatSize(bytes)));
+  lines.removeAll(QString());
+  return lines.join(QLatin1Char('\n'));
 }
 
 void TFMain::buildThumbnailColumn() {
@@ -60,6 +75,91 @@ void TFMain::setThumbnailsShown(bool on) {
   // The settings folder may not be there before the settings are first saved.
   createFolderChain(configFolder_);
   writeSideFile(viewChoicesPath(), std::string(on ? ThumbnailsOn : "thumbnails=0") + "\n");
+}
+
+}  // namespace vidmora
+
+// ---------------------------------------------------------------- the estimate
+
+namespace vidmora {
+namespace {
+
+// Muxing overhead of the classic containers, on top of the streams' rates.
+constexpr double ContainerOverhead = 1.02;
+
+uint64_t freeBytesAt(const std::string& folder) {
+  struct statvfs info {};
+  if (folder.empty() || ::statvfs(folder.c_str(), &info) != 0) return 0;
+  return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+}  // namespace
+
+uint64_t TFMain::expectedOutputBytes(int row) {
+  if (!engine_ || row < 0 || row >= engine_->list().entries().count()) return 0;
+  const VideoEntry& entry = engine_->list().entries().at(row);
+  if (entry.stateValue() != Ready) return 0;
+  const TSettings& s = engine_->settings();
+  // The classic profiles encode at fixed rates: the size follows from the length. Quality
+  // levels give sizes that depend on the picture and are not guessed here.
+  if (profileKind(s.ProfileId) != ProfileKind::Classic) return 0;
+  double seconds = entry.details && entry.details->duration > 0 ? entry.details->duration
+                                                                : entry.durationSeconds;
+  if (seconds <= 0) return 0;
+  const int kbits = (s.DisableVideo ? 0 : s.VideoBitrate) + (s.DisableAudio ? 0 : s.AudioBitrate);
+  return static_cast<uint64_t>(seconds * kbits * 1000 / 8 * ContainerOverhead);
+}
+
+QString TFMain::batchEstimateText() {
+  if (!engine_) return {};
+  uint64_t total = 0;
+  int known = 0, ready = 0;
+  const int count = engine_->list().entries().count();
+  for (int row = 0; row < count; ++row) {
+    if (engine_->list().entries().at(row).stateValue() != Ready) continue;
+    ++ready;
+    if (const uint64_t bytes = expectedOutputBytes(row)) total += bytes, ++known;
+  }
+  if (ready == 0 || known == 0) return {};
+  QString text = tr("Expected: about %1").arg(QString::fromStdString(formatSize(total)));
+  if (known < ready) text += tr(" for %1 of %2 videos").arg(known).arg(ready);
+  const std::string folder = engine_->settings().DestDir;
+  if (const uint64_t free = freeBytesAt(pathExists(folder) ? folder : folderOf(folder)))
+    text += tr("; %1 free at the destination").arg(QString::fromStdString(formatSize(free)));
+  return text;
+}
+
+void TFMain::buildEstimateLabel() {
+  estimateLabel_ = new QLabel(PanelSettings);
+  estimateLabel_->setObjectName(QStringLiteral("BatchEstimate"));
+  estimateLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  if (auto* grid = qobject_cast<QGridLayout*>(PanelSettings->layout()))
+    grid->addWidget(estimateLabel_, 2, 1);
+  estimateTimer_ = new QTimer(this);
+  estimateTimer_->setSingleShot(true);
+  estimateTimer_->setInterval(100);
+  connect(estimateTimer_, &QTimer::timeout, this, [this] {
+    if (shuttingDown_) return;
+    const QString text = batchEstimateText();
+    estimateLabel_->setText(text);
+    estimateLabel_->setVisible(!text.isEmpty());
+  });
+  estimateLabel_->hide();
+}
+
+void TFMain::scheduleEstimate() {
+  if (estimateTimer_ && !estimateTimer_->isActive()) estimateTimer_->start();
+}
+
+bool TFMain::batchFitsOrConfirmed() {
+  uint64_t total = 0;
+  const int count = engine_->list().entries().count();
+  for (int row = 0; row < count; ++row) total += expectedOutputBytes(row);
+  const std::string folder = engine_->settings().DestDir;
+  const uint64_t free = freeBytesAt(folder);
+  if (total == 0 || free == 0 || total <= free) return true;
+  return askOkCancel(texts::fillText(texts::BatchTooBig, formatSize(total).c_str(),
+                                     formatSize(free).c_str(), folder.c_str()));
 }
 
 }  // namespace vidmora

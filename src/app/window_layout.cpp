@@ -317,6 +317,7 @@ void TFMain::buildSettingsPanel() {
   connect(BSelectDir, &QPushButton::clicked, this, &TFMain::selectDestinationFolder);
   connect(CBVideoFor, &QComboBox::activated, this, [this](int) { takeMainSettings(2); });
   connect(BVideoOptions, &QPushButton::clicked, this, &TFMain::settingsCommand);
+  buildEstimateLabel();
 }
 
 void TFMain::buildListView() {

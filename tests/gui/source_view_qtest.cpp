@@ -10,6 +10,8 @@
 #include "app/thumbnail_column.h"
 #include "gui_support.h"
 #include "lvdata/lvdata.h"
+#include "platform/format.h"
+#include "settings/profiles.h"
 #include "windows/properties_window.h"
 
 using namespace vidmora;
@@ -116,6 +118,38 @@ class SourceViewTest : public QObject {
       return !propertiesWindows(w)[0]->summaryLabel()->text().startsWith(QStringLiteral("Reading"));
     }));
     QVERIFY(propertiesWindows(w)[0]->summaryLabel()->text().contains(QStringLiteral("encoder")));
+  }
+
+  void readyRowsShowTheirExpectedSizeAndABatchThatWillNotFitAsks() {
+    TFMain& w = openShown();
+    QCOMPARE(profileKind(w.settings().ProfileId), ProfileKind::Classic);  // fixed rates
+    VideoEntry& film = placeEntry(w, "/films/a film.mkv", Ready);
+    film.details = filmDetails();
+    std::const_pointer_cast<SourceDetails>(film.details)->duration = 100;
+    const std::string expected = formatSize(
+        uint64_t(100 * (w.settings().VideoBitrate + w.settings().AudioBitrate) * 1000 / 8 * 1.02));
+    const QString line =
+        QStringLiteral("Expected output: about ") + QString::fromStdString(expected);
+    QCOMPARE(toolTip(w, 0, 2), Summary + QLatin1Char('\n') + line);
+    w.listView()->lvdGoto(0);
+    w.command("Properties1")->trigger();
+    QCOMPARE(w.findChild<PropertiesWindow*>()->expectedLabel()->text(), line);
+    w.findChild<PropertiesWindow*>()->close();
+    QVERIFY(w.batchEstimateText().startsWith(QStringLiteral("Expected: about ") +
+                                             QString::fromStdString(expected) + "; "));
+    QVERIFY(w.batchEstimateText().endsWith(QStringLiteral(" free at the destination")));
+
+    // A row that is not Ready expects nothing.
+    placeEntry(w, "/films/done.mkv", Done).details = film.details;
+    QCOMPARE(w.expectedOutputBytes(1), uint64_t(0));
+
+    // Far more than any disk holds: the batch asks first, and a No converts nothing.
+    std::const_pointer_cast<SourceDetails>(film.details)->duration = 1e10;
+    w.convertCommand();
+    QCOMPARE(dialogs_->questions.size(), size_t(1));
+    QVERIFY(dialogs_->questions[0].startsWith(QStringLiteral("The videos to convert need about")));
+    QVERIFY(!w.engine().batch().conversionMode());
+    QCOMPARE(film.stateValue(), int16_t(Ready));
   }
 
   void thumbnailColumnDecodesVisibleRowsAndIsRemembered() {
