@@ -305,6 +305,7 @@ void TFMain::updateCommandStates() {
   const std::vector<int> rows = commandRows();
   const int single = rows.size() == 1 ? rows.front() : -1;
   setEnabled({"Properties1", "Properties2"}, focused >= 0);
+  setEnabled({"Trim1", "Trim2"}, !shapeRows().empty());
   scheduleEstimate();
   setEnabled(
       {"ShowLog1", "ShowLog2"},

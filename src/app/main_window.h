@@ -110,6 +110,8 @@ class TFMain : public QMainWindow, public UiPort {
   void settingsCommand();
   // Properties of the focused row's source.
   void propertiesCommand();
+  // "Trim…": the trim, crop, tracks and size dialog for the selected Ready rows.
+  void trimCommand();
   // The thumbnail column, remembered in a small file beside the settings.
   void setThumbnailsShown(bool on);
   ThumbnailColumn* thumbnailColumn() const { return thumbnails_.get(); }
@@ -180,6 +182,8 @@ class TFMain : public QMainWindow, public UiPort {
   // go on.
   bool batchFitsOrConfirmed();
   void buildEstimateLabel();
+  // The selected Ready rows: the ones Trim… shapes.
+  std::vector<int> shapeRows();
   void scheduleEstimate();
   // Small files beside the settings (column widths, view choices): read with a size limit,
   // written atomically.

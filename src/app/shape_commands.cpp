@@ -2,6 +2,8 @@
 // thumbnail column.
 #include <sys/statvfs.h>
 
+#include <algorithm>
+
 #include <QAction>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -16,6 +18,7 @@
 #include "platform/texts.h"
 #include "settings/profiles.h"
 #include "windows/properties_window.h"
+#include "windows/trim_crop_dialog.h"
 
 namespace vidmora {
 namespace {
@@ -34,6 +37,57 @@ void TFMain::propertiesCommand() {
       showPropertiesWindow(this, entry.sourcePath, entry.details, encoderPath_);
   if (const uint64_t bytes = expectedOutputBytes(row))
     window->setExpectedSize(tr("about %1").arg(QString::fromStdString(formatSize(bytes))));
+}
+
+std::vector<int> TFMain::shapeRows() {
+  std::vector<int> rows;
+  for (const int row : commandRows())
+    if (engine_->list().entries().at(row).stateValue() == Ready) rows.push_back(row);
+  return rows;
+}
+
+void TFMain::trimCommand() {
+  const std::vector<int> rows = shapeRows();
+  if (shuttingDown_ || rows.empty()) return;
+  const VideoEntry& first = engine_->list().entries().at(rows.front());
+  const ProfileKind kind = profileKind(engine_->settings().ProfileId);
+  const ProfileExtras* extras = profileExtras(engine_->settings().ProfileId);
+  TrimCropOptions options;
+  options.remux = kind == ProfileKind::Remux;
+  options.targetSize = kind == ProfileKind::QualityVideo && extras && extras->qualityChoice;
+  options.severalRows = rows.size() > 1;
+  TrimCropDialog dialog(first.sourcePath, first.details, options, this);
+  // The dialog starts from the first row's shape; OK gives every chosen row the same one.
+  if (const std::shared_ptr<const RowShape> shape = engine_->list().rowShape(rows.front())) {
+    dialog.setTrim(std::max(0.0, shape->trimStart), std::max(0.0, shape->trimEnd));
+    std::optional<CropSides> crop;
+    if (shape->crop)
+      crop =
+          CropSides{shape->crop->top, shape->crop->bottom, shape->crop->left, shape->crop->right};
+    dialog.setCrop(shape->cropAuto, crop);
+    dialog.setTracks(shape->audioTracks, shape->subtitleTracks, shape->burnSubtitles);
+    dialog.setTargetSize(shape->targetSizeBytes);
+  }
+  if (dialog.exec() != QDialog::Accepted) return;
+  // The tracks are the first row's; with several rows each keeps its own.
+  for (const int row : rows) {
+    const std::shared_ptr<const RowShape> before = engine_->list().rowShape(row);
+    auto shape = before ? std::make_shared<RowShape>(*before) : std::make_shared<RowShape>();
+    shape->trimStart = dialog.trimStart() > 0 ? dialog.trimStart() : -1;
+    shape->trimEnd = dialog.trimEnd() > 0 ? dialog.trimEnd() : -1;
+    shape->cropAuto = dialog.cropAuto();
+    shape->crop.reset();
+    if (const std::optional<CropSides> crop = dialog.crop())
+      shape->crop = CropRect{crop->top, crop->bottom, crop->left, crop->right};
+    if (!options.severalRows) {
+      shape->audioTracks = dialog.audioTracks();
+      shape->subtitleTracks = dialog.subtitleTracks();
+    }
+    shape->burnSubtitles = dialog.burnSubtitles();
+    shape->targetSizeBytes = dialog.targetSizeBytes();
+    engine_->list().setRowShape({row}, std::move(shape));
+  }
+  updateCommandStates();
 }
 
 QString TFMain::sourceTip(int row) {

@@ -120,6 +120,7 @@ void TFMain::buildMenus() {
   file->addAction(bind("ShowLog1", tr("Show &Log"), &TFMain::showLogCommand,
                        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)));
   file->addAction(bind("Properties1", tr("P&roperties"), &TFMain::propertiesCommand));
+  file->addAction(bind("Trim1", tr("&Trim…"), &TFMain::trimCommand));
   command("Properties1")
       ->setShortcuts(
           {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
@@ -215,6 +216,7 @@ void TFMain::buildMenus() {
   popup("ShowLog2", tr("Show &Log"), QStringLiteral("Ctrl+Shift+L"), [this] { showLogCommand(); });
   popup("Properties2", tr("P&roperties"), QStringLiteral("Alt+Enter"),
         [this] { propertiesCommand(); });
+  popup("Trim2", tr("&Trim…"), {}, [this] { trimCommand(); });
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TFMain::updateCommandStates);
 }
 

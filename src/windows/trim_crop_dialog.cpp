@@ -150,14 +150,18 @@ TrimCropDialog::TrimCropDialog(const std::string& sourcePath,
   auto* trackForm = new QFormLayout(tracks);
   if (details_ && !options_.severalRows) {
     audio_ = trackList(tracks, QStringLiteral("AudioTracks"));
-    for (const AudioStreamDetails& a : details_->audio)
+    for (std::size_t i = 0; i < details_->audio.size(); ++i) {
+      const AudioStreamDetails& a = details_->audio[i];
       addTrack(audio_,
                trackText(a.index, a.language, a.codec, channelsDisplayName(a.channels, a.layout)),
-               a.index);
+               static_cast<int>(i));
+    }
     subtitles_ = trackList(tracks, QStringLiteral("SubtitleTracks"));
-    for (const SubtitleStreamDetails& s : details_->subtitles)
+    for (std::size_t i = 0; i < details_->subtitles.size(); ++i) {
+      const SubtitleStreamDetails& s = details_->subtitles[i];
       addTrack(subtitles_, trackText(s.index, s.language, s.codec, s.forced ? "forced" : ""),
-               s.index);
+               static_cast<int>(i));
+    }
     trackForm->addRow(QStringLiteral("Audio:"), audio_);
     trackForm->addRow(QStringLiteral("Subtitles:"), subtitles_);
   }

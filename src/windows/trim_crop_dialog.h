@@ -59,7 +59,7 @@ class TrimCropDialog : public QDialog {
   std::optional<CropSides> crop() const;
   // The bars are to be found when converting (no sides set by hand).
   bool cropAuto() const { return cropAuto_ && !crop(); }
-  // Empty: every track goes out as the profile's rules say.
+  // Positions among the source's audio (subtitle) streams; none: the profile's rules choose.
   std::optional<std::vector<int>> audioTracks() const;
   std::optional<std::vector<int>> subtitleTracks() const;
   bool burnSubtitles() const;

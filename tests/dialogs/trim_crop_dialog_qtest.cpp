@@ -142,12 +142,13 @@ class TrimCropDialogTest : public QObject {
     QCOMPARE(dialog.audioList()->count(), 2);
     QCOMPARE(dialog.audioList()->item(1)->text(), QStringLiteral("#2 jpn MP2 stereo"));
     QCOMPARE(dialog.subtitleList()->item(0)->text(), QStringLiteral("#3 eng SubRip forced"));
-    // All checked: the profile's rules decide; otherwise the checked ones go out.
+    // All checked: the profile's rules decide; otherwise the checked ones go out, named by
+    // their place among the audio streams (not the stream number).
     QVERIFY(!dialog.audioTracks());
     dialog.audioList()->item(0)->setCheckState(Qt::Unchecked);
-    QCOMPARE(dialog.audioTracks(), std::optional<std::vector<int>>(std::vector<int>{2}));
-    dialog.setTracks(std::vector<int>{1}, std::vector<int>{}, true);
     QCOMPARE(dialog.audioTracks(), std::optional<std::vector<int>>(std::vector<int>{1}));
+    dialog.setTracks(std::vector<int>{0}, std::vector<int>{}, true);
+    QCOMPARE(dialog.audioTracks(), std::optional<std::vector<int>>(std::vector<int>{0}));
     QCOMPARE(dialog.subtitleTracks(), std::optional<std::vector<int>>(std::vector<int>{}));
     QVERIFY(dialog.burnSubtitles());
 

@@ -2,9 +2,14 @@
 // row's tooltip, and the thumbnail column (decoded off the window's thread, visible rows only,
 // the choice remembered beside the settings).
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 #include "app/thumbnail_column.h"
@@ -13,6 +18,7 @@
 #include "platform/format.h"
 #include "settings/profiles.h"
 #include "windows/properties_window.h"
+#include "windows/trim_crop_dialog.h"
 
 using namespace vidmora;
 using namespace vidmora::test;
@@ -150,6 +156,64 @@ class SourceViewTest : public QObject {
     QVERIFY(dialogs_->questions[0].startsWith(QStringLiteral("The videos to convert need about")));
     QVERIFY(!w.engine().batch().conversionMode());
     QCOMPARE(film.stateValue(), int16_t(Ready));
+  }
+
+  void trimShapesTheSelectedReadyRows() {
+    const std::string clip = home_ / "trim.mkv";
+    QVERIFY(makeClip(clip, 2.0));
+    TFMain& w = openShown();
+    auto details = std::make_shared<SourceDetails>();
+    details->duration = 2.0;
+    placeEntry(w, clip, Ready).details = details;
+    placeEntry(w, clip, Ready).details = details;
+    VideoEntry& done = placeEntry(w, clip, Done);
+    auto& list = w.engine().list().entries();
+
+    // Only Ready rows are shaped.
+    w.listView()->lvdGoto(2);
+    w.updateCommandStates();
+    QVERIFY(!w.command("Trim1")->isEnabled());
+
+    // Answers the dialog once it is up: `edit` changes it, then OK (or Cancel).
+    auto answer = [&](const std::function<void(TrimCropDialog&)>& edit, bool ok) {
+      QTimer::singleShot(0, [edit, ok] {
+        auto* dialog = qobject_cast<TrimCropDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        edit(*dialog);
+        ok ? dialog->accept() : dialog->reject();
+      });
+    };
+    w.listView()->selectAll();
+    w.updateCommandStates();
+    QVERIFY(w.command("Trim1")->isEnabled());
+    answer(
+        [](TrimCropDialog& d) {
+          QVERIFY(!d.audioList());  // several rows: no track lists
+          d.startEdit()->setText(QStringLiteral("0.5"));
+          d.endEdit()->setText(QStringLiteral("1.5"));
+          d.side(0)->setValue(10);
+        },
+        true);
+    w.command("Trim1")->trigger();
+    for (int row : {0, 1}) {
+      QVERIFY(list.at(row).shape);
+      QCOMPARE(list.at(row).shape->trimStart, 0.5);
+      QCOMPARE(list.at(row).shape->trimEnd, 1.5);
+    }
+    QVERIFY(!done.shape);
+
+    // The dialog opens on the row's shape; Cancel leaves it as it was.
+    w.listView()->lvdGoto(1);
+    w.updateCommandStates();
+    answer(
+        [](TrimCropDialog& d) {
+          QCOMPARE(d.startEdit()->text(), QStringLiteral("00:00:00.500"));
+          QCOMPARE(d.side(0)->value(), 10);
+          d.startEdit()->setText(QStringLiteral("1"));
+        },
+        false);
+    w.command("Trim2")->trigger();
+    QCOMPARE(list.at(1).shape->trimStart, 0.5);
   }
 
   void thumbnailColumnDecodesVisibleRowsAndIsRemembered() {
