@@ -153,12 +153,15 @@ uint64_t TFMain::expectedOutputBytes(int row) {
   if (!engine_ || row < 0 || row >= engine_->list().entries().count()) return 0;
   const VideoEntry& entry = engine_->list().entries().at(row);
   if (entry.stateValue() != Ready) return 0;
+  const std::shared_ptr<const RowShape> shape = engine_->list().rowShape(row);
+  if (shape && shape->targetSizeBytes > 0) return shape->targetSizeBytes;
   const TSettings& s = engine_->settings();
   // The classic profiles encode at fixed rates: the size follows from the length. Quality
   // levels give sizes that depend on the picture and are not guessed here.
   if (profileKind(s.ProfileId) != ProfileKind::Classic) return 0;
   double seconds = entry.details && entry.details->duration > 0 ? entry.details->duration
                                                                 : entry.durationSeconds;
+  seconds = shapedSeconds(shape.get(), seconds);
   if (seconds <= 0) return 0;
   const int kbits = (s.DisableVideo ? 0 : s.VideoBitrate) + (s.DisableAudio ? 0 : s.AudioBitrate);
   return static_cast<uint64_t>(seconds * kbits * 1000 / 8 * ContainerOverhead);

@@ -145,6 +145,18 @@ class SourceViewTest : public QObject {
                                              QString::fromStdString(expected) + "; "));
     QVERIFY(w.batchEstimateText().endsWith(QStringLiteral(" free at the destination")));
 
+    // A trimmed row expects its part; a target size is what it expects.
+    auto shape = std::make_shared<RowShape>();
+    shape->trimStart = 50;
+    w.engine().list().setRowShape({0}, shape);
+    QVERIFY(toolTip(w, 0, 2).endsWith(QString::fromStdString(formatSize(uint64_t(
+        50 * (w.settings().VideoBitrate + w.settings().AudioBitrate) * 1000 / 8 * 1.02)))));
+    shape = std::make_shared<RowShape>(*shape);
+    shape->targetSizeBytes = 25'000'000;
+    w.engine().list().setRowShape({0}, shape);
+    QCOMPARE(w.expectedOutputBytes(0), uint64_t(25'000'000));
+    w.engine().list().setRowShape({0}, nullptr);
+
     // A row that is not Ready expects nothing.
     placeEntry(w, "/films/done.mkv", Done).details = film.details;
     QCOMPARE(w.expectedOutputBytes(1), uint64_t(0));
