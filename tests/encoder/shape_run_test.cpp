@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "encoder_test_support.h"
 #include "engine/command_line.h"
@@ -37,10 +35,7 @@ ShapedRun convertShaped(const TempFolder& dir, const std::string& src, const std
   ShapedRun run;
   run.status = test::runProgram(line.argv).status;
   ::unsetenv(LogFileVariable);
-  std::ifstream in(logPath);
-  std::ostringstream text;
-  text << in.rdbuf();
-  run.log = text.str();
+  run.log = test::readFile(logPath);
   return run;
 }
 
