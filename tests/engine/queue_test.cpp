@@ -104,6 +104,13 @@ TEST(QueueBatch, RowsWithTheirOwnProfileGetItsCommandLineAndTheOthersTheBatchs) 
   applyProfile(rig.engine.settings(), profileIndexById(9010));
   ConversionSnapshot batchValues;
   takeSnapshot(batchValues, rig.engine.settings());
+  // The film's shape goes on its line; black bars are looked for and none found (no picture).
+  auto shape = std::make_shared<RowShape>();
+  shape->trimStart = 1.5;
+  shape->trimEnd = 3;
+  shape->audioTracks = std::vector<int>{1};
+  shape->cropAuto = true;
+  ASSERT_EQ(rig.engine.list().setRowShape({0}, shape), 1);
 
   ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch());
@@ -111,7 +118,10 @@ TEST(QueueBatch, RowsWithTheirOwnProfileGetItsCommandLineAndTheOthersTheBatchs) 
     std::string args;
     ConversionSnapshot values;
     const char* extension;
-  } cases[] = {{dir / "film.args", batchValues, ".mp4"}, {dir / "song.args", *flac, ".flac"}};
+    std::vector<std::string> shapeArgs;
+  } cases[] = {
+      {dir / "film.args", batchValues, ".mp4", {"-ss", "1.500", "-to", "3.000", "-atracks", "1"}},
+      {dir / "song.args", *flac, ".flac", {}}};
   for (int row = 0; row < 2; ++row) {
     const auto& c = cases[row];
     const std::vector<std::string> got = loggedArgs(c.args);
@@ -123,6 +133,7 @@ TEST(QueueBatch, RowsWithTheirOwnProfileGetItsCommandLineAndTheOthersTheBatchs) 
         FAKE_ENCODER, rig.engine.list().entries().at(row).sourcePath, output,
         std::stoi(argAfter(got, "-qxind")), argAfter(got, "-qxmap"), values, false);
     expected.argv.erase(expected.argv.begin());
+    expected.argv.insert(expected.argv.end() - 1, c.shapeArgs.begin(), c.shapeArgs.end());
     EXPECT_EQ(got, expected.argv) << c.args;
   }
 }
