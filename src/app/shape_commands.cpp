@@ -12,6 +12,7 @@
 
 #include "app/main_window.h"
 #include "app/thumbnail_column.h"
+#include "engine/output_estimate.h"
 #include "lvdata/lvdata.h"
 #include "platform/format.h"
 #include "platform/paths.h"
@@ -138,9 +139,6 @@ void TFMain::setThumbnailsShown(bool on) {
 namespace vidmora {
 namespace {
 
-// Muxing overhead of the classic containers, on top of the streams' rates.
-constexpr double ContainerOverhead = 1.02;
-
 uint64_t freeBytesAt(const std::string& folder) {
   struct statvfs info {};
   if (folder.empty() || ::statvfs(folder.c_str(), &info) != 0) return 0;
@@ -154,17 +152,47 @@ uint64_t TFMain::expectedOutputBytes(int row) {
   const VideoEntry& entry = engine_->list().entries().at(row);
   if (entry.stateValue() != Ready) return 0;
   const std::shared_ptr<const RowShape> shape = engine_->list().rowShape(row);
-  if (shape && shape->targetSizeBytes > 0) return shape->targetSizeBytes;
-  const TSettings& s = engine_->settings();
-  // The classic profiles encode at fixed rates: the size follows from the length. Quality
-  // levels give sizes that depend on the picture and are not guessed here.
-  if (profileKind(s.ProfileId) != ProfileKind::Classic) return 0;
-  double seconds = entry.details && entry.details->duration > 0 ? entry.details->duration
-                                                                : entry.durationSeconds;
-  seconds = shapedSeconds(shape.get(), seconds);
-  if (seconds <= 0) return 0;
-  const int kbits = (s.DisableVideo ? 0 : s.VideoBitrate) + (s.DisableAudio ? 0 : s.AudioBitrate);
-  return static_cast<uint64_t>(seconds * kbits * 1000 / 8 * ContainerOverhead);
+  const std::shared_ptr<const ConversionSnapshot> settings = engine_->list().rowSettings(row);
+  if (!settings) return 0;
+  const TSettings& s = *settings;
+  const ProfileKind kind = profileKind(s.ProfileId);
+  const SourceDetails* source = entry.details.get();
+  const double seconds =
+      source && source->duration > 0 ? source->duration : double(entry.durationSeconds);
+  EstimateInput in;
+  in.seconds = shapedSeconds(shape.get(), seconds);
+  in.targetSizeBytes = shape ? shape->targetSizeBytes : 0;
+  in.remux = kind == ProfileKind::Remux;
+  in.sourceBytes = source ? source->sizeBytes : 0;
+  in.sourceSeconds = seconds;
+  in.video = !s.DisableVideo && kind != ProfileKind::Sound;
+  in.videoEncoder = s.VideoCodec;
+  in.level = static_cast<QualityLevel>(s.Quality);
+  in.audioBitrate = s.DisableAudio ? -1 : long(s.AudioBitrate) * 1000;
+  const VideoStreamDetails* picture =
+      source && !source->video.empty() ? &source->video[0] : nullptr;
+  if (kind == ProfileKind::Classic) {
+    // Fixed rates, one sound track.
+    in.videoBitrate = long(s.VideoBitrate) * 1000;
+    in.width = s.FrameWidth;
+    in.height = s.FrameHeight;
+    in.frameRate = s.FrameRate;
+  } else {
+    // A quality level: the picture's size decides (scaled to the profile's target height).
+    if (picture) {
+      in.width = picture->width;
+      in.height = picture->height;
+      if (s.TargetHeight > 0 && picture->height > s.TargetHeight) {
+        in.width = int(double(picture->width) * s.TargetHeight / picture->height);
+        in.height = s.TargetHeight;
+      }
+      in.frameRate = picture->frameRate;
+    }
+    in.audioTracks = shape && shape->audioTracks ? int(shape->audioTracks->size())
+                     : source                    ? int(source->audio.size())
+                                                 : 1;
+  }
+  return estimateOutputBytes(in);
 }
 
 QString TFMain::batchEstimateText() {

@@ -133,7 +133,7 @@ class SourceViewTest : public QObject {
     film.details = filmDetails();
     std::const_pointer_cast<SourceDetails>(film.details)->duration = 100;
     const std::string expected = formatSize(
-        uint64_t(100 * (w.settings().VideoBitrate + w.settings().AudioBitrate) * 1000 / 8 * 1.02));
+        uint64_t(100 * (w.settings().VideoBitrate + w.settings().AudioBitrate) * 1000 / 8 * 1.01));
     const QString line =
         QStringLiteral("Expected output: about ") + QString::fromStdString(expected);
     QCOMPARE(toolTip(w, 0, 2), Summary + QLatin1Char('\n') + line);
@@ -150,7 +150,7 @@ class SourceViewTest : public QObject {
     shape->trimStart = 50;
     w.engine().list().setRowShape({0}, shape);
     QVERIFY(toolTip(w, 0, 2).endsWith(QString::fromStdString(formatSize(uint64_t(
-        50 * (w.settings().VideoBitrate + w.settings().AudioBitrate) * 1000 / 8 * 1.02)))));
+        50 * (w.settings().VideoBitrate + w.settings().AudioBitrate) * 1000 / 8 * 1.01)))));
     shape = std::make_shared<RowShape>(*shape);
     shape->targetSizeBytes = 25'000'000;
     w.engine().list().setRowShape({0}, shape);
