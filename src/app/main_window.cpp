@@ -29,6 +29,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "app/thumbnail_column.h"
 #include "app/window_images.h"
 #include "lvdata/lvdata.h"
 #include "platform/job_log.h"
@@ -53,6 +54,8 @@ constexpr int DesignWidth = 649;
 constexpr const char* ColumnsFileName = "columns";
 constexpr int MinColumnWidth = 8;
 constexpr int MaxColumnWidth = 10000;
+// Source, Duration, Name and Status; the thumbnail column comes after them.
+constexpr int TextColumns = 4;
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
@@ -151,6 +154,7 @@ TFMain::TFMain(MainWindowOptions options)
   applyMainSettings();
   applyViewSettings();
   loadColumnWidths();
+  loadViewChoices();
 
   engine_->list().setListModified(false);
   if (s.SaveHistory) engine_->list().loadHistory();
@@ -166,6 +170,7 @@ TFMain::~TFMain() {
   formDestroy();
   // The engine waits for its last workers here; their late calls find shuttingDown_ set.
   engine_.reset();
+  thumbnails_.reset();
   queue_.shutdown();
   alive_->store(false);
   // Last of all: power off when the batch asked for it.
@@ -227,30 +232,40 @@ std::string TFMain::columnsPath() const {
 void TFMain::loadColumnWidths() {
   // Read as the history is: a regular file only, opened without waiting (a FIFO in its place
   // gives the default layout, not a hang).
+  std::istringstream words(readSideFile(columnsPath()));
+  QList<int> widths;
+  int width = 0;
+  while (widths.size() <= TextColumns && words >> width) {
+    if (width < MinColumnWidth || width > MaxColumnWidth) return;  // not ours: the default layout
+    widths.push_back(width);
+  }
+  // The file names the text columns; the thumbnail column keeps its own width.
+  if (widths.size() == TextColumns) widths.push_back(ThumbnailColumn::Width + 4);
+  LVBook->lvdSetColumnWidths(widths);
+}
+
+std::string TFMain::readSideFile(const std::string& path) {
   std::string text;
-  if (auto in = RecordStream::open(columnsPath(), RecordStream::Mode::Read)) {
+  if (auto in = RecordStream::open(path, RecordStream::Mode::Read)) {
     char buffer[512];
     const int64_t got = in->read(buffer, sizeof buffer);
     if (got > 0) text.assign(buffer, static_cast<std::size_t>(got));
   }
-  std::istringstream words(text);
-  QList<int> widths;
-  int width = 0;
-  while (widths.size() <= LVBook->columnCountLv() && words >> width) {
-    if (width < MinColumnWidth || width > MaxColumnWidth) return;  // not ours: the default layout
-    widths.push_back(width);
-  }
-  LVBook->lvdSetColumnWidths(widths);
+  return text;
 }
 
 void TFMain::saveColumnWidths() {
   if (!LVBook->lvdColumnsUserSized()) return;
   std::string text;
   const QList<int> widths = LVBook->lvdColumnWidths();
-  for (int i = 0; i < widths.size(); ++i) text += (i ? " " : "") + std::to_string(widths[i]);
+  for (int i = 0; i < widths.size() && i < TextColumns; ++i)
+    text += (i ? " " : "") + std::to_string(widths[i]);
   text += '\n';
+  writeSideFile(columnsPath(), text);
+}
+
+void TFMain::writeSideFile(const std::string& path, const std::string& text) {
   // A new file renamed over the old one: a link in its place is replaced, never followed.
-  const std::string path = columnsPath();
   std::string temp;
   const int fd = createSaveTemp(path, temp);
   if (fd < 0) return;
@@ -289,6 +304,9 @@ void TFMain::updateCommandStates() {
   // The commands act on the selected rows; the one-row commands on the one selected row.
   const std::vector<int> rows = commandRows();
   const int single = rows.size() == 1 ? rows.front() : -1;
+  setEnabled({"Properties1", "Properties2"}, focused >= 0);
+  setEnabled({"Trim1", "Trim2"}, !shapeRows().empty());
+  scheduleEstimate();
   setEnabled(
       {"ShowLog1", "ShowLog2"},
       single >= 0 && !engine_->list().logPathOf(engine_->list().entries().at(single)).empty());
@@ -335,10 +353,13 @@ void TFMain::displayCell(LVDisplayItem& item) {
 QString TFMain::cellToolTip(int row, int column) {
   if (shuttingDown_ || !engine_ || row < 0 || row >= engine_->list().entries().count()) return {};
   const QString reason = qs(engine_->list().failureReason(row));
-  if (column != 0) return reason;
+  if (column != 0 && column != 2) return reason;
   // The Source cell may be elided: its tooltip names the whole path.
-  const QString path = qs(engine_->list().entries().at(row).sourcePath);
-  return reason.isEmpty() ? path : path + QLatin1Char('\n') + reason;
+  QStringList lines;
+  if (column == 0) lines << qs(engine_->list().entries().at(row).sourcePath);
+  lines << sourceTip(row) << reason;
+  lines.removeAll(QString());
+  return lines.join(QLatin1Char('\n'));
 }
 
 void TFMain::showFocusedReason(int row) {

@@ -32,6 +32,7 @@ namespace vidmora {
 
 class TListViewData;
 class BusyIndicator;
+class ThumbnailColumn;
 struct LVDisplayItem;
 
 struct MainWindowOptions {
@@ -107,6 +108,17 @@ class TFMain : public QMainWindow, public UiPort {
   // Opens the focused row's log in the log window.
   void showLogCommand();
   void settingsCommand();
+  // Properties of the focused row's source.
+  void propertiesCommand();
+  // "Trim…": the trim, crop, tracks and size dialog for the selected Ready rows.
+  void trimCommand();
+  // The thumbnail column, remembered in a small file beside the settings.
+  void setThumbnailsShown(bool on);
+  ThumbnailColumn* thumbnailColumn() const { return thumbnails_.get(); }
+  // A Ready row's expected output size in bytes; 0 when it cannot be told beforehand.
+  uint64_t expectedOutputBytes(int row);
+  // The Ready rows' expected total and the destination's free space, as the panel shows them.
+  QString batchEstimateText();
   // Dropped, command-line or handed-over paths: walked and probed after the adds before them;
   // during a batch their files join the list as Ready rows; afterwards the batch is offered.
   // True when they were taken (false only while the window closes).
@@ -161,6 +173,22 @@ class TFMain : public QMainWindow, public UiPort {
   void displayCell(LVDisplayItem& item);
   // The focused row's failure reason into the status bar.
   void showFocusedReason(int row);
+  // What the tooltip of a row's Source and Name cells adds: the source's summary.
+  QString sourceTip(int row);
+  void buildThumbnailColumn();
+  std::string viewChoicesPath() const;
+  void loadViewChoices();
+  // Before a batch: one that will not fit into the destination's free space asks first. True:
+  // go on.
+  bool batchFitsOrConfirmed();
+  void buildEstimateLabel();
+  // The selected Ready rows: the ones Trim… shapes.
+  std::vector<int> shapeRows();
+  void scheduleEstimate();
+  // Small files beside the settings (column widths, view choices): read with a size limit,
+  // written atomically.
+  static std::string readSideFile(const std::string& path);
+  static void writeSideFile(const std::string& path, const std::string& text);
   void setEnabled(std::initializer_list<const char*> names, bool on);
   void toggleView(const char* name, uint8_t TSettings::*field);
   void applyViewSettings();
@@ -237,6 +265,9 @@ class TFMain : public QMainWindow, public UiPort {
   QLabel* reasonPanel_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
   QTimer* refreshTimer_ = nullptr;  // shows the running conversions during a batch
+  std::unique_ptr<ThumbnailColumn> thumbnails_;
+  QLabel* estimateLabel_ = nullptr;
+  QTimer* estimateTimer_ = nullptr;  // one recount for a burst of changes
 };
 
 }  // namespace vidmora

@@ -114,6 +114,7 @@ bool TFMain::startBatchCommand() {
     return true;
   saveSettingsFile();
   applyMainSettings();
+  if (!batchFitsOrConfirmed()) return true;
   // The dialog ran a loop of its own: the engine counts the Ready entries again.
   engine_->batch().startBatch();
   return true;

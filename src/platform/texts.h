@@ -56,6 +56,8 @@ inline constexpr const char* BatchProgress = "%d / %d  %d%%";
 inline constexpr const char* BatchCaption = "Settings - %d video(s) to convert";
 inline constexpr const char* RequeueQuestion =
     "No video is ready to convert. Convert the cancelled videos again?";
+inline constexpr const char* BatchTooBig =
+    "The videos to convert need about %s, but only %s are free in\n%s\n\nConvert anyway?";
 inline constexpr const char* ShutdownQuestion =
     "The computer will be powered off when the conversions have finished. Continue?";
 inline constexpr const char* StopOneQuestion = "Stop this conversion?";
