@@ -30,6 +30,7 @@
 #include <sstream>
 
 #include "app/window_images.h"
+#include "engine/list_texts.h"
 #include "lvdata/lvdata.h"
 #include "platform/job_log.h"
 #include "platform/paths.h"
@@ -263,6 +264,7 @@ void TFMain::saveColumnWidths() {
 
 void TFMain::saveSettingsFile() {
   vidmora::saveSettings(engine_->settings(), settingsPath_);
+  saveChoices(engine_->settings(), choicesFilePath(configFolder_));
 }
 
 void TFMain::settingsCommand() {
@@ -320,6 +322,7 @@ void TFMain::updateCommandStates() {
                 "DeleteUnExistingVideoEntries1"},
                !converting && anyRemovable);
   }
+  updateQueueCommandStates(rows);
   updatingStates_ = false;
 }
 
@@ -335,6 +338,10 @@ void TFMain::displayCell(LVDisplayItem& item) {
 QString TFMain::cellToolTip(int row, int column) {
   if (shuttingDown_ || !engine_ || row < 0 || row >= engine_->list().entries().count()) return {};
   const QString reason = qs(engine_->list().failureReason(row));
+  if (column == ColumnName) {
+    const QString settings = rowSettingsToolTip(row);
+    return reason.isEmpty() ? settings : settings + QLatin1Char('\n') + reason;
+  }
   if (column != 0) return reason;
   // The Source cell may be elided: its tooltip names the whole path.
   const QString path = qs(engine_->list().entries().at(row).sourcePath);

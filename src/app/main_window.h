@@ -112,6 +112,14 @@ class TFMain : public QMainWindow, public UiPort {
   // True when they were taken (false only while the window closes).
   bool addDroppedPaths(const std::vector<std::string>& paths);
 
+  // Queue commands: Convert With… sets the selected Ready rows' own profile and values; pause
+  // and resume act on the selected running rows, the "All" forms on the batch; the selected
+  // rows move up (-1) or down (+1) and stay selected.
+  void convertWithCommand();
+  void pauseCommand(bool paused);
+  void pauseAllCommand(bool paused);
+  void moveRowsCommand(int delta);
+
   void showMessage(const std::string& text);
   bool askOkCancel(const std::string& question);
   int focusedRow();
@@ -154,6 +162,10 @@ class TFMain : public QMainWindow, public UiPort {
   void buildListView();
   void buildStatusBar();
   QAction* makeCommand(const char* name, const QString& text, void (TFMain::*slot)());
+  void buildQueueCommands(QMenu* before);
+  void updateQueueCommandStates(const std::vector<int>& rows);
+  // The profile and quality the row is converted with, for the Name cell's tooltip.
+  QString rowSettingsToolTip(int row);
   void firstActivation();
   // Window destruction: save the settings, tidy and save the list, stop taking drops. The
   // destructor then releases the engine and powers off when a batch asked for it.

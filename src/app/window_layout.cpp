@@ -206,6 +206,7 @@ void TFMain::buildMenus() {
   play2->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   popup("ShowLog2", tr("Show &Log"), QStringLiteral("Ctrl+Shift+L"), [this] { showLogCommand(); });
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TFMain::updateCommandStates);
+  buildQueueCommands(options);
 }
 
 void TFMain::buildToolbar() {

@@ -166,6 +166,7 @@ OptionsDialog::OptionsDialog(QWidget* owner, const TSettings& settings, const QS
   cbInternalPlayer_->setChecked(settings.InternalPlayer != 0);
   cbShutdown_->setChecked(settings.ShutdownAfter != 0);
   cbExitAC_->setChecked(settings.ExitAfter != 0);
+  cbAddToBatch_->setChecked(settings.AddToRunningBatch != 0);
 }
 
 void OptionsDialog::buildConversionTab(QWidget* page) {
@@ -265,6 +266,7 @@ void OptionsDialog::buildGeneralTab(QWidget* page) {
   cbInternalPlayer_ = makeCheck("CBInternalPlayer", "Use Internal video player");
   cbShutdown_ = makeCheck("CBShutdown", "Shutdown computer after conversion(s)");
   cbExitAC_ = makeCheck("CBExitAC", "Exit program after conversion(s)");
+  cbAddToBatch_ = makeCheck("CBAddToBatch", "Add to the running batch");
 
   auto* layout = new QVBoxLayout(page);
   auto* cnxRow = new QHBoxLayout;
@@ -272,7 +274,8 @@ void OptionsDialog::buildGeneralTab(QWidget* page) {
   cnxRow->addWidget(conversionsSpin_);
   cnxRow->addStretch();
   layout->addLayout(cnxRow);
-  for (QCheckBox* box : {cbSaveHist_, cbRemoveStop_, cbInternalPlayer_, cbShutdown_, cbExitAC_}) {
+  for (QCheckBox* box :
+       {cbSaveHist_, cbRemoveStop_, cbInternalPlayer_, cbShutdown_, cbExitAC_, cbAddToBatch_}) {
     layout->addWidget(box);
   }
   layout->addStretch();
@@ -491,6 +494,7 @@ void OptionsDialog::readBack(TSettings& s) const {
   s.InternalPlayer = cbInternalPlayer_->isChecked() ? 1 : 0;
   s.ShutdownAfter = cbShutdown_->isChecked() ? 1 : 0;
   s.ExitAfter = cbExitAC_->isChecked() ? 1 : 0;
+  s.AddToRunningBatch = cbAddToBatch_->isChecked() ? 1 : 0;
 }
 
 bool runOptionsDialog(QWidget* owner, TSettings& settings, const QString& caption) {

@@ -80,6 +80,7 @@ class OptionsDialog : public QDialog {
   QCheckBox* cbInternalPlayer_ = nullptr;
   QCheckBox* cbShutdown_ = nullptr;
   QCheckBox* cbExitAC_ = nullptr;
+  QCheckBox* cbAddToBatch_ = nullptr;
 
   std::function<void(const QString&)> notice_;
   std::function<QString(const QString&, const QString&)> browser_;
