@@ -40,6 +40,7 @@
 #include "platform/stale_files.h"
 #include "platform/texts.h"
 #include "platform/version.h"
+#include "settings/presets.h"
 #include "settings/profiles.h"
 #include "settings/qt/update_prompt.h"
 #include "settings/settings_file.h"
@@ -116,6 +117,7 @@ TFMain::TFMain(MainWindowOptions options)
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(*this, queue_, config);
 
+  initPresets();
   const int width = clampedWidth(DesignWidth);
   resize(width, width * 3 / 4);
   buildWindow();
@@ -178,6 +180,7 @@ TFMain::~TFMain() {
 void TFMain::applyMainSettings() {
   const TSettings& s = engine_->settings();
   EdDir->setText(qs(s.DestDir));
+  fillPresetChoices();
   CBVideoFor->setCurrentIndex(profileIndexById(s.ProfileId));
 }
 

@@ -30,6 +30,7 @@ class QToolBar;
 
 namespace vidmora {
 
+class PresetStore;
 class TListViewData;
 class BusyIndicator;
 struct LVDisplayItem;
@@ -120,6 +121,14 @@ class TFMain : public QMainWindow, public UiPort {
   void pauseAllCommand(bool paused);
   void moveRowsCommand(int delta);
 
+  // Presets: they follow the profiles in the main chooser (picking one applies its profile and
+  // values); the Options menu renames, deletes, exports and imports them.
+  PresetStore& presets() { return *presets_; }
+  void renamePresetCommand();
+  void deletePresetCommand();
+  void exportPresetsCommand();
+  void importPresetsCommand();
+
   void showMessage(const std::string& text);
   bool askOkCancel(const std::string& question);
   int focusedRow();
@@ -164,6 +173,12 @@ class TFMain : public QMainWindow, public UiPort {
   QAction* makeCommand(const char* name, const QString& text, void (TFMain::*slot)());
   void buildQueueCommands(QMenu* before);
   void updateQueueCommandStates(const std::vector<int>& rows);
+  void initPresets();
+  void buildPresetCommands(QMenu* options);
+  // The preset items after the profiles in the main chooser, again.
+  void fillPresetChoices();
+  // The main chooser's line `index`: a preset is applied (true); a profile is not (false).
+  bool choosePreset(int index);
   // The profile and quality the row is converted with, for the Name cell's tooltip.
   QString rowSettingsToolTip(int row);
   void firstActivation();
@@ -222,6 +237,7 @@ class TFMain : public QMainWindow, public UiPort {
   std::shared_ptr<std::atomic<bool>> alive_;
   MainThreadQueue queue_;
   std::unique_ptr<Engine> engine_;
+  std::unique_ptr<PresetStore> presets_;
 
   bool shuttingDown_ = false;
   bool destroyed_ = false;

@@ -149,6 +149,7 @@ void TFMain::buildMenus() {
     connect(action, &QAction::triggered, this, [this, name, field] { toggleView(name, field); });
     options->addAction(action);
   }
+  buildPresetCommands(options);
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   help->setObjectName(QStringLiteral("Help1"));
@@ -306,7 +307,9 @@ void TFMain::buildSettingsPanel() {
   grid->addWidget(BVideoOptions, 1, 2);
   grid->setColumnStretch(1, 1);
   connect(BSelectDir, &QPushButton::clicked, this, &TFMain::selectDestinationFolder);
-  connect(CBVideoFor, &QComboBox::activated, this, [this](int) { takeMainSettings(2); });
+  connect(CBVideoFor, &QComboBox::activated, this, [this](int index) {
+    if (!choosePreset(index)) takeMainSettings(2);
+  });
   connect(BVideoOptions, &QPushButton::clicked, this, &TFMain::settingsCommand);
 }
 

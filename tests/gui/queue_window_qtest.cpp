@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QItemSelectionModel>
 #include <QTest>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include "engine/list_texts.h"
 #include "gui_support.h"
 #include "lvdata/lvdata.h"
+#include "settings/presets.h"
 #include "settings/profiles.h"
 #include "settings/qt/options_dialog_window.h"
 #include "settings/settings_file.h"
@@ -49,6 +51,11 @@ class ProfileDialogs : public ScriptedDialogs {
     caption = text;
     if (profileId != 0) s.ProfileId = profileId;
     return ScriptedDialogs::settingsDialog(owner, s, text);
+  }
+  std::string presetFile;  // empty: the file chooser is cancelled
+  bool choosePresetFile(QWidget*, const QString&, bool, std::string& path) override {
+    path = presetFile;
+    return !path.empty();
   }
 };
 
@@ -302,6 +309,87 @@ class QueueWindowTest : public QObject {
       QCOMPARE(sourceNames(w), step.order);
       QCOMPARE(w.listView()->lvdSelectedRows(), step.selected);
     }
+  }
+
+  // The dialog lists presets after the profiles; picking one selects its profile and values;
+  // "Save as Preset..." adds the dialog's values and refuses a taken name.
+  void presetsInTheDialog() {
+    PresetStore store(home_ / "dialog-presets.json");
+    TSettings start;
+    setDefaults(start);
+    OptionsDialog dialog(nullptr, start);
+    dialog.setPresets(&store);
+    auto* chooser = dialog.findChild<QComboBox*>(QStringLiteral("CBVideoFor"));
+    QVERIFY(chooser);
+    QStringList notices;
+    dialog.setNoticeHandler([&](const QString& text) { notices << text; });
+    dialog.setNamePrompt([](QString& name) { return name = QStringLiteral("Film"), true; });
+
+    const int modern = profileIndexById(OutputProfiles[ProfileCount - 1].Id);
+    chooser->setCurrentIndex(modern);
+    TSettings wanted;
+    dialog.readBack(wanted);
+    QVERIFY(dialog.savePreset());
+    QCOMPARE(chooser->count(), ProfileCount + 1);
+    QCOMPARE(chooser->itemText(ProfileCount), QStringLiteral("Film"));
+    QVERIFY(!dialog.savePreset());
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(store.presets().size(), std::size_t{1});
+
+    // Another dialog over other settings: the preset line brings its values back.
+    OptionsDialog again(nullptr, start);
+    again.setPresets(&store);
+    auto* chooser2 = again.findChild<QComboBox*>(QStringLiteral("CBVideoFor"));
+    chooser2->setCurrentIndex(ProfileCount);
+    QCOMPARE(chooser2->currentIndex(), modern);
+    TSettings read;
+    again.readBack(read);
+    ConversionSnapshot a, b;
+    takeSnapshot(a, read);
+    takeSnapshot(b, wanted);
+    a.DestDir = b.DestDir = {};
+    QVERIFY(a == b);
+  }
+
+  // The window's chooser lists the presets and applies them (the folders stay); rename,
+  // delete, export and import go through the Options menu's commands.
+  void presetsInTheWindow() {
+    TFMain& w = open();
+    const std::string dest = w.settings().DestDir;
+    ConversionSnapshot values;
+    setDefaults(values);
+    values.ProfileId = OutputProfiles[ProfileCount - 1].Id;
+    QCOMPARE(w.presets().add("Phone", values), PresetError::None);
+    w.applyMainSettings();
+    auto* chooser = w.findChild<QComboBox*>(QStringLiteral("CBVideoFor"));
+    QCOMPARE(chooser->itemText(ProfileCount), QStringLiteral("Phone"));
+    chooser->setCurrentIndex(ProfileCount);
+    emit chooser->activated(ProfileCount);
+    QCOMPARE(w.settings().ProfileId, values.ProfileId);
+    QCOMPARE(w.settings().DestDir, dest);
+
+    dialogs_->names = {"phone", "Tiny"};
+    w.renamePresetCommand();
+    QCOMPARE(chooser->itemText(ProfileCount), QStringLiteral("Tiny"));
+
+    dialogs_->presetFile = home_ / "exported presets.json";
+    w.exportPresetsCommand();
+    QVERIFY(fileExists(dialogs_->presetFile));
+
+    dialogs_->names = {"Tiny"};
+    dialogs_->answers = {true};
+    w.deletePresetCommand();
+    QVERIFY(w.presets().presets().empty());
+    QCOMPARE(chooser->count(), ProfileCount);
+
+    w.importPresetsCommand();
+    QCOMPARE(chooser->count(), ProfileCount + 1);
+    QCOMPARE(w.presets().presets().at(0).values.ProfileId, values.ProfileId);
+    QCOMPARE(dialogs_->notices.back(), QStringLiteral("1 preset(s) imported."));
+
+    // A second window reads them from its file.
+    window_.reset();
+    QCOMPARE(open().presets().presets().size(), std::size_t{1});
   }
 };
 

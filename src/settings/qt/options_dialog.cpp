@@ -183,7 +183,7 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   connect(bSelectDir_, &QPushButton::clicked, this, &OptionsDialog::selectDestination);
 
   cbVideoFor_ = makeChooser("CBVideoFor", ChooserLines);
-  connect(cbVideoFor_, &QComboBox::currentIndexChanged, this, &OptionsDialog::profileChanged);
+  connect(cbVideoFor_, &QComboBox::currentIndexChanged, this, &OptionsDialog::chooserChanged);
 
   groupVideo_ = new QGroupBox(QStringLiteral("Video"));
   groupVideo_->setObjectName(QStringLiteral("GroupVideo"));
@@ -230,6 +230,10 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   bDefault_ = new QPushButton(QStringLiteral("Set Defaults"));
   bDefault_->setObjectName(QStringLiteral("BDefault"));
   connect(bDefault_, &QPushButton::clicked, this, &OptionsDialog::applyDefaults);
+  bSavePreset_ = new QPushButton(QStringLiteral("Save as Preset..."));
+  bSavePreset_->setObjectName(QStringLiteral("BSavePreset"));
+  bSavePreset_->hide();  // shown when the dialog has the presets
+  connect(bSavePreset_, &QPushButton::clicked, this, [this] { savePreset(); });
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(new QLabel(QStringLiteral("Destination Folder")));
@@ -244,6 +248,7 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   groups->addWidget(groupAudio_, 1);
   layout->addLayout(groups);
   auto* defaultRow = new QHBoxLayout;
+  defaultRow->addWidget(bSavePreset_);
   defaultRow->addStretch();
   defaultRow->addWidget(bDefault_);
   layout->addLayout(defaultRow);
@@ -497,8 +502,10 @@ void OptionsDialog::readBack(TSettings& s) const {
   s.AddToRunningBatch = cbAddToBatch_->isChecked() ? 1 : 0;
 }
 
-bool runOptionsDialog(QWidget* owner, TSettings& settings, const QString& caption) {
+bool runOptionsDialog(QWidget* owner, TSettings& settings, const QString& caption,
+                      PresetStore* presets) {
   OptionsDialog dialog(owner, settings, caption);
+  if (presets) dialog.setPresets(presets);
   if (dialog.exec() != QDialog::Accepted) return false;
   dialog.readBack(settings);
   return true;
