@@ -392,10 +392,19 @@ int TFMain::focusedRow() {
 
 void TFMain::setStatusText(const std::string& text) {
   statusPanels_[1]->setText(qs(text));
+  if (!countPanel_) return;
+  const bool batch = engine_ && engine_->batch().conversionMode();
+  if (batch) {
+    const BatchCounts counts = engine_->batch().batchCounts();
+    countPanel_->setText(qs(batchCountText(counts.converted, counts.total)));
+  }
+  countPanel_->setVisible(batch);
 }
 
 QString TFMain::statusPanelText(int panel) const {
   if (panel == 2) return reasonPanel_->text();
+  if (panel == 3)
+    return countPanel_->isVisibleTo(countPanel_->window()) ? countPanel_->text() : QString();
   return panel >= 0 && panel < 2 ? statusPanels_[panel]->text() : QString();
 }
 
@@ -431,6 +440,7 @@ void TFMain::enterConversionDisplay() {
 
 void TFMain::leaveConversionDisplay(bool showFullBar) {
   refreshTimer_->stop();
+  countPanel_->hide();
   busyIndicator_->stop();
   busyIndicator_->hide();
   Image1->show();

@@ -148,7 +148,7 @@ class TFMain : public QMainWindow, public UiPort {
   void exitRequested() override;
 
   // Status bar panel texts (tests and screenshots read them); panel 2 is the focused row's
-  // failure reason.
+  // failure reason, panel 3 the batch's count ("2 of 13 converted", empty without a batch).
   QString statusPanelText(int panel) const;
   // A cell's tooltip as the list shows it.
   QString cellToolTip(int row, int column);
@@ -263,6 +263,7 @@ class TFMain : public QMainWindow, public UiPort {
   TListViewData* LVBook = nullptr;
   QLabel* statusPanels_[2] = {nullptr, nullptr};
   QLabel* reasonPanel_ = nullptr;
+  QLabel* countPanel_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
   QTimer* refreshTimer_ = nullptr;  // shows the running conversions during a batch
 };

@@ -377,6 +377,11 @@ void TFMain::buildStatusBar() {
   progressBar_->hide();
   layout->addWidget(progressBar_);
   bar->addWidget(panel);
+  // During a batch: how many of its rows are converted ("2 of 13 converted").
+  countPanel_ = new QLabel(bar);
+  countPanel_->setObjectName(QStringLiteral("StatusCount"));
+  countPanel_->hide();
+  bar->addWidget(countPanel_);
   // The rest of the bar: why the focused row's conversion failed.
   reasonPanel_ = new QLabel(bar);
   reasonPanel_->setObjectName(QStringLiteral("StatusReason"));

@@ -242,6 +242,7 @@ class QueueWindowTest : public QObject {
       };
     };
 
+    QVERIFY(waitFor([&] { return w.statusPanelText(3) == QStringLiteral("0 of 1 converted"); }));
     selectRows(w, {0});
     w.updateCommandStates();
     QVERIFY(w.command("Pause1")->isEnabled());
@@ -266,6 +267,7 @@ class QueueWindowTest : public QObject {
     w.stopAllCommand();
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     QVERIFY(waitFor([&] { return processState(encoder) == 0 && processState(child) == 0; }));
+    QCOMPARE(w.statusPanelText(3), QString());
   }
 
   // Exit with a paused conversion ends its encoder rather than waiting for it.
