@@ -327,10 +327,10 @@ void Report::drawBars() {
     text += barLine(name, percent, fillText("%5.1f%%", percent), columns) + "\n";
     ++barLines_;
   }
-  text +=
-      barLine("total", overall_,
-              fillText("%3d%%  %d/%d", overall_, finished, static_cast<int>(jobs_.size())), columns) +
-      "\n";
+  text += barLine("total", overall_,
+                  fillText("%3d%%  %d/%d", overall_, finished, static_cast<int>(jobs_.size())),
+                  columns) +
+          "\n";
   ++barLines_;
   std::fputs(text.c_str(), out_);
 }
@@ -348,7 +348,7 @@ bool Report::finish() {
   if (style_ == ReportStyle::Json) {
     line(eventHead("finished", 0) +
          fillText(",\"converted\":%d,\"failed\":%d,\"stopped\":%d,\"skipped\":%d}", done, failed,
-                stopped, rejected_));
+                  stopped, rejected_));
   } else {
     line(fillText("%d converted, %d failed, %d stopped, %d skipped", done, failed, stopped,
                   rejected_));

@@ -9,7 +9,7 @@
 namespace vidmora {
 struct TSettings;
 class PresetStore;
-}
+}  // namespace vidmora
 
 namespace vidmora::cli {
 

@@ -42,5 +42,4 @@ struct EngineConfig {
   DesktopSession* desktopSession = nullptr;
 };
 
-
 }  // namespace vidmora

@@ -22,7 +22,9 @@ TEST(JobShape, TimeTexts) {
   for (const auto& c : cases) {
     const auto v = parseTimeText(c.text);
     EXPECT_EQ(v.has_value(), c.seconds >= 0) << c.text;
-    if (v && c.seconds >= 0) EXPECT_NEAR(*v, c.seconds, 1e-9) << c.text;
+    if (v && c.seconds >= 0) {
+      EXPECT_NEAR(*v, c.seconds, 1e-9) << c.text;
+    }
   }
   EXPECT_EQ(timeText(90.25), "00:01:30.250");
   EXPECT_EQ(timeText(3723.0004), "01:02:03.000");
