@@ -99,6 +99,18 @@ class QueueWindowTest : public QObject {
     return *window_;
   }
 
+  // Converts one source with an encoder that burns CPU in itself and a child until stopped.
+  void startSpinning(TFMain& w, pid_t& encoder, pid_t& child) {
+    const std::string pids = home_ / "pids";
+    std::filesystem::remove(pids);
+    QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, "spin.avi", "spin=1\npids=" + pids)) ==
+            AddOutcome::Added);
+    w.convertCommand();
+    QVERIFY(waitFor([&] { return !readFile(pids).empty(); }));
+    std::istringstream(readFile(pids)) >> encoder >> child;
+    QVERIFY(encoder > 0 && child > 0);
+  }
+
  private slots:
   void initTestCase() { isolateHome(home_); }
   void cleanup() {
@@ -227,15 +239,9 @@ class QueueWindowTest : public QObject {
     if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
     auto desktop = std::make_shared<RecordingDesktop>();
     TFMain& w = open(FAKE_ENCODER, desktop);
-    const std::string pids = home_ / "pids";
-    std::filesystem::remove(pids);
-    QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, "spin.avi", "spin=1\npids=" + pids)) ==
-            AddOutcome::Added);
-    w.convertCommand();
-    QVERIFY(waitFor([&] { return !readFile(pids).empty(); }));
     pid_t encoder = 0, child = 0;
-    std::istringstream(readFile(pids)) >> encoder >> child;
-    QVERIFY(encoder > 0 && child > 0);
+    startSpinning(w, encoder, child);
+    if (QTest::currentTestFailed()) return;
     const auto both = [&](bool stopped) {
       return [=] {
         return (processState(encoder) == 'T') == stopped && (processState(child) == 'T') == stopped;
@@ -274,14 +280,9 @@ class QueueWindowTest : public QObject {
   void exitWithPausedConversion() {
     if (!fileExists(FAKE_ENCODER)) QSKIP("stand-in encoder not built");
     TFMain& w = open(FAKE_ENCODER);
-    const std::string pids = home_ / "pids";
-    std::filesystem::remove(pids);
-    QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, "spin.avi", "spin=1\npids=" + pids)) ==
-            AddOutcome::Added);
-    w.convertCommand();
-    QVERIFY(waitFor([&] { return !readFile(pids).empty(); }));
     pid_t encoder = 0, child = 0;
-    std::istringstream(readFile(pids)) >> encoder >> child;
+    startSpinning(w, encoder, child);
+    if (QTest::currentTestFailed()) return;
     w.pauseAllCommand(true);
     QVERIFY(waitFor([&] { return processState(encoder) == 'T'; }));
     dialogs_->answers = {true, true, true};
