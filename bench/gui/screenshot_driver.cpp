@@ -145,6 +145,50 @@ int sourceShots(const std::string& out, const std::string& encoder, const QStrin
   waitFor([&] { return trim.detections() == 1 && trim.framesShown() >= 1; }, 60000);
   trim.targetChoice()->setCurrentIndex(2);
   ok = save(trim, out + "/screenshot-trim.png") && ok;
+  trim.close();
+  window.close();
+  return ok ? 0 : 1;
+}
+
+// A batch of the queue: two rows with profiles of their own, two conversions running, the
+// first of them paused.
+int queueShot(const std::string& out, const std::string& encoder, const QStringList& clips) {
+  TFMain window(shotOptions(encoder));
+  window.settings().MaxConversions = 2;
+  window.settings().SaveHistory = 0;
+  window.engine().settingsChanged();
+  window.show();
+  settle(500);
+  for (const QString& clip : clips) window.engine().scanner().addVideo(clip.toStdString());
+  VideoList& list = window.engine().list().entries();
+  bool ok = waitFor([&] { return list.count() == clips.size(); }, 60000);
+  const int16_t own[] = {9010, 9110};  // H.265 and FLAC
+  for (int i = 0; i < 2 && i + 2 < list.count(); ++i) {
+    TSettings s = window.settings();
+    applyProfile(s, profileIndexById(own[i]));
+    auto snapshot = std::make_shared<ConversionSnapshot>();
+    takeSnapshot(*snapshot, s);
+    window.engine().list().setRowSettings({i + 2}, snapshot);
+  }
+  window.engine().batch().startBatch();
+  ok = waitFor(
+           [&] {
+             int shown = 0;
+             for (int i = 0; i < list.count(); ++i)
+               if (window.engine().list().cellText(i, 3).rfind("Convert ", 0) == 0) ++shown;
+             return shown >= 2;
+           },
+           60000) &&
+       ok;
+  // Paused once it has made some way.
+  waitFor([&] { return window.engine().list().cellText(0, 3).rfind("Convert 0.0%", 0) != 0; },
+          60000);
+  window.engine().batch().pauseConversion(0, true);
+  window.listView()->lvdGoto(0);
+  settle(700);
+  ok = save(window, out + "/screenshot-queue.png") && ok;
+  window.engine().batch().stopAll(Answer::Yes);
+  waitFor([&] { return !window.engine().batch().conversionMode(); }, 60000);
   window.close();
   return ok ? 0 : 1;
 }
@@ -158,6 +202,8 @@ int main(int argc, char** argv) {
     return sourceShots(args[2].toStdString(), args[3].toStdString(), args.mid(4));
   if (args.size() >= 5 && args[1] == QStringLiteral("--failed"))
     return failedAndSelectionShots(args[2].toStdString(), args[3].toStdString(), args.mid(4));
+  if (args.size() >= 5 && args[1] == QStringLiteral("--queue"))
+    return queueShot(args[2].toStdString(), args[3].toStdString(), args.mid(4));
   if (args.size() < 4) {
     std::fprintf(stderr, "usage: vidmora_screenshot_driver OUT_DIR ENCODER CLIP...\n");
     return 2;

@@ -31,6 +31,7 @@
 
 #include "app/thumbnail_column.h"
 #include "app/window_images.h"
+#include "engine/list_texts.h"
 #include "lvdata/lvdata.h"
 #include "platform/job_log.h"
 #include "platform/paths.h"
@@ -40,6 +41,7 @@
 #include "platform/stale_files.h"
 #include "platform/texts.h"
 #include "platform/version.h"
+#include "settings/presets.h"
 #include "settings/profiles.h"
 #include "settings/qt/update_prompt.h"
 #include "settings/settings_file.h"
@@ -118,6 +120,7 @@ TFMain::TFMain(MainWindowOptions options)
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(*this, queue_, config);
 
+  initPresets();
   const int width = clampedWidth(DesignWidth);
   resize(width, width * 3 / 4);
   buildWindow();
@@ -182,6 +185,7 @@ TFMain::~TFMain() {
 void TFMain::applyMainSettings() {
   const TSettings& s = engine_->settings();
   EdDir->setText(qs(s.DestDir));
+  fillPresetChoices();
   CBVideoFor->setCurrentIndex(profileIndexById(s.ProfileId));
 }
 
@@ -278,6 +282,7 @@ void TFMain::writeSideFile(const std::string& path, const std::string& text) {
 
 void TFMain::saveSettingsFile() {
   vidmora::saveSettings(engine_->settings(), settingsPath_);
+  saveChoices(engine_->settings(), choicesFilePath(configFolder_));
 }
 
 void TFMain::settingsCommand() {
@@ -329,15 +334,17 @@ void TFMain::updateCommandStates() {
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2"},
                state == Done || state == Ready);
     setEnabled({"StopConversion1", "StopConversion2"}, converting && anyUnfinished);
-    setEnabled({"AddVideos1", "AddFolder1", "AddFolder2", "DeleteEntry1", "ConvertLocalVideo1",
-                "AddVideos2", "DeleteEntry2", "ConvertVideos2", "TBAdd", "TBRemove", "TBConvert",
-                "DeleteUnExistingVideoEntries1"},
+    setEnabled({"DeleteEntry1", "ConvertLocalVideo1", "DeleteEntry2", "ConvertVideos2", "TBRemove",
+                "TBConvert", "DeleteUnExistingVideoEntries1"},
                !converting);
     setEnabled({"StopAll1", "StopAll2"}, converting);
     setEnabled({"DeleteEntry1", "DeleteEntry2", "DeleteVideo1", "DeleteVideo2",
                 "DeleteUnExistingVideoEntries1"},
                !converting && anyRemovable);
   }
+  // Files may be added at any time: during a batch they join it or wait, as the settings say.
+  setEnabled({"AddVideos1", "AddFolder1", "AddFolder2", "AddVideos2", "TBAdd"}, true);
+  updateQueueCommandStates(rows);
   updatingStates_ = false;
 }
 
@@ -353,7 +360,14 @@ void TFMain::displayCell(LVDisplayItem& item) {
 QString TFMain::cellToolTip(int row, int column) {
   if (shuttingDown_ || !engine_ || row < 0 || row >= engine_->list().entries().count()) return {};
   const QString reason = qs(engine_->list().failureReason(row));
-  if (column != 0 && column != 2) return reason;
+  if (column == ColumnName) {
+    // The row's own profile and quality, the source's summary, then why it failed.
+    QStringList lines;
+    lines << rowSettingsToolTip(row) << sourceTip(row) << reason;
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n'));
+  }
+  if (column != 0) return reason;
   // The Source cell may be elided: its tooltip names the whole path.
   QStringList lines;
   if (column == 0) lines << qs(engine_->list().entries().at(row).sourcePath);
@@ -403,10 +417,19 @@ int TFMain::focusedRow() {
 
 void TFMain::setStatusText(const std::string& text) {
   statusPanels_[1]->setText(qs(text));
+  if (!countPanel_) return;
+  const bool batch = engine_ && engine_->batch().conversionMode();
+  if (batch) {
+    const BatchCounts counts = engine_->batch().batchCounts();
+    countPanel_->setText(qs(batchCountText(counts.converted, counts.total)));
+  }
+  countPanel_->setVisible(batch);
 }
 
 QString TFMain::statusPanelText(int panel) const {
   if (panel == 2) return reasonPanel_->text();
+  if (panel == 3)
+    return countPanel_->isVisibleTo(countPanel_->window()) ? countPanel_->text() : QString();
   return panel >= 0 && panel < 2 ? statusPanels_[panel]->text() : QString();
 }
 
@@ -442,6 +465,7 @@ void TFMain::enterConversionDisplay() {
 
 void TFMain::leaveConversionDisplay(bool showFullBar) {
   refreshTimer_->stop();
+  countPanel_->hide();
   busyIndicator_->stop();
   busyIndicator_->hide();
   Image1->show();

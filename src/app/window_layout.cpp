@@ -158,6 +158,7 @@ void TFMain::buildMenus() {
   thumbnails->setCheckable(true);
   connect(thumbnails, &QAction::triggered, this, &TFMain::setThumbnailsShown);
   options->addAction(thumbnails);
+  buildPresetCommands(options);
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   help->setObjectName(QStringLiteral("Help1"));
@@ -218,6 +219,7 @@ void TFMain::buildMenus() {
         [this] { propertiesCommand(); });
   popup("Trim2", tr("&Trim…"), {}, [this] { trimCommand(); });
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TFMain::updateCommandStates);
+  buildQueueCommands(options);
 }
 
 void TFMain::buildToolbar() {
@@ -317,7 +319,9 @@ void TFMain::buildSettingsPanel() {
   grid->addWidget(BVideoOptions, 1, 2);
   grid->setColumnStretch(1, 1);
   connect(BSelectDir, &QPushButton::clicked, this, &TFMain::selectDestinationFolder);
-  connect(CBVideoFor, &QComboBox::activated, this, [this](int) { takeMainSettings(2); });
+  connect(CBVideoFor, &QComboBox::activated, this, [this](int index) {
+    if (!choosePreset(index)) takeMainSettings(2);
+  });
   connect(BVideoOptions, &QPushButton::clicked, this, &TFMain::settingsCommand);
   buildEstimateLabel();
 }
@@ -387,6 +391,11 @@ void TFMain::buildStatusBar() {
   progressBar_->hide();
   layout->addWidget(progressBar_);
   bar->addWidget(panel);
+  // During a batch: how many of its rows are converted ("2 of 13 converted").
+  countPanel_ = new QLabel(bar);
+  countPanel_->setObjectName(QStringLiteral("StatusCount"));
+  countPanel_->hide();
+  bar->addWidget(countPanel_);
   // The rest of the bar: why the focused row's conversion failed.
   reasonPanel_ = new QLabel(bar);
   reasonPanel_->setObjectName(QStringLiteral("StatusReason"));

@@ -16,6 +16,8 @@ inline constexpr const char* ConfigFolderName = "vidmora";  // under the XDG con
 inline constexpr const char* SettingsFileName = "settings.bin";
 inline constexpr const char* HistoryFileName = "history.bin";
 inline constexpr const char* QueueFileName = "queue.bin";  // in the state folder
+// Choices kept beside the settings file, whose binary layout stays as it is.
+inline constexpr const char* ChoicesFileName = "choices.txt";
 inline constexpr const char* DefaultOutputSubfolder = "Vidmora";
 inline constexpr const char* HelpFolderName = "help";
 inline constexpr const char* HelpContentsPage = "index.html";
