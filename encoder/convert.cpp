@@ -117,9 +117,11 @@ Outcome Conversion::run() {
   if (!remux.subtitleArgs.empty()) t.args = withArgsAfterCopy(t.args, remux.subtitleArgs);
   if (slot_.stopRequested()) return {};  // stopped before anything was written
 
-  const double duration = probe.info.duration;
+  // Progress and the output's check follow the part of the source converted.
+  const double duration = o_.coveredSeconds(probe.info.duration);
   for (const std::string& note : t.notes) log_.note(note);
-  log_.note("source lasts " + clockText(duration) + "; ffmpeg " + quotedLine(t.args));
+  log_.note((duration != probe.info.duration ? "the part converted lasts " : "source lasts ") +
+            clockText(duration) + "; ffmpeg " + quotedLine(t.args));
   double lastSeconds = -1.0;
   RunHooks hooks;
   hooks.errorOutput = [this](const char* data, std::size_t n) { log_.ffmpegOutput(data, n); };
@@ -211,7 +213,8 @@ Outcome Conversion::finish(TempOutput& temp, const Translation& t, const ProbeRe
     case RunEnd::Finished: {
       if (!temp.hasData()) return failed("ffmpeg wrote no output");
       const Judgement verdict =
-          judgeOutput(temp.path(), o_.input, t.mapVideo, t.mapAudio, probe.info.duration);
+          judgeOutput(temp.path(), o_.input, t.mapVideo, t.mapAudio,
+                      o_.coveredSeconds(probe.info.duration), o_.trimStart > 0 || o_.trimEnd >= 0);
       if (!verdict.notes.empty()) log_.note(verdict.notes);
       if (!verdict.ok)
         return failed("the output was refused: " + verdict.reason, ExitStatusFailed,

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -99,6 +100,37 @@ std::string setQuality(LegacyOptions& o, const std::string& name, const std::str
   return {};
 }
 
+// Seconds into the source, as the app writes them ("12.5").
+std::string setSeconds(double& field, const std::string& name, const std::string& v) {
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(v.c_str(), &end);
+  if (v.empty() || errno != 0 || *end != '\0' || !(value >= 0) || value > 1e7)
+    return name + " needs seconds into the source, got '" + v + "'";
+  field = value;
+  return {};
+}
+
+// "0,2" or "none".
+std::string setTracks(std::optional<std::vector<int>>& field, const std::string& name,
+                      const std::string& v) {
+  std::vector<int> tracks;
+  if (v != "none") {
+    std::size_t begin = 0;
+    while (true) {
+      const std::size_t comma = v.find(',', begin);
+      long n = 0;
+      if (!parseInt(v.substr(begin, comma == std::string::npos ? comma : comma - begin), 0, 999, n))
+        return name + " needs track indexes such as 0,2 or 'none', got '" + v + "'";
+      tracks.push_back(static_cast<int>(n));
+      if (comma == std::string::npos) break;
+      begin = comma + 1;
+    }
+  }
+  field = std::move(tracks);
+  return {};
+}
+
 enum class Kind { Flag, Value };
 
 struct OptionSpec {
@@ -178,6 +210,39 @@ constexpr OptionSpec Options[] = {
        return setCount(o.fitHeight, v, 2, 16384, "-fit needs a frame height or 'original'");
      }},
     {"-vquality", Kind::Value, setQuality<&LegacyOptions::videoQuality>},
+    {"-ss", Kind::Value,
+     [](LegacyOptions& o, const std::string& n, const std::string& v) {
+       return setSeconds(o.trimStart, n, v);
+     }},
+    {"-to", Kind::Value,
+     [](LegacyOptions& o, const std::string& n, const std::string& v) {
+       return setSeconds(o.trimEnd, n, v);
+     }},
+    {"-crop", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       long side[4] = {};
+       std::size_t begin = 0;
+       for (int k = 0; k < 4; ++k) {
+         const std::size_t colon = k < 3 ? v.find(':', begin) : v.size();
+         if (colon == std::string::npos ||
+             !parseInt(v.substr(begin, colon - begin), 0, 16384, side[k]) || side[k] % 2 != 0)
+           return "-crop needs even pixels TOP:BOTTOM:LEFT:RIGHT, got '" + v + "'";
+         begin = colon + 1;
+       }
+       o.cropTop = static_cast<int>(side[0]);
+       o.cropBottom = static_cast<int>(side[1]);
+       o.cropLeft = static_cast<int>(side[2]);
+       o.cropRight = static_cast<int>(side[3]);
+       return std::string();
+     }},
+    {"-atracks", Kind::Value,
+     [](LegacyOptions& o, const std::string& n, const std::string& v) {
+       return setTracks(o.audioTracks, n, v);
+     }},
+    {"-stracks", Kind::Value,
+     [](LegacyOptions& o, const std::string& n, const std::string& v) {
+       return setTracks(o.subtitleTracks, n, v);
+     }},
     {"-aquality", Kind::Value, setQuality<&LegacyOptions::audioQuality>},
 };
 
@@ -205,6 +270,14 @@ long parseBitrate(const std::string& text) {
   const double value = std::strtod(digits.c_str(), &end);
   if (errno != 0 || *end != '\0' || !(value > 0) || value * scale > 1e9) return -1;
   return std::lround(value * scale);
+}
+
+double LegacyOptions::coveredSeconds(double source) const {
+  if (trimStart <= 0 && trimEnd < 0) return source;
+  const double start = std::max(0.0, trimStart);
+  double end = trimEnd >= 0 ? trimEnd : source;
+  if (source > 0) end = std::min(end, source);
+  return std::max(0.0, end - start);
 }
 
 ParseResult parseLegacyOptions(const std::vector<std::string>& args) {
@@ -239,6 +312,10 @@ ParseResult parseLegacyOptions(const std::vector<std::string>& args) {
   }
   if (o.input.empty()) {
     result.error = "no source given (-i PATH)";
+    return result;
+  }
+  if (o.trimEnd >= 0 && o.trimEnd <= std::max(0.0, o.trimStart)) {
+    result.error = "-to must come after the start of the part converted";
     return result;
   }
   result.ok = true;

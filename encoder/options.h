@@ -3,6 +3,7 @@
 // what the options mean for ffmpeg is decided in translate.h.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,16 @@ struct LegacyOptions {
   std::string audioQuality;  // -aquality, likewise (a VBR scale)
   bool adapt = false;        // -adapt: rejected audio values become the nearest valid ones
   bool remux = false;        // -remux: copy every stream as it is
+  // The row's shape. A part of the source: -ss START and -to END in seconds of the source.
+  double trimStart = -1, trimEnd = -1;
+  // -crop T:B:L:R, pixels of the stored picture taken off each side (even values).
+  int cropTop = 0, cropBottom = 0, cropLeft = 0, cropRight = 0;
+  // -atracks / -stracks: indexes among the source's audio / subtitle streams ("none": no track).
+  std::optional<std::vector<int>> audioTracks, subtitleTracks;
+
+  bool cropped() const { return cropTop > 0 || cropBottom > 0 || cropLeft > 0 || cropRight > 0; }
+  // The length of the source the conversion covers (`source` when it is not trimmed; 0 unknown).
+  double coveredSeconds(double source) const;
 
   bool hasAudioOptions() const { return audioBitrate >= 0 || channels >= 0 || sampleRate >= 0; }
 };

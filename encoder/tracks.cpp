@@ -72,11 +72,25 @@ std::string base64(const std::string& bytes) {
   return out;
 }
 
-void addSubtitles(const SourceInfo& source, const ContainerChoice& container, TrackPlan& plan) {
+void addSubtitles(const SourceInfo& source, const ContainerChoice& container, TrackPlan& plan,
+                  const std::optional<std::vector<int>>& choice) {
   const AVOutputFormat* fmt = av_guess_format(container.muxer.c_str(), nullptr, nullptr);
+  std::vector<const StreamInfo*> chosen;
+  if (choice) {
+    for (const int k : *choice) {
+      const StreamInfo* s = findStream(source, nthStream(source, AVMEDIA_TYPE_SUBTITLE, k));
+      if (s == nullptr)
+        plan.notes.push_back("the source has no subtitle track " + std::to_string(k));
+      else
+        chosen.push_back(s);
+    }
+  } else {
+    for (const StreamInfo& s : source.streams)
+      if (s.type == AVMEDIA_TYPE_SUBTITLE) chosen.push_back(&s);
+  }
   int out = 0;
-  for (const StreamInfo& s : source.streams) {
-    if (s.type != AVMEDIA_TYPE_SUBTITLE) continue;
+  for (const StreamInfo* chosenStream : chosen) {
+    const StreamInfo& s = *chosenStream;
     std::string codec;
     if (holds(fmt, s.codecId) != 0) {
       codec = "copy";
@@ -111,11 +125,30 @@ std::string joinedFilters(const std::vector<std::string>& filters) {
   return chain;
 }
 
+int nthStream(const SourceInfo& source, int type, int ordinal) {
+  for (const StreamInfo& s : source.streams)
+    if (s.type == type && ordinal-- == 0) return s.index;
+  return -1;
+}
+
 TrackPlan planTracks(const SourceInfo& source, const ContainerChoice& container, bool mapVideo,
-                     bool mapAudio, bool modern) {
+                     bool mapAudio, bool modern, const std::optional<std::vector<int>>& audioChoice,
+                     const std::optional<std::vector<int>>& subtitleChoice) {
   TrackPlan plan;
   const bool everyTrack = modern && mapVideo;
-  if (mapAudio) {
+  if (mapAudio && audioChoice) {
+    for (const int k : *audioChoice) {
+      const StreamInfo* s = findStream(source, nthStream(source, AVMEDIA_TYPE_AUDIO, k));
+      if (s == nullptr || !s->usable)
+        plan.notes.push_back("the source has no usable audio track " + std::to_string(k));
+      else
+        plan.audio.push_back(trackOf(source, s->index));
+    }
+    // The first track chosen plays first.
+    for (std::size_t k = 0; k < plan.audio.size() && plan.audio.size() > 1; ++k)
+      plan.args.insert(plan.args.end(),
+                       {"-disposition:a:" + std::to_string(k), k == 0 ? "+default" : "-default"});
+  } else if (mapAudio) {
     if (everyTrack) {
       for (const StreamInfo& s : source.streams)
         if (s.type == AVMEDIA_TYPE_AUDIO && s.usable)
@@ -141,7 +174,8 @@ TrackPlan planTracks(const SourceInfo& source, const ContainerChoice& container,
         plan.args.insert(plan.args.end(), {"-disposition:a:" + std::to_string(k), "-default"});
     }
   }
-  if (everyTrack) addSubtitles(source, container, plan);
+  if (mapVideo && (subtitleChoice || everyTrack))
+    addSubtitles(source, container, plan, subtitleChoice);
   // A song's cover, where the file holds pictures.
   if (!mapVideo && mapAudio && holdsCover(container.muxer)) {
     for (const StreamInfo& s : source.streams) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,15 @@ struct TrackPlan {
 };
 
 // modern: a modern profile's line; the classic lines carry one sound track and nothing else.
+// audioChoice / subtitleChoice: the tracks the row keeps, as indexes among the source's audio /
+// subtitle streams, in the order given (nullopt: the line's own rule chooses).
 TrackPlan planTracks(const SourceInfo& source, const ContainerChoice& container, bool mapVideo,
-                     bool mapAudio, bool modern);
+                     bool mapAudio, bool modern,
+                     const std::optional<std::vector<int>>& audioChoice = std::nullopt,
+                     const std::optional<std::vector<int>>& subtitleChoice = std::nullopt);
+
+// The index in the source of the `ordinal`-th stream of the type (-1 when there is none).
+int nthStream(const SourceInfo& source, int type, int ordinal);
 
 // The sound's filters and per-track options: a channel layout the encoder takes where it
 // refuses the source's (said in `notes`), a bit rate that grows with the channels, the volume.

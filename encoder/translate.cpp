@@ -100,6 +100,22 @@ void appendVideoQuality(const std::string& encoder, const LegacyOptions& o,
   }
 }
 
+// The source and, for a part of it, where it starts and ends: as input options, so a re-encode
+// decodes from the keyframe before the start and drops what precedes it (the cut is exact and the
+// sound stays with the picture), and a copy starts at that keyframe.
+void appendInput(const LegacyOptions& o, std::vector<std::string>& a) {
+  char seconds[32];
+  if (o.trimStart > 0) {
+    std::snprintf(seconds, sizeof seconds, "%.3f", o.trimStart);
+    a.insert(a.end(), {"-ss", seconds});
+  }
+  if (o.trimEnd >= 0) {
+    std::snprintf(seconds, sizeof seconds, "%.3f", o.trimEnd);
+    a.insert(a.end(), {"-to", seconds});
+  }
+  a.insert(a.end(), {"-protocol_whitelist", "file", "-i", "file:" + o.input});
+}
+
 Translation translateRemux(const LegacyOptions& o, const SourceInfo& source,
                            const ContainerChoice& container, const std::string& outputPath,
                            bool progressArgs) {
@@ -114,7 +130,12 @@ Translation translateRemux(const LegacyOptions& o, const SourceInfo& source,
   if (progressArgs) a.insert(a.end(), {"-progress", "pipe:1", "-stats_period", "0.25"});
   // AVI and MPEG files often leave timestamps out (B-frames): they are made up where missing.
   a.insert(a.end(), {"-fflags", "+genpts"});
-  a.insert(a.end(), {"-protocol_whitelist", "file", "-i", "file:" + o.input});
+  appendInput(o, a);
+  if (o.trimStart > 0)
+    t.notes.push_back(
+        "a copy cannot start between keyframes: the part starts at the keyframe at "
+        "or before " +
+        std::to_string(o.trimStart) + " s");
   for (const StreamInfo& s : streams) a.insert(a.end(), {"-map", "0:" + std::to_string(s.index)});
   a.insert(a.end(), {"-c", "copy"});
   if (container.muxer == "mp4" || container.muxer == "mov")
@@ -128,10 +149,19 @@ Translation translateRemux(const LegacyOptions& o, const SourceInfo& source,
 
 std::vector<StreamInfo> remuxStreams(const LegacyOptions& o, const SourceInfo& source) {
   std::vector<StreamInfo> chosen;
+  // A choice of tracks keeps those of the type (by their place among the type's streams).
+  const auto chosenTrack = [&source](const std::optional<std::vector<int>>& choice,
+                                     const StreamInfo& s) {
+    if (!choice) return true;
+    for (const int k : *choice)
+      if (nthStream(source, s.type, k) == s.index) return true;
+    return false;
+  };
   for (const StreamInfo& s : source.streams) {
     // Data streams (timecodes and the like) have no place in the new file.
     const bool wanted = (s.type == 0 /* video */ && !o.noVideo) ||
-                        (s.type == 1 /* audio */ && !o.noAudio) || s.type == 3 /* subtitle */;
+                        (s.type == 1 /* audio */ && !o.noAudio && chosenTrack(o.audioTracks, s)) ||
+                        (s.type == 3 /* subtitle */ && chosenTrack(o.subtitleTracks, s));
     if (wanted) chosen.push_back(s);
   }
   return chosen;
@@ -177,13 +207,19 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
   // The modern lines (-adapt) keep every track the user would expect; the classic lines take
   // one video and one audio stream.
   const bool modern = o.adapt;
-  const TrackPlan tracks = planTracks(source, container, t.mapVideo, t.mapAudio, modern);
+  const TrackPlan tracks = planTracks(source, container, t.mapVideo, t.mapAudio, modern,
+                                      o.audioTracks, o.subtitleTracks);
+  if (t.mapAudio && tracks.audio.empty()) t.mapAudio = false;  // the row keeps no sound
+  if (!t.mapVideo && !t.mapAudio) {
+    t.error = "nothing to convert: the line leaves no audio or video stream of the source";
+    return t;
+  }
   t.notes = tracks.notes;
 
   auto& a = t.args;
   a = {"-hide_banner", "-nostats", "-loglevel", "error"};
   if (progressArgs) a.insert(a.end(), {"-progress", "pipe:1", "-stats_period", "0.25"});
-  a.insert(a.end(), {"-protocol_whitelist", "file", "-i", "file:" + o.input});
+  appendInput(o, a);
   if (t.mapVideo) a.insert(a.end(), {"-map", "0:" + std::to_string(source.videoStream)});
   for (const AudioTrack& track : tracks.audio)
     a.insert(a.end(), {"-map", "0:" + std::to_string(track.stream)});
@@ -193,7 +229,13 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
     a.insert(a.end(), {"-c:v", t.videoEncoder});
     if (!o.videoTag.empty()) a.insert(a.end(), {"-tag:v", upper(o.videoTag)});
     const bool modernVideo = o.fitHeight != 0 || !o.videoQuality.empty();
-    const PicturePlan picture = planPicture(o, source, t.videoEncoder, modernVideo);
+    PicturePlan picture = planPicture(o, source, t.videoEncoder, modernVideo);
+    // The crop counts in the stored picture's pixels: it comes before any turn or scaling.
+    if (o.cropped())
+      picture.filters.insert(picture.filters.begin(),
+                             "crop=iw-" + std::to_string(o.cropLeft + o.cropRight) + ":ih-" +
+                                 std::to_string(o.cropTop + o.cropBottom) + ":" +
+                                 std::to_string(o.cropLeft) + ":" + std::to_string(o.cropTop));
     t.notes.insert(t.notes.end(), picture.notes.begin(), picture.notes.end());
     if (o.width > 0)
       a.insert(a.end(), {"-s", std::to_string(o.width) + "x" + std::to_string(o.height)});

@@ -42,8 +42,9 @@ struct Judgement {
   std::string reason;  // one sentence when not ok
   std::string notes;   // what the source was found to hold, for the log ("" when not read)
 };
+// part: the output holds only a part of the source, of headerDuration seconds.
 Judgement judgeOutput(const std::string& outputPath, const std::string& sourcePath, bool video,
-                      bool audio, double headerDuration);
+                      bool audio, double headerDuration, bool part = false);
 
 // The source's duration as the check uses it: `probed`, or 0 (not known) when libavformat only
 // estimated it from the bit rate, as for a VBR MP3 without a header that gives its length.

@@ -1,21 +1,30 @@
 // Used by scripts/screenshot: opens the Vidmora main window with the given clips, and saves
 // pictures of it idle (clips added), in the middle of the batch and when the batch has ended.
 // Dialogs answer by themselves (settings accepted, no tip), so nobody has to click.
-// With --settings OUT.png it saves the settings dialog with the H.264 profile chosen instead.
+// With --settings OUT.png it saves the settings dialog with the H.264 profile chosen instead;
+// with --sources OUT_DIR ENCODER CLIP... the thumbnail column, Properties of the first clip and
+// the trim dialog on it with its black bars found.
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
 #include <QThread>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/thumbnail_column.h"
+#include "engine/job_shape.h"
 #include "lvdata/lvdata.h"
 #include "settings/profiles.h"
 #include "settings/qt/options_dialog_window.h"
+#include "windows/properties_window.h"
+#include "windows/trim_crop_dialog.h"
 
 using namespace vidmora;
 
@@ -108,13 +117,93 @@ int failedAndSelectionShots(const std::string& out, const std::string& encoder,
   return ok ? 0 : 1;
 }
 
+// What the window tells about a source.
+int sourceShots(const std::string& out, const std::string& encoder, const QStringList& clips) {
+  TFMain window(shotOptions(encoder));
+  window.settings().SaveHistory = 0;
+  window.resize(820, 420);
+  window.show();
+  settle(300);
+  for (const QString& clip : clips) window.engine().scanner().addVideo(clip.toStdString());
+  window.setThumbnailsShown(true);
+  waitFor([&] { return window.thumbnailColumn()->decoded() >= clips.size(); }, 60000);
+  window.listView()->lvdGoto(0);
+  settle(300);
+  bool ok = save(window, out + "/screenshot-thumbnails.png");
+
+  const VideoEntry& first = window.engine().list().entries().at(0);
+  PropertiesWindow* properties =
+      showPropertiesWindow(&window, first.sourcePath, first.details, encoder);
+  waitFor([&] { return properties->copyButton()->isEnabled(); }, 60000);
+  ok = save(*properties, out + "/screenshot-properties.png") && ok;
+  properties->close();
+
+  TrimCropDialog trim(first.sourcePath, first.details, {false, true, false}, &window);
+  trim.show();
+  trim.startEdit()->setText(QString::fromStdString(timeText(2.5)));
+  trim.detectBlackBars();
+  waitFor([&] { return trim.detections() == 1 && trim.framesShown() >= 1; }, 60000);
+  trim.targetChoice()->setCurrentIndex(2);
+  ok = save(trim, out + "/screenshot-trim.png") && ok;
+  trim.close();
+  window.close();
+  return ok ? 0 : 1;
+}
+
+// A batch of the queue: two rows with profiles of their own, two conversions running, the
+// first of them paused.
+int queueShot(const std::string& out, const std::string& encoder, const QStringList& clips) {
+  TFMain window(shotOptions(encoder));
+  window.settings().MaxConversions = 2;
+  window.settings().SaveHistory = 0;
+  window.engine().settingsChanged();
+  window.show();
+  settle(500);
+  for (const QString& clip : clips) window.engine().scanner().addVideo(clip.toStdString());
+  VideoList& list = window.engine().list().entries();
+  bool ok = waitFor([&] { return list.count() == clips.size(); }, 60000);
+  const int16_t own[] = {9010, 9110};  // H.265 and FLAC
+  for (int i = 0; i < 2 && i + 2 < list.count(); ++i) {
+    TSettings s = window.settings();
+    applyProfile(s, profileIndexById(own[i]));
+    auto snapshot = std::make_shared<ConversionSnapshot>();
+    takeSnapshot(*snapshot, s);
+    window.engine().list().setRowSettings({i + 2}, snapshot);
+  }
+  window.engine().batch().startBatch();
+  ok = waitFor(
+           [&] {
+             int shown = 0;
+             for (int i = 0; i < list.count(); ++i)
+               if (window.engine().list().cellText(i, 3).rfind("Convert ", 0) == 0) ++shown;
+             return shown >= 2;
+           },
+           60000) &&
+       ok;
+  // Paused once it has made some way.
+  waitFor([&] { return window.engine().list().cellText(0, 3).rfind("Convert 0.0%", 0) != 0; },
+          60000);
+  window.engine().batch().pauseConversion(0, true);
+  window.listView()->lvdGoto(0);
+  settle(700);
+  ok = save(window, out + "/screenshot-queue.png") && ok;
+  window.engine().batch().stopAll(Answer::Yes);
+  waitFor([&] { return !window.engine().batch().conversionMode(); }, 60000);
+  window.close();
+  return ok ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QStringList args = QApplication::arguments();
   if (args.size() == 3 && args[1] == QStringLiteral("--settings"))
     return settingsShot(args[2].toStdString());
+  if (args.size() >= 5 && args[1] == QStringLiteral("--sources"))
+    return sourceShots(args[2].toStdString(), args[3].toStdString(), args.mid(4));
   if (args.size() >= 5 && args[1] == QStringLiteral("--failed"))
     return failedAndSelectionShots(args[2].toStdString(), args[3].toStdString(), args.mid(4));
+  if (args.size() >= 5 && args[1] == QStringLiteral("--queue"))
+    return queueShot(args[2].toStdString(), args[3].toStdString(), args.mid(4));
   if (args.size() < 4) {
     std::fprintf(stderr, "usage: vidmora_screenshot_driver OUT_DIR ENCODER CLIP...\n");
     return 2;

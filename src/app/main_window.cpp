@@ -29,7 +29,9 @@
 #include <ctime>
 #include <sstream>
 
+#include "app/thumbnail_column.h"
 #include "app/window_images.h"
+#include "engine/list_texts.h"
 #include "lvdata/lvdata.h"
 #include "platform/job_log.h"
 #include "platform/paths.h"
@@ -39,6 +41,7 @@
 #include "platform/stale_files.h"
 #include "platform/texts.h"
 #include "platform/version.h"
+#include "settings/presets.h"
 #include "settings/profiles.h"
 #include "settings/qt/update_prompt.h"
 #include "settings/settings_file.h"
@@ -53,6 +56,8 @@ constexpr int DesignWidth = 649;
 constexpr const char* ColumnsFileName = "columns";
 constexpr int MinColumnWidth = 8;
 constexpr int MaxColumnWidth = 10000;
+// Source, Duration, Name and Status; the thumbnail column comes after them.
+constexpr int TextColumns = 4;
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
@@ -115,6 +120,7 @@ TFMain::TFMain(MainWindowOptions options)
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(*this, queue_, config);
 
+  initPresets();
   const int width = clampedWidth(DesignWidth);
   resize(width, width * 3 / 4);
   buildWindow();
@@ -151,6 +157,7 @@ TFMain::TFMain(MainWindowOptions options)
   applyMainSettings();
   applyViewSettings();
   loadColumnWidths();
+  loadViewChoices();
 
   engine_->list().setListModified(false);
   if (s.SaveHistory) engine_->list().loadHistory();
@@ -166,6 +173,7 @@ TFMain::~TFMain() {
   formDestroy();
   // The engine waits for its last workers here; their late calls find shuttingDown_ set.
   engine_.reset();
+  thumbnails_.reset();
   queue_.shutdown();
   alive_->store(false);
   // Last of all: power off when the batch asked for it.
@@ -177,6 +185,7 @@ TFMain::~TFMain() {
 void TFMain::applyMainSettings() {
   const TSettings& s = engine_->settings();
   EdDir->setText(qs(s.DestDir));
+  fillPresetChoices();
   CBVideoFor->setCurrentIndex(profileIndexById(s.ProfileId));
 }
 
@@ -227,30 +236,40 @@ std::string TFMain::columnsPath() const {
 void TFMain::loadColumnWidths() {
   // Read as the history is: a regular file only, opened without waiting (a FIFO in its place
   // gives the default layout, not a hang).
+  std::istringstream words(readSideFile(columnsPath()));
+  QList<int> widths;
+  int width = 0;
+  while (widths.size() <= TextColumns && words >> width) {
+    if (width < MinColumnWidth || width > MaxColumnWidth) return;  // not ours: the default layout
+    widths.push_back(width);
+  }
+  // The file names the text columns; the thumbnail column keeps its own width.
+  if (widths.size() == TextColumns) widths.push_back(ThumbnailColumn::Width + 4);
+  LVBook->lvdSetColumnWidths(widths);
+}
+
+std::string TFMain::readSideFile(const std::string& path) {
   std::string text;
-  if (auto in = RecordStream::open(columnsPath(), RecordStream::Mode::Read)) {
+  if (auto in = RecordStream::open(path, RecordStream::Mode::Read)) {
     char buffer[512];
     const int64_t got = in->read(buffer, sizeof buffer);
     if (got > 0) text.assign(buffer, static_cast<std::size_t>(got));
   }
-  std::istringstream words(text);
-  QList<int> widths;
-  int width = 0;
-  while (widths.size() <= LVBook->columnCountLv() && words >> width) {
-    if (width < MinColumnWidth || width > MaxColumnWidth) return;  // not ours: the default layout
-    widths.push_back(width);
-  }
-  LVBook->lvdSetColumnWidths(widths);
+  return text;
 }
 
 void TFMain::saveColumnWidths() {
   if (!LVBook->lvdColumnsUserSized()) return;
   std::string text;
   const QList<int> widths = LVBook->lvdColumnWidths();
-  for (int i = 0; i < widths.size(); ++i) text += (i ? " " : "") + std::to_string(widths[i]);
+  for (int i = 0; i < widths.size() && i < TextColumns; ++i)
+    text += (i ? " " : "") + std::to_string(widths[i]);
   text += '\n';
+  writeSideFile(columnsPath(), text);
+}
+
+void TFMain::writeSideFile(const std::string& path, const std::string& text) {
   // A new file renamed over the old one: a link in its place is replaced, never followed.
-  const std::string path = columnsPath();
   std::string temp;
   const int fd = createSaveTemp(path, temp);
   if (fd < 0) return;
@@ -263,6 +282,7 @@ void TFMain::saveColumnWidths() {
 
 void TFMain::saveSettingsFile() {
   vidmora::saveSettings(engine_->settings(), settingsPath_);
+  saveChoices(engine_->settings(), choicesFilePath(configFolder_));
 }
 
 void TFMain::settingsCommand() {
@@ -289,6 +309,9 @@ void TFMain::updateCommandStates() {
   // The commands act on the selected rows; the one-row commands on the one selected row.
   const std::vector<int> rows = commandRows();
   const int single = rows.size() == 1 ? rows.front() : -1;
+  setEnabled({"Properties1", "Properties2"}, focused >= 0);
+  setEnabled({"Trim1", "Trim2"}, !shapeRows().empty());
+  scheduleEstimate();
   setEnabled(
       {"ShowLog1", "ShowLog2"},
       single >= 0 && !engine_->list().logPathOf(engine_->list().entries().at(single)).empty());
@@ -311,15 +334,17 @@ void TFMain::updateCommandStates() {
     setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2"},
                state == Done || state == Ready);
     setEnabled({"StopConversion1", "StopConversion2"}, converting && anyUnfinished);
-    setEnabled({"AddVideos1", "AddFolder1", "AddFolder2", "DeleteEntry1", "ConvertLocalVideo1",
-                "AddVideos2", "DeleteEntry2", "ConvertVideos2", "TBAdd", "TBRemove", "TBConvert",
-                "DeleteUnExistingVideoEntries1"},
+    setEnabled({"DeleteEntry1", "ConvertLocalVideo1", "DeleteEntry2", "ConvertVideos2", "TBRemove",
+                "TBConvert", "DeleteUnExistingVideoEntries1"},
                !converting);
     setEnabled({"StopAll1", "StopAll2"}, converting);
     setEnabled({"DeleteEntry1", "DeleteEntry2", "DeleteVideo1", "DeleteVideo2",
                 "DeleteUnExistingVideoEntries1"},
                !converting && anyRemovable);
   }
+  // Files may be added at any time: during a batch they join it or wait, as the settings say.
+  setEnabled({"AddVideos1", "AddFolder1", "AddFolder2", "AddVideos2", "TBAdd"}, true);
+  updateQueueCommandStates(rows);
   updatingStates_ = false;
 }
 
@@ -335,10 +360,20 @@ void TFMain::displayCell(LVDisplayItem& item) {
 QString TFMain::cellToolTip(int row, int column) {
   if (shuttingDown_ || !engine_ || row < 0 || row >= engine_->list().entries().count()) return {};
   const QString reason = qs(engine_->list().failureReason(row));
+  if (column == ColumnName) {
+    // The row's own profile and quality, the source's summary, then why it failed.
+    QStringList lines;
+    lines << rowSettingsToolTip(row) << sourceTip(row) << reason;
+    lines.removeAll(QString());
+    return lines.join(QLatin1Char('\n'));
+  }
   if (column != 0) return reason;
   // The Source cell may be elided: its tooltip names the whole path.
-  const QString path = qs(engine_->list().entries().at(row).sourcePath);
-  return reason.isEmpty() ? path : path + QLatin1Char('\n') + reason;
+  QStringList lines;
+  if (column == 0) lines << qs(engine_->list().entries().at(row).sourcePath);
+  lines << sourceTip(row) << reason;
+  lines.removeAll(QString());
+  return lines.join(QLatin1Char('\n'));
 }
 
 void TFMain::showFocusedReason(int row) {
@@ -382,10 +417,19 @@ int TFMain::focusedRow() {
 
 void TFMain::setStatusText(const std::string& text) {
   statusPanels_[1]->setText(qs(text));
+  if (!countPanel_) return;
+  const bool batch = engine_ && engine_->batch().conversionMode();
+  if (batch) {
+    const BatchCounts counts = engine_->batch().batchCounts();
+    countPanel_->setText(qs(batchCountText(counts.converted, counts.total)));
+  }
+  countPanel_->setVisible(batch);
 }
 
 QString TFMain::statusPanelText(int panel) const {
   if (panel == 2) return reasonPanel_->text();
+  if (panel == 3)
+    return countPanel_->isVisibleTo(countPanel_->window()) ? countPanel_->text() : QString();
   return panel >= 0 && panel < 2 ? statusPanels_[panel]->text() : QString();
 }
 
@@ -421,6 +465,7 @@ void TFMain::enterConversionDisplay() {
 
 void TFMain::leaveConversionDisplay(bool showFullBar) {
   refreshTimer_->stop();
+  countPanel_->hide();
   busyIndicator_->stop();
   busyIndicator_->hide();
   Image1->show();

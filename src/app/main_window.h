@@ -30,8 +30,10 @@ class QToolBar;
 
 namespace vidmora {
 
+class PresetStore;
 class TListViewData;
 class BusyIndicator;
+class ThumbnailColumn;
 struct LVDisplayItem;
 
 struct MainWindowOptions {
@@ -107,10 +109,37 @@ class TFMain : public QMainWindow, public UiPort {
   // Opens the focused row's log in the log window.
   void showLogCommand();
   void settingsCommand();
+  // Properties of the focused row's source.
+  void propertiesCommand();
+  // "Trim…": the trim, crop, tracks and size dialog for the selected Ready rows.
+  void trimCommand();
+  // The thumbnail column, remembered in a small file beside the settings.
+  void setThumbnailsShown(bool on);
+  ThumbnailColumn* thumbnailColumn() const { return thumbnails_.get(); }
+  // A Ready row's expected output size in bytes; 0 when it cannot be told beforehand.
+  uint64_t expectedOutputBytes(int row);
+  // The Ready rows' expected total and the destination's free space, as the panel shows them.
+  QString batchEstimateText();
   // Dropped, command-line or handed-over paths: walked and probed after the adds before them;
   // during a batch their files join the list as Ready rows; afterwards the batch is offered.
   // True when they were taken (false only while the window closes).
   bool addDroppedPaths(const std::vector<std::string>& paths);
+
+  // Queue commands: Convert With… sets the selected Ready rows' own profile and values; pause
+  // and resume act on the selected running rows, the "All" forms on the batch; the selected
+  // rows move up (-1) or down (+1) and stay selected.
+  void convertWithCommand();
+  void pauseCommand(bool paused);
+  void pauseAllCommand(bool paused);
+  void moveRowsCommand(int delta);
+
+  // Presets: they follow the profiles in the main chooser (picking one applies its profile and
+  // values); the Options menu renames, deletes, exports and imports them.
+  PresetStore& presets() { return *presets_; }
+  void renamePresetCommand();
+  void deletePresetCommand();
+  void exportPresetsCommand();
+  void importPresetsCommand();
 
   void showMessage(const std::string& text);
   bool askOkCancel(const std::string& question);
@@ -131,7 +160,7 @@ class TFMain : public QMainWindow, public UiPort {
   void exitRequested() override;
 
   // Status bar panel texts (tests and screenshots read them); panel 2 is the focused row's
-  // failure reason.
+  // failure reason, panel 3 the batch's count ("2 of 13 converted", empty without a batch).
   QString statusPanelText(int panel) const;
   // A cell's tooltip as the list shows it.
   QString cellToolTip(int row, int column);
@@ -154,6 +183,16 @@ class TFMain : public QMainWindow, public UiPort {
   void buildListView();
   void buildStatusBar();
   QAction* makeCommand(const char* name, const QString& text, void (TFMain::*slot)());
+  void buildQueueCommands(QMenu* before);
+  void updateQueueCommandStates(const std::vector<int>& rows);
+  void initPresets();
+  void buildPresetCommands(QMenu* options);
+  // The preset items after the profiles in the main chooser, again.
+  void fillPresetChoices();
+  // The main chooser's line `index`: a preset is applied (true); a profile is not (false).
+  bool choosePreset(int index);
+  // The profile and quality the row is converted with, for the Name cell's tooltip.
+  QString rowSettingsToolTip(int row);
   void firstActivation();
   // Window destruction: save the settings, tidy and save the list, stop taking drops. The
   // destructor then releases the engine and powers off when a batch asked for it.
@@ -161,6 +200,22 @@ class TFMain : public QMainWindow, public UiPort {
   void displayCell(LVDisplayItem& item);
   // The focused row's failure reason into the status bar.
   void showFocusedReason(int row);
+  // What the tooltip of a row's Source and Name cells adds: the source's summary.
+  QString sourceTip(int row);
+  void buildThumbnailColumn();
+  std::string viewChoicesPath() const;
+  void loadViewChoices();
+  // Before a batch: one that will not fit into the destination's free space asks first. True:
+  // go on.
+  bool batchFitsOrConfirmed();
+  void buildEstimateLabel();
+  // The selected Ready rows: the ones Trim… shapes.
+  std::vector<int> shapeRows();
+  void scheduleEstimate();
+  // Small files beside the settings (column widths, view choices): read with a size limit,
+  // written atomically.
+  static std::string readSideFile(const std::string& path);
+  static void writeSideFile(const std::string& path, const std::string& text);
   void setEnabled(std::initializer_list<const char*> names, bool on);
   void toggleView(const char* name, uint8_t TSettings::*field);
   void applyViewSettings();
@@ -210,6 +265,7 @@ class TFMain : public QMainWindow, public UiPort {
   std::shared_ptr<std::atomic<bool>> alive_;
   MainThreadQueue queue_;
   std::unique_ptr<Engine> engine_;
+  std::unique_ptr<PresetStore> presets_;
 
   bool shuttingDown_ = false;
   bool destroyed_ = false;
@@ -235,8 +291,12 @@ class TFMain : public QMainWindow, public UiPort {
   TListViewData* LVBook = nullptr;
   QLabel* statusPanels_[2] = {nullptr, nullptr};
   QLabel* reasonPanel_ = nullptr;
+  QLabel* countPanel_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
   QTimer* refreshTimer_ = nullptr;  // shows the running conversions during a batch
+  std::unique_ptr<ThumbnailColumn> thumbnails_;
+  QLabel* estimateLabel_ = nullptr;
+  QTimer* estimateTimer_ = nullptr;  // one recount for a burst of changes
 };
 
 }  // namespace vidmora

@@ -47,7 +47,7 @@ bool TFMain::runAddCommand(bool offerBatch) {
 }
 
 void TFMain::addFolderCommand() {
-  if (shuttingDown_ || engine_->batch().conversionMode()) return;
+  if (shuttingDown_) return;
   TSettings& s = engine_->settings();
   std::string folder = s.LastSourceDir.empty() ? firstOpenFolder() : s.LastSourceDir;
   if (!dialogs_->browseFolder(this, QString::fromLatin1(texts::AddFolderTitle), folder)) return;
@@ -114,6 +114,7 @@ bool TFMain::startBatchCommand() {
     return true;
   saveSettingsFile();
   applyMainSettings();
+  if (!batchFitsOrConfirmed()) return true;
   // The dialog ran a loop of its own: the engine counts the Ready entries again.
   engine_->batch().startBatch();
   return true;

@@ -1,5 +1,6 @@
 #include "app/window_dialogs.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 
 #include "platform/qt/shell_dialogs.h"
@@ -26,7 +27,17 @@ bool StandardDialogs::askNonEmptyText(QWidget*, const QString& caption, const QS
 }
 
 bool StandardDialogs::settingsDialog(QWidget* owner, TSettings& settings, const QString& caption) {
-  return runOptionsDialog(owner, settings, caption);
+  return runOptionsDialog(owner, settings, caption, presets);
+}
+
+bool StandardDialogs::choosePresetFile(QWidget* owner, const QString& title, bool save,
+                                       std::string& path) {
+  const QString filter = QStringLiteral("Presets (*.json);;All files (*)");
+  const QString chosen = save ? QFileDialog::getSaveFileName(owner, title, {}, filter)
+                              : QFileDialog::getOpenFileName(owner, title, {}, filter);
+  if (chosen.isEmpty()) return false;
+  path = chosen.toStdString();
+  return true;
 }
 
 bool StandardDialogs::openFiles(QWidget* owner, const QString& title,

@@ -14,6 +14,8 @@ class QWidget;
 
 namespace vidmora {
 
+class PresetStore;
+
 class WindowDialogs {
  public:
   virtual ~WindowDialogs() = default;
@@ -43,6 +45,11 @@ class WindowDialogs {
   // Starts the player with the video's path as its one argument; the outcome as above.
   virtual void launchPlayer(QWidget* owner, const std::string& playerPath,
                             const std::string& videoPath, LaunchDone done) = 0;
+  // A presets file to export to (save) or import from; false on cancel.
+  virtual bool choosePresetFile(QWidget*, const QString& /*title*/, bool /*save*/,
+                                std::string& /*path*/) {
+    return false;
+  }
 };
 
 // The real dialogs.
@@ -62,6 +69,10 @@ class StandardDialogs : public WindowDialogs {
                        LaunchDone done) override;
   void launchPlayer(QWidget* owner, const std::string& playerPath, const std::string& videoPath,
                     LaunchDone done) override;
+  bool choosePresetFile(QWidget* owner, const QString& title, bool save,
+                        std::string& path) override;
+  // The settings dialog offers these presets (the window's store).
+  PresetStore* presets = nullptr;
 };
 
 }  // namespace vidmora

@@ -119,6 +119,11 @@ void TFMain::buildMenus() {
   file->addAction(bind("PlayVideo1", tr("&Play Video"), &TFMain::playCommand));
   file->addAction(bind("ShowLog1", tr("Show &Log"), &TFMain::showLogCommand,
                        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)));
+  file->addAction(bind("Properties1", tr("P&roperties"), &TFMain::propertiesCommand));
+  file->addAction(bind("Trim1", tr("&Trim…"), &TFMain::trimCommand));
+  command("Properties1")
+      ->setShortcuts(
+          {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
   file->addSeparator();
   file->addAction(bind("Exit1", tr("&Exit"), nullptr, QKeySequence(Qt::ALT | Qt::Key_F4)));
 
@@ -149,6 +154,11 @@ void TFMain::buildMenus() {
     connect(action, &QAction::triggered, this, [this, name, field] { toggleView(name, field); });
     options->addAction(action);
   }
+  QAction* thumbnails = bind("ShowThumbnails1", tr("Show T&humbnails"), nullptr);
+  thumbnails->setCheckable(true);
+  connect(thumbnails, &QAction::triggered, this, &TFMain::setThumbnailsShown);
+  options->addAction(thumbnails);
+  buildPresetCommands(options);
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   help->setObjectName(QStringLiteral("Help1"));
@@ -205,7 +215,11 @@ void TFMain::buildMenus() {
   play2->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
   play2->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   popup("ShowLog2", tr("Show &Log"), QStringLiteral("Ctrl+Shift+L"), [this] { showLogCommand(); });
+  popup("Properties2", tr("P&roperties"), QStringLiteral("Alt+Enter"),
+        [this] { propertiesCommand(); });
+  popup("Trim2", tr("&Trim…"), {}, [this] { trimCommand(); });
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TFMain::updateCommandStates);
+  buildQueueCommands(options);
 }
 
 void TFMain::buildToolbar() {
@@ -305,8 +319,11 @@ void TFMain::buildSettingsPanel() {
   grid->addWidget(BVideoOptions, 1, 2);
   grid->setColumnStretch(1, 1);
   connect(BSelectDir, &QPushButton::clicked, this, &TFMain::selectDestinationFolder);
-  connect(CBVideoFor, &QComboBox::activated, this, [this](int) { takeMainSettings(2); });
+  connect(CBVideoFor, &QComboBox::activated, this, [this](int index) {
+    if (!choosePreset(index)) takeMainSettings(2);
+  });
   connect(BVideoOptions, &QPushButton::clicked, this, &TFMain::settingsCommand);
+  buildEstimateLabel();
 }
 
 void TFMain::buildListView() {
@@ -342,6 +359,7 @@ void TFMain::buildListView() {
   // The pop-up's own keys work while the list has the focus.
   LVBook->addAction(command("StopAll2"));
   LVBook->addAction(command("PlayVideo2"));
+  buildThumbnailColumn();
 }
 
 void TFMain::buildStatusBar() {
@@ -373,6 +391,11 @@ void TFMain::buildStatusBar() {
   progressBar_->hide();
   layout->addWidget(progressBar_);
   bar->addWidget(panel);
+  // During a batch: how many of its rows are converted ("2 of 13 converted").
+  countPanel_ = new QLabel(bar);
+  countPanel_->setObjectName(QStringLiteral("StatusCount"));
+  countPanel_->hide();
+  bar->addWidget(countPanel_);
   // The rest of the bar: why the focused row's conversion failed.
   reasonPanel_ = new QLabel(bar);
   reasonPanel_->setObjectName(QStringLiteral("StatusReason"));

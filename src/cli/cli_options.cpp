@@ -6,7 +6,9 @@
 #include <cstdlib>
 
 #include "cli/cli_report.h"
+#include "engine/black_bars.h"
 #include "engine/engine.h"
+#include "engine/job_shape.h"
 #include "settings/presets.h"
 #include "settings/profiles.h"
 #include "settings/quality.h"
@@ -105,6 +107,17 @@ ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* pr
       if (!flag(o.help)) return fail("--help takes no value");
     } else if (name == "--version") {
       if (!flag(o.version)) return fail("--version takes no value");
+    } else if (name == "--start" || name == "--end" || name == "--duration") {
+      if (!takeValue() || !parseTimeText(value))
+        return fail(name + " needs a time such as 00:01:30.5 or 90");
+      (name == "--start" ? o.start : name == "--end" ? o.end : o.duration) = value;
+    } else if (name == "--crop") {
+      CropSides sides;
+      if (!takeValue() || (value != "auto" &&
+                           !(parseCropText(value, sides) && sides.top % 2 == 0 &&
+                             sides.bottom % 2 == 0 && sides.left % 2 == 0 && sides.right % 2 == 0)))
+        return fail("--crop needs auto or TOP:BOTTOM:LEFT:RIGHT in even pixels");
+      o.crop = value;
     } else {
       return fail("unknown option " + arg + " (a file named so goes after --)");
     }
@@ -195,6 +208,10 @@ std::string usageText() {
          "  --encoder PROGRAM  encoder to run (default: vidmora-encoder beside this program)\n"
          "  --probe-timeout S  seconds the encoder may take to look at a file (default 60)\n"
          "  --info             print what each file holds (streams, languages, chapters)\n"
+         "  --start T          convert from this time on (HH:MM:SS.mmm or seconds)\n"
+         "  --end T            convert up to this time\n"
+         "  --duration T       convert this long from the start\n"
+         "  --crop C           auto (remove the black bars found) or TOP:BOTTOM:LEFT:RIGHT\n"
          "                     instead of converting; with --json one JSON line per file\n"
          "  --list-profiles    print the profiles (Id, alias and name) and the presets, and\n"
          "                     exit; with --json as a JSON array\n"

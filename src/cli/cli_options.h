@@ -27,6 +27,10 @@ struct CliOptions {
   bool info = false;    // describe the sources instead of converting them
   bool help = false;
   bool version = false;
+  // The part of each file converted (HH:MM:SS.mmm or seconds; empty: not given) and its crop
+  // ("auto" or T:B:L:R; empty: none).
+  std::string start, end, duration;
+  std::string crop;
   std::vector<std::string> paths;
 };
 

@@ -12,7 +12,9 @@
 
 #include "cli/cli_info.h"
 #include "cli/cli_report.h"
+#include "engine/black_bars.h"
 #include "engine/engine.h"
+#include "engine/job_shape.h"
 #include "platform/job_log.h"
 #include "platform/main_thread.h"
 #include "platform/paths.h"
@@ -277,6 +279,36 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
       report.rejected(path, interrupted() ? "not looked at: the run was interrupted"
                                           : "the encoder did not answer about it");
     }
+  }
+
+  // The part of each file and its crop; a part its file does not hold is refused.
+  if (!o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty()) {
+    std::vector<VideoEntry*> shaped;
+    for (VideoEntry* e : jobs) {
+      auto shape = std::make_shared<RowShape>();
+      if (!o.start.empty() || !o.end.empty() || !o.duration.empty()) {
+        const double seconds = e->details && e->details->duration > 0
+                                   ? e->details->duration
+                                   : static_cast<double>(e->durationSeconds);
+        TrimRange range;
+        std::string reason;
+        if (!makeTrimRange(o.start, o.end, o.duration, seconds, range, reason)) {
+          report.rejected(e->sourcePath, reason);
+          engine.list().removeEntry(e->listIndex);  // never converted, never kept
+          continue;
+        }
+        if (range.start > 0) shape->trimStart = range.start;
+        if (range.end > 0) shape->trimEnd = range.end;
+      }
+      CropSides sides;
+      if (o.crop == "auto")
+        shape->cropAuto = true;
+      else if (!o.crop.empty() && parseCropText(o.crop, sides))
+        shape->crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
+      engine.list().setRowShape({e->listIndex}, shape);
+      shaped.push_back(e);
+    }
+    jobs.swap(shaped);
   }
 
   // Rows of the history that wait to be converted are held back while this batch starts.

@@ -191,6 +191,40 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
   return b.finish();
 }
 
+namespace {
+
+std::string secondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+std::string tracksText(const std::vector<int>& tracks) {
+  std::string text;
+  for (const int t : tracks) text += (text.empty() ? "" : ",") + std::to_string(t);
+  return text.empty() ? "none" : text;
+}
+
+}  // namespace
+
+void appendShapeOptions(EncoderCommand& command, const RowShape& shape) {
+  std::vector<std::string> options;
+  if (shape.trimStart > 0) options.insert(options.end(), {"-ss", secondsText(shape.trimStart)});
+  if (shape.trimEnd >= 0) options.insert(options.end(), {"-to", secondsText(shape.trimEnd)});
+  if (shape.crop && !(*shape.crop == CropRect{})) {
+    const CropRect& c = *shape.crop;
+    options.insert(options.end(),
+                   {"-crop", std::to_string(c.top) + ":" + std::to_string(c.bottom) + ":" +
+                                 std::to_string(c.left) + ":" + std::to_string(c.right)});
+  }
+  if (shape.audioTracks)
+    options.insert(options.end(), {"-atracks", tracksText(*shape.audioTracks)});
+  if (shape.subtitleTracks)
+    options.insert(options.end(), {"-stracks", tracksText(*shape.subtitleTracks)});
+  if (options.empty() || command.argv.size() < 2) return;
+  command.argv.insert(command.argv.end() - 1, options.begin(), options.end());
+}
+
 EncoderCommand buildProbeLine(const std::string& encoderPath, const std::string& sourcePath,
                               int progressSlot, const std::string& mapName) {
   LineBuilder b;

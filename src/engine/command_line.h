@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "videolist/row_shape.h"
 
 namespace vidmora {
 
@@ -21,6 +22,11 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
                                    const std::string& outputPath, int progressSlot,
                                    const std::string& mapName, ConversionSnapshot& snapshot,
                                    bool noAudioOptions);
+
+// The row's part of the source, crop and track choice, put before the output path (the line's
+// last argument). An automatic crop must have been found already (`crop` holds it); the
+// subtitle burn-in and the target size are not written here.
+void appendShapeOptions(EncoderCommand& command, const RowShape& shape);
 
 EncoderCommand buildProbeLine(const std::string& encoderPath, const std::string& sourcePath,
                               int progressSlot, const std::string& mapName);

@@ -91,7 +91,9 @@ std::string cellText(const VideoEntry& entry, int column, const ProgressBlock* p
     case ColumnSource:
       return entry.sourcePath;
     case ColumnDuration:
-      return durationText(entry.durationSeconds);
+      // A trimmed row shows the length it will be converted to.
+      return durationText(static_cast<uint32_t>(
+          shapedSeconds(entry.shape.get(), static_cast<double>(entry.durationSeconds)) + 0.5));
     case ColumnName:
       return nameText(entry);
     case ColumnStatus:

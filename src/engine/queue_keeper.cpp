@@ -126,6 +126,7 @@ int QueueKeeper::load() {
     e->durationSeconds = row.durationSeconds;
     e->sourceSizeBytes = row.sourceSizeBytes;
     e->ownSettings = std::move(row.settings);
+    e->shape = std::move(row.shape);
     e->createdOutput = !wasRunning && row.createdOutput;
     // A row that was waiting or converting when its run ended is ready to be converted again.
     e->setState(isUnfinished(row.state) ? static_cast<int16_t>(Ready) : row.state);

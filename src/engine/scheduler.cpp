@@ -71,10 +71,11 @@ bool BatchRunner::conversionMode() const {
 
 namespace {
 
-// A row's share of the batch: its duration, at least one second so that rows of unknown length
-// still count.
+// A row's share of the batch: the length it converts (a trimmed row only its part), at least
+// one second so that rows of unknown length still count.
 double batchWeight(const VideoEntry& e) {
-  return e.durationSeconds > 0 ? static_cast<double>(e.durationSeconds) : 1.0;
+  const double seconds = shapedSeconds(e.shape.get(), static_cast<double>(e.durationSeconds));
+  return seconds > 0 ? seconds : 1.0;
 }
 
 }  // namespace

@@ -145,6 +145,33 @@ std::shared_ptr<const ConversionSnapshot> VideoListStore::rowSettings(int row) c
   return current;
 }
 
+int VideoListStore::setRowShape(const std::vector<int>& rows,
+                                std::shared_ptr<const RowShape> shape) {
+  if (closing()) return 0;
+  if (shape && shape->empty()) shape = nullptr;
+  int changed = 0;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    for (const int row : rows) {
+      if (row < 0 || row >= list_.count()) continue;
+      VideoEntry& e = list_.at(row);
+      if (e.stateValue() != Ready) continue;
+      e.shape = shape;
+      ++changed;
+    }
+  }
+  if (changed == 0) return 0;
+  setListModified();
+  ui_.repaintAllRows();
+  return changed;
+}
+
+std::shared_ptr<const RowShape> VideoListStore::rowShape(int row) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (row < 0 || row >= list_.count()) return nullptr;
+  return list_.at(row).shape;
+}
+
 std::vector<int> VideoListStore::moveRows(const std::vector<int>& rows, int delta) {
   std::vector<int> moved = rows;
   if (closing() || (delta != -1 && delta != 1)) return moved;

@@ -106,6 +106,11 @@ class VideoListStore {
   // The profile and values the row would be converted with now: its own, else the current
   // settings' (null for a row outside the list).
   std::shared_ptr<const ConversionSnapshot> rowSettings(int row) const;
+  // The Ready rows' trim, crop, tracks and target size (null or an empty shape: none). Returns
+  // how many rows changed.
+  int setRowShape(const std::vector<int>& rows, std::shared_ptr<const RowShape> shape);
+  // The row's shape (null: none, or a row outside the list).
+  std::shared_ptr<const RowShape> rowShape(int row) const;
   // Moves the rows one place up (delta -1) or down (+1) as a block: a row at the edge, or behind
   // one that cannot move, stays. Works during a batch too (queued rows then start in the new
   // order). Returns the rows' new positions, in the order given.

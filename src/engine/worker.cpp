@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "engine/batch_runner.h"
+#include "engine/black_bars.h"
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
 #include "engine/engine_config.h"
@@ -20,6 +21,20 @@
 #include "platform/texts.h"
 
 namespace vidmora {
+namespace {
+
+// The shape as the encoder takes it: an automatic crop becomes the black bars found now.
+RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath) {
+  RowShape out = shape;
+  if (shape.cropAuto && !shape.crop) {
+    const CropDetection found = detectBlackBars(sourcePath);
+    if (found.ok && found.crop.any())
+      out.crop = CropRect{found.crop.top, found.crop.bottom, found.crop.left, found.crop.right};
+  }
+  return out;
+}
+
+}  // namespace
 
 bool BatchRunner::encoderTick(VideoEntry& entry) {
   // The front end shows the progress on its own timer (refreshRunning); waiters look again.
@@ -38,10 +53,12 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   const std::string& outputPath = output.path;
   int exitCode = -1000;
   ConversionSnapshot snapshot;
+  std::shared_ptr<const RowShape> shape;
   int slot;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     snapshot = entry.ownSettings ? *entry.ownSettings : snapshot_;
+    shape = entry.shape;
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
@@ -58,6 +75,7 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
       progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
   EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
                                                slot, mapName, snapshot, false);
+  if (shape) appendShapeOptions(command, shapeToConvert(*shape, entry.sourcePath));
   bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment,
                            outputFile, &entry.encoderGroup);
   if (!started) {

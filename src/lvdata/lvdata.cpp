@@ -32,6 +32,10 @@ class LvdModel final : public QAbstractTableModel {
       const auto& images = view_->imageList();
       if (image >= 0 && image < images.size()) return images[image];
     }
+    if (role == Qt::DecorationRole && index.column() > 0 && view_->OnLVPicture) {
+      const QPixmap picture = view_->OnLVPicture(view_, index.row(), index.column());
+      if (!picture.isNull()) return picture;
+    }
     return {};
   }
 
@@ -183,6 +187,13 @@ void TListViewData::updateGeometries() {
   QTreeView::updateGeometries();
   // The viewport's width changed (the view was resized, a scroll bar came or went).
   if (!userSized_ && !layingOut_) layoutAutoColumns();
+}
+
+void TListViewData::lvdSetColumnShown(int column, bool on) {
+  layingOut_ = true;
+  setColumnHidden(column, !on);
+  layingOut_ = false;
+  if (!userSized_) layoutAutoColumns();
 }
 
 int TListViewData::columnCountLv() const {

@@ -6,6 +6,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QPixmap>
 #include <QStringList>
 #include <QTreeView>
 #include <functional>
@@ -56,6 +57,9 @@ class TListViewData : public QTreeView {
   FastDisplayShortEvent OnLVFastDisplayShort;
   // A cell's tooltip; none when unassigned or empty.
   std::function<QString(TListViewData* sender, int row, int column)> OnLVToolTip;
+  // A cell's picture for columns after the first (the first shows the row image); asked only
+  // for the cells being painted.
+  std::function<QPixmap(TListViewData* sender, int row, int column)> OnLVPicture;
 
   // Columns: a width below 0 makes the column share the free width ("auto-size"); fixed columns
   // keep their width.
@@ -69,6 +73,8 @@ class TListViewData : public QTreeView {
   // A column was dragged (or widths were set): the widths are the user's.
   bool lvdColumnsUserSized() const { return userSized_; }
   int columnCountLv() const;
+  // Hides or shows a column; the columns of free width share what is left. Not a user's sizing.
+  void lvdSetColumnShown(int column, bool on);
   // The row images, by index.
   void setImageList(const QList<QIcon>& images);
   const QList<QIcon>& imageList() const { return images_; }

@@ -16,6 +16,8 @@ inline constexpr const char* ConfigFolderName = "vidmora";  // under the XDG con
 inline constexpr const char* SettingsFileName = "settings.bin";
 inline constexpr const char* HistoryFileName = "history.bin";
 inline constexpr const char* QueueFileName = "queue.bin";  // in the state folder
+// Choices kept beside the settings file, whose binary layout stays as it is.
+inline constexpr const char* ChoicesFileName = "choices.txt";
 inline constexpr const char* DefaultOutputSubfolder = "Vidmora";
 inline constexpr const char* HelpFolderName = "help";
 inline constexpr const char* HelpContentsPage = "index.html";
@@ -56,6 +58,8 @@ inline constexpr const char* BatchProgress = "%d / %d  %d%%";
 inline constexpr const char* BatchCaption = "Settings - %d video(s) to convert";
 inline constexpr const char* RequeueQuestion =
     "No video is ready to convert. Convert the cancelled videos again?";
+inline constexpr const char* BatchTooBig =
+    "The videos to convert need about %s, but only %s are free in\n%s\n\nConvert anyway?";
 inline constexpr const char* ShutdownQuestion =
     "The computer will be powered off when the conversions have finished. Continue?";
 inline constexpr const char* StopOneQuestion = "Stop this conversion?";

@@ -153,10 +153,46 @@ bool saveSettings(const TSettings& s, const std::string& path) {
   return true;
 }
 
+namespace {
+constexpr const char* AddToRunningBatchKey = "add-to-running-batch";
+constexpr std::size_t ChoicesFileLimit = 64 * 1024;
+}  // namespace
+
+std::string choicesFilePath(const std::string& configFolder) {
+  return appendComponent(configFolder, texts::ChoicesFileName);
+}
+
+void loadChoices(TSettings& s, const std::string& path) {
+  std::string text;
+  if (path.empty() || readRegularFile(path, text, ChoicesFileLimit) != FileRead::Ok) return;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string value = line.substr(eq + 1);
+    if (line.compare(0, eq, AddToRunningBatchKey) == 0 && (value == "0" || value == "1"))
+      s.AddToRunningBatch = value == "1" ? 1 : 0;
+  }
+}
+
+bool saveChoices(const TSettings& s, const std::string& path) {
+  if (path.empty()) return false;
+  createFolderChain(folderOf(path));
+  return replaceFileAtomically(
+      path, std::string(AddToRunningBatchKey) + "=" + (s.AddToRunningBatch ? "1" : "0") + "\n");
+}
+
 void startupSettings(TSettings& s, const std::string& configFolder,
                      const std::string& videosFolder) {
   setDefaults(s);
-  if (!configFolder.empty()) loadSettings(s, settingsFilePath(configFolder));
+  if (!configFolder.empty()) {
+    loadSettings(s, settingsFilePath(configFolder));
+    loadChoices(s, choicesFilePath(configFolder));
+  }
   if (s.DestDir.empty() || !pathExists(s.DestDir)) {
     // Without a videos folder (no home folder at all) the program's own folder serves.
     const std::string base = videosFolder.empty() ? programFolder() : videosFolder;

@@ -28,9 +28,16 @@ void loadSettings(TSettings& s, const std::string& path);
 // The result is for tests; callers report nothing.
 bool saveSettings(const TSettings& s, const std::string& path);
 
-// Start-up: defaults, then the settings file of configFolder, then the destination folder:
-// when DestDir is empty or names nothing that exists it becomes <videosFolder>/Vidmora, created
-// with every missing parent (a failed creation is not reported; DestDir still names it).
+// <configFolder>/choices.txt: the choices the settings file's fixed layout has no room for, one
+// "name=value" line each (today "add-to-running-batch=0|1"). Unknown names and bad values are
+// passed over, a missing file keeps the defaults; the save replaces the file atomically.
+std::string choicesFilePath(const std::string& configFolder);
+void loadChoices(TSettings& s, const std::string& path);
+bool saveChoices(const TSettings& s, const std::string& path);
+
+// Start-up: defaults, then the settings and choices files of configFolder, then the destination
+// folder: when DestDir is empty or names nothing that exists it becomes <videosFolder>/Vidmora,
+// created with every missing parent (a failed creation is not reported; DestDir still names it).
 void startupSettings(TSettings& s, const std::string& configFolder,
                      const std::string& videosFolder);
 // The same with the user's XDG configuration and videos folders.

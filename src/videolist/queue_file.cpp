@@ -7,9 +7,14 @@
 //     u64 reservation dev, u64 reservation inode, u8 created output, u8 has settings, and when
 //     it has: i16 ProfileId, u8 DisableVideo, i16 FrameWidth, i16 FrameHeight, f32 FrameRate,
 //     i16 VideoBitrate, i16 AspectMode, text VideoCodec, u8 DisableAudio, i16 AudioBitrate,
-//     i16 Channels, i32 SampleRate, i16 Volume, text AudioCodec, i16 Quality, i16 TargetHeight
+//     i16 Channels, i32 SampleRate, i16 Volume, text AudioCodec, i16 Quality, i16 TargetHeight;
+//     from version 2 on then u8 has shape, and when it has: f64 trim start, f64 trim end,
+//     u8 auto crop, u8 has crop [i32 top, bottom, left, right], u8 has audio tracks [list],
+//     u8 has subtitle tracks [list], u8 burn subtitles, u64 target size; a list is a u32 count
+//     and that many i32 indexes.
 // A text is a u32 length and that many bytes. A save copies the other owners' rows byte for
-// byte, so it never needs to understand more of them than their extent and owner.
+// byte when the file has the current version (rows of an older one are read and written anew),
+// so it never needs to understand more of them than their extent and owner.
 #include "videolist/queue_file.h"
 
 #include <fcntl.h>
@@ -21,6 +26,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <unordered_map>
@@ -33,6 +39,8 @@ namespace {
 constexpr std::string_view Signature = "VidmoraQueue";
 // Texts longer than this are not read back (no path or name comes near it).
 constexpr uint32_t TextLimit = 1u << 16;
+// Track lists longer than this are not read back.
+constexpr uint32_t TrackListLimit = 4096;
 
 class Writer {
  public:
@@ -43,6 +51,8 @@ class Writer {
       uint32_t bits;
       std::memcpy(&bits, &value, sizeof bits);
       v = bits;
+    } else if constexpr (std::is_same_v<T, double>) {
+      std::memcpy(&v, &value, sizeof v);
     } else {
       v = static_cast<uint64_t>(value);
     }
@@ -71,6 +81,8 @@ class Reader {
     if constexpr (std::is_same_v<T, float>) {
       const uint32_t bits = static_cast<uint32_t>(v);
       std::memcpy(&out, &bits, sizeof out);
+    } else if constexpr (std::is_same_v<T, double>) {
+      std::memcpy(&out, &v, sizeof out);
     } else {
       out = static_cast<T>(v);
     }
@@ -128,6 +140,62 @@ bool readSettings(Reader& r, ConversionSnapshot& s) {
          r.number(s.TargetHeight);
 }
 
+void writeTracks(Writer& w, const std::optional<std::vector<int>>& tracks) {
+  w.number(static_cast<uint8_t>(tracks ? 1 : 0));
+  if (!tracks) return;
+  w.number(static_cast<uint32_t>(tracks->size()));
+  for (const int t : *tracks) w.number(static_cast<int32_t>(t));
+}
+
+bool readTracks(Reader& r, std::optional<std::vector<int>>& tracks) {
+  uint8_t has = 0;
+  if (!r.number(has)) return false;
+  if (!has) return true;
+  uint32_t n = 0;
+  if (!r.number(n) || n > TrackListLimit) return false;
+  tracks.emplace();
+  for (uint32_t i = 0; i < n; ++i) {
+    int32_t t = 0;
+    if (!r.number(t)) return false;
+    tracks->push_back(t);
+  }
+  return true;
+}
+
+void writeShape(Writer& w, const RowShape& s) {
+  w.number(s.trimStart);
+  w.number(s.trimEnd);
+  w.number(static_cast<uint8_t>(s.cropAuto ? 1 : 0));
+  w.number(static_cast<uint8_t>(s.crop ? 1 : 0));
+  if (s.crop) {
+    w.number(static_cast<int32_t>(s.crop->top));
+    w.number(static_cast<int32_t>(s.crop->bottom));
+    w.number(static_cast<int32_t>(s.crop->left));
+    w.number(static_cast<int32_t>(s.crop->right));
+  }
+  writeTracks(w, s.audioTracks);
+  writeTracks(w, s.subtitleTracks);
+  w.number(static_cast<uint8_t>(s.burnSubtitles ? 1 : 0));
+  w.number(s.targetSizeBytes);
+}
+
+bool readShape(Reader& r, RowShape& s) {
+  uint8_t cropAuto = 0, hasCrop = 0, burn = 0;
+  if (!(r.number(s.trimStart) && r.number(s.trimEnd) && r.number(cropAuto) && r.number(hasCrop)))
+    return false;
+  if (hasCrop) {
+    int32_t top = 0, bottom = 0, left = 0, right = 0;
+    if (!(r.number(top) && r.number(bottom) && r.number(left) && r.number(right))) return false;
+    s.crop = CropRect{top, bottom, left, right};
+  }
+  if (!(readTracks(r, s.audioTracks) && readTracks(r, s.subtitleTracks) && r.number(burn) &&
+        r.number(s.targetSizeBytes)))
+    return false;
+  s.cropAuto = cropAuto != 0;
+  s.burnSubtitles = burn != 0;
+  return true;
+}
+
 // The fields of a row, as the writer takes them from a QueueRow or an entry.
 struct RowFields {
   const QueueOwner& owner;
@@ -138,6 +206,7 @@ struct RowFields {
   uint64_t sourceSize, dev, ino;
   bool created;
   const ConversionSnapshot* settings;
+  const RowShape* shape;
 };
 
 void writeRow(Writer& w, const RowFields& f) {
@@ -157,6 +226,8 @@ void writeRow(Writer& w, const RowFields& f) {
   w.number(static_cast<uint8_t>(f.created ? 1 : 0));
   w.number(static_cast<uint8_t>(f.settings ? 1 : 0));
   if (f.settings) writeSettings(w, *f.settings);
+  w.number(static_cast<uint8_t>(f.shape ? 1 : 0));
+  if (f.shape) writeShape(w, *f.shape);
 }
 
 // Rows read back share one settings record when their bytes are equal.
@@ -165,8 +236,8 @@ using SettingsCache =
 
 // One row; false when the bytes ended inside it (nothing is kept of it then). With `row` null
 // the row is only passed over (its owner still read into `owner`).
-bool readRow(Reader& r, std::string_view bytes, SettingsCache& cache, QueueOwner& owner,
-             QueueRow* row) {
+bool readRow(Reader& r, std::string_view bytes, uint32_t version, SettingsCache& cache,
+             QueueOwner& owner, QueueRow* row) {
   QueueRow scratch;
   QueueRow& out = row ? *row : scratch;
   std::string_view source, name, output;
@@ -190,6 +261,13 @@ bool readRow(Reader& r, std::string_view bytes, SettingsCache& cache, QueueOwner
       out.settings = it->second;
     }
   }
+  uint8_t hasShape = 0;
+  if (version >= 2 && !r.number(hasShape)) return false;
+  if (hasShape) {
+    RowShape shape;
+    if (!readShape(r, shape)) return false;
+    if (row && !shape.empty()) out.shape = std::make_shared<const RowShape>(std::move(shape));
+  }
   if (source.empty()) return false;
   if (row) {
     out.owner = owner;
@@ -209,13 +287,14 @@ struct RowSpan {
 
 // Header and row extents; Ok also for a file cut inside a row (the rows before it count).
 QueueRead scanQueue(std::string_view bytes, std::vector<RowSpan>& spans,
-                    std::vector<QueueRow>* rows) {
+                    std::vector<QueueRow>* rows, uint32_t* fileVersion = nullptr) {
   if (bytes.substr(0, Signature.size()) != Signature) return QueueRead::Foreign;
   Reader r(bytes);
   r.skip(Signature.size());
   uint32_t version = 0;
   if (!r.number(version) || version == 0) return QueueRead::Foreign;
   if (version > QueueFileVersion) return QueueRead::Newer;
+  if (fileVersion) *fileVersion = version;
   uint32_t count = 0;
   if (!r.number(count)) return QueueRead::Ok;
   SettingsCache cache;
@@ -224,7 +303,7 @@ QueueRead scanQueue(std::string_view bytes, std::vector<RowSpan>& spans,
     const std::size_t begin = r.position();
     QueueOwner owner;
     QueueRow row;
-    if (!readRow(r, bytes, cache, owner, rows ? &row : nullptr)) break;
+    if (!readRow(r, bytes, version, cache, owner, rows ? &row : nullptr)) break;
     spans.push_back({begin, r.position(), owner});
     if (rows) rows->push_back(std::move(row));
   }
@@ -304,7 +383,7 @@ void appendQueueRow(QueueRows& rows, const QueueRow& r) {
   w.out.swap(rows.bytes);
   writeRow(w, {r.owner, r.kind, r.profileId, r.state, r.sourcePath, r.outputName, r.outputPath,
                r.sizeBytes, r.durationSeconds, r.sourceSizeBytes, r.reservationDev,
-               r.reservationIno, r.createdOutput, r.settings.get()});
+               r.reservationIno, r.createdOutput, r.settings.get(), r.shape.get()});
   w.out.swap(rows.bytes);
   ++rows.count;
 }
@@ -314,7 +393,7 @@ void appendQueueRow(QueueRows& rows, const QueueOwner& owner, const VideoEntry& 
   w.out.swap(rows.bytes);
   writeRow(w, {owner, e.kind, e.profileId, state, e.sourcePath, e.outputName, e.outputPath,
                e.sizeBytes, e.durationSeconds, e.sourceSizeBytes, e.reservationDev,
-               e.reservationIno, e.createdOutput, e.ownSettings.get()});
+               e.reservationIno, e.createdOutput, e.ownSettings.get(), e.shape.get()});
   w.out.swap(rows.bytes);
   ++rows.count;
 }
@@ -361,12 +440,25 @@ bool saveQueue(const std::string& path, const QueueOwner& owner, const QueueRows
   if (!lock.held()) return false;
   std::string old;
   std::vector<RowSpan> spans;
-  if (readBytes(path, old) == QueueRead::Ok && scanQueue(old, spans, nullptr) == QueueRead::Newer)
+  uint32_t version = QueueFileVersion;
+  if (readBytes(path, old) == QueueRead::Ok &&
+      scanQueue(old, spans, nullptr, &version) == QueueRead::Newer)
     return false;
-  // The other owners' rows byte for byte, then the owner's.
+  // The other owners' rows byte for byte (written anew from an older version), then the owner's.
   std::string file = header(0);
   file.reserve(old.size() + mine.bytes.size() + 32);
   uint32_t count = mine.count;
+  if (version != QueueFileVersion) {
+    std::vector<QueueRow> rows;
+    spans.clear();
+    scanQueue(old, spans, &rows);
+    QueueRows others;
+    for (const QueueRow& row : rows)
+      if (!(row.owner == owner)) appendQueueRow(others, row);
+    file += others.bytes;
+    count += others.count;
+    spans.clear();
+  }
   for (const RowSpan& span : spans) {
     if (span.owner == owner) continue;
     file.append(old, span.begin, span.end - span.begin);
@@ -394,7 +486,8 @@ QueueRead takeOverQueue(const std::string& path, const QueueOwner& owner,
   if (read != QueueRead::Ok) return read;
   std::vector<RowSpan> spans;
   std::vector<QueueRow> rows;
-  read = scanQueue(bytes, spans, &rows);
+  uint32_t version = QueueFileVersion;
+  read = scanQueue(bytes, spans, &rows, &version);
   if (read != QueueRead::Ok) return read;
   // The rows taken get the new owner in place, and the file is written back with them so (a cut
   // row at the end is left out).
@@ -416,10 +509,13 @@ QueueRead takeOverQueue(const std::string& path, const QueueOwner& owner,
     if (!(row.owner == owner) && !ended(row.owner)) continue;
     bytes.replace(spans[i].begin, newOwner.out.size(), newOwner.out);
     row.owner = owner;
-    taken.push_back(std::move(row));
+    taken.push_back(row);
     changed = true;
   }
-  if (changed) {
+  if (changed && version != QueueFileVersion) {
+    // An older version's rows are written anew in the current layout.
+    replaceFileAtomically(path, queueBytes(rows));
+  } else if (changed) {
     bytes.resize(spans.empty() ? bytes.size() : spans.back().end);
     const std::string counted = header(static_cast<uint32_t>(spans.size()));
     bytes.replace(0, counted.size(), counted);

@@ -16,11 +16,12 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "videolist/row_shape.h"
 #include "videolist/video_entry.h"
 
 namespace vidmora {
 
-constexpr uint32_t QueueFileVersion = 1;
+constexpr uint32_t QueueFileVersion = 2;
 
 // A program run: its process id and the kernel's start time of that process, so that a later
 // process with the same id is not taken for it.
@@ -34,7 +35,8 @@ QueueOwner currentQueueOwner();
 QueueOwner queueOwnerOf(uint32_t pid);
 bool queueOwnerAlive(const QueueOwner& owner);
 
-// One kept row. settings: the row's own profile and values (null: the batch's). reservation:
+// One kept row. settings: the row's own profile and values (null: the batch's). shape: its
+// trim, crop, tracks and target size (null: none; files of version 1 have none). reservation:
 // the empty file reserved at outputPath for a conversion that was running (0 when none).
 struct QueueRow {
   QueueOwner owner;
@@ -48,6 +50,7 @@ struct QueueRow {
   uint32_t durationSeconds = 0;
   uint64_t sourceSizeBytes = 0;
   std::shared_ptr<const ConversionSnapshot> settings;
+  std::shared_ptr<const RowShape> shape;
   uint64_t reservationDev = 0;
   uint64_t reservationIno = 0;
   bool createdOutput = false;

@@ -11,6 +11,7 @@
 
 #include "platform/process.h"
 #include "settings/settings.h"
+#include "videolist/row_shape.h"
 #include "videolist/source_details.h"
 
 namespace vidmora {
@@ -118,6 +119,8 @@ struct VideoEntry {
   // The row's own profile and conversion values (ProfileId included); null: the batch's. Shared
   // by the rows that got them together; replaced whole, never changed in place.
   std::shared_ptr<const ConversionSnapshot> ownSettings;
+  // The row's trim, crop, tracks and target size; null: none. Replaced whole under the list lock.
+  std::shared_ptr<const RowShape> shape;
   // The encoder's process group while it runs (pause and resume reach it through here).
   ChildGroup encoderGroup;
   // Guarded by the list lock. pausedTick: tick at which the running conversion was paused, 0

@@ -45,6 +45,10 @@ PropertiesWindow::PropertiesWindow(const std::string& sourcePath, QWidget* paren
   bold.setBold(true);
   summary_->setFont(bold);
 
+  expected_ = new QLabel(this);
+  expected_->setObjectName(QStringLiteral("ExpectedSize"));
+  expected_->hide();
+
   tree_ = new QTreeWidget(this);
   tree_->setObjectName(QStringLiteral("Details"));
   tree_->setColumnCount(1);
@@ -62,6 +66,7 @@ PropertiesWindow::PropertiesWindow(const std::string& sourcePath, QWidget* paren
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(path);
   layout->addWidget(summary_);
+  layout->addWidget(expected_);
   layout->addWidget(tree_, 1);
   layout->addWidget(buttons);
 }
@@ -89,6 +94,11 @@ void PropertiesWindow::setDetails(std::shared_ptr<const SourceDetails> details,
   }
   tree_->expandAll();
   copy_->setEnabled(true);
+}
+
+void PropertiesWindow::setExpectedSize(const QString& text) {
+  expected_->setText(text.isEmpty() ? QString() : QStringLiteral("Expected output: ") + text);
+  expected_->setVisible(!text.isEmpty());
 }
 
 void PropertiesWindow::copyAll() {

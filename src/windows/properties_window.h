@@ -22,7 +22,11 @@ class PropertiesWindow : public QDialog {
   // Shows the details; none: the source could not be read ("why" says so).
   void setDetails(std::shared_ptr<const SourceDetails> details, const QString& why = {});
 
+  // What the conversion is expected to write ("about 12.3 MB"); empty hides the line.
+  void setExpectedSize(const QString& text);
+
   QLabel* summaryLabel() const { return summary_; }
+  QLabel* expectedLabel() const { return expected_; }
   QTreeWidget* tree() const { return tree_; }
   QPushButton* copyButton() const { return copy_; }
 
@@ -33,6 +37,7 @@ class PropertiesWindow : public QDialog {
   std::string sourcePath_;
   std::shared_ptr<const SourceDetails> details_;
   QLabel* summary_;
+  QLabel* expected_;
   QTreeWidget* tree_;
   QPushButton* copy_;
 };

@@ -111,6 +111,11 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
       {"--quality", "ultra", "a"},     // no such level
       {"--probe-timeout", "0", "a"},   // out of range
       {"--probe-timeout", "1m", "a"},  // not a number
+      {"--start", "-5", "a"},          // no sign
+      {"--end", "1:75", "a"},          // seconds past 59
+      {"--duration", "a"},             // value missing: the file is taken for it
+      {"--crop", "10:10", "a"},        // two sides
+      {"--crop", "3:0:0:0", "a"},      // odd pixels
   };
   for (const auto& args : bad) {
     const ParsedArgs p = parseArgs(args);

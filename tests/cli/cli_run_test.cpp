@@ -545,6 +545,28 @@ TEST_F(CliRun, TheQualityLevelReachesTheEncoderOnlyForProfilesThatOfferLevels) {
   EXPECT_NE(lines(dir_ / "stderr").at(0).find("has no quality levels"), std::string::npos);
 }
 
+// A part of each file goes on its encoder line; a part a file does not hold refuses that file
+// alone, with the reason.
+TEST_F(CliRun, APartAndACropReachTheEncoderAndAPartBeyondTheEndRefusesTheFile) {
+  logEncoderLines();
+  const std::string source = dir_ / "in/clip.mp4";
+  makeMedia(source);
+  EXPECT_EQ(run({"--no-history", "--profile", "9000", "--start", "0.5", "--duration", "00:00:01",
+                 "--crop", "20:20:0:0", "--dest", dir_ / "out", source}),
+            0);
+  const std::vector<std::string> ran = lines(dir_ / "lines");
+  ASSERT_EQ(ran.size(), 2u);
+  EXPECT_NE(ran[1].find("|-ss|0.500|-to|1.500|-crop|20:20:0:0|"), std::string::npos) << ran[1];
+  EXPECT_EQ(::access((dir_ / "out/clip.mp4").c_str(), F_OK), 0);
+
+  EXPECT_EQ(run({"--no-history", "--json", "--profile", "9000", "--start", "5", "--dest",
+                 dir_ / "out", source}),
+            1);
+  EXPECT_EQ(lines(dir_ / "lines").size(), 3u);  // probed, never converted
+  EXPECT_EQ(countWith(out(), "\"event\":\"rejected\""), 1);
+  EXPECT_EQ(run({"--no-history", "--crop", "1:0:0:0", source}), 2);
+}
+
 // A terminal sends Ctrl+C to its whole foreground group. The encoders run in groups of their
 // own, so only vidmora-cli hears it and stops them as Stop All does: no encoder hears the
 // signal, every file left behind is a finished conversion's, and the status tells the signal.

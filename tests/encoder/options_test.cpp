@@ -88,6 +88,14 @@ TEST(LegacyOptions, RefusesWhatItDoesNotKnow) {
       "-y -i a.avi -fps 0 out.mp4",         // bad exact rate
       "-y -i a.avi -vquality fixed o.mp4",  // a fixed bit rate is given with -b
       "-y -i a.avi -aquality huge o.mp3",   // unknown level
+      "-y -i a.avi -ss -1 o.mp4",           // a start before the source
+      "-y -i a.avi -ss 1:00 o.mp4",         // seconds only on this line
+      "-y -i a.avi -ss 5 -to 5 o.mp4",      // an end not after the start
+      "-y -i a.avi -to 0 o.mp4",            // nothing left
+      "-y -i a.avi -crop 1:0:0:0 o.mp4",    // odd pixels
+      "-y -i a.avi -crop 2:2:2 o.mp4",      // three sides
+      "-y -i a.avi -atracks 0,,1 o.mp4",    // an empty index
+      "-y -i a.avi -stracks all o.mp4",     // not an index
       "",                                   // nothing at all
   };
   for (const char* line : lines) {
@@ -95,6 +103,28 @@ TEST(LegacyOptions, RefusesWhatItDoesNotKnow) {
     EXPECT_FALSE(r.ok) << line;
     EXPECT_FALSE(r.error.empty()) << line;
   }
+}
+
+TEST(LegacyOptions, ReadsTheRowsShape) {
+  auto r = parseLegacyOptions(
+      words("-y -i a.mkv -ss 1.5 -to 62.25 -crop 140:138:0:2 -atracks 2,0 -stracks none o.mp4"));
+  ASSERT_TRUE(r.ok) << r.error;
+  const LegacyOptions& o = r.options;
+  EXPECT_EQ(o.trimStart, 1.5);
+  EXPECT_EQ(o.trimEnd, 62.25);
+  EXPECT_EQ(std::tie(o.cropTop, o.cropBottom, o.cropLeft, o.cropRight),
+            std::make_tuple(140, 138, 0, 2));
+  EXPECT_EQ(o.audioTracks, (std::vector<int>{2, 0}));
+  EXPECT_EQ(o.subtitleTracks, std::vector<int>{});
+  // The length converted: the part, cut at the source's end; the source's own without a part.
+  EXPECT_DOUBLE_EQ(o.coveredSeconds(100), 60.75);
+  EXPECT_DOUBLE_EQ(o.coveredSeconds(30), 28.5);
+  r = parseLegacyOptions(words("-y -i a.mkv -ss 10 o.mp4"));
+  EXPECT_DOUBLE_EQ(r.options.coveredSeconds(100), 90);
+  EXPECT_DOUBLE_EQ(r.options.coveredSeconds(0), 0);  // still unknown
+  EXPECT_FALSE(r.options.audioTracks);
+  r = parseLegacyOptions(words("-y -i a.mkv o.mp4"));
+  EXPECT_DOUBLE_EQ(r.options.coveredSeconds(100), 100);
 }
 
 TEST(LegacyOptions, BitRates) {

@@ -104,6 +104,13 @@ TEST(QueueBatch, RowsWithTheirOwnProfileGetItsCommandLineAndTheOthersTheBatchs) 
   applyProfile(rig.engine.settings(), profileIndexById(9010));
   ConversionSnapshot batchValues;
   takeSnapshot(batchValues, rig.engine.settings());
+  // The film's shape goes on its line; black bars are looked for and none found (no picture).
+  auto shape = std::make_shared<RowShape>();
+  shape->trimStart = 1.5;
+  shape->trimEnd = 3;
+  shape->audioTracks = std::vector<int>{1};
+  shape->cropAuto = true;
+  ASSERT_EQ(rig.engine.list().setRowShape({0}, shape), 1);
 
   ASSERT_TRUE(rig.engine.batch().startBatch());
   ASSERT_TRUE(rig.waitBatch());
@@ -111,7 +118,10 @@ TEST(QueueBatch, RowsWithTheirOwnProfileGetItsCommandLineAndTheOthersTheBatchs) 
     std::string args;
     ConversionSnapshot values;
     const char* extension;
-  } cases[] = {{dir / "film.args", batchValues, ".mp4"}, {dir / "song.args", *flac, ".flac"}};
+    std::vector<std::string> shapeArgs;
+  } cases[] = {
+      {dir / "film.args", batchValues, ".mp4", {"-ss", "1.500", "-to", "3.000", "-atracks", "1"}},
+      {dir / "song.args", *flac, ".flac", {}}};
   for (int row = 0; row < 2; ++row) {
     const auto& c = cases[row];
     const std::vector<std::string> got = loggedArgs(c.args);
@@ -123,6 +133,7 @@ TEST(QueueBatch, RowsWithTheirOwnProfileGetItsCommandLineAndTheOthersTheBatchs) 
         FAKE_ENCODER, rig.engine.list().entries().at(row).sourcePath, output,
         std::stoi(argAfter(got, "-qxind")), argAfter(got, "-qxmap"), values, false);
     expected.argv.erase(expected.argv.begin());
+    expected.argv.insert(expected.argv.end() - 1, c.shapeArgs.begin(), c.shapeArgs.end());
     EXPECT_EQ(got, expected.argv) << c.args;
   }
 }
@@ -271,6 +282,42 @@ TEST(QueueOrder, SelectedRowsMoveAsABlockAndTheBatchStartsThemInTheNewOrder) {
   EXPECT_EQ(started, "adbc");
 }
 
+// Only Ready rows take a shape; an empty one clears it; the Duration cell shows the trimmed length.
+TEST(QueueShape, ReadyRowsTakeTheShapeAndShowTheTrimmedLength) {
+  TempFolder dir;
+  EngineRig rig(dir / "no-encoder", dir.path());
+  for (const char* n : {"a", "b", "c"})
+    rig.addReady(dir / (std::string(n) + ".avi")).durationSeconds = 3725;
+  rig.engine.list().entries().at(2).setState(Done);
+  auto trim = std::make_shared<RowShape>();
+  trim->trimStart = 65.4;
+  trim->trimEnd = 125.6;
+  EXPECT_EQ(rig.engine.list().setRowShape({0, 2, 7}, trim), 1);
+  EXPECT_EQ(rig.engine.list().rowShape(0), trim);
+  EXPECT_FALSE(rig.engine.list().rowShape(2));
+  const auto duration = [&](int r) {
+    return cellText(rig.engine.list().entries().at(r), ColumnDuration, nullptr);
+  };
+  EXPECT_EQ(duration(0), durationText(60));
+  EXPECT_EQ(duration(1), durationText(3725));
+
+  // A start alone runs to the source's end; an end past it stops there.
+  const struct {
+    double start, end;
+    uint32_t shown;
+  } cases[] = {{3600, -1, 125}, {-1, 9999, 3725}, {-1, 10, 10}, {4000, -1, 0}};
+  for (const auto& c : cases) {
+    auto s = std::make_shared<RowShape>();
+    s->trimStart = c.start;
+    s->trimEnd = c.end;
+    ASSERT_EQ(rig.engine.list().setRowShape({1}, s), 1);
+    EXPECT_EQ(duration(1), durationText(c.shown)) << c.start << " " << c.end;
+  }
+  EXPECT_EQ(rig.engine.list().setRowShape({0, 1}, std::make_shared<RowShape>()), 2);
+  EXPECT_FALSE(rig.engine.list().rowShape(0));
+  EXPECT_EQ(duration(0), durationText(3725));
+}
+
 TEST(BatchProgress, RowsWeighByTheirDurationAndTheCountHasAWord) {
   TempFolder dir;
   EngineRig rig(FAKE_ENCODER, dir.path());
@@ -366,7 +413,7 @@ TEST(QueueFile, EveryStateAndRowSettingRoundTrips) {
   EXPECT_EQ(parseQueue(bytes.substr(0, bytes.size() - 5), back), QueueRead::Ok);
   EXPECT_EQ(back.size(), rows.size() - 1);
   std::string newer = bytes;
-  newer[12] = 2;  // the version after the signature
+  newer[12] = static_cast<char>(QueueFileVersion + 1);  // the version after the signature
   const struct {
     std::string bytes;
     QueueRead expected;
@@ -408,10 +455,90 @@ TEST(QueueFile, AFailedSaveKeepsTheOldFile) {
   EXPECT_EQ(left, (std::vector<std::string>{"queue.bin", "queue.bin.lock"}));
 
   std::string newer = before;
-  newer[12] = 2;
+  newer[12] = static_cast<char>(QueueFileVersion + 1);
   test::writeFile(path, newer);
   EXPECT_FALSE(saveQueue(path, currentQueueOwner(), QueueRows{}));
   EXPECT_EQ(test::readFile(path), newer);
+}
+
+// The bytes of a file of version 1 (before rows had shapes) holding rows without settings.
+std::string versionOneFile(const std::vector<QueueRow>& rows) {
+  std::string file = queueBytes({});
+  file[12] = 1;
+  file[16] = static_cast<char>(rows.size());
+  for (const QueueRow& r : rows) {
+    const std::string one = queueBytes({r});
+    file += one.substr(20, one.size() - 20 - 1);  // past the header, without the shape flag
+  }
+  return file;
+}
+
+TEST(QueueFile, RowShapesRoundTripAndVersionOneFilesStillLoad) {
+  RowShape full;
+  full.trimStart = 12.345;
+  full.trimEnd = 3600.5;
+  full.cropAuto = true;
+  full.crop = CropRect{140, 138, 0, 2};
+  full.audioTracks = std::vector<int>{2, 0};
+  full.subtitleTracks = std::vector<int>{};  // none kept, unlike "the rules choose"
+  full.burnSubtitles = true;
+  full.targetSizeBytes = 25ull << 20;
+  RowShape endOnly;
+  endOnly.trimEnd = 0.04;
+  RowShape subtitles;
+  subtitles.subtitleTracks = std::vector<int>{1};
+  std::vector<QueueRow> rows;
+  for (const RowShape* s : {&full, &endOnly, &subtitles, static_cast<RowShape*>(nullptr)}) {
+    rows.push_back(row("/v/" + std::to_string(rows.size()) + ".mkv", Ready));
+    if (s) rows.back().shape = std::make_shared<const RowShape>(*s);
+  }
+  rows[0].settings = profileValues(9010);
+  std::vector<QueueRow> back;
+  ASSERT_EQ(parseQueue(queueBytes(rows), back), QueueRead::Ok);
+  ASSERT_EQ(back.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].shape == nullptr, back[i].shape == nullptr) << i;
+    if (rows[i].shape) {
+      EXPECT_EQ(*rows[i].shape, *back[i].shape) << i;
+    }
+  }
+  ASSERT_TRUE(back[0].settings);
+  EXPECT_EQ(*back[0].settings, *rows[0].settings);
+
+  // A file of version 1 still loads; a save over it keeps the other run's rows, in the new layout.
+  TempFolder dir;
+  const std::string path = dir / "queue.bin";
+  QueueRow a = row("/v/old a.avi", Ready), b = row("/v/old b.avi", Cancelled);
+  a.owner = b.owner = QueueOwner{4242, 99};
+  test::writeFile(path, versionOneFile({a, b}));
+  back.clear();
+  ASSERT_EQ(readQueueFile(path, back), QueueRead::Ok);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[1].sourcePath, "/v/old b.avi");
+  EXPECT_EQ(back[1].state, Cancelled);
+  EXPECT_FALSE(back[1].shape);
+  ASSERT_TRUE(saveQueue(path, currentQueueOwner(), {rows[0]}));
+  back.clear();
+  ASSERT_EQ(readQueueFile(path, back), QueueRead::Ok);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[0].sourcePath, "/v/old a.avi");
+  EXPECT_EQ(back[1].sourcePath, "/v/old b.avi");
+  EXPECT_TRUE(back[1].owner == a.owner);
+  ASSERT_TRUE(back[2].shape);
+  EXPECT_EQ(*back[2].shape, full);
+
+  // Taking over an ended run's rows from a version 1 file leaves a file that reads back whole.
+  const QueueOwner ended = endedOwner();
+  a.owner = b.owner = ended;
+  test::writeFile(path, versionOneFile({a, b}));
+  std::vector<QueueRow> taken;
+  ASSERT_EQ(takeOverQueue(path, currentQueueOwner(), taken), QueueRead::Ok);
+  ASSERT_EQ(taken.size(), 2u);
+  back.clear();
+  ASSERT_EQ(readQueueFile(path, back), QueueRead::Ok);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back[1].sourcePath, "/v/old b.avi");
+  EXPECT_TRUE(back[1].owner == currentQueueOwner());
 }
 
 // Programs saving at the same time keep each other's rows: every writer's last rows are there.

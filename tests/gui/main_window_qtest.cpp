@@ -392,11 +392,11 @@ class MainWindowTest : public QObject {
     QVERIFY(w.progressBarVisible());
     QVERIFY(!w.command("Settings1")->isEnabled());
 
-    // A Pending entry during a batch: both stop items and both stop-all items; no add, remove
-    // or convert.
+    // A Pending entry during a batch: both stop items, both stop-all items and the adds (new
+    // files join the batch); no remove or convert.
     w.goToRow(1);
-    QCOMPARE(enabledItems(w),
-             sorted({"StopConversion1", "StopConversion2", "StopAll1", "StopAll2"}));
+    QCOMPARE(enabledItems(w), sorted({"StopConversion1", "StopConversion2", "StopAll1", "StopAll2",
+                                      "AddVideos1", "AddVideos2", "TBAdd"}));
 
     // The disabled Delete key does nothing; a drop joins the running batch (its default) as a
     // Pending row, without asking for settings again.

@@ -166,6 +166,7 @@ OptionsDialog::OptionsDialog(QWidget* owner, const TSettings& settings, const QS
   cbInternalPlayer_->setChecked(settings.InternalPlayer != 0);
   cbShutdown_->setChecked(settings.ShutdownAfter != 0);
   cbExitAC_->setChecked(settings.ExitAfter != 0);
+  cbAddToBatch_->setChecked(settings.AddToRunningBatch != 0);
 }
 
 void OptionsDialog::buildConversionTab(QWidget* page) {
@@ -182,7 +183,7 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   connect(bSelectDir_, &QPushButton::clicked, this, &OptionsDialog::selectDestination);
 
   cbVideoFor_ = makeChooser("CBVideoFor", ChooserLines);
-  connect(cbVideoFor_, &QComboBox::currentIndexChanged, this, &OptionsDialog::profileChanged);
+  connect(cbVideoFor_, &QComboBox::currentIndexChanged, this, &OptionsDialog::chooserChanged);
 
   groupVideo_ = new QGroupBox(QStringLiteral("Video"));
   groupVideo_->setObjectName(QStringLiteral("GroupVideo"));
@@ -229,6 +230,10 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   bDefault_ = new QPushButton(QStringLiteral("Set Defaults"));
   bDefault_->setObjectName(QStringLiteral("BDefault"));
   connect(bDefault_, &QPushButton::clicked, this, &OptionsDialog::applyDefaults);
+  bSavePreset_ = new QPushButton(QStringLiteral("Save as Preset..."));
+  bSavePreset_->setObjectName(QStringLiteral("BSavePreset"));
+  bSavePreset_->hide();  // shown when the dialog has the presets
+  connect(bSavePreset_, &QPushButton::clicked, this, [this] { savePreset(); });
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(new QLabel(QStringLiteral("Destination Folder")));
@@ -243,6 +248,7 @@ void OptionsDialog::buildConversionTab(QWidget* page) {
   groups->addWidget(groupAudio_, 1);
   layout->addLayout(groups);
   auto* defaultRow = new QHBoxLayout;
+  defaultRow->addWidget(bSavePreset_);
   defaultRow->addStretch();
   defaultRow->addWidget(bDefault_);
   layout->addLayout(defaultRow);
@@ -265,6 +271,7 @@ void OptionsDialog::buildGeneralTab(QWidget* page) {
   cbInternalPlayer_ = makeCheck("CBInternalPlayer", "Use Internal video player");
   cbShutdown_ = makeCheck("CBShutdown", "Shutdown computer after conversion(s)");
   cbExitAC_ = makeCheck("CBExitAC", "Exit program after conversion(s)");
+  cbAddToBatch_ = makeCheck("CBAddToBatch", "Add to the running batch");
 
   auto* layout = new QVBoxLayout(page);
   auto* cnxRow = new QHBoxLayout;
@@ -272,7 +279,8 @@ void OptionsDialog::buildGeneralTab(QWidget* page) {
   cnxRow->addWidget(conversionsSpin_);
   cnxRow->addStretch();
   layout->addLayout(cnxRow);
-  for (QCheckBox* box : {cbSaveHist_, cbRemoveStop_, cbInternalPlayer_, cbShutdown_, cbExitAC_}) {
+  for (QCheckBox* box :
+       {cbSaveHist_, cbRemoveStop_, cbInternalPlayer_, cbShutdown_, cbExitAC_, cbAddToBatch_}) {
     layout->addWidget(box);
   }
   layout->addStretch();
@@ -491,10 +499,13 @@ void OptionsDialog::readBack(TSettings& s) const {
   s.InternalPlayer = cbInternalPlayer_->isChecked() ? 1 : 0;
   s.ShutdownAfter = cbShutdown_->isChecked() ? 1 : 0;
   s.ExitAfter = cbExitAC_->isChecked() ? 1 : 0;
+  s.AddToRunningBatch = cbAddToBatch_->isChecked() ? 1 : 0;
 }
 
-bool runOptionsDialog(QWidget* owner, TSettings& settings, const QString& caption) {
+bool runOptionsDialog(QWidget* owner, TSettings& settings, const QString& caption,
+                      PresetStore* presets) {
   OptionsDialog dialog(owner, settings, caption);
+  if (presets) dialog.setPresets(presets);
   if (dialog.exec() != QDialog::Accepted) return false;
   dialog.readBack(settings);
   return true;

@@ -18,6 +18,7 @@ class QSpinBox;
 namespace vidmora {
 
 struct TOutputProfile;
+class PresetStore;
 
 class OptionsDialog : public QDialog {
   Q_OBJECT
@@ -36,6 +37,13 @@ class OptionsDialog : public QDialog {
   void setFolderBrowser(std::function<QString(const QString&, const QString&)> browser) {
     browser_ = std::move(browser);
   }
+  // The user's presets: they follow the profiles in the chooser (picking one selects its
+  // profile and values) and "Save as Preset..." adds the dialog's values under a name.
+  void setPresets(PresetStore* presets);
+  // Replaces the name prompt of "Save as Preset..." (false: cancelled).
+  void setNamePrompt(std::function<bool(QString&)> prompt) { namePrompt_ = std::move(prompt); }
+  // "Save as Preset...": false when cancelled or refused (the reason went to the notice).
+  bool savePreset();
 
  public slots:
   void accept() override;  // keeps the dialog open when both video and audio are disabled
@@ -44,7 +52,8 @@ class OptionsDialog : public QDialog {
   void buildConversionTab(QWidget* page);
   void buildGeneralTab(QWidget* page);
   const TOutputProfile& currentRow() const;
-  void profileChanged();  // CBVideoForChange
+  void profileChanged();           // CBVideoForChange
+  void chooserChanged(int index);  // a profile, or a preset after them
   void fillChoosers();
   void applyDefaults();  // BDefaultClick
   void selectStoredValues(const TSettings& s);
@@ -80,6 +89,10 @@ class OptionsDialog : public QDialog {
   QCheckBox* cbInternalPlayer_ = nullptr;
   QCheckBox* cbShutdown_ = nullptr;
   QCheckBox* cbExitAC_ = nullptr;
+  QCheckBox* cbAddToBatch_ = nullptr;
+  QPushButton* bSavePreset_ = nullptr;
+  PresetStore* presets_ = nullptr;
+  std::function<bool(QString&)> namePrompt_;
 
   std::function<void(const QString&)> notice_;
   std::function<QString(const QString&, const QString&)> browser_;
