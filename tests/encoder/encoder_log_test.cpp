@@ -127,6 +127,7 @@ TEST(EncoderLog, TheSourceDecidesWhenItsHeaderLies) {
   const std::string longer = dir / "longer than its header.mkv";
   const std::string shorter = dir / "shorter than its header.mkv";
   const std::string cutWav = dir / "cut.wav";
+  const std::string shortCutWav = dir / "short cut.wav";
   for (const std::string& mkv : {longer, shorter})
     ASSERT_TRUE(test::makeMedia(mkv, {"testsrc=size=176x144:rate=25:duration=4", "sine=duration=4"},
                                 {"-ac", "2", "-c:v", "mpeg4", "-c:a", "aac", "-shortest"}));
@@ -136,6 +137,11 @@ TEST(EncoderLog, TheSourceDecidesWhenItsHeaderLies) {
       test::makeMedia(cutWav, {"sine=duration=3:sample_rate=44100"}, {"-c:a", "pcm_s16le"}));
   const std::string wav = test::readFile(cutWav);
   test::writeFile(cutWav, wav.substr(0, wav.size() * 2 / 3));
+  // Under a second a cut is as plain: a tenth of what the header states.
+  ASSERT_TRUE(
+      test::makeMedia(shortCutWav, {"sine=duration=0.6:sample_rate=44100"}, {"-c:a", "pcm_s16le"}));
+  const std::string shortWav = test::readFile(shortCutWav);
+  test::writeFile(shortCutWav, shortWav.substr(0, shortWav.size() / 10));
   struct Case {
     std::string source;
     int16_t profile;
@@ -149,6 +155,8 @@ TEST(EncoderLog, TheSourceDecidesWhenItsHeaderLies) {
        "The source holds only 00:00:04 of the 00:00:07 its header states: it looks incomplete"},
       {cutWav, 9110,
        "The source holds only 00:00:02 of the 00:00:03 its header states: it looks incomplete"},
+      {shortCutWav, 9100,
+       "The source holds only 0.06 s of the 0.60 s its header states: it looks incomplete"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source + " to " + std::to_string(c.profile));
@@ -165,8 +173,8 @@ TEST(EncoderLog, TheSourceDecidesWhenItsHeaderLies) {
       EXPECT_FALSE(std::filesystem::exists(out));
     }
     std::filesystem::remove(log);
-    EXPECT_TRUE(
-        onlyEntries(dir, {"longer than its header.mkv", "shorter than its header.mkv", "cut.wav"}));
+    EXPECT_TRUE(onlyEntries(dir, {"longer than its header.mkv", "shorter than its header.mkv",
+                                  "cut.wav", "short cut.wav"}));
   }
 }
 
