@@ -27,6 +27,41 @@ bool isTextDemuxer(const char* name) {
   return false;
 }
 
+// Codecs that store pictures rather than moving video.
+bool isPictureCodec(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_PNG:
+    case AV_CODEC_ID_APNG:
+    case AV_CODEC_ID_MJPEG:
+    case AV_CODEC_ID_JPEGLS:
+    case AV_CODEC_ID_JPEG2000:
+    case AV_CODEC_ID_BMP:
+    case AV_CODEC_ID_TIFF:
+    case AV_CODEC_ID_WEBP:
+    case AV_CODEC_ID_GIF:
+    case AV_CODEC_ID_PPM:
+    case AV_CODEC_ID_PGM:
+    case AV_CODEC_ID_PGMYUV:
+    case AV_CODEC_ID_PBM:
+    case AV_CODEC_ID_PAM:
+    case AV_CODEC_ID_TARGA:
+    case AV_CODEC_ID_SGI:
+    case AV_CODEC_ID_PCX:
+    case AV_CODEC_ID_XBM:
+    case AV_CODEC_ID_XWD:
+    case AV_CODEC_ID_SUNRAST:
+    case AV_CODEC_ID_PSD:
+    case AV_CODEC_ID_DPX:
+    case AV_CODEC_ID_EXR:
+    case AV_CODEC_ID_HDR:
+    case AV_CODEC_ID_QOI:
+    case AV_CODEC_ID_PHOTOCD:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool usableVideo(const AVStream* st) {
   const AVCodecParameters* p = st->codecpar;
   if (p->codec_type != AVMEDIA_TYPE_VIDEO) return false;
@@ -255,8 +290,9 @@ ProbeResult probeSource(const std::string& path) {
     result.message = "the source '" + path + "' has no audio or video stream that can be decoded";
     return result;
   }
-  // One picture and no sound: a photo or a drawing, whatever its file is called.
-  if (info.audioStream < 0 && !moving) {
+  // One picture of a picture format and no sound: a photo or a drawing, whatever its file is
+  // called. One frame of a video format (a DV frame, say) is a very short video.
+  if (info.audioStream < 0 && !moving && isPictureCodec(info.streams[info.videoStream].codecId)) {
     result.message = "the source '" + path + "' is a still picture, not a video";
     return result;
   }

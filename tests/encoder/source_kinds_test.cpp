@@ -446,6 +446,13 @@ TEST_F(SourceKinds, AnimatedPicturesConvertAndStillOnesAreRefused) {
     EXPECT_EQ(probe.status, ExitStatusInvalidVideo);
     EXPECT_NE(probe.err.find("a still picture, not a video"), std::string::npos) << probe.err;
   }
+
+  // One frame of a video format, without sound, is a very short video.
+  const std::string dv = dir_.file("one-frame.dv");
+  ASSERT_TRUE(test::makeMedia(dv, {"testsrc=size=720x576:rate=25"},
+                              {"-frames:v", "1", "-c:v", "dvvideo", "-pix_fmt", "yuv420p"}));
+  const ProcResult probed = test::runProgram(buildProbeLine(Encoder, dv, -1, "1").argv);
+  EXPECT_EQ(probed.status, 0) << probed.err;
 }
 
 }  // namespace
