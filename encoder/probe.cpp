@@ -53,7 +53,6 @@ bool isPictureCodec(AVCodecID id) {
     case AV_CODEC_ID_PSD:
     case AV_CODEC_ID_DPX:
     case AV_CODEC_ID_EXR:
-    case AV_CODEC_ID_HDR:
     case AV_CODEC_ID_QOI:
     case AV_CODEC_ID_PHOTOCD:
       return true;
@@ -292,7 +291,8 @@ ProbeResult probeSource(const std::string& path) {
   }
   // One picture of a picture format and no sound: a photo or a drawing, whatever its file is
   // called. One frame of a video format (a DV frame, say) is a very short video.
-  if (info.audioStream < 0 && !moving && isPictureCodec(info.streams[info.videoStream].codecId)) {
+  if (info.audioStream < 0 && !moving &&
+      isPictureCodec(static_cast<AVCodecID>(info.streams[info.videoStream].codecId))) {
     result.message = "the source '" + path + "' is a still picture, not a video";
     return result;
   }
