@@ -138,12 +138,11 @@ int sourceShots(const std::string& out, const std::string& encoder, const QStrin
   ok = save(*properties, out + "/screenshot-properties.png") && ok;
   properties->close();
 
-  TrimCropDialog trim(first.sourcePath, first.details, {false, true, false}, &window);
+  TrimCropDialog trim(first.sourcePath, first.details, {}, &window);
   trim.show();
   trim.startEdit()->setText(QString::fromStdString(timeText(2.5)));
   trim.detectBlackBars();
   waitFor([&] { return trim.detections() == 1 && trim.framesShown() >= 1; }, 60000);
-  trim.targetChoice()->setCurrentIndex(2);
   ok = save(trim, out + "/screenshot-trim.png") && ok;
   trim.close();
   window.close();

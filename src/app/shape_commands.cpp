@@ -47,6 +47,12 @@ std::vector<int> TFMain::shapeRows() {
   return rows;
 }
 
+// What the encoder makes of a row's shape beyond its part, crop and tracks. The dialog offers a
+// target size and burned-in subtitles only where the conversion honours them: no choice is taken
+// and then ignored.
+constexpr bool EncoderMakesTargetSizes = false;
+constexpr bool EncoderBurnsSubtitles = false;
+
 void TFMain::trimCommand() {
   const std::vector<int> rows = shapeRows();
   if (shuttingDown_ || rows.empty()) return;
@@ -55,8 +61,10 @@ void TFMain::trimCommand() {
   const ProfileExtras* extras = profileExtras(engine_->settings().ProfileId);
   TrimCropOptions options;
   options.remux = kind == ProfileKind::Remux;
-  options.targetSize = kind == ProfileKind::QualityVideo && extras && extras->qualityChoice;
+  options.targetSize = EncoderMakesTargetSizes && kind == ProfileKind::QualityVideo && extras &&
+                       extras->qualityChoice;
   options.severalRows = rows.size() > 1;
+  options.burnIn = EncoderBurnsSubtitles;
   TrimCropDialog dialog(first.sourcePath, first.details, options, this);
   // The dialog starts from the first row's shape; OK gives every chosen row the same one.
   if (const std::shared_ptr<const RowShape> shape = engine_->list().rowShape(rows.front())) {

@@ -168,6 +168,7 @@ TrimCropDialog::TrimCropDialog(const std::string& sourcePath,
   burn_ = new QCheckBox(QStringLiteral("&Burn in subtitles"), tracks);
   burn_->setObjectName(QStringLiteral("BurnSubtitles"));
   burn_->setEnabled(!options_.remux);
+  burn_->setVisible(options_.burnIn);
   trackForm->addRow(burn_);
 
   // --- target size
@@ -187,7 +188,9 @@ TrimCropDialog::TrimCropDialog(const std::string& sourcePath,
   targetOther_->setEnabled(false);
   sizeRow->addWidget(target_, 1);
   sizeRow->addWidget(targetOther_);
+  // Offered only where it is made: a choice the conversion would ignore is not shown.
   size->setEnabled(options_.targetSize);
+  size->setVisible(options_.targetSize);
   connect(target_, &QComboBox::currentIndexChanged, this,
           [this] { targetOther_->setEnabled(target_->currentData().toInt() < 0); });
 
@@ -401,7 +404,7 @@ std::optional<std::vector<int>> TrimCropDialog::subtitleTracks() const {
 }
 
 bool TrimCropDialog::burnSubtitles() const {
-  return burn_->isChecked();
+  return options_.burnIn && burn_->isChecked();
 }
 
 uint64_t TrimCropDialog::targetSizeBytes() const {

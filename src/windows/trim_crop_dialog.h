@@ -34,6 +34,7 @@ struct TrimCropOptions {
   bool remux = false;        // streams copied: the cut starts at a keyframe
   bool targetSize = false;   // the profile offers a target file size
   bool severalRows = false;  // tracks differ between sources: the track lists are left out
+  bool burnIn = false;       // the encoder can burn a subtitle into the picture
 };
 
 class TrimCropDialog : public QDialog {

@@ -138,7 +138,7 @@ class TrimCropDialogTest : public QObject {
   }
 
   void tracksBurnAndTargetSize() {
-    TrimCropDialog dialog(clip_, clipDetails(), {false, true, false});
+    TrimCropDialog dialog(clip_, clipDetails(), {false, true, false, true});
     QCOMPARE(dialog.audioList()->count(), 2);
     QCOMPARE(dialog.audioList()->item(1)->text(), QStringLiteral("#2 jpn MP2 stereo"));
     QCOMPARE(dialog.subtitleList()->item(0)->text(), QStringLiteral("#3 eng SubRip forced"));
