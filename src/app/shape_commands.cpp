@@ -57,8 +57,12 @@ void TFMain::trimCommand() {
   const std::vector<int> rows = shapeRows();
   if (shuttingDown_ || rows.empty()) return;
   const VideoEntry& first = engine_->list().entries().at(rows.front());
-  const ProfileKind kind = profileKind(engine_->settings().ProfileId);
-  const ProfileExtras* extras = profileExtras(engine_->settings().ProfileId);
+  // The profile the first row will be converted with: its own, else the batch's.
+  const std::shared_ptr<const ConversionSnapshot> values =
+      engine_->list().rowSettings(rows.front());
+  const int16_t profileId = values ? values->ProfileId : engine_->settings().ProfileId;
+  const ProfileKind kind = profileKind(profileId);
+  const ProfileExtras* extras = profileExtras(profileId);
   TrimCropOptions options;
   options.remux = kind == ProfileKind::Remux;
   options.targetSize = EncoderMakesTargetSizes && kind == ProfileKind::QualityVideo && extras &&
