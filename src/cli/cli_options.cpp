@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -15,6 +17,24 @@
 
 namespace vidmora::cli {
 namespace {
+
+// "eng,de" -> {"eng", "deu"}: two- or three-letter codes, as media files tag their tracks.
+bool parseLanguageList(const std::string& text, std::vector<std::string>& codes) {
+  codes.clear();
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', from);
+    const std::string item = text.substr(from, comma == std::string::npos ? comma : comma - from);
+    const bool letters =
+        (item.size() == 2 || item.size() == 3) &&
+        std::all_of(item.begin(), item.end(), [](unsigned char c) { return std::isalpha(c) != 0; });
+    const std::string code = letters ? normalizeLanguage(item) : std::string();
+    if (code.empty()) return false;
+    codes.push_back(code);
+    if (comma == std::string::npos) return true;
+    from = comma + 1;
+  }
+}
 
 bool parseNumber(const std::string& text, long& value) {
   if (text.empty()) return false;
@@ -111,6 +131,11 @@ ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* pr
       if (!takeValue() || !parseTimeText(value))
         return fail(name + " needs a time such as 00:01:30.5 or 90");
       (name == "--start" ? o.start : name == "--end" ? o.end : o.duration) = value;
+    } else if (name == "--audio-lang" || name == "--subtitle-lang") {
+      std::vector<std::string> codes;
+      if (!takeValue() || !parseLanguageList(value, codes))
+        return fail(name + " needs language codes such as eng,deu");
+      (name == "--audio-lang" ? o.audioLanguages : o.subtitleLanguages) = codes;
     } else if (name == "--crop") {
       CropSides sides;
       if (!takeValue() || (value != "auto" &&
@@ -208,11 +233,14 @@ std::string usageText() {
          "  --encoder PROGRAM  encoder to run (default: vidmora-encoder beside this program)\n"
          "  --probe-timeout S  seconds the encoder may take to look at a file (default 60)\n"
          "  --info             print what each file holds (streams, languages, chapters)\n"
+         "                     instead of converting; with --json one JSON line per file\n"
          "  --start T          convert from this time on (HH:MM:SS.mmm or seconds)\n"
          "  --end T            convert up to this time\n"
          "  --duration T       convert this long from the start\n"
          "  --crop C           auto (remove the black bars found) or TOP:BOTTOM:LEFT:RIGHT\n"
-         "                     instead of converting; with --json one JSON line per file\n"
+         "  --audio-lang L     sound tracks in these languages (eng,deu: most wanted first)\n"
+         "                     and the original language's\n"
+         "  --subtitle-lang L  subtitle tracks in these languages only\n"
          "  --list-profiles    print the profiles (Id, alias and name) and the presets, and\n"
          "                     exit; with --json as a JSON array\n"
          "  --help             print this help and exit\n"

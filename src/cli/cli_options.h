@@ -31,6 +31,9 @@ struct CliOptions {
   // ("auto" or T:B:L:R; empty: none).
   std::string start, end, duration;
   std::string crop;
+  // Languages (comma-separated codes, most wanted first; empty: the profile keeps every track)
+  // of the sound and subtitle tracks that go out.
+  std::vector<std::string> audioLanguages, subtitleLanguages;
   std::vector<std::string> paths;
 };
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -150,6 +151,35 @@ bool takeOne(PathCounts& counts, const std::string& path) {
   return true;
 }
 
+// The tracks of the languages asked for (--audio-lang, --subtitle-lang), as places among the
+// source's sound and subtitle streams. Sound keeps the original language's track as well, as the
+// track rules say.
+void chooseTracksByLanguage(const SourceDetails& source, const CliOptions& o, RowShape& shape) {
+  const auto places = [](const std::vector<int>& indexes, const auto& streams) {
+    std::vector<int> out;
+    for (const int index : indexes)
+      for (std::size_t i = 0; i < streams.size(); ++i)
+        if (streams[i].index == index) out.push_back(static_cast<int>(i));
+    return out;
+  };
+  if (!o.audioLanguages.empty() && !source.audio.empty()) {
+    TrackRules rules;
+    rules.preferredLanguages = o.audioLanguages;
+    shape.audioTracks = places(chooseTracks(source, rules, true).audio, source.audio);
+  }
+  if (!o.subtitleLanguages.empty()) {
+    // Every subtitle stream in one of the languages, text or picture, in the source's order.
+    std::vector<int> chosen;
+    for (std::size_t i = 0; i < source.subtitles.size(); ++i) {
+      const std::string language = normalizeLanguage(source.subtitles[i].language);
+      if (std::find(o.subtitleLanguages.begin(), o.subtitleLanguages.end(), language) !=
+          o.subtitleLanguages.end())
+        chosen.push_back(static_cast<int>(i));
+    }
+    shape.subtitleTracks = chosen;
+  }
+}
+
 }  // namespace
 
 int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrupts) {
@@ -281,8 +311,9 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
     }
   }
 
-  // The part of each file and its crop; a part its file does not hold is refused.
-  if (!o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty()) {
+  // The part of each file, its crop and its tracks; a part its file does not hold is refused.
+  if (!o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty() ||
+      !o.audioLanguages.empty() || !o.subtitleLanguages.empty()) {
     std::vector<VideoEntry*> shaped;
     for (VideoEntry* e : jobs) {
       auto shape = std::make_shared<RowShape>();
@@ -305,6 +336,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
         shape->cropAuto = true;
       else if (!o.crop.empty() && parseCropText(o.crop, sides))
         shape->crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
+      if (e->details) chooseTracksByLanguage(*e->details, o, *shape);
       engine.list().setRowShape({e->listIndex}, shape);
       shaped.push_back(e);
     }

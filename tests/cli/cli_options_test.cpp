@@ -98,24 +98,26 @@ TEST(CliOptions, ProfilesByIdNamePresetShortNameOrAliasAndTheirListing) {
 
 TEST(CliOptions, BadUsageIsRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {},                              // nothing to convert
-      {"--jobs", "0", "a.avi"},        // out of range
-      {"--jobs", "21", "a.avi"},       // out of range
-      {"--jobs", "2x", "a.avi"},       // not a number
-      {"--jobs"},                      // value missing
-      {"--profile", "nope", "a"},      // no such profile
-      {"--dest", "", "a.avi"},         // empty folder
-      {"--json=yes", "a.avi"},         // a flag with a value
-      {"-x.avi"},                      // a file named like an option, without "--"
-      {"--settings"},                  // value missing
-      {"--quality", "ultra", "a"},     // no such level
-      {"--probe-timeout", "0", "a"},   // out of range
-      {"--probe-timeout", "1m", "a"},  // not a number
-      {"--start", "-5", "a"},          // no sign
-      {"--end", "1:75", "a"},          // seconds past 59
-      {"--duration", "a"},             // value missing: the file is taken for it
-      {"--crop", "10:10", "a"},        // two sides
-      {"--crop", "3:0:0:0", "a"},      // odd pixels
+      {},                                // nothing to convert
+      {"--jobs", "0", "a.avi"},          // out of range
+      {"--jobs", "21", "a.avi"},         // out of range
+      {"--jobs", "2x", "a.avi"},         // not a number
+      {"--jobs"},                        // value missing
+      {"--profile", "nope", "a"},        // no such profile
+      {"--dest", "", "a.avi"},           // empty folder
+      {"--json=yes", "a.avi"},           // a flag with a value
+      {"-x.avi"},                        // a file named like an option, without "--"
+      {"--settings"},                    // value missing
+      {"--quality", "ultra", "a"},       // no such level
+      {"--probe-timeout", "0", "a"},     // out of range
+      {"--probe-timeout", "1m", "a"},    // not a number
+      {"--start", "-5", "a"},            // no sign
+      {"--end", "1:75", "a"},            // seconds past 59
+      {"--duration", "a"},               // value missing: the file is taken for it
+      {"--crop", "10:10", "a"},          // two sides
+      {"--crop", "3:0:0:0", "a"},        // odd pixels
+      {"--audio-lang", "english", "a"},  // a name, not a code
+      {"--subtitle-lang", "eng,,fr", "a"},
   };
   for (const auto& args : bad) {
     const ParsedArgs p = parseArgs(args);

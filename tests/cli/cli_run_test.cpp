@@ -567,6 +567,45 @@ TEST_F(CliRun, APartAndACropReachTheEncoderAndAPartBeyondTheEndRefusesTheFile) {
   EXPECT_EQ(run({"--no-history", "--crop", "1:0:0:0", source}), 2);
 }
 
+// Sound in the languages asked for, most wanted first, with the original language's track; the
+// subtitles of the languages asked for only (by their place among the source's streams).
+TEST_F(CliRun, LanguagesChooseTheTracksThatGoOut) {
+  logEncoderLines();
+  const std::string source = dir_ / "in/film.mkv";
+  std::filesystem::create_directories(dir_ / "in");
+  test::writeFile(dir_ / "en.srt", "1\n00:00:00,500 --> 00:00:01,500\nHello.\n");
+  test::writeFile(dir_ / "fr.srt", "1\n00:00:00,500 --> 00:00:01,500\nBonjour.\n");
+  const std::string make =
+      "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:d=2 "
+      "-f lavfi -i sine=d=2 -f lavfi -i sine=frequency=880:d=2 -i '" +
+      (dir_ / "en.srt") + "' -i '" + (dir_ / "fr.srt") +
+      "' -map 0 -map 1 -map 2 -map 3 -map 4 -c:v mpeg4 -c:a aac -c:s srt "
+      "-metadata:s:a:0 language=eng -metadata:s:a:1 language=jpn "
+      "-metadata:s:s:0 language=eng -metadata:s:s:1 language=fre '" +
+      source + "'";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const struct {
+    std::vector<std::string> options;
+    const char* expected;  // in the conversion's line
+  } cases[] = {
+      {{"--audio-lang", "ja"}, "|-atracks|1,0|"},
+      {{"--audio-lang", "eng,jpn", "--subtitle-lang", "fr"}, "|-atracks|0,1|-stracks|1|"},
+      {{"--subtitle-lang", "deu"}, "|-stracks|none|"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    ::unlink((dir_ / "lines").c_str());
+    std::filesystem::remove_all(dir_ / "out");
+    std::vector<std::string> args = {"--no-history", "--profile", "9040", "--dest", dir_ / "out"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(source);
+    EXPECT_EQ(run(args), 0);
+    const std::vector<std::string> ran = lines(dir_ / "lines");
+    ASSERT_EQ(ran.size(), 2u);
+    EXPECT_NE(ran[1].find(c.expected), std::string::npos) << ran[1];
+  }
+}
+
 // A terminal sends Ctrl+C to its whole foreground group. The encoders run in groups of their
 // own, so only vidmora-cli hears it and stops them as Stop All does: no encoder hears the
 // signal, every file left behind is a finished conversion's, and the status tells the signal.
