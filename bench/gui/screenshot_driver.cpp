@@ -61,6 +61,19 @@ void settle(int ms) {
   waitFor([] { return false; }, ms);
 }
 
+// Waits until two rows show a conversion's percentage.
+bool twoConverting(TFMain& window) {
+  const VideoList& list = window.engine().list().entries();
+  return waitFor(
+      [&] {
+        int shown = 0;
+        for (int i = 0; i < list.count(); ++i)
+          if (window.engine().list().cellText(i, 3).rfind("Convert ", 0) == 0) ++shown;
+        return shown >= 2;
+      },
+      60000);
+}
+
 bool save(QWidget& window, const std::string& path) {
   const bool ok = window.grab().save(QString::fromStdString(path), "PNG");
   std::fprintf(stderr, "%s %s\n", ok ? "saved" : "could not save", path.c_str());
@@ -170,15 +183,7 @@ int queueShot(const std::string& out, const std::string& encoder, const QStringL
     window.engine().list().setRowSettings({i + 2}, snapshot);
   }
   window.engine().batch().startBatch();
-  ok = waitFor(
-           [&] {
-             int shown = 0;
-             for (int i = 0; i < list.count(); ++i)
-               if (window.engine().list().cellText(i, 3).rfind("Convert ", 0) == 0) ++shown;
-             return shown >= 2;
-           },
-           60000) &&
-       ok;
+  ok = twoConverting(window) && ok;
   // Paused once it has made some way.
   waitFor([&] { return window.engine().list().cellText(0, 3).rfind("Convert 0.0%", 0) != 0; },
           60000);
@@ -224,15 +229,7 @@ int main(int argc, char** argv) {
   window.convertCommand();
   VideoList& list = window.engine().list().entries();
   // Mid-batch: two rows converting with a percentage shown, the others waiting.
-  ok = waitFor(
-           [&] {
-             int shown = 0;
-             for (int i = 0; i < list.count(); ++i)
-               if (window.engine().list().cellText(i, 3).rfind("Convert ", 0) == 0) ++shown;
-             return shown >= 2;
-           },
-           60000) &&
-       ok;
+  ok = twoConverting(window) && ok;
   settle(1600);
   ok = save(window, out + "/screenshot-converting.png") && ok;
   ok = waitFor([&] { return !window.engine().batch().conversionMode(); }, 300000) && ok;
