@@ -227,7 +227,6 @@ int main(int argc, char** argv) {
   bool ok = save(window, out + "/screenshot.png");
 
   window.convertCommand();
-  VideoList& list = window.engine().list().entries();
   // Mid-batch: two rows converting with a percentage shown, the others waiting.
   ok = twoConverting(window) && ok;
   settle(1600);
