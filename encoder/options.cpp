@@ -133,14 +133,14 @@ std::string setTracks(std::optional<std::vector<int>>& field, const std::string&
 
 enum class Kind { Flag, Value };
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   Kind kind;
   Handler handler;
 };
 
 // Every option of the line: its name, whether a value follows, and what reading it does.
-constexpr OptionSpec Options[] = {
+constexpr OptionRule Options[] = {
     {"-y", Kind::Flag, setFlag<&LegacyOptions::overwrite>},
     {"-an", Kind::Flag, setFlag<&LegacyOptions::noAudio>},
     {"-vn", Kind::Flag, setFlag<&LegacyOptions::noVideo>},
@@ -246,9 +246,9 @@ constexpr OptionSpec Options[] = {
     {"-aquality", Kind::Value, setQuality<&LegacyOptions::audioQuality>},
 };
 
-const OptionSpec* findOption(const std::string& name) {
-  for (const OptionSpec& spec : Options)
-    if (name == spec.name) return &spec;
+const OptionRule* findOption(const std::string& name) {
+  for (const OptionRule& rule : Options)
+    if (name == rule.name) return &rule;
   return nullptr;
 }
 
@@ -293,13 +293,13 @@ ParseResult parseLegacyOptions(const std::vector<std::string>& args) {
       o.hasOutput = true;
       break;
     }
-    const OptionSpec* spec = findOption(arg);
-    if (spec == nullptr) {
+    const OptionRule* rule = findOption(arg);
+    if (rule == nullptr) {
       result.error = "unknown option '" + arg + "'";
       return result;
     }
-    const bool flag = spec->kind == Kind::Flag;
-    const std::string error = spec->handler(o, arg, flag ? std::string() : args[i + 1]);
+    const bool flag = rule->kind == Kind::Flag;
+    const std::string error = rule->handler(o, arg, flag ? std::string() : args[i + 1]);
     if (!error.empty()) {
       result.error = error;
       return result;

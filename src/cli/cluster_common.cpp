@@ -39,7 +39,7 @@ std::vector<std::string> CommandLine::values(const std::string& name) const {
   return out;
 }
 
-bool readCommandLine(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
+bool readCommandLine(const std::vector<std::string>& args, const std::vector<OptionRule>& known,
                      CommandLine& out, std::string& error) {
   bool ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -54,14 +54,14 @@ bool readCommandLine(const std::vector<std::string>& args, const std::vector<Opt
     }
     const std::size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : known)
-      if (name == s.name) spec = &s;
-    if (!spec) {
+    const OptionRule* rule = nullptr;
+    for (const OptionRule& s : known)
+      if (name == s.name) rule = &s;
+    if (!rule) {
       error = "unknown option " + arg;
       return false;
     }
-    if (!spec->takesValue) {
+    if (!rule->takesValue) {
       if (eq != std::string::npos) {
         error = name + " takes no value";
         return false;

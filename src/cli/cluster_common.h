@@ -12,7 +12,7 @@
 
 namespace vidmora::cli {
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   bool takesValue;
 };
@@ -24,7 +24,7 @@ struct CommandLine {
 };
 // "--name value" and "--name=value"; "--" ends the options. False with a sentence in `error` for
 // an unknown option, a missing value or a value given to a flag.
-bool readCommandLine(const std::vector<std::string>& args, const std::vector<OptionSpec>& known,
+bool readCommandLine(const std::vector<std::string>& args, const std::vector<OptionRule>& known,
                      CommandLine& out, std::string& error);
 
 // Usage errors print "vidmora-cli COMMAND: why" and the hint; returns 2.
