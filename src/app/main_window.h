@@ -118,6 +118,16 @@ class TFMain : public QMainWindow, public UiPort {
   ThumbnailColumn* thumbnailColumn() const { return thumbnails_.get(); }
   // A Ready row's expected output size in bytes; 0 when it cannot be told beforehand.
   uint64_t expectedOutputBytes(int row);
+  // The same with the values the row will be converted with.
+  uint64_t expectedOutputBytes(int row, const ConversionSnapshot& values);
+  // The expected bytes of the Ready rows whose size can be told, how many those are, and how
+  // many rows are Ready.
+  struct ReadyEstimate {
+    uint64_t total = 0;
+    int known = 0;
+    int ready = 0;
+  };
+  ReadyEstimate readyRowsEstimate();
   // The Ready rows' expected total and the destination's free space, as the panel shows them.
   QString batchEstimateText();
   // Dropped, command-line or handed-over paths: walked and probed after the adds before them;

@@ -161,12 +161,14 @@ uint64_t freeBytesAt(const std::string& folder) {
 
 uint64_t TFMain::expectedOutputBytes(int row) {
   if (!engine_ || row < 0 || row >= engine_->list().entries().count()) return 0;
+  const std::shared_ptr<const ConversionSnapshot> settings = engine_->list().rowSettings(row);
+  return settings ? expectedOutputBytes(row, *settings) : 0;
+}
+
+uint64_t TFMain::expectedOutputBytes(int row, const ConversionSnapshot& s) {
   const VideoEntry& entry = engine_->list().entries().at(row);
   if (entry.stateValue() != Ready) return 0;
   const std::shared_ptr<const RowShape> shape = engine_->list().rowShape(row);
-  const std::shared_ptr<const ConversionSnapshot> settings = engine_->list().rowSettings(row);
-  if (!settings) return 0;
-  const TSettings& s = *settings;
   const ProfileKind kind = profileKind(s.ProfileId);
   const SourceDetails* source = entry.details.get();
   const double seconds =
@@ -207,16 +209,28 @@ uint64_t TFMain::expectedOutputBytes(int row) {
   return estimateOutputBytes(in);
 }
 
-QString TFMain::batchEstimateText() {
-  if (!engine_) return {};
-  uint64_t total = 0;
-  int known = 0, ready = 0;
+TFMain::ReadyEstimate TFMain::readyRowsEstimate() {
+  ReadyEstimate estimate;
+  if (!engine_) return estimate;
+  // The batch's values are taken once; rows with their own use theirs.
+  ConversionSnapshot batchValues;
+  takeSnapshot(batchValues, engine_->settings());
   const int count = engine_->list().entries().count();
   for (int row = 0; row < count; ++row) {
-    if (engine_->list().entries().at(row).stateValue() != Ready) continue;
-    ++ready;
-    if (const uint64_t bytes = expectedOutputBytes(row)) total += bytes, ++known;
+    const VideoEntry& entry = engine_->list().entries().at(row);
+    if (entry.stateValue() != Ready) continue;
+    ++estimate.ready;
+    const std::shared_ptr<const ConversionSnapshot> own = engine_->list().ownSettings(row);
+    if (const uint64_t bytes = expectedOutputBytes(row, own ? *own : batchValues)) {
+      estimate.total += bytes;
+      ++estimate.known;
+    }
   }
+  return estimate;
+}
+
+QString TFMain::batchEstimateText() {
+  const auto [total, known, ready] = readyRowsEstimate();
   if (ready == 0 || known == 0) return {};
   QString text = tr("Expected: about %1").arg(QString::fromStdString(formatSize(total)));
   if (known < ready) text += tr(" for %1 of %2 videos").arg(known).arg(ready);
@@ -249,9 +263,7 @@ void TFMain::scheduleEstimate() {
 }
 
 bool TFMain::batchFitsOrConfirmed() {
-  uint64_t total = 0;
-  const int count = engine_->list().entries().count();
-  for (int row = 0; row < count; ++row) total += expectedOutputBytes(row);
+  const uint64_t total = readyRowsEstimate().total;
   const std::string folder = engine_->settings().DestDir;
   const uint64_t free = freeBytesAt(folder);
   if (total == 0 || free == 0 || total <= free) return true;

@@ -136,6 +136,12 @@ int VideoListStore::setRowSettings(const std::vector<int>& rows,
   return changed;
 }
 
+std::shared_ptr<const ConversionSnapshot> VideoListStore::ownSettings(int row) const {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (row < 0 || row >= list_.count()) return nullptr;
+  return list_.at(row).ownSettings;
+}
+
 std::shared_ptr<const ConversionSnapshot> VideoListStore::rowSettings(int row) const {
   std::lock_guard<std::mutex> lock(lock_);
   if (row < 0 || row >= list_.count()) return nullptr;

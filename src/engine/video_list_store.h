@@ -106,6 +106,8 @@ class VideoListStore {
   // The profile and values the row would be converted with now: its own, else the current
   // settings' (null for a row outside the list).
   std::shared_ptr<const ConversionSnapshot> rowSettings(int row) const;
+  // The row's own profile and values only (null: it takes the batch's, or no such row).
+  std::shared_ptr<const ConversionSnapshot> ownSettings(int row) const;
   // The Ready rows' trim, crop, tracks and target size (null or an empty shape: none). Returns
   // how many rows changed.
   int setRowShape(const std::vector<int>& rows, std::shared_ptr<const RowShape> shape);
