@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < 15; ++round) {
       QElapsedTimer timer;
       timer.start();
-      window.reloadListView();
+      window.engine().list().showListCount();
       reloads.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
       QApplication::processEvents();
 
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
       const QRect cell = lv->visualRect(lv->model()->index(row, 0));
       const QRect strip(0, cell.top(), lv->viewport()->width(), cell.height());
       timer.restart();
-      window.repaintRow(row);
+      lv->lvdUpdate(row);
       lv->viewport()->repaint(strip);
       updates.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
       QApplication::processEvents();

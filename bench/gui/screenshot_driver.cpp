@@ -17,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "app/batch_display.h"
 #include "app/main_window.h"
 #include "app/thumbnail_column.h"
+#include "app/window_commands.h"
 #include "engine/job_shape.h"
 #include "lvdata/lvdata.h"
 #include "settings/profiles.h"
@@ -114,15 +116,18 @@ int failedAndSelectionShots(const std::string& out, const std::string& encoder,
   window.show();
   settle(500);
   window.engine().scanner().addVideo(clips[0].toStdString());
-  window.convertCommand();
+  window.commands().convertCommand();
   bool ok = waitFor([&] { return !window.engine().batch().conversionMode(); }, 120000);
-  window.goToRow(0);
+  window.listView()->setFocus();
+  window.listView()->lvdGoto(0);
   settle(600);
-  std::fprintf(stderr, "reason: %s\n", window.statusPanelText(2).toLocal8Bit().constData());
+  std::fprintf(stderr, "reason: %s\n",
+               window.batchDisplay().panelText(2).toLocal8Bit().constData());
   ok = save(window, out + "/screenshot-failed.png") && ok;
   for (qsizetype i = 1; i < clips.size(); ++i)
     window.engine().scanner().addVideo(clips[i].toStdString());
-  window.goToRow(1);
+  window.listView()->setFocus();
+  window.listView()->lvdGoto(1);
   window.listView()->selectAll();
   settle(400);
   ok = save(window, out + "/screenshot-selection.png") && ok;
@@ -226,7 +231,7 @@ int main(int argc, char** argv) {
   settle(300);
   bool ok = save(window, out + "/screenshot.png");
 
-  window.convertCommand();
+  window.commands().convertCommand();
   // Mid-batch: two rows converting with a percentage shown, the others waiting.
   ok = twoConverting(window) && ok;
   settle(1600);

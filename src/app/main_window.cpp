@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -23,13 +26,16 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <sstream>
 
+#include "app/batch_display.h"
 #include "app/thumbnail_column.h"
+#include "app/window_commands.h"
 #include "app/window_images.h"
 #include "engine/list_texts.h"
 #include "lvdata/lvdata.h"
@@ -118,23 +124,12 @@ TFMain::TFMain(MainWindowOptions options)
   if (config.queuePath.empty() && options_.configFolder.empty() && !stateFolder().empty())
     config.queuePath = appendComponent(stateFolder(), texts::QueueFileName);
   config.tickPeriodMs = options_.tickPeriodMs;
-  engine_ = std::make_unique<Engine>(*this, queue_, config);
+  engine_ = std::make_unique<Engine>(static_cast<UiPort&>(*this), queue_, config);
 
   initPresets();
   const int width = clampedWidth(DesignWidth);
   resize(width, width * 3 / 4);
   buildWindow();
-  fullBarTimer_ = new QTimer(this);
-  fullBarTimer_->setSingleShot(true);
-  fullBarTimer_->setInterval(300);
-  connect(fullBarTimer_, &QTimer::timeout, this, [this] { progressBar_->hide(); });
-  refreshTimer_ = new QTimer(this);
-  refreshTimer_->setInterval(static_cast<int>(options_.tickPeriodMs));
-  connect(refreshTimer_, &QTimer::timeout, this, [this] {
-    if (engine_ && !shuttingDown_) engine_->batch().refreshRunning();
-  });
-  leaveConversionDisplay(false);
-  setStatusText({});
   setWindowTitle(QString::fromLatin1(texts::AppTitle));
   setWindowIcon(programIcon());
   if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -163,7 +158,7 @@ TFMain::TFMain(MainWindowOptions options)
   if (s.SaveHistory) engine_->list().loadHistory();
   engine_->loadQueue();  // rows a closed or killed run left unconverted, after the history
   setAcceptDrops(true);
-  updateCommandStates();
+  commands_->updateStates();
   // Shown once the window is up: without a progress block no file can be added.
   if (const std::string problem = engine_->startProblem(); !problem.empty())
     QTimer::singleShot(0, this, [this, problem] { showMessage(problem); });
@@ -178,6 +173,14 @@ TFMain::~TFMain() {
   alive_->store(false);
   // Last of all: power off when the batch asked for it.
   if (shutdownPending_ && power_) shutdownAtExit(true, *power_);
+}
+
+QAction* TFMain::command(const char* name) const {
+  return commands_ ? commands_->command(name) : nullptr;
+}
+
+bool TFMain::addDroppedPaths(const std::vector<std::string>& paths) {
+  return commands_->addDroppedPaths(paths);
 }
 
 // ---------------------------------------------------------------- settings panel and view
@@ -212,13 +215,13 @@ void TFMain::applyViewSettings() {
   PanelTop->setVisible(s.ShowToolbar != 0);
   PanelSettings->setVisible(s.ShowSettingsPanel != 0);
   statusBar()->setVisible(s.ShowStatusBar != 0);
-  command("ViewToolbar1")->setChecked(s.ShowToolbar != 0);
-  command("ViewSettings1")->setChecked(s.ShowSettingsPanel != 0);
-  command("ShowStatusBar1")->setChecked(s.ShowStatusBar != 0);
+  commands_->command("ViewToolbar1")->setChecked(s.ShowToolbar != 0);
+  commands_->command("ViewSettings1")->setChecked(s.ShowSettingsPanel != 0);
+  commands_->command("ShowStatusBar1")->setChecked(s.ShowStatusBar != 0);
 }
 
 void TFMain::toggleView(const char* name, uint8_t TSettings::*field) {
-  engine_->settings().*field = command(name)->isChecked() ? 1 : 0;
+  engine_->settings().*field = commands_->command(name)->isChecked() ? 1 : 0;
   applyViewSettings();
 }
 
@@ -285,69 +288,6 @@ void TFMain::saveSettingsFile() {
   saveChoices(engine_->settings(), choicesFilePath(configFolder_));
 }
 
-void TFMain::settingsCommand() {
-  if (!dialogs_->settingsDialog(this, engine_->settings(), QString())) return;
-  saveSettingsFile();
-  engine_->settingsChanged();
-  applyMainSettings();
-}
-
-// ---------------------------------------------------------------- command states
-
-void TFMain::setEnabled(std::initializer_list<const char*> names, bool on) {
-  for (const char* name : names)
-    if (QAction* action = command(name)) action->setEnabled(on);
-}
-
-void TFMain::updateCommandStates() {
-  if (updatingStates_ || shuttingDown_ || !engine_) return;
-  updatingStates_ = true;
-  const int count = engine_->list().entries().count();
-  int focused = count > 0 ? LVBook->lvdIndexFocused() : -1;
-  if (focused >= count) focused = count - 1;
-  showFocusedReason(focused);
-  // The commands act on the selected rows; the one-row commands on the one selected row.
-  const std::vector<int> rows = commandRows();
-  const int single = rows.size() == 1 ? rows.front() : -1;
-  setEnabled({"Properties1", "Properties2"}, focused >= 0);
-  setEnabled({"Trim1", "Trim2"}, !shapeRows().empty());
-  scheduleEstimate();
-  setEnabled(
-      {"ShowLog1", "ShowLog2"},
-      single >= 0 && !engine_->list().logPathOf(engine_->list().entries().at(single)).empty());
-  if (count == 0) {
-    setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2", "DeleteEntry1",
-                "DeleteEntry2", "DeleteVideo1", "DeleteVideo2", "DeleteUnExistingVideoEntries1",
-                "StopConversion1", "StopAll1", "StopConversion2", "StopAll2"},
-               false);
-  } else {
-    const bool converting = engine_->batch().conversionMode();
-    // Several selected rows: a command is on when it applies to one of them.
-    bool anyUnfinished = false;
-    bool anyRemovable = false;
-    for (const int r : rows) {
-      const int rowState = engine_->list().entries().at(r).stateValue();
-      anyUnfinished = anyUnfinished || isUnfinished(rowState);
-      anyRemovable = anyRemovable || isRemovable(rowState);
-    }
-    const int state = single >= 0 ? engine_->list().entries().at(single).stateValue() : -1;
-    setEnabled({"PlayVideo1", "PlayVideo2", "RenameVideo1", "RenameVideo2"},
-               state == Done || state == Ready);
-    setEnabled({"StopConversion1", "StopConversion2"}, converting && anyUnfinished);
-    setEnabled({"DeleteEntry1", "ConvertLocalVideo1", "DeleteEntry2", "ConvertVideos2", "TBRemove",
-                "TBConvert", "DeleteUnExistingVideoEntries1"},
-               !converting);
-    setEnabled({"StopAll1", "StopAll2"}, converting);
-    setEnabled({"DeleteEntry1", "DeleteEntry2", "DeleteVideo1", "DeleteVideo2",
-                "DeleteUnExistingVideoEntries1"},
-               !converting && anyRemovable);
-  }
-  // Files may be added at any time: during a batch they join it or wait, as the settings say.
-  setEnabled({"AddVideos1", "AddFolder1", "AddFolder2", "AddVideos2", "TBAdd"}, true);
-  updateQueueCommandStates(rows);
-  updatingStates_ = false;
-}
-
 // ---------------------------------------------------------------- list display
 
 void TFMain::displayCell(LVDisplayItem& item) {
@@ -377,36 +317,37 @@ QString TFMain::cellToolTip(int row, int column) {
 }
 
 void TFMain::showFocusedReason(int row) {
-  if (!reasonPanel_) return;
-  const QString reason = row >= 0 ? qs(engine_->list().failureReason(row)) : QString();
-  reasonPanel_->setText(reason);
-  reasonPanel_->setToolTip(reason);
+  if (!batchDisplay_) return;
+  batchDisplay_->showReason(row >= 0 ? qs(engine_->list().failureReason(row)) : QString());
 }
 
-void TFMain::reloadListView() {
+// ---------------------------------------------------------------- the engine's events
+
+void TFMain::rowsChanged(int count) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   LVBook->lvdClearAll();
-  const int count = engine_->list().entries().count();
   LVBook->lvdSetCount(count);
   if (count > 0) LVBook->lvdRedraw(count);
   QApplication::restoreOverrideCursor();
+  if (!shuttingDown_) batchDisplay_->rowsCounted(count);
 }
 
-void TFMain::repaintRow(int row) {
+void TFMain::rowChanged(int row) {
   LVBook->lvdUpdate(row);
   // The focused row may have got its log or its result.
-  if (row == focusedRow()) updateCommandStates();
+  if (row == focusedRow()) commands_->updateStates();
 }
 
-void TFMain::repaintAllRows() {
+void TFMain::allRowsChanged() {
   LVBook->viewport()->update();
 }
 
-void TFMain::removeRow(int row) {
+void TFMain::rowRemoved(int row, int count) {
   LVBook->lvdRemove(row);
+  if (!shuttingDown_) batchDisplay_->rowsCounted(count);
 }
 
-void TFMain::goToRow(int row) {
+void TFMain::currentRowChanged(int row) {
   LVBook->setFocus();
   LVBook->lvdGoto(row);
 }
@@ -415,67 +356,28 @@ int TFMain::focusedRow() {
   return LVBook->lvdIndexFocused();
 }
 
-void TFMain::setStatusText(const std::string& text) {
-  statusPanels_[1]->setText(qs(text));
-  if (!countPanel_) return;
-  const bool batch = engine_ && engine_->batch().conversionMode();
-  if (batch) {
-    const BatchCounts counts = engine_->batch().batchCounts();
-    countPanel_->setText(qs(batchCountText(counts.converted, counts.total)));
-  }
-  countPanel_->setVisible(batch);
+void TFMain::batchStarted(const BatchCounts& counts) {
+  setBatchControls(true);
+  batchDisplay_->batchStarted(counts);
 }
 
-QString TFMain::statusPanelText(int panel) const {
-  if (panel == 2) return reasonPanel_->text();
-  if (panel == 3)
-    return countPanel_->isVisibleTo(countPanel_->window()) ? countPanel_->text() : QString();
-  return panel >= 0 && panel < 2 ? statusPanels_[panel]->text() : QString();
+void TFMain::batchProgressed(const BatchCounts& counts) {
+  batchDisplay_->batchProgressed(counts);
 }
 
-void TFMain::setProgressBar(int position) {
-  progressBar_->setValue(std::clamp(position, 0, 100));
-}
-
-bool TFMain::progressBarVisible() const {
-  return progressBar_->isVisibleTo(progressBar_->window());
-}
-
-bool TFMain::animationRunning() const {
-  return busyIndicator_->isAnimating();
+void TFMain::batchEnded(const BatchResult& result, int rowCount) {
+  batchDisplay_->batchEnded(result, rowCount, shuttingDown_);
+  setBatchControls(false);
 }
 
 void TFMain::setBatchControls(bool batchRunning) {
-  if (batchRunning) {
-    fullBarTimer_->stop();
-    progressBar_->setValue(0);
-    progressBar_->show();
-  }
   BSelectDir->setEnabled(!batchRunning);
   CBVideoFor->setEnabled(!batchRunning);
-  command("Settings1")->setEnabled(!batchRunning);
+  commands_->command("Settings1")->setEnabled(!batchRunning);
 }
 
-void TFMain::enterConversionDisplay() {
-  refreshTimer_->start();
-  Image1->hide();
-  busyIndicator_->show();
-  busyIndicator_->start();
-}
-
-void TFMain::leaveConversionDisplay(bool showFullBar) {
-  refreshTimer_->stop();
-  countPanel_->hide();
-  busyIndicator_->stop();
-  busyIndicator_->hide();
-  Image1->show();
-  // The full bar stays a moment after a batch that ended by itself, without holding the thread.
-  if (showFullBar && !shuttingDown_) {
-    progressBar_->setValue(100);
-    fullBarTimer_->start();
-  } else {
-    progressBar_->hide();
-  }
+void TFMain::commandStatesChanged() {
+  commands_->updateStates();
 }
 
 void TFMain::exitRequested() {
@@ -488,6 +390,42 @@ void TFMain::showMessage(const std::string& text) {
 
 bool TFMain::askOkCancel(const std::string& question) {
   return dialogs_->question(this, qs(question));
+}
+
+// ---------------------------------------------------------------- drag and drop
+
+namespace {
+std::vector<std::string> localPaths(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (!data || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) {
+      QString path = url.toLocalFile();
+      // A folder arrives with a trailing '/'; keep the root itself.
+      while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+      paths.push_back(path.toStdString());
+    }
+  return paths;
+}
+}  // namespace
+
+void TFMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!localPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TFMain::dragMoveEvent(QDragMoveEvent* event) {
+  if (!localPaths(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TFMain::dropEvent(QDropEvent* event) {
+  std::vector<std::string> paths = localPaths(event->mimeData());
+  if (paths.empty()) return;
+  event->acceptProposedAction();
+  if (shuttingDown_) return;
+  // Finish the drag first: adding probes every file and may open the batch's settings dialog.
+  QMetaObject::invokeMethod(
+      this, [this, paths = std::move(paths)] { commands_->addDroppedPaths(paths); },
+      Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------- lifecycle
@@ -513,15 +451,14 @@ void TFMain::showEvent(QShowEvent* event) {
 void TFMain::firstActivation() {
   if (!firstActivationPending_ || shuttingDown_) return;
   firstActivationPending_ = false;
-  reloadListView();
+  engine_->list().showListCount();
   LVBook->setFocus();
   const int count = engine_->list().entries().count();
   if (count > 0) LVBook->lvdGoto(count - 1);
-  engine_->list().showListCount();
   TSettings& s = engine_->settings();
   if (s.TipAtStartup) s.TipAtStartup = dialogs_->tipOfTheDay(this, true) ? 1 : 0;
-  if (!options_.commandLine.empty()) addDroppedPaths(options_.commandLine);
-  updateCommandStates();
+  if (!options_.commandLine.empty()) commands_->addDroppedPaths(options_.commandLine);
+  commands_->updateStates();
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
@@ -543,14 +480,12 @@ void TFMain::formDestroy() {
   saveSettingsFile();
   saveColumnWidths();
   // A rename still moving its file ends first, so the history names the file where it is.
-  if (rename_) finishRename(rename_);
-  adds_.clear();
+  commands_->windowClosing();
   // Stops every conversion, waits for the workers within a bound, drops what is not Done and
   // saves the history.
   engine_->exitTidyUp();
   shutdownPending_ = engine_->batch().shutdownPending();
-  fullBarTimer_->stop();
-  progressBar_->hide();
+  batchDisplay_->shutDown();
   setAcceptDrops(false);
 }
 

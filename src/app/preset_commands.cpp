@@ -5,6 +5,7 @@
 #include <QSignalBlocker>
 
 #include "app/main_window.h"
+#include "app/window_commands.h"
 #include "platform/texts.h"
 #include "settings/presets.h"
 #include "settings/profiles.h"
@@ -27,20 +28,20 @@ void TFMain::initPresets() {
     standard->presets = presets_.get();
 }
 
-void TFMain::buildPresetCommands(QMenu* options) {
+void WindowCommands::buildPresetCommands(QMenu* options) {
   QMenu* menu = options->addMenu(tr("&Presets"));
   menu->setObjectName(QStringLiteral("Presets1"));
   const struct {
     const char* name;
     QString text;
-    void (TFMain::*run)();
-  } items[] = {{"RenamePreset1", tr("&Rename Preset..."), &TFMain::renamePresetCommand},
-               {"DeletePreset1", tr("&Delete Preset..."), &TFMain::deletePresetCommand},
-               {"ExportPresets1", tr("&Export Presets..."), &TFMain::exportPresetsCommand},
-               {"ImportPresets1", tr("&Import Presets..."), &TFMain::importPresetsCommand}};
+    void (WindowCommands::*run)();
+  } items[] = {{"RenamePreset1", tr("&Rename Preset..."), &WindowCommands::renamePresetCommand},
+               {"DeletePreset1", tr("&Delete Preset..."), &WindowCommands::deletePresetCommand},
+               {"ExportPresets1", tr("&Export Presets..."), &WindowCommands::exportPresetsCommand},
+               {"ImportPresets1", tr("&Import Presets..."), &WindowCommands::importPresetsCommand}};
   for (const auto& item : items) menu->addAction(makeCommand(item.name, item.text, item.run));
   connect(menu, &QMenu::aboutToShow, this, [this] {
-    const bool any = !presets_->presets().empty();
+    const bool any = !window_.presets_->presets().empty();
     setEnabled({"RenamePreset1", "DeletePreset1", "ExportPresets1"}, any);
   });
 }
@@ -66,52 +67,55 @@ bool TFMain::choosePreset(int index) {
   return true;
 }
 
-void TFMain::renamePresetCommand() {
+void WindowCommands::renamePresetCommand() {
   std::string name;
   // The preset the main chooser shows is offered first.
-  if (CBVideoFor && CBVideoFor->currentIndex() >= ProfileCount)
-    name = CBVideoFor->currentText().toStdString();
-  if (!dialogs_->askNonEmptyText(this, tr("Rename Preset"), tr("Preset:"), name, PresetNameLimit))
+  if (window_.CBVideoFor && window_.CBVideoFor->currentIndex() >= ProfileCount)
+    name = window_.CBVideoFor->currentText().toStdString();
+  if (!window_.dialogs_->askNonEmptyText(&window_, tr("Rename Preset"), tr("Preset:"), name,
+                                         PresetNameLimit))
     return;
   std::string newName = name;
-  if (!dialogs_->askNonEmptyText(this, tr("Rename Preset"), tr("New name:"), newName,
-                                 PresetNameLimit))
+  if (!window_.dialogs_->askNonEmptyText(&window_, tr("Rename Preset"), tr("New name:"), newName,
+                                         PresetNameLimit))
     return;
-  if (const PresetError e = presets_->rename(name, newName); e != PresetError::None)
-    return showMessage(presetErrorText(e));
-  fillPresetChoices();
+  if (const PresetError e = window_.presets_->rename(name, newName); e != PresetError::None)
+    return window_.showMessage(presetErrorText(e));
+  window_.fillPresetChoices();
 }
 
-void TFMain::deletePresetCommand() {
+void WindowCommands::deletePresetCommand() {
   std::string name;
-  if (CBVideoFor && CBVideoFor->currentIndex() >= ProfileCount)
-    name = CBVideoFor->currentText().toStdString();
-  if (!dialogs_->askNonEmptyText(this, tr("Delete Preset"), tr("Preset:"), name, PresetNameLimit))
+  if (window_.CBVideoFor && window_.CBVideoFor->currentIndex() >= ProfileCount)
+    name = window_.CBVideoFor->currentText().toStdString();
+  if (!window_.dialogs_->askNonEmptyText(&window_, tr("Delete Preset"), tr("Preset:"), name,
+                                         PresetNameLimit))
     return;
-  if (!presets_->find(name)) return showMessage(presetErrorText(PresetError::NotFound));
-  if (!askOkCancel("Delete the preset \"" + name + "\"?")) return;
-  if (const PresetError e = presets_->remove(name); e != PresetError::None)
-    return showMessage(presetErrorText(e));
-  fillPresetChoices();
-  applyMainSettings();
+  if (!window_.presets_->find(name))
+    return window_.showMessage(presetErrorText(PresetError::NotFound));
+  if (!window_.askOkCancel("Delete the preset \"" + name + "\"?")) return;
+  if (const PresetError e = window_.presets_->remove(name); e != PresetError::None)
+    return window_.showMessage(presetErrorText(e));
+  window_.fillPresetChoices();
+  window_.applyMainSettings();
 }
 
-void TFMain::exportPresetsCommand() {
+void WindowCommands::exportPresetsCommand() {
   std::string path;
-  if (!dialogs_->choosePresetFile(this, tr("Export Presets"), true, path)) return;
-  if (const PresetError e = presets_->exportTo(path); e != PresetError::None)
-    showMessage(presetErrorText(e));
+  if (!window_.dialogs_->choosePresetFile(&window_, tr("Export Presets"), true, path)) return;
+  if (const PresetError e = window_.presets_->exportTo(path); e != PresetError::None)
+    window_.showMessage(presetErrorText(e));
 }
 
-void TFMain::importPresetsCommand() {
+void WindowCommands::importPresetsCommand() {
   std::string path;
-  if (!dialogs_->choosePresetFile(this, tr("Import Presets"), false, path)) return;
+  if (!window_.dialogs_->choosePresetFile(&window_, tr("Import Presets"), false, path)) return;
   int imported = 0;
-  if (const PresetError e = presets_->importFrom(path, &imported); e != PresetError::None)
-    return showMessage(presetErrorText(e));
-  fillPresetChoices();
-  applyMainSettings();
-  showMessage(texts::fillText("%d preset(s) imported.", imported));
+  if (const PresetError e = window_.presets_->importFrom(path, &imported); e != PresetError::None)
+    return window_.showMessage(presetErrorText(e));
+  window_.fillPresetChoices();
+  window_.applyMainSettings();
+  window_.showMessage(texts::fillText("%d preset(s) imported.", imported));
 }
 
 }  // namespace vidmora

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "app/main_window.h"
+#include "app/window_commands.h"
 #include "engine/list_texts.h"
 #include "lvdata/lvdata.h"
 #include "platform/texts.h"
@@ -52,10 +53,10 @@ std::string settingsText(const ConversionSnapshot& s) {
 
 }  // namespace
 
-void TFMain::buildQueueCommands(QMenu* before) {
-  QMenu* queue = new QMenu(tr("&Queue"), this);
+void WindowCommands::buildQueueCommands(QMenu* before, QMenuBar* bar) {
+  QMenu* queue = new QMenu(tr("&Queue"), &window_);
   queue->setObjectName(QStringLiteral("Queue1"));
-  menuBar()->insertMenu(before->menuAction(), queue);
+  bar->insertMenu(before->menuAction(), queue);
   auto add = [this](QMenu* menu, const char* name, const QString& text,
                     const std::function<void()>& run, const QKeySequence& key = {}) {
     QAction* action = makeCommand(name, text, nullptr);
@@ -84,38 +85,37 @@ void TFMain::buildQueueCommands(QMenu* before) {
   add(
       queue, "MoveDown1", tr("Move &Down"), [this] { moveRowsCommand(1); },
       QKeySequence(Qt::CTRL | Qt::Key_Down));
-  connect(queue, &QMenu::aboutToShow, this, &TFMain::updateCommandStates);
+  connect(queue, &QMenu::aboutToShow, this, &WindowCommands::updateStates);
 
   // The pop-up's twins show their key only (one binding per key).
-  PopupMenu1->addSeparator();
-  add(PopupMenu1, "ConvertWith2", tr("Convert &With..."), [this] { convertWithCommand(); });
-  add(PopupMenu1, "Pause2", tr("Pause") + QStringLiteral("\tCtrl+P"),
-      [this] { pauseCommand(true); });
-  add(PopupMenu1, "Resume2", tr("Resume") + QStringLiteral("\tCtrl+R"),
+  popup_->addSeparator();
+  add(popup_, "ConvertWith2", tr("Convert &With..."), [this] { convertWithCommand(); });
+  add(popup_, "Pause2", tr("Pause") + QStringLiteral("\tCtrl+P"), [this] { pauseCommand(true); });
+  add(popup_, "Resume2", tr("Resume") + QStringLiteral("\tCtrl+R"),
       [this] { pauseCommand(false); });
-  add(PopupMenu1, "PauseAll2", tr("Pause All"), [this] { pauseAllCommand(true); });
-  add(PopupMenu1, "ResumeAll2", tr("Resume All"), [this] { pauseAllCommand(false); });
-  add(PopupMenu1, "MoveUp2", tr("Move Up") + QStringLiteral("\tCtrl+Up"),
+  add(popup_, "PauseAll2", tr("Pause All"), [this] { pauseAllCommand(true); });
+  add(popup_, "ResumeAll2", tr("Resume All"), [this] { pauseAllCommand(false); });
+  add(popup_, "MoveUp2", tr("Move Up") + QStringLiteral("\tCtrl+Up"),
       [this] { moveRowsCommand(-1); });
-  add(PopupMenu1, "MoveDown2", tr("Move Down") + QStringLiteral("\tCtrl+Down"),
+  add(popup_, "MoveDown2", tr("Move Down") + QStringLiteral("\tCtrl+Down"),
       [this] { moveRowsCommand(1); });
 }
 
-void TFMain::updateQueueCommandStates(const std::vector<int>& rows) {
+void WindowCommands::updateQueueCommandStates(const std::vector<int>& rows) {
   if (!command("ConvertWith1")) return;
   bool anyReady = false;
   bool anyRunning = false;
   bool anyPaused = false;
-  const bool converting = engine_->batch().conversionMode();
+  const bool converting = engine().batch().conversionMode();
   for (const int r : rows) {
-    const int state = engine_->list().entries().at(r).stateValue();
+    const int state = engine().list().entries().at(r).stateValue();
     anyReady = anyReady || state == Ready;
     if (!converting || !isUnfinished(state) || state == Pending) continue;
-    const bool paused = engine_->batch().isPaused(r);
+    const bool paused = engine().batch().isPaused(r);
     anyPaused = anyPaused || paused;
     anyRunning = anyRunning || !paused;
   }
-  const bool batchPaused = converting && engine_->batch().batchPaused();
+  const bool batchPaused = converting && engine().batch().batchPaused();
   setEnabled({"ConvertWith1", "ConvertWith2"}, anyReady);
   setEnabled({"Pause1", "Pause2"}, anyRunning);
   setEnabled({"Resume1", "Resume2"}, anyPaused);
@@ -124,20 +124,21 @@ void TFMain::updateQueueCommandStates(const std::vector<int>& rows) {
   setEnabled({"MoveUp1", "MoveUp2", "MoveDown1", "MoveDown2"}, !rows.empty() && !renaming());
 }
 
-void TFMain::convertWithCommand() {
-  if (shuttingDown_) return;
+void WindowCommands::convertWithCommand() {
+  if (closing()) return;
   std::vector<int> rows;
   for (const int r : commandRows())
-    if (engine_->list().entries().at(r).stateValue() == Ready) rows.push_back(r);
+    if (engine().list().entries().at(r).stateValue() == Ready) rows.push_back(r);
   if (rows.empty()) return;
   // The dialog starts from the first row's values; its general tab is not the rows' business.
-  TSettings s = engine_->settings();
-  if (const auto own = engine_->list().rowSettings(rows.front())) takeSnapshot(s, *own);
-  if (!dialogs_->settingsDialog(this, s, QString::fromLatin1(ConvertWithCaption))) return;
+  TSettings s = engine().settings();
+  if (const auto own = engine().list().rowSettings(rows.front())) takeSnapshot(s, *own);
+  if (!window_.dialogs_->settingsDialog(&window_, s, QString::fromLatin1(ConvertWithCaption)))
+    return;
   auto snapshot = std::make_shared<ConversionSnapshot>();
   takeSnapshot(*snapshot, s);
-  engine_->list().setRowSettings(rows, std::move(snapshot));
-  updateCommandStates();
+  engine().list().setRowSettings(rows, std::move(snapshot));
+  updateStates();
 }
 
 QString TFMain::rowSettingsToolTip(int row) {
@@ -145,37 +146,38 @@ QString TFMain::rowSettingsToolTip(int row) {
   return settings ? qs(settingsText(*settings)) : QString();
 }
 
-void TFMain::pauseCommand(bool paused) {
-  if (shuttingDown_) return;
-  for (const int r : commandRows()) engine_->batch().pauseConversion(r, paused);
-  updateCommandStates();
+void WindowCommands::pauseCommand(bool paused) {
+  if (closing()) return;
+  for (const int r : commandRows()) engine().batch().pauseConversion(r, paused);
+  updateStates();
 }
 
-void TFMain::pauseAllCommand(bool paused) {
-  if (shuttingDown_) return;
-  engine_->batch().pauseAll(paused);
-  updateCommandStates();
+void WindowCommands::pauseAllCommand(bool paused) {
+  if (closing()) return;
+  engine().batch().pauseAll(paused);
+  updateStates();
 }
 
-void TFMain::moveRowsCommand(int delta) {
-  if (shuttingDown_ || renaming()) return;
+void WindowCommands::moveRowsCommand(int delta) {
+  if (closing() || renaming()) return;
   const std::vector<int> rows = commandRows();
   if (rows.empty()) return;
-  const std::vector<int> moved = engine_->list().moveRows(rows, delta);
+  const std::vector<int> moved = engine().list().moveRows(rows, delta);
   // The same entries stay selected in their new places, the focus with them.
-  reloadListView();
-  QItemSelectionModel* selection = LVBook->selectionModel();
+  engine().list().showListCount();
+  QItemSelectionModel* selection = window_.LVBook->selectionModel();
   selection->clearSelection();
   for (const int r : moved)
-    selection->select(LVBook->model()->index(r, 0),
+    selection->select(window_.LVBook->model()->index(r, 0),
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
   if (!moved.empty()) {
     const int focus = delta < 0 ? *std::min_element(moved.begin(), moved.end())
                                 : *std::max_element(moved.begin(), moved.end());
-    selection->setCurrentIndex(LVBook->model()->index(focus, 0), QItemSelectionModel::NoUpdate);
-    LVBook->scrollTo(LVBook->model()->index(focus, 0));
+    selection->setCurrentIndex(window_.LVBook->model()->index(focus, 0),
+                               QItemSelectionModel::NoUpdate);
+    window_.LVBook->scrollTo(window_.LVBook->model()->index(focus, 0));
   }
-  updateCommandStates();
+  updateStates();
 }
 
 }  // namespace vidmora

@@ -12,6 +12,7 @@
 
 #include "app/main_window.h"
 #include "app/thumbnail_column.h"
+#include "app/window_commands.h"
 #include "engine/output_estimate.h"
 #include "lvdata/lvdata.h"
 #include "platform/format.h"
@@ -29,21 +30,21 @@ constexpr const char* ThumbnailsOn = "thumbnails=1";
 
 }  // namespace
 
-void TFMain::propertiesCommand() {
-  const int row = focusedRow();
-  if (shuttingDown_ || row < 0 || row >= engine_->list().entries().count()) return;
-  const VideoEntry& entry = engine_->list().entries().at(row);
+void WindowCommands::propertiesCommand() {
+  const int row = window_.focusedRow();
+  if (closing() || row < 0 || row >= engine().list().entries().count()) return;
+  const VideoEntry& entry = engine().list().entries().at(row);
   // A row read from the history has no details yet: the window reads them itself.
   PropertiesWindow* window =
-      showPropertiesWindow(this, entry.sourcePath, entry.details, encoderPath_);
-  if (const uint64_t bytes = expectedOutputBytes(row))
+      showPropertiesWindow(&window_, entry.sourcePath, entry.details, window_.encoderPath_);
+  if (const uint64_t bytes = window_.expectedOutputBytes(row))
     window->setExpectedSize(tr("about %1").arg(QString::fromStdString(formatSize(bytes))));
 }
 
-std::vector<int> TFMain::shapeRows() {
+std::vector<int> WindowCommands::shapeRows() {
   std::vector<int> rows;
   for (const int row : commandRows())
-    if (engine_->list().entries().at(row).stateValue() == Ready) rows.push_back(row);
+    if (engine().list().entries().at(row).stateValue() == Ready) rows.push_back(row);
   return rows;
 }
 
@@ -53,14 +54,14 @@ std::vector<int> TFMain::shapeRows() {
 constexpr bool EncoderMakesTargetSizes = false;
 constexpr bool EncoderBurnsSubtitles = false;
 
-void TFMain::trimCommand() {
+void WindowCommands::trimCommand() {
   const std::vector<int> rows = shapeRows();
-  if (shuttingDown_ || rows.empty()) return;
-  const VideoEntry& first = engine_->list().entries().at(rows.front());
+  if (closing() || rows.empty()) return;
+  const VideoEntry& first = engine().list().entries().at(rows.front());
   // The profile the first row will be converted with: its own, else the batch's.
   const std::shared_ptr<const ConversionSnapshot> values =
-      engine_->list().rowSettings(rows.front());
-  const int16_t profileId = values ? values->ProfileId : engine_->settings().ProfileId;
+      engine().list().rowSettings(rows.front());
+  const int16_t profileId = values ? values->ProfileId : engine().settings().ProfileId;
   const ProfileKind kind = profileKind(profileId);
   const ProfileExtras* extras = profileExtras(profileId);
   TrimCropOptions options;
@@ -69,9 +70,9 @@ void TFMain::trimCommand() {
                        extras->qualityChoice;
   options.severalRows = rows.size() > 1;
   options.burnIn = EncoderBurnsSubtitles;
-  TrimCropDialog dialog(first.sourcePath, first.details, options, this);
+  TrimCropDialog dialog(first.sourcePath, first.details, options, &window_);
   // The dialog starts from the first row's shape; OK gives every chosen row the same one.
-  if (const std::shared_ptr<const RowShape> shape = engine_->list().rowShape(rows.front())) {
+  if (const std::shared_ptr<const RowShape> shape = engine().list().rowShape(rows.front())) {
     dialog.setTrim(std::max(0.0, shape->trimStart), std::max(0.0, shape->trimEnd));
     std::optional<CropSides> crop;
     if (shape->crop)
@@ -84,7 +85,7 @@ void TFMain::trimCommand() {
   if (dialog.exec() != QDialog::Accepted) return;
   // The tracks are the first row's; with several rows each keeps its own.
   for (const int row : rows) {
-    const std::shared_ptr<const RowShape> before = engine_->list().rowShape(row);
+    const std::shared_ptr<const RowShape> before = engine().list().rowShape(row);
     auto shape = before ? std::make_shared<RowShape>(*before) : std::make_shared<RowShape>();
     shape->trimStart = dialog.trimStart() > 0 ? dialog.trimStart() : -1;
     shape->trimEnd = dialog.trimEnd() > 0 ? dialog.trimEnd() : -1;
@@ -98,9 +99,9 @@ void TFMain::trimCommand() {
     }
     shape->burnSubtitles = dialog.burnSubtitles();
     shape->targetSizeBytes = dialog.targetSizeBytes();
-    engine_->list().setRowShape({row}, std::move(shape));
+    engine().list().setRowShape({row}, std::move(shape));
   }
-  updateCommandStates();
+  updateStates();
 }
 
 QString TFMain::sourceTip(int row) {
@@ -133,12 +134,12 @@ std::string TFMain::viewChoicesPath() const {
 void TFMain::loadViewChoices() {
   const bool on = readSideFile(viewChoicesPath()).find(ThumbnailsOn) != std::string::npos;
   thumbnails_->setShown(on);
-  command("ShowThumbnails1")->setChecked(on);
+  commands_->command("ShowThumbnails1")->setChecked(on);
 }
 
 void TFMain::setThumbnailsShown(bool on) {
   thumbnails_->setShown(on);
-  command("ShowThumbnails1")->setChecked(on);
+  commands_->command("ShowThumbnails1")->setChecked(on);
   // The settings folder may not be there before the settings are first saved.
   createFolderChain(configFolder_);
   writeSideFile(viewChoicesPath(), std::string(on ? ThumbnailsOn : "thumbnails=0") + "\n");

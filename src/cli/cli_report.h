@@ -51,17 +51,15 @@ class Report : public UiPort {
   bool finish();
 
   // UiPort: the engine's announcements; the report looks at the entries on update().
-  void reloadListView() override {}
-  void repaintRow(int) override { dirty_ = true; }
-  void repaintAllRows() override { dirty_ = true; }
-  void removeRow(int) override {}
-  void goToRow(int) override {}
-  void setStatusText(const std::string&) override {}
-  void setProgressBar(int position) override { overall_ = position; }
-  void setBatchControls(bool) override {}
-  void enterConversionDisplay() override {}
-  void leaveConversionDisplay(bool) override {}
-  void updateCommandStates() override {}
+  void rowsChanged(int) override {}
+  void rowChanged(int) override { dirty_ = true; }
+  void allRowsChanged() override { dirty_ = true; }
+  void rowRemoved(int, int) override {}
+  void currentRowChanged(int) override {}
+  void batchStarted(const BatchCounts&) override {}
+  void batchProgressed(const BatchCounts& counts) override { overall_ = counts.percent; }
+  void batchEnded(const BatchResult&, int) override {}
+  void commandStatesChanged() override {}
   void exitRequested() override {}
 
  private:

@@ -1,6 +1,6 @@
 // The batch runner: starts a batch over the Ready entries, its scheduler and worker threads
 // (scheduler.cpp), one conversion per entry with its output name and log (worker.cpp), stops,
-// the batch's counters and progress text, and the batch's desktop-session calls.
+// the batch's counters and progress, and the batch's desktop-session calls.
 //
 // Threads: the public methods run on the main thread unless they say otherwise. Workers run on
 // threads of their own; they take the list store's lock for the batch's counters and the
@@ -42,15 +42,6 @@ struct BatchPlan {
   int ready = 0;
   bool asksShutdown = false;
 };
-// Where the batch stands, for the front ends' texts: rows of the batch (those that joined it
-// included), rows whose conversion is over (converted, failed or stopped), rows converted, and
-// the percentage done with each row weighted by its duration.
-struct BatchCounts {
-  int total = 0;
-  int ended = 0;
-  int converted = 0;
-  int percent = 0;
-};
 
 class BatchRunner {
  public:
@@ -77,13 +68,11 @@ class BatchRunner {
   bool conversionMode() const;
   bool stopAllMark() const { return stopAllMark_; }
   bool shutdownPending() const { return shutdownPending_; }
-  // Front end's timer during a batch (about once a second): the status text, the progress bar
-  // and the rows of the running conversions. Workers only publish their progress.
+  // Front end's timer during a batch (about once a second): the batch's progress and the rows
+  // of the running conversions. Workers only publish their progress.
   void refreshRunning();
   // The percentage a running conversion reported; false when it is not running or said nothing.
   bool runningPercent(const VideoEntry& entry, double& percent);
-  // The batch's progress text and percentage as status panel 1 shows it.
-  std::string batchProgressText(int* overallPercent = nullptr);
   BatchCounts batchCounts() const;  // any thread
 
   // Entries just appended to the list: during a batch, when AddToRunningBatch is set, the Ready
@@ -124,7 +113,9 @@ class BatchRunner {
   };
   // Scheduler (scheduler.cpp)
   void enterConversionMode();
-  void leaveConversionMode();
+  void leaveConversionMode(const BatchResult& result);
+  // The batch's counts to the front end and the desktop session.
+  void announceProgress();
   void refreshEntryRow(VideoEntry* entry);
   void batchEnded(VideoEntry* entry);
   DesktopSession& desktop();

@@ -60,7 +60,7 @@ void Engine::settingsChanged() {
   const bool readyChanged = list_.applyProfile(settings_.ProfileId);
   queue_keeper_.setEnabled(settings_.SaveHistory != 0);
   batch_.settingsChanged();
-  if (readyChanged && !list_.closing()) ui_.repaintAllRows();
+  if (readyChanged && !list_.closing()) ui_.allRowsChanged();
 }
 
 void Engine::exitTidyUp() {

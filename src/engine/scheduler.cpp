@@ -86,6 +86,8 @@ BatchCounts BatchRunner::batchCounts() const {
   counts.total = static_cast<int>(batchQueue_.size());
   counts.ended = endedCount_;
   counts.converted = convertedCount_;
+  counts.running = runningCount_;
+  counts.active = activeCount_;
   if (batchWeight_ <= 0.0) return counts;
   double done = endedWeight_;
   for (const VideoEntry* e : running_) {
@@ -95,18 +97,6 @@ BatchCounts BatchRunner::batchCounts() const {
   }
   counts.percent = std::clamp(static_cast<int>(done * 100.0 / batchWeight_), 0, 100);
   return counts;
-}
-
-std::string BatchRunner::batchProgressText(int* overallPercent) {
-  const int overall = batchCounts().percent;
-  if (overallPercent) *overallPercent = overall;
-  int running, active;
-  {
-    std::lock_guard<std::mutex> lock(listLock_);
-    running = runningCount_;
-    active = activeCount_;
-  }
-  return texts::fillText(texts::BatchProgress, running, active, overall);
 }
 
 // Marks the shutdown, keeps queued entries from starting and asks every running encoder to stop.
@@ -171,11 +161,10 @@ bool BatchRunner::startBatch() {
     abortWorkers_ = false;
   }
   store_.noteChanged();
-  ui_.setBatchControls(true);
   enterConversionMode();
   desktopHeld_ = true;
   desktop().batchStarted();
-  ui_.repaintAllRows();
+  ui_.allRowsChanged();
   ensureWorkers();
   return true;
 }
@@ -219,7 +208,7 @@ void BatchRunner::entriesAppended(const std::vector<VideoEntry*>& entries) {
   if (joined == 0) return;
   batchTotal_ += joined;
   store_.noteChanged();
-  ui_.repaintAllRows();
+  ui_.allRowsChanged();
   ensureWorkers();
   refreshRunning();
 }
@@ -261,7 +250,7 @@ bool BatchRunner::pauseConversion(int row, bool paused) {
   }
   updateDesktopHold();
   refreshEntryRow(&e);
-  ui_.updateCommandStates();
+  ui_.commandStatesChanged();
   return true;
 }
 
@@ -280,8 +269,8 @@ bool BatchRunner::pauseAll(bool paused) {
   turnChanged_.notify_all();
   if (!paused) ensureWorkers();
   updateDesktopHold();
-  for (const int row : rows) ui_.repaintRow(row);
-  ui_.updateCommandStates();
+  for (const int row : rows) ui_.rowChanged(row);
+  ui_.commandStatesChanged();
   return true;
 }
 
@@ -321,17 +310,20 @@ void BatchRunner::updateDesktopHold() {
 
 void BatchRunner::enterConversionMode() {
   store_.setConverting(true);
-  ui_.enterConversionDisplay();
-  ui_.setStatusText(texts::fillText(texts::BatchStarting, activeCount()));
-  ui_.updateCommandStates();
+  ui_.batchStarted(batchCounts());
+  ui_.commandStatesChanged();
 }
 
-void BatchRunner::leaveConversionMode() {
+void BatchRunner::leaveConversionMode(const BatchResult& result) {
   store_.setConverting(false);
-  ui_.setStatusText("");
-  ui_.leaveConversionDisplay(!stopAllMark_);
-  store_.showListCount();
-  ui_.updateCommandStates();
+  ui_.batchEnded(result, list_.count());
+  ui_.commandStatesChanged();
+}
+
+void BatchRunner::announceProgress() {
+  const BatchCounts counts = batchCounts();
+  ui_.batchProgressed(counts);
+  if (desktopHeld_) desktop().batchProgress(counts.percent / 100.0);
 }
 
 void BatchRunner::refreshEntryRow(VideoEntry* entry) {
@@ -341,14 +333,8 @@ void BatchRunner::refreshEntryRow(VideoEntry* entry) {
     std::lock_guard<std::mutex> lock(listLock_);
     row = entry->listIndex;
   }
-  if (store_.converting()) {
-    int overall = 0;
-    const std::string text = batchProgressText(&overall);
-    ui_.setStatusText(text);
-    ui_.setProgressBar(overall);
-    if (desktopHeld_) desktop().batchProgress(overall / 100.0);
-  }
-  ui_.repaintRow(row);
+  if (store_.converting()) announceProgress();
+  ui_.rowChanged(row);
 }
 
 void BatchRunner::refreshRunning() {
@@ -359,12 +345,8 @@ void BatchRunner::refreshRunning() {
     rows.reserve(running_.size());
     for (const VideoEntry* e : running_) rows.push_back(e->listIndex);
   }
-  int overall = 0;
-  const std::string text = batchProgressText(&overall);
-  ui_.setStatusText(text);
-  ui_.setProgressBar(overall);
-  if (desktopHeld_) desktop().batchProgress(overall / 100.0);
-  for (const int row : rows) ui_.repaintRow(row);
+  announceProgress();
+  for (const int row : rows) ui_.rowChanged(row);
 }
 
 bool BatchRunner::runningPercent(const VideoEntry& entry, double& percent) {
@@ -400,8 +382,7 @@ void BatchRunner::batchEnded(VideoEntry* entry) {
       progress_.resetSlotCount();
     }
     desktopPaused_ = false;
-    leaveConversionMode();
-    ui_.setBatchControls(false);
+    leaveConversionMode({converted, failed, !stopAllMark_});
     if (desktopHeld_) {
       desktopHeld_ = false;
       desktop().batchEnded(converted, failed, destination);
@@ -413,7 +394,7 @@ void BatchRunner::batchEnded(VideoEntry* entry) {
       ui_.exitRequested();
     }
   }
-  ui_.updateCommandStates();
+  ui_.commandStatesChanged();
 }
 
 void BatchRunner::releaseDesktop() {
@@ -486,7 +467,7 @@ StopOutcome BatchRunner::stopAll(Answer answer) {
     releaseDesktop();
   }
   stopAllMark_ = true;
-  ui_.repaintAllRows();
+  ui_.allRowsChanged();
   finishStoppedQueued();
   store_.noteChanged();
   return StopOutcome::Done;

@@ -37,8 +37,7 @@ int VideoListStore::rowImage(int row) {
 }
 
 void VideoListStore::showListCount() {
-  if (closing() || converting()) return;
-  ui_.setStatusText(texts::fillText(texts::EntryCount, list_.count()));
+  ui_.rowsChanged(list_.count());
 }
 
 bool VideoListStore::hasEnded(const VideoEntry& entry) const {
@@ -95,9 +94,8 @@ void VideoListStore::appendEntries(std::vector<std::unique_ptr<VideoEntry>> entr
     last = list_.count() - 1;
   }
   setListModified();
-  ui_.reloadListView();
   showListCount();
-  if (last >= 0) ui_.goToRow(last);
+  if (last >= 0) ui_.currentRowChanged(last);
   if (hooks_.appended && !added.empty()) hooks_.appended(added);
 }
 
@@ -132,7 +130,7 @@ int VideoListStore::setRowSettings(const std::vector<int>& rows,
   }
   if (changed == 0) return 0;
   setListModified();
-  ui_.repaintAllRows();
+  ui_.allRowsChanged();
   return changed;
 }
 
@@ -168,7 +166,7 @@ int VideoListStore::setRowShape(const std::vector<int>& rows,
   }
   if (changed == 0) return 0;
   setListModified();
-  ui_.repaintAllRows();
+  ui_.allRowsChanged();
   return changed;
 }
 
@@ -215,7 +213,7 @@ std::vector<int> VideoListStore::moveRows(const std::vector<int>& rows, int delt
   if (!any) return moved;
   if (hooks_.reordered) hooks_.reordered();
   setListModified();
-  ui_.repaintAllRows();
+  ui_.allRowsChanged();
   return moved;
 }
 
@@ -233,9 +231,8 @@ void VideoListStore::requeueCancelled() {
   }
   applyProfile(settings_.ProfileId);
   noteChanged();
-  ui_.reloadListView();
   showListCount();
-  if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
+  if (list_.count() > 0) ui_.currentRowChanged(list_.count() - 1);
 }
 
 namespace {
@@ -278,10 +275,9 @@ RemoveResult VideoListStore::removeEntry(int index, bool deleteDoneOutput) {
     list_.removeAt(index);
     for (int j = index; j < list_.count(); ++j) list_.at(j).listIndex = j;
   }
-  ui_.removeRow(index);
   const int count = list_.count();
-  if (count > 0) ui_.goToRow(index < count ? index : count - 1);
-  showListCount();
+  ui_.rowRemoved(index, count);
+  if (count > 0) ui_.currentRowChanged(index < count ? index : count - 1);
   return RemoveResult::Removed;
 }
 
@@ -292,9 +288,8 @@ int VideoListStore::removeMissing() {
     std::lock_guard<std::mutex> lock(lock_);
     removed = removeMissingEntries(list_);
   }
-  ui_.reloadListView();
-  if (list_.count() > 0) ui_.goToRow(list_.count() - 1);
   showListCount();
+  if (list_.count() > 0) ui_.currentRowChanged(list_.count() - 1);
   setListModified();
   return removed;
 }
@@ -333,7 +328,7 @@ void VideoListStore::finishRename(VideoEntry& entry, const RenamePlan& plan, boo
   }
   if (entry.listIndex >= 0 && entry.listIndex < list_.count() &&
       &list_.at(entry.listIndex) == &entry)
-    ui_.repaintRow(entry.listIndex);
+    ui_.rowChanged(entry.listIndex);
 }
 
 VideoListStore::RenameOutcome VideoListStore::renameOutput(int index, const std::string& newName) {

@@ -75,7 +75,7 @@ class VideoListStore {
   // --- display
   std::string cellText(int row, int column);  // "" for a row outside the list
   int rowImage(int row);
-  void showListCount();  // idle only: the entry count into status panel 1
+  void showListCount();  // announces the rows and their count again
 
   // --- reading an entry's batch fields (any thread)
   // The entry's part in the batch is over: its state is final (a stopped conversion may still

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/batch_presenter.h"
 #include "engine/engine.h"
 #include "engine/ui_port.h"
 #include "support/temp_folder.h"
@@ -47,35 +48,58 @@ inline std::string fakeSource(const TempFolder& dir, const std::string& name,
   return path;
 }
 
-// The front end as the engine sees it: a record of what the engine announced.
+// The front end as the engine sees it: a record of what the engine announced, and the window's
+// texts made from it.
 class FakeUi : public UiPort {
  public:
   std::function<void(int)> onRepaint;  // called on every row repaint (main thread)
-  int reloads = 0, repaints = 0, exitRequests = 0, enterDisplays = 0, leaveDisplays = 0;
-  bool lastLeaveFullBar = false;
-  bool batchControls = false;
-  std::string status;
+  int reloads = 0, repaints = 0, exitRequests = 0, batchStarts = 0, batchEnds = 0;
+  BatchResult lastResult;
+  bool batchRunning = false;
+  std::string status;  // status panel 1 as the window shows it
   int progressBar = -1;
   std::vector<int> removedRows, gotoRows;
 
-  void reloadListView() override { ++reloads; }
-  void repaintRow(int row) override {
+  void rowsChanged(int count) override {
+    ++reloads;
+    presenter.rowsCounted(count);
+    show();
+  }
+  void rowChanged(int row) override {
     ++repaints;
     if (onRepaint) onRepaint(row);
   }
-  void repaintAllRows() override {}
-  void removeRow(int row) override { removedRows.push_back(row); }
-  void goToRow(int row) override { gotoRows.push_back(row); }
-  void setStatusText(const std::string& text) override { status = text; }
-  void setProgressBar(int position) override { progressBar = position; }
-  void setBatchControls(bool running) override { batchControls = running; }
-  void enterConversionDisplay() override { ++enterDisplays; }
-  void leaveConversionDisplay(bool fullBar) override {
-    ++leaveDisplays;
-    lastLeaveFullBar = fullBar;
+  void allRowsChanged() override {}
+  void rowRemoved(int row, int count) override {
+    removedRows.push_back(row);
+    presenter.rowsCounted(count);
+    show();
   }
-  void updateCommandStates() override {}
+  void currentRowChanged(int row) override { gotoRows.push_back(row); }
+  void batchStarted(const BatchCounts& counts) override {
+    ++batchStarts;
+    batchRunning = true;
+    presenter.batchStarted(counts);
+    show();
+  }
+  void batchProgressed(const BatchCounts& counts) override {
+    presenter.batchProgressed(counts);
+    show();
+    progressBar = presenter.progress();
+  }
+  void batchEnded(const BatchResult& result, int rowCount) override {
+    ++batchEnds;
+    batchRunning = false;
+    lastResult = result;
+    presenter.batchEnded(result, rowCount);
+    show();
+  }
+  void commandStatesChanged() override {}
   void exitRequested() override { ++exitRequests; }
+
+ private:
+  void show() { status = presenter.statusText(); }
+  BatchPresenter presenter;
 };
 
 // An engine over a fake window with the given encoder, destination folder and history path.

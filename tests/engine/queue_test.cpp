@@ -68,7 +68,7 @@ TEST(QueueBatch, RowsAddedDuringABatchJoinItAndItsEndWaitsForThem) {
   EXPECT_EQ(stateOf(rig, 0), Done);
   EXPECT_EQ(stateOf(rig, 1), Done);  // the batch ended after the row that joined it
   EXPECT_EQ(stateOf(rig, 2), Ready);
-  EXPECT_EQ(rig.ui.leaveDisplays, 1);  // one batch, not two
+  EXPECT_EQ(rig.ui.batchEnds, 1);  // one batch, not two
   EXPECT_EQ(rig.ui.exitRequests, 1);
 }
 

@@ -264,7 +264,7 @@ TEST_F(RealEncoder, StopAllAnsweredCancelChangesNothingButSuppressesTheExit) {
   EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Done);
   EXPECT_EQ(rig.engine.list().entries().at(1).stateValue(), Done);
   EXPECT_EQ(rig.ui.exitRequests, 0);
-  EXPECT_FALSE(rig.ui.lastLeaveFullBar);  // no 100 % pause either
+  EXPECT_FALSE(rig.ui.lastResult.ranToEnd);  // no 100 % pause either
   EXPECT_FALSE(rig.engine.batch().shutdownPending());
 }
 

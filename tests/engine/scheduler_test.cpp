@@ -94,7 +94,7 @@ TEST(Scheduler, WorkersFinishTheirConversionsWhileTheMainThreadServesNothing) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.engine.list().entries().at(i).stateValue(), Done);
   EXPECT_TRUE(rig.engine.batch().conversionMode());  // the end of the batch is the main thread's
   ASSERT_TRUE(rig.waitBatch(5000));
-  EXPECT_EQ(rig.ui.leaveDisplays, 1);
+  EXPECT_EQ(rig.ui.batchEnds, 1);
 }
 
 TEST(Scheduler, AScanRunsOffTheMainThreadAndAppendsInOrderAsProbesEnd) {

@@ -65,7 +65,7 @@ class EndToEndTest : public QObject {
     QVERIFY(fileExists(joinPath(dest, "first clip", ext)));
     QVERIFY(fileExists(joinPath(dest, "100% second", ext)));
     QVERIFY(dialogs->notices.empty());
-    QCOMPARE(window->statusPanelText(1), QString("2 video(s)"));
+    QCOMPARE(window->batchDisplay().panelText(1), QString("2 video(s)"));
   }
 
   // A source cut in half (its header promises twice what its data hold): the output is refused,
@@ -93,8 +93,8 @@ class EndToEndTest : public QObject {
              QString("Conversion Error"));
     const QString reason = QString::fromStdString(window->engine().list().failureReason(0));
     QVERIFY2(reason.startsWith("The source holds only 00:00:0"), qPrintable(reason));
-    window->goToRow(0);
-    QCOMPARE(window->statusPanelText(2), reason);
+    goToRow(*window, 0);
+    QCOMPARE(window->batchDisplay().panelText(2), reason);
     auto* model = window->listView()->model();
     QCOMPARE(model->data(model->index(0, 3), Qt::ToolTipRole).toString(), reason);
     QVERIFY(window->command("ShowLog1")->isEnabled());

@@ -14,8 +14,11 @@
 #include <memory>
 #include <string>
 
+#include "app/batch_display.h"
 #include "app/main_window.h"
+#include "app/window_commands.h"
 #include "app/window_dialogs.h"
+#include "lvdata/lvdata.h"
 #include "platform/desktop_session.h"
 #include "platform/power.h"
 #include "support/temp_folder.h"
@@ -144,6 +147,21 @@ inline std::unique_ptr<TFMain> makeWindow(const TempFolder& home,
   return std::make_unique<TFMain>(std::move(options));
 }
 
+// Shows the list's rows again, as after an add (the status bar keeps its text).
+inline void showRows(TFMain& window) {
+  TListViewData* view = window.listView();
+  const int count = window.engine().list().entries().count();
+  view->lvdClearAll();
+  view->lvdSetCount(count);
+  if (count > 0) view->lvdRedraw(count);
+}
+
+// Makes the row current, as the window does after an add.
+inline void goToRow(TFMain& window, int row) {
+  window.listView()->setFocus();
+  window.listView()->lvdGoto(row);
+}
+
 // Puts an entry straight into the list (no probe) and shows it.
 inline VideoEntry& placeEntry(TFMain& window, const std::string& source, int16_t state,
                               const std::string& outputName = "clip",
@@ -157,7 +175,7 @@ inline VideoEntry& placeEntry(TFMain& window, const std::string& source, int16_t
   VideoEntry& ref = *entry;
   window.engine().list().entries().append(std::move(entry));
   reindex(window.engine().list().entries());
-  window.reloadListView();
+  showRows(window);
   return ref;
 }
 

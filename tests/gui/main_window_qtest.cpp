@@ -159,8 +159,8 @@ class MainWindowTest : public QObject {
     QFETCH(QStringList, enabled);
     TFMain& w = open();
     for (int state : states) placeEntry(w, home_ / "v.avi", static_cast<int16_t>(state));
-    if (!states.isEmpty()) w.goToRow(0);
-    w.updateCommandStates();
+    if (!states.isEmpty()) goToRow(w, 0);
+    w.commands().updateStates();
     QCOMPARE(enabledItems(w), sorted(enabled));
   }
 
@@ -185,8 +185,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(image(w, 1), 1);
     QCOMPARE(cell(w, 2, 3), QString("OK     (1.50 MB)"));
     QCOMPARE(image(w, 2), 2);
-    QCOMPARE(w.statusPanelText(0), QString(texts::StatusHelpHint));
-    QCOMPARE(w.statusPanelText(1), QString("3 video(s)"));
+    QCOMPARE(w.batchDisplay().panelText(0), QString(texts::StatusHelpHint));
+    QCOMPARE(w.batchDisplay().panelText(1), QString("3 video(s)"));
   }
 
   void removeAndDeleteVideo() {
@@ -201,33 +201,33 @@ class MainWindowTest : public QObject {
     placeEntry(w, home_ / "d.avi", Cancelled, "d", stopped);
 
     // Not removable in its state: a notice, no question.
-    w.goToRow(1);
-    w.removeCommand();
+    goToRow(w, 1);
+    w.commands().removeCommand();
     QCOMPARE(dialogs_->notices.size(), size_t(1));
     QCOMPARE(dialogs_->notices[0], QString(texts::RemoveRefused));
     QVERIFY(dialogs_->questions.empty());
-    w.deleteVideoCommand();  // does nothing at all in that state
+    w.commands().deleteVideoCommand();  // does nothing at all in that state
     QVERIFY(dialogs_->questions.empty());
 
     // Declined, then confirmed: the focus moves to the entry that took its place.
-    w.goToRow(0);
-    w.removeCommand();
+    goToRow(w, 0);
+    w.commands().removeCommand();
     QCOMPARE(w.engine().list().entries().count(), 4);
     dialogs_->answers = {true};
-    w.removeCommand();
+    w.commands().removeCommand();
     QCOMPARE(w.engine().list().entries().count(), 3);
-    QCOMPARE(w.focusedRow(), 0);
+    QCOMPARE(w.listView()->lvdIndexFocused(), 0);
     QCOMPARE(w.listView()->lvdGetCount(), 3);
 
     // Delete Video on a Done entry deletes its file; on a Cancelled one it keeps the file.
-    w.goToRow(1);
+    goToRow(w, 1);
     dialogs_->answers = {true};
-    w.deleteVideoCommand();
+    w.commands().deleteVideoCommand();
     QVERIFY(!fileExists(done));
     QCOMPARE(w.engine().list().entries().count(), 2);
-    QCOMPARE(w.focusedRow(), 1);  // the new last row
+    QCOMPARE(w.listView()->lvdIndexFocused(), 1);  // the new last row
     dialogs_->answers = {true};
-    w.deleteVideoCommand();
+    w.commands().deleteVideoCommand();
     QVERIFY(fileExists(stopped));
     QCOMPARE(w.engine().list().entries().count(), 1);
     QCOMPARE(QString::fromStdString(w.engine().list().entries().at(0).outputName), QString("b"));
@@ -246,9 +246,9 @@ class MainWindowTest : public QObject {
     // A name taken by another file is refused and asked again; its own name changes nothing;
     // a free one moves the file, off the window's thread, and the row names it.
     writeFile(joinPath(dest, "taken", ext), "another video");
-    w.goToRow(0);
+    goToRow(w, 0);
     dialogs_->names = {"taken", "clip", "holiday"};
-    w.renameCommand();
+    w.commands().renameCommand();
     QCOMPARE(dialogs_->promptCalls, 2);
     QCOMPARE(dialogs_->notices, (std::vector<QString>{QString::fromStdString(
                                     texts::fillText(texts::RenameTaken, "taken"))}));
@@ -256,7 +256,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(readFile(joinPath(dest, "taken", ext))),
              QString("another video"));
     dialogs_->notices.clear();
-    w.renameCommand();
+    w.commands().renameCommand();
     const std::string renamed = joinPath(dest, "holiday", ext);
     QVERIFY(waitFor([&] { return entry.outputPath == renamed; }));
     QVERIFY(fileExists(renamed) && !fileExists(file));
@@ -265,7 +265,7 @@ class MainWindowTest : public QObject {
     // A move that fails keeps the name on disk in the row, and says so.
     std::filesystem::remove(renamed);
     dialogs_->names = {"later"};
-    w.renameCommand();
+    w.commands().renameCommand();
     QVERIFY(waitFor([&] { return dialogs_->notices.size() == 1; }));
     QVERIFY(dialogs_->notices[0].startsWith("The video could not be renamed"));
     QCOMPARE(QString::fromStdString(entry.outputPath), QString::fromStdString(renamed));
@@ -274,27 +274,27 @@ class MainWindowTest : public QObject {
     writeFile(renamed, "video");
 
     // Cancel changes nothing; a Ready entry is not renamed at all.
-    w.renameCommand();
+    w.commands().renameCommand();
     QCOMPARE(QString::fromStdString(entry.outputPath), QString::fromStdString(renamed));
-    w.goToRow(1);
+    goToRow(w, 1);
     const int prompts = dialogs_->promptCalls;
-    w.renameCommand();
+    w.commands().renameCommand();
     QCOMPARE(dialogs_->promptCalls, prompts);
 
     // Play: the internal player gets the converted file, or the source of a Ready entry; a
     // missing file is reported.
     w.settings().InternalPlayer = 1;
-    w.goToRow(0);
-    w.playCommand();
+    goToRow(w, 0);
+    w.commands().playCommand();
     QCOMPARE(dialogs_->played.size(), size_t(1));
     QCOMPARE(QString::fromStdString(dialogs_->played[0]), QString::fromStdString(renamed));
-    w.goToRow(1);
-    w.playCommand();
+    goToRow(w, 1);
+    w.commands().playCommand();
     QCOMPARE(dialogs_->notices.size(), size_t(1));
     QVERIFY(dialogs_->notices[0].startsWith("The video file does not exist"));
     w.settings().InternalPlayer = 0;
-    w.goToRow(0);
-    w.playCommand();
+    goToRow(w, 0);
+    w.commands().playCommand();
     QCOMPARE(dialogs_->opened.size(), size_t(1));
   }
 
@@ -305,10 +305,10 @@ class MainWindowTest : public QObject {
     placeEntry(w, home_ / "a.avi", Ready, "a");
     placeEntry(w, home_ / "b.avi", Done, "b", kept);
     placeEntry(w, home_ / "c.avi", Done, "c", home_ / "gone.out");
-    w.removeMissingCommand();  // declined
+    w.commands().removeMissingCommand();  // declined
     QCOMPARE(w.engine().list().entries().count(), 3);
     dialogs_->answers = {true};
-    w.removeMissingCommand();
+    w.commands().removeMissingCommand();
     QCOMPARE(dialogs_->questions.back(), QString("Remove all entries with unexisting videos ?"));
     QCOMPARE(w.engine().list().entries().count(), 1);
     QCOMPARE(QString::fromStdString(w.engine().list().entries().at(0).outputPath),
@@ -322,7 +322,7 @@ class MainWindowTest : public QObject {
     const std::string source = home_ / "ready.avi";
     writeFile(source, "x");
     placeEntry(w, source, Ready, "ready");
-    w.goToRow(0);
+    goToRow(w, 0);
     TListViewData* list = w.listView();
 
     // Ctrl+Alt+Shift+Home restores the size: width clamped to 400..1600, height 3/4 of it.
@@ -380,7 +380,7 @@ class MainWindowTest : public QObject {
     QTest::keyClick(&w, Qt::Key_Escape);
     QVERIFY(dialogs_->questions.empty());
 
-    w.convertCommand();
+    w.commands().convertCommand();
     QCOMPARE(dialogs_->settingsCalls, 1);
     VideoList& list = w.engine().list().entries();
     QVERIFY(waitFor([&] {
@@ -388,13 +388,13 @@ class MainWindowTest : public QObject {
              list.at(1).stateValue() == Pending;
     }));
     QVERIFY(w.engine().batch().conversionMode());
-    QVERIFY(w.animationRunning());
-    QVERIFY(w.progressBarVisible());
+    QVERIFY(w.batchDisplay().animationRunning());
+    QVERIFY(w.batchDisplay().progressBarVisible());
     QVERIFY(!w.command("Settings1")->isEnabled());
 
     // A Pending entry during a batch: both stop items, both stop-all items and the adds (new
     // files join the batch); no remove or convert.
-    w.goToRow(1);
+    goToRow(w, 1);
     QCOMPARE(enabledItems(w), sorted({"StopConversion1", "StopConversion2", "StopAll1", "StopAll2",
                                       "AddVideos1", "AddVideos2", "TBAdd"}));
 
@@ -425,10 +425,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs_->questions[1], QString(texts::StopAllQuestion));
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     for (int i = 0; i < 3; ++i) QCOMPARE(int(list.at(i).stateValue()), int(Cancelled));
-    QVERIFY(!w.animationRunning());
-    QVERIFY(!w.progressBarVisible());
+    QVERIFY(!w.batchDisplay().animationRunning());
+    QVERIFY(!w.batchDisplay().progressBarVisible());
     QVERIFY(w.command("Settings1")->isEnabled());
-    QCOMPARE(w.statusPanelText(1), QString("3 video(s)"));
+    QCOMPARE(w.batchDisplay().panelText(1), QString("3 video(s)"));
   }
 
   void shutdownAfterBatchPowersOffAtTheEnd() {
@@ -441,7 +441,7 @@ class MainWindowTest : public QObject {
     w.settings().ShutdownAfter = 1;
     QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, "a.avi", 0)) == AddOutcome::Added);
     dialogs_->answers = {true};  // the power-off warning
-    w.convertCommand();
+    w.commands().convertCommand();
     QCOMPARE(dialogs_->questions.size(), size_t(1));
     QCOMPARE(dialogs_->questions[0], QString(texts::ShutdownQuestion));
     // The batch ends, the window closes by itself without a question, and only its
@@ -478,22 +478,22 @@ class MainWindowTest : public QObject {
     placeEntry(w, home_ / "long/folder/failed.avi", ConversionError, "failed").logPath = log;
 
     // A row without a log: nothing to show, no reason.
-    w.goToRow(0);
+    goToRow(w, 0);
     QVERIFY(!w.command("ShowLog1")->isEnabled());
     QVERIFY(!w.command("ShowLog2")->isEnabled());
-    QCOMPARE(w.statusPanelText(2), QString());
+    QCOMPARE(w.batchDisplay().panelText(2), QString());
     QCOMPARE(toolTip(w, 0, 3), QString());
     QCOMPARE(toolTip(w, 0, 0), QString::fromStdString(home_ / "done.avi"));
 
     // The failed row keeps its status text; its reason is the tooltip and in the status bar.
-    w.goToRow(1);
+    goToRow(w, 1);
     QVERIFY(w.command("ShowLog1")->isEnabled());
     QVERIFY(w.command("ShowLog2")->isEnabled());
     QCOMPARE(cell(w, 1, 3), QString("Conversion Error"));
     QCOMPARE(toolTip(w, 1, 3), QString::fromStdString(reason));
     QCOMPARE(toolTip(w, 1, 0), QString::fromStdString(home_ / "long/folder/failed.avi") + "\n" +
                                    QString::fromStdString(reason));
-    QCOMPARE(w.statusPanelText(2), QString::fromStdString(reason));
+    QCOMPARE(w.batchDisplay().panelText(2), QString::fromStdString(reason));
     // Read once: the repaints do not go back to the file.
     const std::string logText = readFile(log);
     std::filesystem::remove(log);
@@ -515,8 +515,8 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(!openLogWindow());
 
     // Back on the row without a log: the reason leaves the status bar.
-    w.goToRow(0);
-    QCOMPARE(w.statusPanelText(2), QString());
+    goToRow(w, 0);
+    QCOMPARE(w.batchDisplay().panelText(2), QString());
   }
 
   void batchTellsTheDesktop() {
@@ -533,7 +533,7 @@ class MainWindowTest : public QObject {
       QVERIFY(w.engine().scanner().addVideo(source) == AddOutcome::Added);
 
     // One batch: started, progress, one end with the counts and the destination folder.
-    w.convertCommand();
+    w.commands().convertCommand();
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     const std::string dest = w.settings().DestDir;
     QCOMPARE(desktop->calls,
@@ -554,10 +554,10 @@ class MainWindowTest : public QObject {
     w.engine().list().entries().at(0).setState(Ready);
     w.engine().list().entries().at(0).sourcePath = fakeSource(home_, "long.avi", 60000);
     desktop->calls.clear();
-    w.convertCommand();
+    w.commands().convertCommand();
     QVERIFY(waitFor([&] { return w.engine().batch().runningCount() == 1; }));
     dialogs_->answers = {true};
-    w.stopAllCommand();
+    w.commands().stopAllCommand();
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     QCOMPARE(desktop->calls.front(), std::string("started"));
     QCOMPARE(desktop->calls.back(), std::string("released"));
@@ -566,7 +566,7 @@ class MainWindowTest : public QObject {
     // ... and so does closing the window in the middle of a batch.
     w.engine().list().entries().at(0).setState(Ready);
     desktop->calls.clear();
-    w.convertCommand();
+    w.commands().convertCommand();
     QVERIFY(waitFor([&] { return w.engine().batch().runningCount() == 1; }));
     window_.reset();
     QCOMPARE(desktop->calls.front(), std::string("started"));
@@ -578,23 +578,23 @@ class MainWindowTest : public QObject {
     const std::string video = home_ / "ready.avi";
     writeFile(video, "x");
     placeEntry(w, video, Ready, "ready");
-    w.goToRow(0);
+    goToRow(w, 0);
     const QString problem = "The folder could not be opened:\n/x\n\nInstall a file manager.";
     dialogs_->launchResult = {false, problem};
-    w.openDestinationCommand();
+    w.commands().openDestinationCommand();
     w.settings().InternalPlayer = 1;
-    w.playCommand();
+    w.commands().playCommand();
     w.settings().InternalPlayer = 0;
-    w.playCommand();
+    w.commands().playCommand();
     QCOMPARE(dialogs_->notices, (std::vector<QString>{problem, problem, problem}));
 
     // A player that told the user itself, and launches that worked: no message.
     dialogs_->notices.clear();
     dialogs_->launchResult = {false, {}};
     w.settings().InternalPlayer = 1;
-    w.playCommand();
+    w.commands().playCommand();
     dialogs_->launchResult = {true, {}};
-    w.openDestinationCommand();
+    w.commands().openDestinationCommand();
     QVERIFY(dialogs_->notices.empty());
   }
 
@@ -609,13 +609,13 @@ class MainWindowTest : public QObject {
     placeEntry(w, home_ / "c.avi", NotFound, "c");
     placeEntry(w, home_ / "d.avi", Done, "d", second);
     TListViewData* list = w.listView();
-    w.goToRow(0);
+    goToRow(w, 0);
     QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(list->lvdSelectedRows(), (QList<int>{0, 1, 2, 3}));
 
     // One question counting and naming the rows it applies to (NotFound cannot go); declined:
     // nothing.
-    w.removeCommand();
+    w.commands().removeCommand();
     QCOMPARE(dialogs_->questions,
              (std::vector<QString>{QString::fromStdString(
                  texts::fillText(texts::RemoveManyConfirm, 3) + "\n\n" + (home_ / "a.avi") + "\n" +
@@ -625,7 +625,7 @@ class MainWindowTest : public QObject {
     // Delete Video over all of them: the question names the files it deletes; the converted
     // files go, the NotFound row stays.
     dialogs_->answers = {true};
-    w.deleteVideoCommand();
+    w.commands().deleteVideoCommand();
     QCOMPARE(dialogs_->questions.size(), size_t(2));
     QCOMPARE(dialogs_->questions[1],
              QString::fromStdString(texts::fillText(texts::DeleteManyConfirm, 3) + "\n\n" + first +
@@ -637,10 +637,10 @@ class MainWindowTest : public QObject {
 
     // Shift+Up adds the row above; going to a row selects it alone again.
     placeEntry(w, home_ / "e.avi", Ready, "e");
-    w.goToRow(1);
+    goToRow(w, 1);
     QTest::keyClick(list, Qt::Key_Up, Qt::ShiftModifier);
     QCOMPARE(list->lvdSelectedRows(), (QList<int>{0, 1}));
-    w.goToRow(1);
+    goToRow(w, 1);
     QCOMPARE(list->lvdSelectedRows(), (QList<int>{1}));
   }
 
@@ -651,22 +651,22 @@ class MainWindowTest : public QObject {
     w.engine().settingsChanged();
     for (const char* name : {"a.avi", "b.avi", "c.avi"})
       QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, name, 60000)) == AddOutcome::Added);
-    w.convertCommand();
+    w.commands().convertCommand();
     VideoList& list = w.engine().list().entries();
     QVERIFY(waitFor([&] { return list.at(0).stateValue() == Converting; }));
 
     // One selected row: the question of old, for that row alone.
-    w.goToRow(2);
+    goToRow(w, 2);
     dialogs_->answers = {true};
-    w.stopConversionCommand();
+    w.commands().stopConversionCommand();
     QCOMPARE(dialogs_->questions.back(), QString(texts::StopOneQuestion));
     QCOMPARE(int(list.at(2).stateValue()), int(Cancelled));
 
     // Every row selected: one question counting the two still running or waiting.
-    w.goToRow(0);
+    goToRow(w, 0);
     QTest::keyClick(w.listView(), Qt::Key_A, Qt::ControlModifier);
     dialogs_->answers = {true};
-    w.stopConversionCommand();
+    w.commands().stopConversionCommand();
     QCOMPARE(dialogs_->questions.size(), size_t(2));
     QVERIFY(dialogs_->questions.back().startsWith(
         QString::fromStdString(texts::fillText(texts::StopManyQuestion, 2) + "\n\n")));
@@ -693,10 +693,10 @@ class MainWindowTest : public QObject {
 
     // Row a selected; row b clicked twice with Ctrl: b has the focus but not the selection.
     // Del removes a, the highlighted row, with the one-row question.
-    w.goToRow(0);
+    goToRow(w, 0);
     ctrlClick(1);
     ctrlClick(1);
-    QCOMPARE(w.focusedRow(), 1);
+    QCOMPARE(w.listView()->lvdIndexFocused(), 1);
     QCOMPARE(list->lvdSelectedRows(), QList<int>{0});
     dialogs_->answers = {true};
     QTest::keyClick(list, Qt::Key_Delete);
@@ -707,7 +707,7 @@ class MainWindowTest : public QObject {
     // End selects f; Ctrl+Home moves the focus to b alone. F8 deletes f's video, not b's.
     QTest::keyClick(list, Qt::Key_End);
     QTest::keyClick(list, Qt::Key_Home, Qt::ControlModifier);
-    QCOMPARE(w.focusedRow(), 0);
+    QCOMPARE(w.listView()->lvdIndexFocused(), 0);
     QCOMPARE(list->lvdSelectedRows(), QList<int>{4});
     dialogs_->answers = {true};
     QTest::keyClick(list, Qt::Key_F8);
@@ -717,16 +717,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.engine().list().entries().count(), 4);
 
     // Nothing selected: the row commands act on nothing and ask nothing.
-    w.goToRow(0);
+    goToRow(w, 0);
     ctrlClick(0);
     QVERIFY(list->lvdSelectedRows().isEmpty());
     const std::size_t asked = dialogs_->questions.size();
     dialogs_->names = {"renamed"};
     w.settings().InternalPlayer = 1;
-    w.removeCommand();
-    w.deleteVideoCommand();
-    w.renameCommand();
-    w.playCommand();
+    w.commands().removeCommand();
+    w.commands().deleteVideoCommand();
+    w.commands().renameCommand();
+    w.commands().playCommand();
     QCOMPARE(dialogs_->questions.size(), asked);
     QCOMPARE(dialogs_->promptCalls, 0);
     QVERIFY(dialogs_->played.empty());
@@ -758,12 +758,12 @@ class MainWindowTest : public QObject {
     const std::string hanging = home_ / "hanging.avi";
     writeFile(hanging, "probe_hang=1\n");
     dialogs_->openPaths = {hanging};
-    QVERIFY(w.runAddCommand());
+    QVERIFY(w.commands().runAddCommand());
     QVERIFY(w.engine().scanner().scanning());
     w.engine().scanner().cancelScan();
     QVERIFY(waitFor([&] { return !w.engine().scanner().scanning(); }));
     dialogs_->openPaths = {fakeSource(home_, "odd.name", 0)};
-    QVERIFY(w.runAddCommand());
+    QVERIFY(w.commands().runAddCommand());
     QVERIFY(waitFor([&] { return list.count() == 3; }));
 
     // One box for the files of one add that the encoder refused, a line each.
@@ -786,7 +786,7 @@ class MainWindowTest : public QObject {
     TFMain& w = open(FAKE_ENCODER);
     // The first open dialog starts in the videos folder, not beside the program.
     w.settings().LastSourceDir.clear();
-    w.runAddCommand();
+    w.commands().runAddCommand();
     QCOMPARE(QString::fromStdString(dialogs_->openFolder),
              QString::fromStdString(home_ / "Videos"));
 

@@ -105,7 +105,7 @@ class QueueWindowTest : public QObject {
     std::filesystem::remove(pids);
     QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, "spin.avi", "spin=1\npids=" + pids)) ==
             AddOutcome::Added);
-    w.convertCommand();
+    w.commands().convertCommand();
     QVERIFY(waitFor([&] { return !readFile(pids).empty(); }));
     std::istringstream(readFile(pids)) >> encoder >> child;
     QVERIFY(encoder > 0 && child > 0);
@@ -135,11 +135,11 @@ class QueueWindowTest : public QObject {
     }
 
     TFMain& w = open();
-    w.settingsCommand();  // OK: the settings are saved
+    w.commands().settingsCommand();  // OK: the settings are saved
     const std::string settingsPath = w.settingsPath();
     const std::string before = readFile(settingsPath);
     w.settings().AddToRunningBatch = 0;
-    w.settingsCommand();
+    w.commands().settingsCommand();
     QCOMPARE(readFile(settingsPath), before);
     window_.reset();
     const std::string choices = choicesFilePath(home_ / "config/vidmora");
@@ -169,13 +169,13 @@ class QueueWindowTest : public QObject {
     w.settings().AddToRunningBatch = 0;
     QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, "a.avi", "run_ms=60000")) ==
             AddOutcome::Added);
-    w.convertCommand();
+    w.commands().convertCommand();
     QVERIFY(waitFor([&] { return w.engine().batch().runningCount() == 1; }));
     QVERIFY(w.engine().scanner().addVideo(fakeSource(home_, "b.avi", "run_ms=10")) ==
             AddOutcome::Added);
     QCOMPARE(w.engine().list().entries().at(1).stateValue(), int16_t{Ready});
     dialogs_->answers = {true};
-    w.stopAllCommand();
+    w.commands().stopAllCommand();
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     QCOMPARE(w.engine().list().entries().at(1).stateValue(), int16_t{Ready});
   }
@@ -197,7 +197,7 @@ class QueueWindowTest : public QObject {
     placeEntry(w, home_ / "b.avi", Ready, "b");
     placeEntry(w, home_ / "c.avi", Done, "c", home_ / "c.mp4");
     selectRows(w, {0, 2});
-    w.updateCommandStates();
+    w.commands().updateStates();
     QVERIFY(w.command("ConvertWith1")->isEnabled());
     QVERIFY(w.command("ConvertWith2")->isEnabled());
     dialogs_->profileId = chosen.Id;
@@ -223,13 +223,13 @@ class QueueWindowTest : public QObject {
     selectRows(w, {0});
     dialogs_->profileId = 0;
     dialogs_->settingsOk = false;
-    w.convertWithCommand();
+    w.commands().convertWithCommand();
     QCOMPARE(dialogs_->shown.ProfileId, chosen.Id);
     QCOMPARE(list.at(0).ownSettings->ProfileId, chosen.Id);
 
     // Nothing Ready selected: the command is off.
     selectRows(w, {2});
-    w.updateCommandStates();
+    w.commands().updateStates();
     QVERIFY(!w.command("ConvertWith1")->isEnabled());
   }
 
@@ -248,9 +248,10 @@ class QueueWindowTest : public QObject {
       };
     };
 
-    QVERIFY(waitFor([&] { return w.statusPanelText(3) == QStringLiteral("0 of 1 converted"); }));
+    QVERIFY(waitFor(
+        [&] { return w.batchDisplay().panelText(3) == QStringLiteral("0 of 1 converted"); }));
     selectRows(w, {0});
-    w.updateCommandStates();
+    w.commands().updateStates();
     QVERIFY(w.command("Pause1")->isEnabled());
     QVERIFY(!w.command("Resume1")->isEnabled());
     QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier);
@@ -270,10 +271,10 @@ class QueueWindowTest : public QObject {
     QVERIFY(w.command("ResumeAll1")->isEnabled());
 
     dialogs_->answers = {true};
-    w.stopAllCommand();
+    w.commands().stopAllCommand();
     QVERIFY(waitFor([&] { return !w.engine().batch().conversionMode(); }));
     QVERIFY(waitFor([&] { return processState(encoder) == 0 && processState(child) == 0; }));
-    QCOMPARE(w.statusPanelText(3), QString());
+    QCOMPARE(w.batchDisplay().panelText(3), QString());
   }
 
   // Exit with a paused conversion ends its encoder rather than waiting for it.
@@ -283,7 +284,7 @@ class QueueWindowTest : public QObject {
     pid_t encoder = 0, child = 0;
     startSpinning(w, encoder, child);
     if (QTest::currentTestFailed()) return;
-    w.pauseAllCommand(true);
+    w.commands().pauseAllCommand(true);
     QVERIFY(waitFor([&] { return processState(encoder) == 'T'; }));
     dialogs_->answers = {true, true, true};
     window_->close();
@@ -372,20 +373,20 @@ class QueueWindowTest : public QObject {
     QCOMPARE(w.settings().DestDir, dest);
 
     dialogs_->names = {"phone", "Tiny"};
-    w.renamePresetCommand();
+    w.commands().renamePresetCommand();
     QCOMPARE(chooser->itemText(ProfileCount), QStringLiteral("Tiny"));
 
     dialogs_->presetFile = home_ / "exported presets.json";
-    w.exportPresetsCommand();
+    w.commands().exportPresetsCommand();
     QVERIFY(fileExists(dialogs_->presetFile));
 
     dialogs_->names = {"Tiny"};
     dialogs_->answers = {true};
-    w.deletePresetCommand();
+    w.commands().deletePresetCommand();
     QVERIFY(w.presets().presets().empty());
     QCOMPARE(chooser->count(), ProfileCount);
 
-    w.importPresetsCommand();
+    w.commands().importPresetsCommand();
     QCOMPARE(chooser->count(), ProfileCount + 1);
     QCOMPARE(w.presets().presets().at(0).values.ProfileId, values.ProfileId);
     QCOMPARE(dialogs_->notices.back(), QStringLiteral("1 preset(s) imported."));

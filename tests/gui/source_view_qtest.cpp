@@ -99,7 +99,7 @@ class SourceViewTest : public QObject {
     film.details = filmDetails();
     placeEntry(w, "/films/other.mkv", Ready);  // from the history: no details
     w.listView()->lvdGoto(0);
-    w.updateCommandStates();
+    w.commands().updateStates();
 
     // Source and Name cells carry the summary; the path stays first on the Source cell, the
     // row's profile and quality on the Name cell.
@@ -165,7 +165,7 @@ class SourceViewTest : public QObject {
 
     // Far more than any disk holds: the batch asks first, and a No converts nothing.
     std::const_pointer_cast<SourceDetails>(film.details)->duration = 1e10;
-    w.convertCommand();
+    w.commands().convertCommand();
     QCOMPARE(dialogs_->questions.size(), size_t(1));
     QVERIFY(dialogs_->questions[0].startsWith(QStringLiteral("The videos to convert need about")));
     QVERIFY(!w.engine().batch().conversionMode());
@@ -185,7 +185,7 @@ class SourceViewTest : public QObject {
 
     // Only Ready rows are shaped.
     w.listView()->lvdGoto(2);
-    w.updateCommandStates();
+    w.commands().updateStates();
     QVERIFY(!w.command("Trim1")->isEnabled());
 
     // Answers the dialog once it is up: `edit` changes it, then OK (or Cancel).
@@ -198,7 +198,7 @@ class SourceViewTest : public QObject {
       });
     };
     w.listView()->selectAll();
-    w.updateCommandStates();
+    w.commands().updateStates();
     QVERIFY(w.command("Trim1")->isEnabled());
     answer(
         [](TrimCropDialog& d) {
@@ -218,7 +218,7 @@ class SourceViewTest : public QObject {
 
     // The dialog opens on the row's shape; Cancel leaves it as it was.
     w.listView()->lvdGoto(1);
-    w.updateCommandStates();
+    w.commands().updateStates();
     answer(
         [](TrimCropDialog& d) {
           QCOMPARE(d.startEdit()->text(), QStringLiteral("00:00:00.500"));
@@ -285,7 +285,7 @@ class SourceViewTest : public QObject {
       list.append(std::move(entry));
     }
     reindex(list);
-    w.reloadListView();
+    showRows(w);
     w.setThumbnailsShown(true);
     ThumbnailColumn* column = w.thumbnailColumn();
     QVERIFY(waitFor([&] { return column->decoded() > 0 && column->waiting() == 0; }));
