@@ -163,20 +163,33 @@ void WindowCommands::moveRowsCommand(int delta) {
   const std::vector<int> rows = commandRows();
   if (rows.empty()) return;
   const std::vector<int> moved = engine().list().moveRows(rows, delta);
+  if (moved.empty()) return;
+  showMovedRows(moved, delta < 0 ? *std::min_element(moved.begin(), moved.end())
+                                 : *std::max_element(moved.begin(), moved.end()));
+}
+
+void WindowCommands::dropRowsCommand(const std::vector<int>& dropped, int before) {
+  if (closing() || renaming()) return;
+  // The drop was posted: rows gone meanwhile are left out.
+  std::vector<int> rows;
+  for (const int r : dropped)
+    if (r >= 0 && r < engine().list().entries().count()) rows.push_back(r);
+  if (rows.empty()) return;
+  const std::vector<int> moved = engine().list().moveRowsTo(rows, before);
+  showMovedRows(moved, *std::min_element(moved.begin(), moved.end()));
+}
+
+void WindowCommands::showMovedRows(const std::vector<int>& moved, int focus) {
   // The same entries stay selected in their new places, the focus with them.
+  TListViewData* view = window_.LVBook;
   engine().list().showListCount();
-  QItemSelectionModel* selection = window_.LVBook->selectionModel();
+  QItemSelectionModel* selection = view->selectionModel();
   selection->clearSelection();
   for (const int r : moved)
-    selection->select(window_.LVBook->model()->index(r, 0),
+    selection->select(view->model()->index(r, 0),
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
-  if (!moved.empty()) {
-    const int focus = delta < 0 ? *std::min_element(moved.begin(), moved.end())
-                                : *std::max_element(moved.begin(), moved.end());
-    selection->setCurrentIndex(window_.LVBook->model()->index(focus, 0),
-                               QItemSelectionModel::NoUpdate);
-    window_.LVBook->scrollTo(window_.LVBook->model()->index(focus, 0));
-  }
+  selection->setCurrentIndex(view->model()->index(focus, 0), QItemSelectionModel::NoUpdate);
+  view->scrollTo(view->model()->index(focus, 0));
   updateStates();
 }
 

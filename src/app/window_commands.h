@@ -83,6 +83,9 @@ class WindowCommands : public QObject {
   void pauseCommand(bool paused);
   void pauseAllCommand(bool paused);
   void moveRowsCommand(int delta);
+  // Rows dragged within the list and dropped before row `before`: moved as Move Up/Down moves
+  // them, and selected in their new places.
+  void dropRowsCommand(const std::vector<int>& rows, int before);
   // Presets: the Options menu renames, deletes, exports and imports them.
   void renamePresetCommand();
   void deletePresetCommand();
@@ -110,6 +113,8 @@ class WindowCommands : public QObject {
   // output file of a Done row when outputFiles, else the source), the first few of them.
   std::string rowsQuestion(const char* format, const std::vector<int>& rows, bool outputFiles);
   void removeRows(const std::vector<int>& rows, bool deleteVideos);
+  // Rows that moved: selected in their new places, the focus on `focus`.
+  void showMovedRows(const std::vector<int>& moved, int focus);
   // Adds of files and folders wait for the scan before them.
   struct PendingAdd {
     std::vector<std::string> paths;

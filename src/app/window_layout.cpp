@@ -40,14 +40,6 @@
 #include "windows/wait_window.h"
 
 namespace vidmora {
-namespace {
-
-QString qs(const std::string& text) {
-  return QString::fromStdString(text);
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------- layout
 
 void TFMain::buildWindow() {
@@ -160,6 +152,14 @@ void TFMain::buildListView() {
     commands_->popupMenu()->popup(LVBook->viewport()->mapToGlobal(at));
   });
   connect(LVBook, &TListViewData::listDoubleClicked, commands_, &WindowCommands::playCommand);
+  // Rows dragged within the list move there; files dropped on it are added (by the window).
+  LVBook->lvdSetRowDragging(true);
+  connect(
+      LVBook, &TListViewData::rowsDropped, commands_,
+      [this](const QList<int>& rows, int before) {
+        commands_->dropRowsCommand(std::vector<int>(rows.begin(), rows.end()), before);
+      },
+      Qt::QueuedConnection);
   connect(LVBook, &TListViewData::keyDown, this, [this](int key, Qt::KeyboardModifiers mods) {
     const auto reset = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
     if (key == Qt::Key_Home && (mods & reset) == reset)

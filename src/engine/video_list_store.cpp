@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -207,6 +208,56 @@ std::vector<int> VideoListStore::moveRows(const std::vector<int>& rows, int delt
     std::vector<int> newPlace(static_cast<std::size_t>(n));
     for (int p = 0; p < n; ++p)
       newPlace[static_cast<std::size_t>(target[static_cast<std::size_t>(p)])] = p;
+    for (int& r : moved)
+      if (r >= 0 && r < n) r = newPlace[static_cast<std::size_t>(r)];
+  }
+  if (!any) return moved;
+  if (hooks_.reordered) hooks_.reordered();
+  setListModified();
+  ui_.allRowsChanged();
+  return moved;
+}
+
+std::vector<int> VideoListStore::moveRowsTo(const std::vector<int>& rows, int before) {
+  std::vector<int> moved = rows;
+  if (closing()) return moved;
+  bool any = false;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    const int n = list_.count();
+    before = std::clamp(before, 0, n);
+    std::vector<char> selected(static_cast<std::size_t>(n), 0);
+    for (const int r : rows)
+      if (r >= 0 && r < n) selected[static_cast<std::size_t>(r)] = 1;
+    // The new order by old positions: the other rows above the drop place, the moved rows, the
+    // other rows below it.
+    std::vector<int> order;
+    order.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < before; ++i)
+      if (!selected[static_cast<std::size_t>(i)]) order.push_back(i);
+    for (int i = 0; i < n; ++i)
+      if (selected[static_cast<std::size_t>(i)]) order.push_back(i);
+    for (int i = before; i < n; ++i)
+      if (!selected[static_cast<std::size_t>(i)]) order.push_back(i);
+    // Swaps put each entry in its place; at[p] is the old position of the entry now at p.
+    std::vector<int> at(static_cast<std::size_t>(n));
+    std::vector<int> where(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+      at[static_cast<std::size_t>(i)] = where[static_cast<std::size_t>(i)] = i;
+    std::vector<int> newPlace(static_cast<std::size_t>(n));
+    for (int p = 0; p < n; ++p) {
+      const int old = order[static_cast<std::size_t>(p)];
+      newPlace[static_cast<std::size_t>(old)] = p;
+      const int from = where[static_cast<std::size_t>(old)];
+      if (from == p) continue;
+      list_.swapAt(p, from);
+      const int displaced = at[static_cast<std::size_t>(p)];
+      std::swap(at[static_cast<std::size_t>(p)], at[static_cast<std::size_t>(from)]);
+      where[static_cast<std::size_t>(displaced)] = from;
+      where[static_cast<std::size_t>(old)] = p;
+      any = true;
+    }
+    if (any) reindex(list_);
     for (int& r : moved)
       if (r >= 0 && r < n) r = newPlace[static_cast<std::size_t>(r)];
   }

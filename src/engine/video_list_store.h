@@ -117,6 +117,10 @@ class VideoListStore {
   // one that cannot move, stays. Works during a batch too (queued rows then start in the new
   // order). Returns the rows' new positions, in the order given.
   std::vector<int> moveRows(const std::vector<int>& rows, int delta);
+  // Moves the rows, in list order, to stand together before row `before` (the row count: at
+  // the end), as a drag within the list drops them; the same rules as moveRows. Returns the
+  // rows' new positions, in the order given (a row outside the list keeps its number).
+  std::vector<int> moveRowsTo(const std::vector<int>& rows, int before);
   // Converting with nothing Ready but cancelled entries offers to queue those again.
   bool offersRequeue() const;
   // Cancelled entries become Ready again; the view reloads and the focus goes to the last row.

@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include <QAbstractTableModel>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -10,7 +13,11 @@
 
 namespace vidmora {
 
+// A drag of rows names the process and the list it came from: no other list takes it.
+constexpr const char* RowsMimeType = "application/x-vidmora-list-rows";
+
 // A table model that holds no rows: a count, the column captions, and the view to ask.
+
 class LvdModel final : public QAbstractTableModel {
  public:
   explicit LvdModel(TListViewData* view) : QAbstractTableModel(view), view_(view) {}
@@ -47,9 +54,24 @@ class LvdModel final : public QAbstractTableModel {
   }
 
   Qt::ItemFlags flags(const QModelIndex& index) const override {
-    if (!index.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    // Rows are dropped between rows, never onto one.
+    if (!index.isValid()) return dragging ? Qt::ItemIsDropEnabled : Qt::NoItemFlags;
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    return dragging ? flags | Qt::ItemIsDragEnabled : flags;
   }
+
+  QStringList mimeTypes() const override { return {QString::fromLatin1(RowsMimeType)}; }
+  QMimeData* mimeData(const QModelIndexList& indexes) const override {
+    QList<int> rows;
+    for (const QModelIndex& index : indexes)
+      if (index.isValid() && !rows.contains(index.row())) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return view_->lvdRowsMimeData(rows);
+  }
+  Qt::DropActions supportedDragActions() const override { return Qt::MoveAction; }
+  Qt::DropActions supportedDropActions() const override { return Qt::MoveAction; }
+
+  bool dragging = false;
 
   void addCaption(const QString& caption) {
     const int at = static_cast<int>(captions_.size());
@@ -340,6 +362,74 @@ void TListViewData::lvdGoto(int i) {
   lvdSetIndexFocused(i);
   lvdSetSelected(i, true);
   scrollTo(model_->index(i, 0), QAbstractItemView::EnsureVisible);
+}
+
+void TListViewData::lvdSetRowDragging(bool on) {
+  model_->dragging = on;
+  setDragEnabled(on);
+  setAcceptDrops(on);
+  viewport()->setAcceptDrops(on);
+  setDropIndicatorShown(on);
+  setDragDropMode(on ? QAbstractItemView::DragDrop : QAbstractItemView::NoDragDrop);
+  setDefaultDropAction(Qt::MoveAction);
+}
+
+QMimeData* TListViewData::lvdRowsMimeData(const QList<int>& rows) const {
+  QByteArray text = QByteArray::number(QCoreApplication::applicationPid()) + ' ' +
+                    QByteArray::number(reinterpret_cast<quintptr>(this));
+  for (const int row : rows) text += ' ' + QByteArray::number(row);
+  auto* data = new QMimeData;
+  data->setData(QString::fromLatin1(RowsMimeType), text);
+  return data;
+}
+
+QList<int> TListViewData::droppedRows(const QMimeData* data) const {
+  if (!model_->dragging || !data) return {};
+  const QList<QByteArray> words = data->data(QString::fromLatin1(RowsMimeType)).split(' ');
+  if (words.size() < 3 || words[0] != QByteArray::number(QCoreApplication::applicationPid()) ||
+      words[1] != QByteArray::number(reinterpret_cast<quintptr>(this)))
+    return {};
+  QList<int> rows;
+  for (qsizetype i = 2; i < words.size(); ++i) {
+    bool ok = false;
+    const int row = words[i].toInt(&ok);
+    if (!ok || !validRow(row)) return {};
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+void TListViewData::dragEnterEvent(QDragEnterEvent* event) {
+  // Files and anything else go on to the window around the list.
+  if (droppedRows(event->mimeData()).isEmpty()) return event->ignore();
+  QTreeView::dragEnterEvent(event);
+  event->acceptProposedAction();
+}
+
+void TListViewData::dragMoveEvent(QDragMoveEvent* event) {
+  if (droppedRows(event->mimeData()).isEmpty()) return event->ignore();
+  QTreeView::dragMoveEvent(event);  // the indicator between the rows
+  event->setDropAction(Qt::MoveAction);
+  event->accept();
+}
+
+void TListViewData::dropEvent(QDropEvent* event) {
+  const QList<int> rows = droppedRows(event->mimeData());
+  if (rows.isEmpty()) return event->ignore();
+  // Before the row under the point, or after it in its lower half; below the rows: the end.
+  const QPoint at = event->position().toPoint();
+  int before = lvdGetCount();
+  const QModelIndex index = indexAt(at);
+  if (index.isValid()) {
+    before = index.row();
+    if (at.y() >= visualRect(index).center().y()) ++before;
+  }
+  stopAutoScroll();
+  setState(NoState);
+  viewport()->update();
+  event->setDropAction(Qt::MoveAction);
+  event->accept();
+  emit rowsDropped(rows, before);
 }
 
 void TListViewData::keyPressEvent(QKeyEvent* event) {

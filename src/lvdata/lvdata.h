@@ -6,6 +6,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QMimeData>
 #include <QPixmap>
 #include <QStringList>
 #include <QTreeView>
@@ -96,6 +97,12 @@ class TListViewData : public QTreeView {
   int lvdIndexFocused() const;
   void lvdSetFullRow();
   void lvdGoto(int i);
+  // The selected rows may be dragged to another place in the list; a drop there reports
+  // rowsDropped and changes nothing itself (the owner moves its rows). Other drops (files) pass
+  // on to the widgets around the list.
+  void lvdSetRowDragging(bool on);
+  // What a drag of these rows carries; a drop in this list alone takes it.
+  QMimeData* lvdRowsMimeData(const QList<int>& rows) const;
 
   // Asks the owner for one cell (used by the model).
   QString cellText(int row, int column);
@@ -110,10 +117,15 @@ class TListViewData : public QTreeView {
   void listDoubleClicked();
   // The user dragged a column edge.
   void columnsResized();
+  // Rows dragged within the list were dropped before row `before` (the row count: at the end).
+  void rowsDropped(const QList<int>& rows, int before);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   void updateGeometries() override;
 
  public:
@@ -122,6 +134,8 @@ class TListViewData : public QTreeView {
 
  private:
   void connectSelection();
+  // The rows a drag of this list carries; empty for any other drag.
+  QList<int> droppedRows(const QMimeData* data) const;
   bool validRow(int i) const;
   void lvdSetSelected(int i, bool on);
   void lvdSetIndexFocused(int i);

@@ -262,6 +262,34 @@ TEST(QueueOrder, SelectedRowsMoveAsABlockAndTheBatchStartsThemInTheNewOrder) {
     EXPECT_EQ(order, c.order);
   }
 
+  // A drag drops the rows, in list order, together before a row.
+  const struct {
+    std::vector<int> rows;
+    int before;
+    const char* order;
+    std::vector<int> moved;
+  } drops[] = {
+      {{3, 4}, 1, "adebc", {1, 2}},   // a block up
+      {{0, 2}, 5, "bdeac", {3, 4}},   // two rows apart to the end
+      {{4, 1}, 3, "acbed", {3, 2}},   // around the drop place, in the order given
+      {{1, 2}, 2, "abcde", {1, 2}},   // onto itself: nothing moves
+      {{2}, 0, "cabde", {0}},         // to the top
+      {{9, 1}, 99, "acdeb", {9, 4}},  // a place past the end is the end; a bad row is skipped
+  };
+  for (const auto& c : drops) {
+    TempFolder dir;
+    EngineRig rig(dir / "no-encoder", dir.path());
+    for (const char* n : {"a", "b", "c", "d", "e"}) rig.addReady(dir / (std::string(n) + ".avi"));
+    EXPECT_EQ(rig.engine.list().moveRowsTo(c.rows, c.before), c.moved) << c.order;
+    std::string order;
+    for (int i = 0; i < 5; ++i) {
+      const VideoEntry& e = rig.engine.list().entries().at(i);
+      order += baseNameOf(e.sourcePath);
+      EXPECT_EQ(e.listIndex, i);
+    }
+    EXPECT_EQ(order, c.order);
+  }
+
   // During a batch the queued rows start in the list's new order.
   TempFolder dir;
   EngineRig rig(FAKE_ENCODER, dir.path());
@@ -275,11 +303,12 @@ TEST(QueueOrder, SelectedRowsMoveAsABlockAndTheBatchStartsThemInTheNewOrder) {
   ASSERT_TRUE(rig.queue.serveUntil([&] { return stateOf(rig, 0) == Converting; }, 10000));
   EXPECT_EQ(rig.engine.list().moveRows({3}, -1), std::vector<int>{2});
   EXPECT_EQ(rig.engine.list().moveRows({2}, -1), std::vector<int>{1});
+  EXPECT_EQ(rig.engine.list().moveRowsTo({3}, 2), std::vector<int>{2});
   ASSERT_TRUE(rig.waitBatch());
   std::string started;
   for (const std::string& line : test::readLines(log))
     if (line.rfind("start ", 0) == 0) started += baseNameOf(line.substr(6, line.rfind(' ') - 6));
-  EXPECT_EQ(started, "adbc");
+  EXPECT_EQ(started, "adcb");
 }
 
 // Only Ready rows take a shape; an empty one clears it; the Duration cell shows the trimmed length.

@@ -6,9 +6,14 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QItemSelectionModel>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "engine/list_texts.h"
@@ -65,6 +70,20 @@ void selectRows(TFMain& w, std::initializer_list<int> rows) {
   for (const int r : rows)
     selection->select(w.listView()->model()->index(r, 0),
                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+// Drags the data onto the widget at the point and lets go there, as a user does; true when
+// someone took the drop.
+bool dragTo(QWidget* target, QPoint at, QMimeData* data) {
+  QDragEnterEvent enter(at, Qt::MoveAction | Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) return false;
+  QDragMoveEvent move(at, Qt::MoveAction | Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &move);
+  QDropEvent drop(QPointF(at), Qt::MoveAction | Qt::CopyAction, data, Qt::LeftButton,
+                  Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
 }
 
 std::vector<std::string> sourceNames(TFMain& w) {
@@ -313,6 +332,54 @@ class QueueWindowTest : public QObject {
       QCOMPARE(sourceNames(w), step.order);
       QCOMPARE(w.listView()->lvdSelectedRows(), step.selected);
     }
+  }
+
+  // Rows dragged within the list drop, in list order, before the row under the point (after it
+  // in its lower half) and stay selected; files dropped on the list still reach the window.
+  void dragRowsWithinTheList() {
+    TFMain& w = open();
+    for (const char* name : {"a", "b", "c", "d", "e"})
+      placeEntry(w, home_ / (std::string(name) + ".avi"), Done, name);
+    TListViewData* view = w.listView();
+    const struct {
+      std::initializer_list<int> rows;
+      int onto;
+      bool lowerHalf;
+      std::vector<std::string> order;
+      QList<int> selected;
+    } drops[] = {
+        {{0, 1}, 3, true, {"c", "d", "a", "b", "e"}, {2, 3}},
+        {{4}, 0, false, {"e", "c", "d", "a", "b"}, {0}},
+        {{0, 2}, 4, true, {"c", "a", "b", "e", "d"}, {3, 4}},
+        {{1}, 1, true, {"c", "a", "b", "e", "d"}, {1}},  // onto itself
+    };
+    for (const auto& drop : drops) {
+      selectRows(w, drop.rows);
+      // What a drag of the selection carries, dropped where the user lets go.
+      std::unique_ptr<QMimeData> data(
+          view->model()->mimeData(view->selectionModel()->selectedIndexes()));
+      const QRect cell = view->visualRect(view->model()->index(drop.onto, 0));
+      const QPoint at(cell.center().x(), drop.lowerHalf ? cell.bottom() - 1 : cell.top() + 1);
+      QVERIFY(dragTo(view->viewport(), at, data.get()));
+      QCoreApplication::sendPostedEvents();
+      QCOMPARE(sourceNames(w), drop.order);
+      QCOMPARE(view->lvdSelectedRows(), drop.selected);
+    }
+
+    // Another list's rows are refused; files go on to the window, whose add probes them (this
+    // one is no media: the add says so).
+    TListViewData other;
+    std::unique_ptr<QMimeData> foreign(other.lvdRowsMimeData({0}));
+    QVERIFY(!dragTo(view->viewport(), QPoint(5, 5), foreign.get()));
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString(fakeSource(home_, "f.avi", {})))});
+    QVERIFY(dragTo(view->viewport(), QPoint(5, 5), &files));
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(waitFor([&] {
+      return !dialogs_->notices.empty() &&
+             dialogs_->notices.back().contains(QStringLiteral("f.avi"));
+    }));
+    QCOMPARE(sourceNames(w).size(), size_t(5));
   }
 
   // The dialog lists presets after the profiles; picking one selects its profile and values;
