@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 #include <exception>
 
@@ -16,6 +17,25 @@
 #include "platform/texts.h"
 #include "platform/version.h"
 #include "settings/settings.h"
+
+namespace {
+
+// A test and automation aid: with VIDMORA_START_BATCH=1 the batch starts with the saved
+// settings, without its dialogs, once Ready rows (the kept queue's, the command line's files)
+// are in the list and no scan runs; later adds join it as the settings say.
+void startBatchWhenLoaded(vidmora::TFMain& window) {
+  if (qEnvironmentVariableIntValue("VIDMORA_START_BATCH") != 1) return;
+  auto* poll = new QTimer(&window);
+  QObject::connect(poll, &QTimer::timeout, &window, [&window, poll] {
+    vidmora::Engine& engine = window.engine();
+    if (window.isShuttingDown()) return poll->stop();
+    if (engine.scanner().scanning() || !engine.batch().startBatch()) return;
+    poll->stop();
+  });
+  poll->start(100);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   vidmora::installOutOfMemoryHandler();
@@ -114,6 +134,7 @@ int main(int argc, char** argv) {
         QMetaObject::invokeMethod(
             &mainWindow, [&] { mainWindow.addDroppedPaths(handedOver); }, Qt::QueuedConnection);
       mainWindow.show();
+      startBatchWhenLoaded(mainWindow);
       status = app.exec();
     }
     instance.stopServing();
