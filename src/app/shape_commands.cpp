@@ -74,9 +74,8 @@ void TFMain::trimCommand() {
   // The dialog starts from the first row's shape, its tracks from the settings' rules where the
   // row chose none; OK gives every chosen row the same one.
   const std::shared_ptr<const RowShape> own = engine_->list().rowShape(rows.front());
-  if (const std::shared_ptr<const RowShape> ruled =
-          shapeUnderRules(own, first.details.get(), shapeRulesOf(settings()),
-                          profileCarriesSubtitles(profileId)))
+  if (const std::shared_ptr<const RowShape> ruled = shapeUnderRules(
+          own, first.details.get(), shapeRulesOf(settings()), profileCarriesSubtitles(profileId)))
     dialog.setTracks(ruled->audioTracks, ruled->subtitleTracks, ruled->burnSubtitles);
   if (const std::shared_ptr<const RowShape>& shape = own) {
     dialog.setTrim(std::max(0.0, shape->trimStart), std::max(0.0, shape->trimEnd));

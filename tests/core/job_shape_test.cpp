@@ -217,8 +217,13 @@ TEST(JobShape, TheSettingsRulesFillWhatARowLeftOpen) {
        std::vector<int>{0, 1, 2},
        {},
        false},
-      {"a row's own tracks win", {true, {"eng"}, false, true, false}, &ownTracks, true,
-       std::vector<int>{2}, std::vector<int>{0, 1}, false},
+      {"a row's own tracks win",
+       {true, {"eng"}, false, true, false},
+       &ownTracks,
+       true,
+       std::vector<int>{2},
+       std::vector<int>{0, 1},
+       false},
       {"black bars", {false, {}, true, false, true}, nullptr, true, {}, {}, true},
       {"a row's own crop wins", {false, {}, true, false, true}, &ownCrop, true, {}, {}, false},
   };
@@ -238,7 +243,8 @@ TEST(JobShape, TheSettingsRulesFillWhatARowLeftOpen) {
   }
   // Without the source's details no track is chosen; a list the user typed is read leniently.
   EXPECT_EQ(shapeUnderRules(nullptr, nullptr, {true, {"eng"}, true, true, false}, true), nullptr);
-  EXPECT_EQ(parseLanguageList(" en, jpn;de,,en x"), (std::vector<std::string>{"eng", "jpn", "deu"}));
+  EXPECT_EQ(parseLanguageList(" en, jpn;de,,en x"),
+            (std::vector<std::string>{"eng", "jpn", "deu"}));
 }
 
 TEST(JobShape, LanguagesFromTheLocale) {
