@@ -15,6 +15,7 @@
 #include "output_file.h"
 #include "platform/job_log.h"
 #include "probe.h"
+#include "source_details_probe.h"
 #include "translate.h"
 #include "verify.h"
 
@@ -250,6 +251,7 @@ int runProbe(const LegacyOptions& options, SlotWriter& slot) {
   const ProbeResult probe = probeSource(options.input);
   if (probe.status != ProbeStatus::Ok) {
     reportError(probe.message);
+    writeRefusalIfAsked(probe.reason);
     return ExitStatusInvalidVideo;
   }
   slot.setDuration(probe.info.duration);

@@ -1,5 +1,7 @@
 #include "engine/job_shape.h"
 
+#include "settings/profiles.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -333,6 +335,87 @@ TrackChoice chooseTracks(const SourceDetails& source, const TrackRules& rules,
         choice.subtitles.end());
   }
   return choice;
+}
+
+std::vector<std::string> parseLanguageList(const std::string& text) {
+  std::vector<std::string> codes;
+  std::string word;
+  const auto take = [&] {
+    const std::string code = normalizeLanguage(word);
+    if (!code.empty() && std::find(codes.begin(), codes.end(), code) == codes.end())
+      codes.push_back(code);
+    word.clear();
+  };
+  for (const char c : text) {
+    if (c == ',' || c == ';' || c == ' ' || c == ':')
+      take();
+    else
+      word += c;
+  }
+  take();
+  return codes;
+}
+
+ShapeRules shapeRulesOf(const TSettings& settings) {
+  ShapeRules rules;
+  rules.onlyPreferredLanguages = settings.OnlyPreferredLanguages != 0;
+  rules.languages = parseLanguageList(settings.PreferredLanguages);
+  if (rules.languages.empty()) rules.languages = localeLanguages();
+  rules.keepOriginalLanguage = settings.KeepOriginalLanguage != 0;
+  rules.dropCommentary = settings.DropCommentary != 0;
+  rules.removeBlackBars = settings.RemoveBlackBars != 0;
+  return rules;
+}
+
+bool profileCarriesSubtitles(int16_t profileId) {
+  const ProfileKind kind = profileKind(profileId);
+  if (kind != ProfileKind::QualityVideo && kind != ProfileKind::Remux) return false;
+  const std::string extension = profileById(profileId).Extension;
+  return extension == "mp4" || extension == "m4v" || extension == "mov" || extension == "mkv";
+}
+
+std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> own,
+                                                const SourceDetails* details,
+                                                const ShapeRules& rules, bool carriesSubtitles) {
+  const bool chooseAudio = (rules.onlyPreferredLanguages || rules.dropCommentary) &&
+                           details != nullptr && !details->audio.empty() &&
+                           !(own && own->audioTracks);
+  const bool chooseSubtitles = rules.onlyPreferredLanguages && details != nullptr &&
+                               !details->subtitles.empty() && !(own && own->subtitleTracks);
+  const bool cropBars = rules.removeBlackBars && !(own && (own->crop || own->cropAuto));
+  if (!chooseAudio && !chooseSubtitles && !cropBars) return own;
+
+  auto shape = own ? std::make_shared<RowShape>(*own) : std::make_shared<RowShape>();
+  // Places among the source's streams of each kind, as a row's own choice keeps them.
+  const auto places = [](const std::vector<int>& indexes, const auto& streams) {
+    std::vector<int> out;
+    for (const int index : indexes)
+      for (std::size_t i = 0; i < streams.size(); ++i)
+        if (streams[i].index == index) out.push_back(static_cast<int>(i));
+    return out;
+  };
+  if (chooseAudio && rules.onlyPreferredLanguages) {
+    TrackRules trackRules;
+    trackRules.preferredLanguages = rules.languages;
+    trackRules.keepOriginalLanguage = rules.keepOriginalLanguage;
+    trackRules.dropCommentary = rules.dropCommentary;
+    shape->audioTracks = places(chooseTracks(*details, trackRules, true).audio, details->audio);
+  } else if (chooseAudio) {
+    // Every track but the commentaries; a source of commentaries only keeps them.
+    std::vector<int> kept;
+    for (std::size_t i = 0; i < details->audio.size(); ++i)
+      if (!details->audio[i].commentary) kept.push_back(static_cast<int>(i));
+    if (!kept.empty() && kept.size() < details->audio.size()) shape->audioTracks = kept;
+  }
+  if (chooseSubtitles) {
+    TrackRules trackRules;
+    trackRules.preferredLanguages = rules.languages;
+    shape->subtitleTracks =
+        places(chooseTracks(*details, trackRules, carriesSubtitles).subtitles, details->subtitles);
+  }
+  if (cropBars) shape->cropAuto = true;
+  if (shape->empty()) return nullptr;
+  return shape;
 }
 
 }  // namespace vidmora

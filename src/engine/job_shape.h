@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "settings/settings.h"
+#include "videolist/row_shape.h"
 #include "videolist/source_details.h"
 
 namespace vidmora {
@@ -86,5 +89,26 @@ std::vector<std::string> localeLanguages();
 // Two-letter codes to the three letters that media files carry ("de" -> "deu"); three-letter
 // codes (bibliographic ones too: "ger") come back as their terminology form.
 std::string normalizeLanguage(const std::string& code);
+// "eng, jpn;de" -> {"eng", "jpn", "deu"}: the codes of a list the user typed, normalized, each
+// once; what is not a language code is left out.
+std::vector<std::string> parseLanguageList(const std::string& text);
+
+// --- the settings' rules, for rows that make no choice of their own
+
+struct ShapeRules {
+  bool onlyPreferredLanguages = false;  // else every sound track goes out
+  std::vector<std::string> languages;   // most wanted first
+  bool keepOriginalLanguage = true;
+  bool dropCommentary = false;
+  bool removeBlackBars = false;
+};
+ShapeRules shapeRulesOf(const TSettings& settings);
+// Whether a profile's files carry subtitle streams (the modern MP4, MOV and Matroska ones).
+bool profileCarriesSubtitles(int16_t profileId);
+// The shape a row is converted with: its own choices, and the rules where it made none. Tracks
+// are chosen only when the source's details are known. Null when nothing is shaped at all.
+std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> own,
+                                                const SourceDetails* details,
+                                                const ShapeRules& rules, bool carriesSubtitles);
 
 }  // namespace vidmora

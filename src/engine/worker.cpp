@@ -58,7 +58,8 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   {
     std::lock_guard<std::mutex> lock(listLock_);
     snapshot = entry.ownSettings ? *entry.ownSettings : snapshot_;
-    shape = entry.shape;
+    shape = shapeUnderRules(entry.shape, entry.details.get(), shapeRules_,
+                            profileCarriesSubtitles(snapshot.ProfileId));
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
