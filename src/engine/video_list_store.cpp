@@ -74,6 +74,18 @@ std::string VideoListStore::failureReason(int row) const {
 
 // --- list commands
 
+namespace {
+
+// 1 for each of the rows inside a list of n rows, 0 for the others.
+std::vector<char> rowMarks(const std::vector<int>& rows, int n) {
+  std::vector<char> marks(static_cast<std::size_t>(n), 0);
+  for (const int r : rows)
+    if (r >= 0 && r < n) marks[static_cast<std::size_t>(r)] = 1;
+  return marks;
+}
+
+}  // namespace
+
 void VideoListStore::appendEntries(std::vector<std::unique_ptr<VideoEntry>> entries) {
   if (entries.empty()) return;
   int last;
@@ -177,6 +189,12 @@ std::shared_ptr<const RowShape> VideoListStore::rowShape(int row) const {
   return list_.at(row).shape;
 }
 
+void VideoListStore::orderChanged() {
+  if (hooks_.reordered) hooks_.reordered();
+  setListModified();
+  ui_.allRowsChanged();
+}
+
 std::vector<int> VideoListStore::moveRows(const std::vector<int>& rows, int delta) {
   std::vector<int> moved = rows;
   if (closing() || (delta != -1 && delta != 1)) return moved;
@@ -184,9 +202,7 @@ std::vector<int> VideoListStore::moveRows(const std::vector<int>& rows, int delt
   {
     std::lock_guard<std::mutex> lock(lock_);
     const int n = list_.count();
-    std::vector<char> selected(static_cast<std::size_t>(n), 0);
-    for (const int r : rows)
-      if (r >= 0 && r < n) selected[static_cast<std::size_t>(r)] = 1;
+    std::vector<char> selected = rowMarks(rows, n);
     // Walk from the side the rows move to: a selected row moves when the place beside it is
     // free (not a selected row that stayed).
     std::vector<int> target(static_cast<std::size_t>(n));
@@ -211,10 +227,7 @@ std::vector<int> VideoListStore::moveRows(const std::vector<int>& rows, int delt
     for (int& r : moved)
       if (r >= 0 && r < n) r = newPlace[static_cast<std::size_t>(r)];
   }
-  if (!any) return moved;
-  if (hooks_.reordered) hooks_.reordered();
-  setListModified();
-  ui_.allRowsChanged();
+  if (any) orderChanged();
   return moved;
 }
 
@@ -226,9 +239,7 @@ std::vector<int> VideoListStore::moveRowsTo(const std::vector<int>& rows, int be
     std::lock_guard<std::mutex> lock(lock_);
     const int n = list_.count();
     before = std::clamp(before, 0, n);
-    std::vector<char> selected(static_cast<std::size_t>(n), 0);
-    for (const int r : rows)
-      if (r >= 0 && r < n) selected[static_cast<std::size_t>(r)] = 1;
+    std::vector<char> selected = rowMarks(rows, n);
     // The new order by old positions: the other rows above the drop place, the moved rows, the
     // other rows below it.
     std::vector<int> order;
@@ -261,10 +272,7 @@ std::vector<int> VideoListStore::moveRowsTo(const std::vector<int>& rows, int be
     for (int& r : moved)
       if (r >= 0 && r < n) r = newPlace[static_cast<std::size_t>(r)];
   }
-  if (!any) return moved;
-  if (hooks_.reordered) hooks_.reordered();
-  setListModified();
-  ui_.allRowsChanged();
+  if (any) orderChanged();
   return moved;
 }
 

@@ -158,6 +158,8 @@ class VideoListStore {
   void tidyUpAtExit();
 
  private:
+  // The rows' order changed: the batch takes the new order, the list is saved and shown.
+  void orderChanged();
   UiPort& ui_;
   const TSettings& settings_;
   const ProgressBlock& progress_;

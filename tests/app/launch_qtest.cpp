@@ -12,6 +12,7 @@
 #include "app/launch_paths.h"
 #include "platform/paths.h"
 #include "platform/qt/termination_signals.h"
+#include "program_env.h"
 #include "settings/settings_file.h"
 #include "support/temp_folder.h"
 
@@ -173,20 +174,7 @@ void LaunchTest::realProgramHandsOverAndSavesOnSigterm() {
   const std::string part = destination + "/.clip.3gp." + dead + ".Xy1zQ2.vidmora-part";
   vidmora::test::writeFile(part, "part");
 
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("HOME", QString::fromStdString(home.path()));
-  env.insert("XDG_CONFIG_HOME", QString::fromStdString(config));
-  // No login session (su, cron, ssh): the instance folder is still the user's own.
-  env.remove("XDG_RUNTIME_DIR");
-  env.remove("XDG_CACHE_HOME");
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  // The update check meets a closed loopback port.
-  for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"})
-    env.insert(name, "http://127.0.0.1:9");
-  // The user's session bus stays out of it.
-  env.remove("DBUS_SESSION_BUS_ADDRESS");
-  env.remove("no_proxy");
-  env.remove("NO_PROXY");
+  const QProcessEnvironment env = vidmora::test::programEnvironment(home.path(), config);
 
   // --help and --version print and end without a window.
   for (const char* option : {"--help", "--version"}) {

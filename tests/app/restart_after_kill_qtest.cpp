@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "program_env.h"
 #include "support/temp_folder.h"
 #include "videolist/queue_file.h"
 #include "videolist/video_entry.h"
@@ -91,18 +92,8 @@ void RestartAfterKillTest::killedWhileConvertingComesBackInOrder() {
       row(in + "/c.avi", vidmora::Ready), row(in + "/d.avi", vidmora::ConversionError)};
   vidmora::test::writeFile(queue, vidmora::queueBytes(kept));
 
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("HOME", QString::fromStdString(home.path()));
-  env.insert("XDG_CONFIG_HOME", QString::fromStdString(home / "config"));
+  QProcessEnvironment env = vidmora::test::programEnvironment(home.path(), home / "config");
   env.insert("XDG_STATE_HOME", QString::fromStdString(home / "state"));
-  env.insert("XDG_CACHE_HOME", QString::fromStdString(home / "cache"));
-  env.remove("XDG_RUNTIME_DIR");
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY"})
-    env.insert(name, "http://127.0.0.1:9");
-  env.remove("no_proxy");
-  env.remove("NO_PROXY");
-  env.remove("DBUS_SESSION_BUS_ADDRESS");
   const std::string destination = home / "Videos/Vidmora";
   const QString program = QString::fromStdString(bin + "/vidmora");
 

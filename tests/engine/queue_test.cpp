@@ -271,6 +271,21 @@ TEST(QueueBatch, PauseStopsTheEncodersProcessGroupAndResumeContinuesIt) {
   EXPECT_FALSE(batch.isPaused(0));
 }
 
+// The order of rows a..e after the move, each row's listIndex checked.
+std::string orderAfter(const std::function<void(VideoListStore&)>& move) {
+  TempFolder dir;
+  EngineRig rig(dir / "no-encoder", dir.path());
+  for (const char* n : {"a", "b", "c", "d", "e"}) rig.addReady(dir / (std::string(n) + ".avi"));
+  move(rig.engine.list());
+  std::string order;
+  for (int i = 0; i < 5; ++i) {
+    const VideoEntry& e = rig.engine.list().entries().at(i);
+    order += baseNameOf(e.sourcePath);
+    EXPECT_EQ(e.listIndex, i);
+  }
+  return order;
+}
+
 TEST(QueueOrder, SelectedRowsMoveAsABlockAndTheBatchStartsThemInTheNewOrder) {
   const struct {
     std::vector<int> rows;
@@ -287,17 +302,10 @@ TEST(QueueOrder, SelectedRowsMoveAsABlockAndTheBatchStartsThemInTheNewOrder) {
       {{9, -1}, +1, "abcde", {9, -1}},  // rows outside the list change nothing
   };
   for (const auto& c : cases) {
-    TempFolder dir;
-    EngineRig rig(dir / "no-encoder", dir.path());
-    for (const char* n : {"a", "b", "c", "d", "e"}) rig.addReady(dir / (std::string(n) + ".avi"));
-    EXPECT_EQ(rig.engine.list().moveRows(c.rows, c.delta), c.moved) << c.order;
-    std::string order;
-    for (int i = 0; i < 5; ++i) {
-      const VideoEntry& e = rig.engine.list().entries().at(i);
-      order += baseNameOf(e.sourcePath);
-      EXPECT_EQ(e.listIndex, i);
-    }
-    EXPECT_EQ(order, c.order);
+    std::vector<int> moved;
+    EXPECT_EQ(orderAfter([&](VideoListStore& list) { moved = list.moveRows(c.rows, c.delta); }),
+              c.order);
+    EXPECT_EQ(moved, c.moved) << c.order;
   }
 
   // A drag drops the rows, in list order, together before a row.
@@ -315,17 +323,10 @@ TEST(QueueOrder, SelectedRowsMoveAsABlockAndTheBatchStartsThemInTheNewOrder) {
       {{9, 1}, 99, "acdeb", {9, 4}},  // a place past the end is the end; a bad row is skipped
   };
   for (const auto& c : drops) {
-    TempFolder dir;
-    EngineRig rig(dir / "no-encoder", dir.path());
-    for (const char* n : {"a", "b", "c", "d", "e"}) rig.addReady(dir / (std::string(n) + ".avi"));
-    EXPECT_EQ(rig.engine.list().moveRowsTo(c.rows, c.before), c.moved) << c.order;
-    std::string order;
-    for (int i = 0; i < 5; ++i) {
-      const VideoEntry& e = rig.engine.list().entries().at(i);
-      order += baseNameOf(e.sourcePath);
-      EXPECT_EQ(e.listIndex, i);
-    }
-    EXPECT_EQ(order, c.order);
+    std::vector<int> moved;
+    EXPECT_EQ(orderAfter([&](VideoListStore& list) { moved = list.moveRowsTo(c.rows, c.before); }),
+              c.order);
+    EXPECT_EQ(moved, c.moved) << c.order;
   }
 
   // During a batch the queued rows start in the list's new order.
