@@ -34,6 +34,7 @@
 #include <sstream>
 
 #include "app/batch_display.h"
+#include "app/batch_estimate.h"
 #include "app/thumbnail_column.h"
 #include "app/window_commands.h"
 #include "app/window_images.h"
@@ -125,6 +126,7 @@ TFMain::TFMain(MainWindowOptions options)
     config.queuePath = appendComponent(stateFolder(), texts::QueueFileName);
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(static_cast<UiPort&>(*this), queue_, config);
+  estimate_ = std::make_unique<BatchEstimate>(*engine_);
 
   initPresets();
   const int width = clampedWidth(DesignWidth);

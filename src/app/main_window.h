@@ -31,6 +31,7 @@ class QToolBar;
 namespace vidmora {
 
 class BatchDisplay;
+class BatchEstimate;
 class WindowCommands;
 class PresetStore;
 class TListViewData;
@@ -95,20 +96,8 @@ class TFMain : public QMainWindow, private UiPort {
   // Handed-over or command-line paths: added as a drop is (see WindowCommands).
   bool addDroppedPaths(const std::vector<std::string>& paths);
 
-  // A Ready row's expected output size in bytes; 0 when it cannot be told beforehand.
-  uint64_t expectedOutputBytes(int row);
-  // The same with the values the row will be converted with.
-  uint64_t expectedOutputBytes(int row, const ConversionSnapshot& values);
-  // The expected bytes of the Ready rows whose size can be told, how many those are, and how
-  // many rows are Ready.
-  struct ReadyEstimate {
-    uint64_t total = 0;
-    int known = 0;
-    int ready = 0;
-  };
-  ReadyEstimate readyRowsEstimate();
-  // The Ready rows' expected total and the destination's free space, as the panel shows them.
-  QString batchEstimateText();
+  // What the Ready rows will take at the destination.
+  BatchEstimate& estimate() const { return *estimate_; }
 
  protected:
   bool event(QEvent* event) override;
@@ -195,6 +184,7 @@ class TFMain : public QMainWindow, private UiPort {
   MainThreadQueue queue_;
   std::unique_ptr<Engine> engine_;
   std::unique_ptr<PresetStore> presets_;
+  std::unique_ptr<BatchEstimate> estimate_;
 
   bool shuttingDown_ = false;
   bool destroyed_ = false;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QTimer>
 
+#include "app/batch_estimate.h"
 #include "app/main_window.h"
 #include "app/thumbnail_column.h"
 #include "app/window_commands.h"
@@ -38,7 +39,7 @@ void WindowCommands::propertiesCommand() {
   // A row read from the history has no details yet: the window reads them itself.
   PropertiesWindow* window =
       showPropertiesWindow(&window_, entry.sourcePath, entry.details, window_.encoderPath_);
-  if (const uint64_t bytes = window_.expectedOutputBytes(row))
+  if (const uint64_t bytes = window_.estimate().expectedOutputBytes(row))
     window->setExpectedSize(tr("about %1").arg(QString::fromStdString(formatSize(bytes))));
 }
 
@@ -114,7 +115,7 @@ QString TFMain::sourceTip(int row) {
   const VideoEntry& entry = engine_->list().entries().at(row);
   QStringList lines;
   if (entry.details) lines << QString::fromStdString(sourceSummary(*entry.details));
-  if (const uint64_t bytes = expectedOutputBytes(row))
+  if (const uint64_t bytes = estimate_->expectedOutputBytes(row))
     lines << tr("Expected output: about %1").arg(QString::fromStdString(formatSize(bytes)));
   lines.removeAll(QString());
   return lines.join(QLatin1Char('\n'));
@@ -156,96 +157,6 @@ void TFMain::setThumbnailsShown(bool on) {
 // ---------------------------------------------------------------- the estimate
 
 namespace vidmora {
-namespace {
-
-uint64_t freeBytesAt(const std::string& folder) {
-  struct statvfs info {};
-  if (folder.empty() || ::statvfs(folder.c_str(), &info) != 0) return 0;
-  return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
-}
-
-}  // namespace
-
-uint64_t TFMain::expectedOutputBytes(int row) {
-  if (!engine_ || row < 0 || row >= engine_->list().entries().count()) return 0;
-  const std::shared_ptr<const ConversionSnapshot> settings = engine_->list().rowSettings(row);
-  return settings ? expectedOutputBytes(row, *settings) : 0;
-}
-
-uint64_t TFMain::expectedOutputBytes(int row, const ConversionSnapshot& s) {
-  const VideoEntry& entry = engine_->list().entries().at(row);
-  if (entry.stateValue() != Ready) return 0;
-  const std::shared_ptr<const RowShape> shape = engine_->list().rowShape(row);
-  const ProfileKind kind = profileKind(s.ProfileId);
-  const SourceDetails* source = entry.details.get();
-  const double seconds =
-      source && source->duration > 0 ? source->duration : double(entry.durationSeconds);
-  EstimateInput in;
-  in.seconds = shapedSeconds(shape.get(), seconds);
-  in.targetSizeBytes = shape ? shape->targetSizeBytes : 0;
-  in.remux = kind == ProfileKind::Remux;
-  in.sourceBytes = source ? source->sizeBytes : 0;
-  in.sourceSeconds = seconds;
-  in.video = !s.DisableVideo && kind != ProfileKind::Sound;
-  in.videoEncoder = s.VideoCodec;
-  in.level = static_cast<QualityLevel>(s.Quality);
-  in.audioBitrate = s.DisableAudio ? -1 : long(s.AudioBitrate) * 1000;
-  const VideoStreamDetails* picture =
-      source && !source->video.empty() ? &source->video[0] : nullptr;
-  if (kind == ProfileKind::Classic) {
-    // Fixed rates, one sound track.
-    in.videoBitrate = long(s.VideoBitrate) * 1000;
-    in.width = s.FrameWidth;
-    in.height = s.FrameHeight;
-    in.frameRate = s.FrameRate;
-  } else {
-    // A quality level: the picture's size decides (scaled to the profile's target height).
-    if (picture) {
-      in.width = picture->width;
-      in.height = picture->height;
-      if (s.TargetHeight > 0 && picture->height > s.TargetHeight) {
-        in.width = int(double(picture->width) * s.TargetHeight / picture->height);
-        in.height = s.TargetHeight;
-      }
-      in.frameRate = picture->frameRate;
-    }
-    in.audioTracks = shape && shape->audioTracks ? int(shape->audioTracks->size())
-                     : source                    ? int(source->audio.size())
-                                                 : 1;
-  }
-  return estimateOutputBytes(in);
-}
-
-TFMain::ReadyEstimate TFMain::readyRowsEstimate() {
-  ReadyEstimate estimate;
-  if (!engine_) return estimate;
-  // The batch's values are taken once; rows with their own use theirs.
-  ConversionSnapshot batchValues;
-  takeSnapshot(batchValues, engine_->settings());
-  const int count = engine_->list().entries().count();
-  for (int row = 0; row < count; ++row) {
-    const VideoEntry& entry = engine_->list().entries().at(row);
-    if (entry.stateValue() != Ready) continue;
-    ++estimate.ready;
-    const std::shared_ptr<const ConversionSnapshot> own = engine_->list().ownSettings(row);
-    if (const uint64_t bytes = expectedOutputBytes(row, own ? *own : batchValues)) {
-      estimate.total += bytes;
-      ++estimate.known;
-    }
-  }
-  return estimate;
-}
-
-QString TFMain::batchEstimateText() {
-  const auto [total, known, ready] = readyRowsEstimate();
-  if (ready == 0 || known == 0) return {};
-  QString text = tr("Expected: about %1").arg(QString::fromStdString(formatSize(total)));
-  if (known < ready) text += tr(" for %1 of %2 videos").arg(known).arg(ready);
-  const std::string folder = engine_->settings().DestDir;
-  if (const uint64_t free = freeBytesAt(pathExists(folder) ? folder : folderOf(folder)))
-    text += tr("; %1 free at the destination").arg(QString::fromStdString(formatSize(free)));
-  return text;
-}
 
 void TFMain::buildEstimateLabel() {
   estimateLabel_ = new QLabel(PanelSettings);
@@ -258,7 +169,7 @@ void TFMain::buildEstimateLabel() {
   estimateTimer_->setInterval(100);
   connect(estimateTimer_, &QTimer::timeout, this, [this] {
     if (shuttingDown_) return;
-    const QString text = batchEstimateText();
+    const QString text = estimate_->text();
     estimateLabel_->setText(text);
     estimateLabel_->setVisible(!text.isEmpty());
   });
@@ -270,9 +181,9 @@ void TFMain::scheduleEstimate() {
 }
 
 bool TFMain::batchFitsOrConfirmed() {
-  const uint64_t total = readyRowsEstimate().total;
+  const uint64_t total = estimate_->readyRows().total;
   const std::string folder = engine_->settings().DestDir;
-  const uint64_t free = freeBytesAt(folder);
+  const uint64_t free = BatchEstimate::freeBytesAt(folder);
   if (total == 0 || free == 0 || total <= free) return true;
   return askOkCancel(texts::fillText(texts::BatchTooBig, formatSize(total).c_str(),
                                      formatSize(free).c_str(), folder.c_str()));

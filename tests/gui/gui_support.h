@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/batch_display.h"
+#include "app/batch_estimate.h"
 #include "app/main_window.h"
 #include "app/window_commands.h"
 #include "app/window_dialogs.h"

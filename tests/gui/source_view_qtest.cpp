@@ -143,9 +143,9 @@ class SourceViewTest : public QObject {
     w.command("Properties1")->trigger();
     QCOMPARE(w.findChild<PropertiesWindow*>()->expectedLabel()->text(), line);
     w.findChild<PropertiesWindow*>()->close();
-    QVERIFY(w.batchEstimateText().startsWith(QStringLiteral("Expected: about ") +
-                                             QString::fromStdString(expected) + "; "));
-    QVERIFY(w.batchEstimateText().endsWith(QStringLiteral(" free at the destination")));
+    QVERIFY(w.estimate().text().startsWith(QStringLiteral("Expected: about ") +
+                                           QString::fromStdString(expected) + "; "));
+    QVERIFY(w.estimate().text().endsWith(QStringLiteral(" free at the destination")));
 
     // A trimmed row expects its part; a target size is what it expects.
     auto shape = std::make_shared<RowShape>();
@@ -156,12 +156,12 @@ class SourceViewTest : public QObject {
     shape = std::make_shared<RowShape>(*shape);
     shape->targetSizeBytes = 25'000'000;
     w.engine().list().setRowShape({0}, shape);
-    QCOMPARE(w.expectedOutputBytes(0), uint64_t(25'000'000));
+    QCOMPARE(w.estimate().expectedOutputBytes(0), uint64_t(25'000'000));
     w.engine().list().setRowShape({0}, nullptr);
 
     // A row that is not Ready expects nothing.
     placeEntry(w, "/films/done.mkv", Done).details = film.details;
-    QCOMPARE(w.expectedOutputBytes(1), uint64_t(0));
+    QCOMPARE(w.estimate().expectedOutputBytes(1), uint64_t(0));
 
     // Far more than any disk holds: the batch asks first, and a No converts nothing.
     std::const_pointer_cast<SourceDetails>(film.details)->duration = 1e10;
