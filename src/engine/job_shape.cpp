@@ -219,6 +219,31 @@ long correctedVideoBitrate(long videoBitrate, long audioBitrate, int audioTracks
                                                          wantedVideoBits / actualVideoBits));
 }
 
+long nextVideoBitrate(const std::vector<SizeTrial>& trials, long audioBitrate, int audioTracks,
+                      double durationSeconds, uint64_t targetBytes) {
+  if (trials.empty()) return 0;
+  const double aim = static_cast<double>(targetBytes) * 0.975;
+  const SizeTrial* over = nullptr;
+  const SizeTrial* under = nullptr;
+  for (const SizeTrial& t : trials) {
+    if (static_cast<double>(t.bytes) > aim) {
+      if (over == nullptr || t.bytes < over->bytes) over = &t;
+    } else if (under == nullptr || t.bytes > under->bytes) {
+      under = &t;
+    }
+  }
+  if (over != nullptr && under != nullptr && over->bytes > under->bytes &&
+      over->videoBitrate > under->videoBitrate) {
+    const double share = (aim - static_cast<double>(under->bytes)) /
+                         static_cast<double>(over->bytes - under->bytes);
+    return under->videoBitrate +
+           static_cast<long>(share * static_cast<double>(over->videoBitrate - under->videoBitrate));
+  }
+  const SizeTrial& last = trials.back();
+  return correctedVideoBitrate(last.videoBitrate, audioBitrate, audioTracks, durationSeconds,
+                               last.bytes, targetBytes);
+}
+
 std::string normalizeLanguage(const std::string& input) {
   std::string code;
   for (const char c : input) {

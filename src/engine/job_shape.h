@@ -63,6 +63,18 @@ TargetSizePlan planTargetSize(const TargetSizeInput& input);
 // just under the target (aiming at 97.5 % of it).
 long correctedVideoBitrate(long videoBitrate, long audioBitrate, int audioTracks,
                            double durationSeconds, uint64_t actualBytes, uint64_t targetBytes);
+// One encode at a video bit rate and the size it came out at.
+struct SizeTrial {
+  long videoBitrate = 0;
+  uint64_t bytes = 0;
+};
+// The video rate for the next encode after encodes that missed the target: where the line
+// between the nearest one over and the nearest one under the aim (97.5 % of the target) crosses
+// it, or, while all missed on the same side, the last one corrected as above. Encoders do not
+// grow their files in step with the rate (a short clip at a high rate overshoots far more than
+// at a low one), so the second try often misses on the other side.
+long nextVideoBitrate(const std::vector<SizeTrial>& trials, long audioBitrate, int audioTracks,
+                      double durationSeconds, uint64_t targetBytes);
 
 // --- tracks
 
