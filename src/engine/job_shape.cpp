@@ -239,9 +239,15 @@ long nextVideoBitrate(const std::vector<SizeTrial>& trials, long audioBitrate, i
     return under->videoBitrate +
            static_cast<long>(share * static_cast<double>(over->videoBitrate - under->videoBitrate));
   }
+  // A picture that takes far less than its rate (a still scene) never fills the target: the
+  // rate grows by a step at a time, and not again when it gave the file nothing.
   const SizeTrial& last = trials.back();
-  return correctedVideoBitrate(last.videoBitrate, audioBitrate, audioTracks, durationSeconds,
-                               last.bytes, targetBytes);
+  if (trials.size() >= 2 && last.bytes <= trials[trials.size() - 2].bytes * 21 / 20 &&
+      last.videoBitrate > trials[trials.size() - 2].videoBitrate)
+    return last.videoBitrate;
+  return std::min(last.videoBitrate * 4,
+                  correctedVideoBitrate(last.videoBitrate, audioBitrate, audioTracks,
+                                        durationSeconds, last.bytes, targetBytes));
 }
 
 std::string normalizeLanguage(const std::string& input) {

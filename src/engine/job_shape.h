@@ -72,7 +72,8 @@ struct SizeTrial {
 // between the nearest one over and the nearest one under the aim (97.5 % of the target) crosses
 // it, or, while all missed on the same side, the last one corrected as above. Encoders do not
 // grow their files in step with the rate (a short clip at a high rate overshoots far more than
-// at a low one), so the second try often misses on the other side.
+// at a low one), so the second try often misses on the other side. A rate grows at most
+// fourfold a try; the last rate again (no new try) when growing it gave the file no more bytes.
 long nextVideoBitrate(const std::vector<SizeTrial>& trials, long audioBitrate, int audioTracks,
                       double durationSeconds, uint64_t targetBytes);
 
