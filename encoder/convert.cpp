@@ -78,8 +78,8 @@ class Conversion {
   Outcome checkAudio(Translation& t, const ProbeResult& probe, const ContainerChoice& container,
                      const TempOutput& temp);
   // One ffmpeg run whose progress fills [from, from + span] of the row's percent.
-  RunReport encode(const std::vector<std::string>& args, double duration, double from,
-                   double span, double& lastSeconds);
+  RunReport encode(const std::vector<std::string>& args, double duration, double from, double span,
+                   double& lastSeconds);
   Outcome runToSize(TempOutput& temp, const Translation& t, const ProbeResult& probe,
                     const ContainerChoice& container, double duration);
   Outcome finish(TempOutput& temp, const Translation& t, const ProbeResult& probe,
@@ -236,8 +236,8 @@ Outcome Conversion::runToSize(TempOutput& temp, const Translation& t, const Prob
   }
   if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
   if (run.end == RunEnd::Finished) {
-    log_.note("target size: " + std::to_string(passes) + " passes, " +
-              std::to_string(temp.size()) + " bytes for " + std::to_string(target));
+    log_.note("target size: " + std::to_string(passes) + " passes, " + std::to_string(temp.size()) +
+              " bytes for " + std::to_string(target));
     if (temp.size() > target)
       return failed("the output came out at " + std::to_string(temp.size()) +
                         " bytes, over the target size of " + std::to_string(target),

@@ -88,7 +88,7 @@ bool TempOutput::hasData() const {
 uint64_t TempOutput::size() const {
   struct stat st {};
   return fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size)
-                                                               : 0;
+                                                              : 0;
 }
 
 TempOutput::Publish TempOutput::publish(std::string* error) {

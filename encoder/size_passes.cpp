@@ -15,7 +15,8 @@ namespace {
 // inside a ':'-separated list).
 bool plainPath(const std::string& path) {
   return !path.empty() && path.front() == '/' &&
-         path.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-") ==
+         path.find_first_not_of(
+             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-") ==
              std::string::npos;
 }
 
@@ -66,7 +67,8 @@ TargetSizeInput targetSizeInput(const LegacyOptions& o, const Translation& t, do
   in.durationSeconds = seconds;
   // A bit rate given for stereo grows with the channels: a 5.1 track counts as three.
   in.audioTracks = 0;
-  for (const int channels : t.audioChannels) in.audioTracks += channels > 2 ? (channels + 1) / 2 : 1;
+  for (const int channels : t.audioChannels)
+    in.audioTracks += channels > 2 ? (channels + 1) / 2 : 1;
   if (!t.mapAudio) in.audioTracks = 0;
   in.audioBitrate = o.audioBitrate > 0 ? o.audioBitrate : 128000;
   in.lowestAudioBitrate = std::min(in.audioBitrate, lowestAudioBitrate(t.audioEncoder));

@@ -30,8 +30,7 @@ class PassFolder {
 
 // What planTargetSize needs, from the line and its translation at the profile's own rates.
 // seconds: the length converted.
-TargetSizeInput targetSizeInput(const LegacyOptions& options, const Translation& t,
-                                double seconds);
+TargetSizeInput targetSizeInput(const LegacyOptions& options, const Translation& t, double seconds);
 
 // Whether the encoder runs an analysis pass before the one that writes (libsvtav1 in this
 // ffmpeg has none: it encodes once and the size is corrected by encoding again).

@@ -166,8 +166,8 @@ struct Burn {
 Burn burnFilters(const LegacyOptions& o, const StreamInfo& stream, int ordinal) {
   Burn burn;
   if (stream.bitmapSubtitle) {
-    burn.graph = "[0:" + std::to_string(stream.index) + "]overlay=x=" +
-                 std::to_string(-o.cropLeft) + ":y=" + std::to_string(-o.cropTop);
+    burn.graph = "[0:" + std::to_string(stream.index) +
+                 "]overlay=x=" + std::to_string(-o.cropLeft) + ":y=" + std::to_string(-o.cropTop);
     return burn;
   }
   burn.text = true;
@@ -177,8 +177,8 @@ Burn burnFilters(const LegacyOptions& o, const StreamInfo& stream, int ordinal) 
   if (o.trimStart > 0) std::snprintf(shift, sizeof shift, "%.3f", o.trimStart);
   const std::string subtitles = "subtitles=filename=" + filterGraphValue("file:" + o.input) +
                                 ":si=" + std::to_string(ordinal);
-  burn.filter = *shift ? std::string("setpts=PTS+") + shift + "/TB," + subtitles +
-                             ",setpts=PTS-" + shift + "/TB"
+  burn.filter = *shift ? std::string("setpts=PTS+") + shift + "/TB," + subtitles + ",setpts=PTS-" +
+                             shift + "/TB"
                        : subtitles;
   return burn;
 }
@@ -297,8 +297,8 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
       const std::vector<std::string> before(f.begin(), at), after(at, f.end());
       graph = "[0:" + std::to_string(source.videoStream) + "]" +
               (before.empty() ? std::string("null") : joinedFilters(before)) + "[picture];" +
-              "[picture]" + burn.graph +
-              (after.empty() ? "" : "," + joinedFilters(after)) + "[out]";
+              "[picture]" + burn.graph + (after.empty() ? "" : "," + joinedFilters(after)) +
+              "[out]";
       f.clear();
     }
     t.notes.push_back("the subtitle stream " + std::to_string(burnStream) + " (" + stream->codec +

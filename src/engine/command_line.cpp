@@ -233,7 +233,10 @@ int burnedSubtitle(const SourceDetails& source, const RowShape* shape, int16_t p
                    const std::vector<std::string>& languages) {
   const ProfileExtras* extras = profileExtras(profileId);
   const TOutputProfile& profile = profileById(profileId);
-  if (profile.AudioOnly || source.subtitles.empty()) return -1;
+  // A copy changes no picture.
+  if (profile.AudioOnly || source.subtitles.empty() ||
+      (extras != nullptr && extras->kind == ProfileKind::Remux))
+    return -1;
   // WebM players show no subtitles of the file's own.
   const bool carries = extras != nullptr && extras->kind != ProfileKind::Classic &&
                        extras->kind != ProfileKind::Sound && profile.Extension != nullptr &&

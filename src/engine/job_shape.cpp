@@ -154,9 +154,16 @@ uint64_t bytesFor(double bits, double seconds) {
       std::ceil((bits / 8.0 + OverheadBytesPerSecond * seconds) / (1.0 - OverheadFraction)));
 }
 
-std::string megabytes(uint64_t bytes) {
+// "25.0 MB", "950 kB": below a megabyte in kilobytes, so a small target and the smallest size
+// that works never read alike. up: rounded up (a size that must be enough), else to the nearest.
+std::string sizeText(uint64_t bytes, bool up) {
+  const double value = static_cast<double>(bytes);
+  const auto rounded = [up](double v) { return up ? std::ceil(v) : std::round(v); };
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", std::ceil(static_cast<double>(bytes) / 1e5) / 10.0);
+  if (value < 1e6)
+    std::snprintf(text, sizeof text, "%.0f kB", rounded(value / 1e3));
+  else
+    std::snprintf(text, sizeof text, "%.1f MB", rounded(value / 1e5) / 10.0);
   return text;
 }
 
@@ -196,9 +203,9 @@ TargetSizePlan planTargetSize(const TargetSizeInput& in) {
         (static_cast<double>(minVideo) + static_cast<double>(in.lowestAudioBitrate) * tracks) *
         seconds;
     plan.smallestBytes = bytesFor(needed, seconds);
-    plan.reason = "a file of " + megabytes(in.targetBytes) + " cannot hold " +
+    plan.reason = "a file of " + sizeText(in.targetBytes, false) + " cannot hold " +
                   (pixels > 0 ? "a watchable picture" : "the sound") + " of " + timeText(seconds) +
-                  ": the smallest size that works is " + megabytes(plan.smallestBytes);
+                  ": the smallest size that works is " + sizeText(plan.smallestBytes, true);
     return plan;
   }
   plan.ok = true;
@@ -234,8 +241,8 @@ long nextVideoBitrate(const std::vector<SizeTrial>& trials, long audioBitrate, i
   }
   if (over != nullptr && under != nullptr && over->bytes > under->bytes &&
       over->videoBitrate > under->videoBitrate) {
-    const double share = (aim - static_cast<double>(under->bytes)) /
-                         static_cast<double>(over->bytes - under->bytes);
+    const double share =
+        (aim - static_cast<double>(under->bytes)) / static_cast<double>(over->bytes - under->bytes);
     return under->videoBitrate +
            static_cast<long>(share * static_cast<double>(over->videoBitrate - under->videoBitrate));
   }

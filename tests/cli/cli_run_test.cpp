@@ -606,6 +606,34 @@ TEST_F(CliRun, LanguagesChooseTheTracksThatGoOut) {
   }
 }
 
+// --burn-subtitles draws the first subtitle of the languages asked for into the picture and
+// --target-size gives the size in bytes; a profile without quality levels takes no target size.
+TEST_F(CliRun, ABurnedSubtitleAndATargetSizeReachTheEncoder) {
+  logEncoderLines();
+  const std::string source = dir_ / "in/film.mkv";
+  std::filesystem::create_directories(dir_ / "in");
+  test::writeFile(dir_ / "en.srt", "1\n00:00:00,500 --> 00:00:01,500\nHello.\n");
+  test::writeFile(dir_ / "fr.srt", "1\n00:00:00,500 --> 00:00:01,500\nBonjour.\n");
+  const std::string make =
+      "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:d=2 -i '" +
+      (dir_ / "en.srt") + "' -i '" + (dir_ / "fr.srt") +
+      "' -map 0 -map 1 -map 2 -c:v mpeg4 -c:s srt -metadata:s:s:0 language=eng "
+      "-metadata:s:s:1 language=fre '" +
+      source + "'";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  EXPECT_EQ(run({"--no-history", "--profile", "h264", "--subtitle-lang", "fr", "--burn-subtitles",
+                 "--target-size", "0.2M", "--dest", dir_ / "out", source}),
+            0);
+  const std::vector<std::string> ran = lines(dir_ / "lines");
+  ASSERT_EQ(ran.size(), 2u);
+  EXPECT_NE(ran[1].find("|-stracks|1|-burnsub|1|-targetsize|200000|"), std::string::npos) << ran[1];
+
+  EXPECT_EQ(run({"--no-history", "--profile", "mkv-remux", "--target-size", "25M", source}), 2);
+  EXPECT_NE(lines(dir_ / "stderr").at(0).find("takes no target size"), std::string::npos);
+  EXPECT_EQ(run({"--no-history", "--target-size", "25 furlongs", source}), 2);
+  EXPECT_EQ(lines(dir_ / "lines").size(), 2u);  // neither probed nor converted
+}
+
 // A terminal sends Ctrl+C to its whole foreground group. The encoders run in groups of their
 // own, so only vidmora-cli hears it and stops them as Stop All does: no encoder hears the
 // signal, every file left behind is a finished conversion's, and the status tells the signal.
