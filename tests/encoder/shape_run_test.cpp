@@ -6,7 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 #include "encoder_test_support.h"
 #include "engine/command_line.h"
@@ -262,39 +268,125 @@ double lowerThirdDifference(const std::string& a, const std::string& b, int widt
   return sum / static_cast<double>(a.size() - from);
 }
 
-// A text subtitle drawn into the picture shows while it is on, also in a part cut from the
-// source, and is not carried as a track as well.
+// A Matroska file of one DVD subtitle (pictures, not text): a white bar over the lower part of a
+// 320x240 picture from 0.5 s to 1.5 s.
+bool writeBitmapSubtitle(const std::string& path) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_DVD_SUBTITLE);
+  AVCodecContext* c = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
+  if (c == nullptr) return false;
+  c->width = 320;
+  c->height = 240;
+  c->time_base = {1, 1000};
+  AVFormatContext* oc = nullptr;
+  bool ok = avcodec_open2(c, codec, nullptr) >= 0 &&
+            avformat_alloc_output_context2(&oc, nullptr, "matroska", path.c_str()) >= 0;
+  AVStream* st = ok ? avformat_new_stream(oc, nullptr) : nullptr;
+  ok = st != nullptr && avcodec_parameters_from_context(st->codecpar, c) >= 0 &&
+       avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
+  if (ok) {
+    st->time_base = {1, 1000};
+    ok = avformat_write_header(oc, nullptr) >= 0;
+  }
+  if (ok) {
+    std::vector<uint8_t> pixels(240 * 40, 1);
+    uint32_t palette[4] = {0x00000000, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
+    AVSubtitleRect rect{};
+    rect.type = SUBTITLE_BITMAP;
+    rect.x = 40;
+    rect.y = 180;
+    rect.w = 240;
+    rect.h = 40;
+    rect.nb_colors = 4;
+    rect.data[0] = pixels.data();
+    rect.linesize[0] = 240;
+    rect.data[1] = reinterpret_cast<uint8_t*>(palette);
+    AVSubtitleRect* rects[] = {&rect};
+    AVSubtitle sub{};
+    sub.end_display_time = 1000;
+    sub.num_rects = 1;
+    sub.rects = rects;
+    std::vector<uint8_t> buffer(1 << 16);
+    const int size =
+        avcodec_encode_subtitle(c, buffer.data(), static_cast<int>(buffer.size()), &sub);
+    AVPacket* pkt = av_packet_alloc();
+    ok = size > 0 && av_new_packet(pkt, size) >= 0;
+    if (ok) {
+      std::memcpy(pkt->data, buffer.data(), static_cast<std::size_t>(size));
+      pkt->pts = pkt->dts = 500;
+      pkt->duration = 1000;
+      ok = av_interleaved_write_frame(oc, pkt) >= 0 && av_write_trailer(oc) >= 0;
+    }
+    av_packet_free(&pkt);
+  }
+  if (oc != nullptr) {
+    if (oc->pb != nullptr) avio_closep(&oc->pb);
+    avformat_free_context(oc);
+  }
+  avcodec_free_context(&c);
+  return ok;
+}
+
+// A subtitle drawn into the picture, text or pictures, shows while it is on, also in a part cut
+// from the source, and is not carried as a track as well.
 TEST(ShapeRun, ABurnedSubtitleShowsInThePictureAndIsNotCarried) {
   TempFolder dir;
+  const auto withSubtitles = [&dir](const std::string& subtitles, const std::string& out) {
+    return test::runProgram({"/usr/bin/ffmpeg",
+                             "-v",
+                             "error",
+                             "-y",
+                             "-f",
+                             "lavfi",
+                             "-i",
+                             "color=c=gray:size=320x240:rate=25:duration=3",
+                             "-i",
+                             "file:" + subtitles,
+                             "-map",
+                             "0",
+                             "-map",
+                             "1",
+                             "-c:v",
+                             "libx264",
+                             "-preset",
+                             "ultrafast",
+                             "-c:s",
+                             "copy",
+                             "file:" + out})
+               .status == 0;
+  };
   test::writeFile(dir / "on.srt", "1\n00:00:00,500 --> 00:00:01,500\nBURNED INTO THE PICTURE\n");
-  const std::string src = dir / "talk, with: subs.mkv";
-  ASSERT_EQ(test::runProgram({"/usr/bin/ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                              "color=c=gray:size=320x240:rate=25:duration=3", "-i",
-                              "file:" + (dir / "on.srt"), "-c:v", "libx264", "-preset", "ultrafast",
-                              "-c:s", "srt", "file:" + src})
-                .status,
-            0);
+  const std::string text = dir / "talk, with: subs.mkv";
+  ASSERT_TRUE(withSubtitles(dir / "on.srt", text));
+  ASSERT_TRUE(writeBitmapSubtitle(dir / "dvd.mkv"));
+  const std::string pictures = dir / "dvd [pictures].mkv";
+  ASSERT_TRUE(withSubtitles(dir / "dvd.mkv", pictures));
   const struct {
+    const std::string* source;
     double start;   // of the part converted; -1: from the beginning
     double shown;   // an output time at which the subtitle is on
     double hidden;  // and one at which it is not
-  } cases[] = {{-1, 1.0, 2.5}, {0.8, 0.3, 1.5}};
+  } cases[] = {{&text, -1, 1.0, 2.5},
+               {&text, 0.8, 0.3, 1.5},
+               {&pictures, -1, 1.0, 2.5},
+               {&pictures, 0.8, 0.3, 1.5}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.start);
+    SCOPED_TRACE(*c.source + " from " + std::to_string(c.start));
     RowShape shape;
     shape.trimStart = c.start;
     const std::string out = dir / "burned.mp4";
     std::remove(out.c_str());
-    const ShapedRun run = convertShaped(dir, src, out, 9000, shape, 0);
+    const ShapedRun run = convertShaped(dir, *c.source, out, 9000, shape, 0);
     ASSERT_EQ(run.status, 0) << run.log;
     EXPECT_EQ(streamCount(out, "s"), 0);
     const double offset = std::max(0.0, c.start);
-    EXPECT_GT(lowerThirdDifference(greyFrame(src, c.shown + offset), greyFrame(out, c.shown), 320),
-              2.0);
-    const double clear =
-        lowerThirdDifference(greyFrame(src, c.hidden + offset), greyFrame(out, c.hidden), 320);
+    EXPECT_GT(
+        lowerThirdDifference(greyFrame(*c.source, c.shown + offset), greyFrame(out, c.shown), 320),
+        2.0)
+        << run.log;
+    const double clear = lowerThirdDifference(greyFrame(*c.source, c.hidden + offset),
+                                              greyFrame(out, c.hidden), 320);
     EXPECT_GE(clear, 0.0);
-    EXPECT_LT(clear, 1.0);
+    EXPECT_LT(clear, 1.0) << run.log;
   }
 }
 
