@@ -16,6 +16,7 @@
 #include "platform/job_log.h"
 #include "probe.h"
 #include "size_passes.h"
+#include "source_details_probe.h"
 #include "translate.h"
 #include "verify.h"
 
@@ -355,6 +356,7 @@ int runProbe(const LegacyOptions& options, SlotWriter& slot) {
   const ProbeResult probe = probeSource(options.input);
   if (probe.status != ProbeStatus::Ok) {
     reportError(probe.message);
+    writeRefusalIfAsked(probe.reason);
     return ExitStatusInvalidVideo;
   }
   slot.setDuration(probe.info.duration);

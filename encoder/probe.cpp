@@ -112,12 +112,73 @@ PictureInfo pictureOf(AVFormatContext* ic, AVStream* st) {
   return pic;
 }
 
+// One frame's length in the stream's time base, from its frame rate (25 fps when it gives none).
+int64_t frameTicks(AVFormatContext* ic, AVStream* st) {
+  AVRational rate = av_guess_frame_rate(ic, st, nullptr);
+  if (rate.num <= 0 || rate.den <= 0) rate = {25, 1};
+  const int64_t ticks = av_rescale_q(1, av_inv_q(rate), st->time_base);
+  return ticks > 0 ? ticks : 1;
+}
+
+// Whether the first pictures of a video stream include any that come out of order (B-frames):
+// decodes up to a hundred of its packets from a fresh opening of the file.
+bool framesComeOutOfOrder(const std::string& url, int streamIndex) {
+  AVDictionary* opts = nullptr;
+  av_dict_set(&opts, "protocol_whitelist", "file", 0);
+  AVFormatContext* ic = nullptr;
+  const int err = avformat_open_input(&ic, url.c_str(), nullptr, &opts);
+  av_dict_free(&opts);
+  if (err < 0) return true;
+  // Some containers (MPEG program streams) make their streams as they meet them.
+  if (avformat_find_stream_info(ic, nullptr) < 0) {
+    avformat_close_input(&ic);
+    return true;
+  }
+  bool reordered = true;  // until the pictures say otherwise
+  AVCodecContext* ctx = nullptr;
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  const AVCodec* codec = nullptr;
+  if (static_cast<unsigned>(streamIndex) < ic->nb_streams)
+    codec = avcodec_find_decoder(ic->streams[streamIndex]->codecpar->codec_id);
+  if (codec != nullptr && pkt != nullptr && frame != nullptr &&
+      (ctx = avcodec_alloc_context3(codec)) != nullptr &&
+      avcodec_parameters_to_context(ctx, ic->streams[streamIndex]->codecpar) >= 0 &&
+      avcodec_open2(ctx, codec, nullptr) >= 0) {
+    reordered = false;
+    int fed = 0;
+    bool flushed = false;
+    while (!reordered && !flushed) {
+      if (fed < 100 && av_read_frame(ic, pkt) >= 0) {
+        if (pkt->stream_index == streamIndex) {
+          ++fed;
+          avcodec_send_packet(ctx, pkt);
+        }
+        av_packet_unref(pkt);
+      } else {
+        avcodec_send_packet(ctx, nullptr);
+        flushed = true;
+      }
+      while (avcodec_receive_frame(ctx, frame) >= 0) {
+        reordered = reordered || frame->pict_type == AV_PICTURE_TYPE_B;
+        av_frame_unref(frame);
+      }
+    }
+  }
+  avcodec_free_context(&ctx);
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avformat_close_input(&ic);
+  return reordered;
+}
+
 // Reads the first packets of the source: which streams hold any (a track can be declared and
 // stay empty) and whether the video is more than one picture. Stops as soon as that is known,
 // and after a bounded amount of reading; a stream not seen by then counts as holding packets
 // unless the whole file was read.
-void scanPackets(AVFormatContext* ic, std::vector<int>& packets) {
+void scanPackets(AVFormatContext* ic, std::vector<int>& packets, std::vector<bool>& untimed) {
   packets.assign(ic->nb_streams, 0);
+  untimed.assign(ic->nb_streams, false);
   constexpr int MaxPackets = 2000;
   constexpr int64_t MaxBytes = 16 << 20;
   int64_t bytes = 0;
@@ -129,8 +190,10 @@ void scanPackets(AVFormatContext* ic, std::vector<int>& packets) {
       ended = true;
       break;
     }
-    if (pkt->stream_index >= 0 && static_cast<unsigned>(pkt->stream_index) < ic->nb_streams)
-      ++packets[pkt->stream_index];
+    if (pkt->stream_index >= 0 && static_cast<unsigned>(pkt->stream_index) < ic->nb_streams) {
+      if (packets[pkt->stream_index]++ == 0)
+        untimed[pkt->stream_index] = pkt->pts == AV_NOPTS_VALUE && pkt->dts == AV_NOPTS_VALUE;
+    }
     bytes += pkt->size;
     av_packet_unref(pkt);
     bool known = true;
@@ -209,11 +272,13 @@ ProbeResult probeSource(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     result.status = ProbeStatus::Missing;
+    result.reason = std::string("cannot be read: ") + std::strerror(errno);
     result.message = "cannot read the source '" + path + "': " + std::strerror(errno);
     return result;
   }
   if (!S_ISREG(st.st_mode) || st.st_size == 0) {
-    result.message = "the source '" + path + "' is not a media file";
+    result.reason = "not a media file";
+    result.message = "the source '" + path + "' is " + result.reason;
     return result;
   }
 
@@ -225,12 +290,14 @@ ProbeResult probeSource(const std::string& path) {
   const int err = avformat_open_input(&ic, url.c_str(), nullptr, &opts);
   av_dict_free(&opts);
   if (err < 0) {
-    result.message = "the source '" + path + "' is not a media file";
+    result.reason = "not a media file";
+    result.message = "the source '" + path + "' is " + result.reason;
     return result;
   }
   if (isTextDemuxer(ic->iformat->name) || avformat_find_stream_info(ic, nullptr) < 0) {
     avformat_close_input(&ic);
-    result.message = "the source '" + path + "' is not a media file";
+    result.reason = "not a media file";
+    result.message = "the source '" + path + "' is " + result.reason;
     return result;
   }
   SourceInfo& info = result.info;
@@ -238,7 +305,8 @@ ProbeResult probeSource(const std::string& path) {
   if (const AVDictionaryEntry* e = av_dict_get(ic->metadata, "creation_time", nullptr, 0))
     info.creationTime = e->value;
   std::vector<int> packets;
-  scanPackets(ic, packets);
+  std::vector<bool> untimed;
+  scanPackets(ic, packets, untimed);
   bool moving = false;  // a video stream with more than one picture
   for (unsigned i = 0; i < ic->nb_streams; ++i) {
     AVStream* s = ic->streams[i];
@@ -276,6 +344,8 @@ ProbeResult probeSource(const std::string& path) {
     stream.isDefault = (s->disposition & AV_DISPOSITION_DEFAULT) != 0;
     if (stream.attachedPicture && info.coverBlock.empty()) info.coverBlock = coverBlockOf(s);
     stream.usable = packets[i] > 0 && (usableVideo(s) || usableAudio(s));
+    if (untimed[i] && usableVideo(s) && !framesComeOutOfOrder(url, static_cast<int>(i)))
+      stream.untimedFrameTicks = frameTicks(ic, ic->streams[i]);
     if (const AVCodecDescriptor* d = avcodec_descriptor_get(s->codecpar->codec_id))
       stream.bitmapSubtitle = (d->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
     if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
@@ -290,14 +360,16 @@ ProbeResult probeSource(const std::string& path) {
     writeDetailsIfAsked(describeSource(ic, static_cast<uint64_t>(st.st_size)));
   avformat_close_input(&ic);
   if (info.videoStream < 0 && info.audioStream < 0) {
-    result.message = "the source '" + path + "' has no audio or video stream that can be decoded";
+    result.reason = "no audio or video stream that can be decoded";
+    result.message = "the source '" + path + "' has " + result.reason;
     return result;
   }
   // One picture of a picture format and no sound: a photo or a drawing, whatever its file is
   // called. One frame of a video format (a DV frame, say) is a very short video.
   if (info.audioStream < 0 && !moving &&
       isPictureCodec(static_cast<AVCodecID>(info.streams[info.videoStream].codecId))) {
-    result.message = "the source '" + path + "' is a still picture, not a video";
+    result.reason = "a still picture, not a video";
+    result.message = "the source '" + path + "' is " + result.reason;
     return result;
   }
   result.status = ProbeStatus::Ok;

@@ -21,6 +21,10 @@ struct StreamInfo {
   int channels = 0;
   uint64_t layoutMask = 0;  // the channels it names; 0 when the source does not say
   int sampleRate = 0;
+  // Pictures whose packets carry no timestamps at all (a cut-out piece of an MPEG stream): the
+  // length of one frame in the stream's time base, for a copy to number them; 0 otherwise, and
+  // for streams whose frames come out of order.
+  int64_t untimedFrameTicks = 0;
 };
 
 // What the picture of the video stream needs to be shown as it was meant to be.
@@ -62,6 +66,7 @@ enum class ProbeStatus { Ok, Missing, NotMedia };
 struct ProbeResult {
   ProbeStatus status = ProbeStatus::NotMedia;
   std::string message;  // why it was refused
+  std::string reason;   // the same in a few words, without the path ("not a media file")
   SourceInfo info;
 };
 

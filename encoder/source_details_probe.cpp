@@ -156,13 +156,14 @@ SourceDetails describeSource(const AVFormatContext* ic, uint64_t sizeBytes) {
   return d;
 }
 
-bool writeDetailsIfAsked(const SourceDetails& details) {
+namespace {
+
+bool writeToDetailsFile(const std::string& text) {
   const char* path = std::getenv(DetailsFileVariable);
   if (path == nullptr || *path == '\0') return false;
   const int fd =
       open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) return false;
-  const std::string text = sourceDetailsToJson(details) + "\n";
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -174,6 +175,16 @@ bool writeDetailsIfAsked(const SourceDetails& details) {
     done += static_cast<std::size_t>(n);
   }
   return close(fd) == 0;
+}
+
+}  // namespace
+
+bool writeDetailsIfAsked(const SourceDetails& details) {
+  return writeToDetailsFile(sourceDetailsToJson(details) + "\n");
+}
+
+bool writeRefusalIfAsked(const std::string& reason) {
+  return writeToDetailsFile(DetailsRefusalPrefix + reason + "\n");
 }
 
 }  // namespace vidmora::encoder

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "videolist/source_details.h"
 
@@ -16,5 +17,7 @@ SourceDetails describeSource(const AVFormatContext* ic, uint64_t sizeBytes);
 // Writes the JSON to the file named by DetailsFileVariable (never following a link at its
 // name). False when the variable is unset or the file cannot be written.
 bool writeDetailsIfAsked(const SourceDetails& details);
+// Writes why the probe refused the source, in the same file, for the program that asked.
+bool writeRefusalIfAsked(const std::string& reason);
 
 }  // namespace vidmora::encoder

@@ -135,6 +135,17 @@ Translation translateRemux(const LegacyOptions& o, const SourceInfo& source,
         std::to_string(o.trimStart) + " s");
   for (const StreamInfo& s : streams) a.insert(a.end(), {"-map", "0:" + std::to_string(s.index)});
   a.insert(a.end(), {"-c", "copy"});
+  // Pictures without any timestamp are numbered frame by frame (ffmpeg's own repair needs at
+  // least the decoding times).
+  for (std::size_t k = 0; k < streams.size(); ++k) {
+    if (streams[k].untimedFrameTicks <= 0) continue;
+    const std::string ticks = std::to_string(streams[k].untimedFrameTicks);
+    a.insert(a.end(),
+             {"-bsf:" + std::to_string(k), "setts=ts=if(eq(TS\\,NOPTS)\\,N*" + ticks + "\\,TS)"});
+    t.notes.push_back("stream " + std::to_string(streams[k].index) +
+                      " carries no timestamps: its frames are numbered at " + ticks +
+                      " ticks each");
+  }
   if (container.muxer == "mp4" || container.muxer == "mov")
     a.insert(a.end(), {"-movflags", "+faststart"});
   a.insert(a.end(), {"-f", container.muxer, "-y", "file:" + outputPath});

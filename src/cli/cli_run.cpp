@@ -300,9 +300,8 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
   // Why each refused file was refused, in the order of its refusals.
   std::map<std::string, std::deque<std::string>> refusals;
   for (const Refusal& r : refused)
-    refusals[r.path].push_back(r.outcome == AddOutcome::Failed
-                                   ? r.reason
-                                   : std::string("not a video the encoder can read"));
+    refusals[r.path].push_back(!r.reason.empty() ? r.reason
+                                                 : std::string("not a video the encoder can read"));
   for (const std::string& path : files) {
     if (takeOne(added, path)) continue;
     if (auto it = refusals.find(path); it != refusals.end() && !it->second.empty()) {

@@ -7,6 +7,7 @@
 #include "cli/cluster_commands.h"
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
+#include "engine/source_details_probe.h"
 #include "platform/format.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -126,23 +127,29 @@ void Prober::releaseSlot(int slot) {
 }
 
 Prober::Result Prober::probe(const std::string& path, double& duration,
-                             const std::atomic<bool>& stop) {
+                             const std::atomic<bool>& stop, std::string& reason) {
   duration = 0;
+  reason.clear();
+  const DetailsFile said;
   const int slot = acquireSlot();
   const EncoderCommand command = buildProbeLine(encoder_, path, slot, mapName());
   int exitCode = 0;
   bool killed = false;
   const uint32_t start = tickCount();
-  const bool started = runHidden(command.argv, &exitCode, 10, [&] {
-    killed = killed || stop.load() || tickCount() - start >= ProbeLimitMs;
-    return !killed;
-  });
+  const bool started = runHidden(
+      command.argv, &exitCode, 10,
+      [&] {
+        killed = killed || stop.load() || tickCount() - start >= ProbeLimitMs;
+        return !killed;
+      },
+      said.environment());
   double probed = 0;
   if (started && !killed && exitCode == 0 && block_.readSlotDuration(slot, probed) &&
       std::isfinite(probed) && probed > 0)
     duration = probed;
   releaseSlot(slot);
   if (stop.load()) return Result::Stopped;
+  if (started && !killed && exitCode == ExitInvalidVideo) reason = said.refusal();
   return started && !killed && exitCode == 0 ? Result::Media : Result::Refused;
 }
 

@@ -52,7 +52,9 @@ class Prober {
   explicit Prober(std::string encoderPath);
   enum class Result { Media, Refused, Stopped };
   // A file the encoder reads as media gives Media and its duration (0 when not known).
-  Result probe(const std::string& path, double& duration, const std::atomic<bool>& stop);
+  // A refused file's reason, in the probe's words, goes to `reason` (empty when it said none).
+  Result probe(const std::string& path, double& duration, const std::atomic<bool>& stop,
+               std::string& reason);
   // A slot for a conversion's progress; -1 when there is none.
   int acquireSlot();
   void releaseSlot(int slot);

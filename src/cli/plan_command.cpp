@@ -144,9 +144,10 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
   const int count = static_cast<int>(files.size());
   std::vector<Prober::Result> results(count, Prober::Result::Stopped);
   std::vector<double> durations(count, 0.0);
+  std::vector<std::string> reasons(count);
   Prober prober(o.encoder.empty() ? defaultEncoderPath() : o.encoder);
   runParallel(count, probeThreads(),
-              [&](int i) { results[i] = prober.probe(files[i], durations[i], stop); });
+              [&](int i) { results[i] = prober.probe(files[i], durations[i], stop, reasons[i]); });
   if (stop.load()) {
     std::fputs("vidmora-cli plan: stopped; no plan written\n", err);
     return 1;
@@ -157,7 +158,7 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
     const std::string& file = files[i];
     struct stat st {};
     if (results[i] != Prober::Result::Media) {
-      skip(file, "not a video the encoder can read");
+      skip(file, reasons[i].empty() ? "not a video the encoder can read" : reasons[i].c_str());
       continue;
     }
     if (::stat(file.c_str(), &st) != 0) {

@@ -121,8 +121,10 @@ bool Runner::passesChecks(const Job& job, std::string& problem, double* duration
     return false;
   }
   double probed = 0;
-  if (prober_.probe(job.output, probed, stop_) != Prober::Result::Media) {
+  std::string refusal;
+  if (prober_.probe(job.output, probed, stop_, refusal) != Prober::Result::Media) {
     problem = "the encoder cannot read the output";
+    if (!refusal.empty()) problem += ": " + refusal;
     return false;
   }
   if (probed > 0 && !job.plan.checks.durationPasses(probed)) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -45,10 +46,10 @@ ExtraEnvironment DetailsFile::environment() const {
   return {std::string(DetailsFileVariable) + "=" + path_};
 }
 
-std::shared_ptr<const SourceDetails> DetailsFile::read() const {
-  if (path_.empty()) return nullptr;
+std::string DetailsFile::text() const {
+  if (path_.empty()) return {};
   const int fd = open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return {};
   struct stat st {};
   std::string text;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
@@ -64,9 +65,29 @@ std::shared_ptr<const SourceDetails> DetailsFile::read() const {
     text.resize(done);
   }
   close(fd);
+  return text;
+}
+
+std::shared_ptr<const SourceDetails> DetailsFile::read() const {
+  const std::string json = text();
+  if (json.empty()) return nullptr;
   auto details = std::make_shared<SourceDetails>();
-  if (!sourceDetailsFromJson(text, *details, nullptr)) return nullptr;
+  if (!sourceDetailsFromJson(json, *details, nullptr)) return nullptr;
   return details;
+}
+
+std::string DetailsFile::refusal() const {
+  std::string words = text();
+  const std::string prefix = DetailsRefusalPrefix;
+  if (words.compare(0, prefix.size(), prefix) != 0) return {};
+  words.erase(0, prefix.size());
+  // One short line of printable text, whatever the file holds.
+  constexpr std::size_t MaxReason = 200;
+  if (const auto end = words.find('\n'); end != std::string::npos) words.resize(end);
+  if (words.size() > MaxReason) words.resize(MaxReason);
+  for (char& c : words)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return words;
 }
 
 DetailsProbe probeSourceDetails(const std::string& encoderPath, const std::string& sourcePath,

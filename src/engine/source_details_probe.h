@@ -24,8 +24,12 @@ class DetailsFile {
   ExtraEnvironment environment() const;
   // What the probe wrote; empty when it wrote nothing readable.
   std::shared_ptr<const SourceDetails> read() const;
+  // Why the probe refused the source, in a few words; empty when it did not say.
+  std::string refusal() const;
 
  private:
+  std::string text() const;
+
   std::string path_;
 };
 

@@ -159,6 +159,7 @@ AddOutcome SourceScanner::probeVideo(const std::string& path, VideoEntry& entry,
       outcome = AddOutcome::Failed;
     }
   } else if (exitCode == ExitInvalidVideo) {
+    reason = details.refusal();
     outcome = AddOutcome::Invalid;
   } else if (exitCode != 0) {
     outcome = slot != -1 ? AddOutcome::Invalid : AddOutcome::Skipped;

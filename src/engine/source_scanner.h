@@ -49,7 +49,7 @@ enum class AddOutcome { Added, Invalid, Failed, Skipped };
 struct Refusal {
   std::string path;
   AddOutcome outcome = AddOutcome::Invalid;
-  std::string reason;  // "" for Invalid
+  std::string reason;  // for Invalid: the probe's words, or ""
 };
 // The window's message for a refused file.
 std::string refusalMessage(const Refusal& refusal);

@@ -36,7 +36,8 @@ inline constexpr const char* DownloadUrl = "https://vidmora.org/download/";
 inline constexpr const char* AcceptedExtensions =
     "avi mpg mpeg vob mp4 m4v mov qt 3gp 3g2 mkv webm ogv flv f4v wmv asf ts mts m2ts m2v rm rmvb "
     "dv divx xvid mxf nut " VIDMORA_AUDIO_EXTENSIONS
-    " gif apng m4s cmfv cmfa ismv isma mp4v 3gpp f4p m2t tsv tsa tp trp mpe mpv m1v mod tod vro "
+    " gif apng png m4s cmfv cmfa ismv isma mp4v 3gpp f4p m2t tsv tsa tp trp mpe mpv m1v mod tod "
+    "vro "
     "evo ogm mk3d wtv dvr-ms flc fli y4m ivf h264 264 h265 265 hevc mjpeg mjpg bik amv nsv gxf swf "
     "caf aif aifc w64 rf64 wv ape mpc tta tak ra spx m4b m4r eac3 ec3 dts thd mlp mp1 mpa m1a m2a "
     "oma aa3 gsm voc awb dsf dff snd qcp xm it s3m";

@@ -77,6 +77,8 @@ constexpr int SourceDetailsVersion = 1;
 // A probe writes the source's details as JSON to the file this environment variable names, when
 // it is set; the probe's command line stays as it is.
 constexpr const char* DetailsFileVariable = "VIDMORA_DETAILS_FILE";
+// What the probe writes there instead when it refuses the source: this, then its reason.
+constexpr const char* DetailsRefusalPrefix = "refused: ";
 
 // One JSON object, on one line (names that are not UTF-8 have their bad bytes replaced).
 std::string sourceDetailsToJson(const SourceDetails& details);

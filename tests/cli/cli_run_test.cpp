@@ -164,17 +164,26 @@ TEST_F(CliRun, AMixedFolderConvertsItsMediaAndARefusedFileMakesTheStatusOne) {
   for (const auto& item : std::filesystem::recursive_directory_iterator(dir_ / "home"))
     EXPECT_NE(item.path().filename(), "history.bin");  // --no-history
 
-  // A file that only looks like a video, and a name that is not there: status 1, both named.
+  // A file that only looks like a video, a photo, and a name that is not there: status 1, each
+  // named with the probe's own reason.
   test::writeFile(dir_ / "in/broken.avi", "text");
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=red:size=64x48 "
+                         "-frames:v 1 '" +
+                         dir_ / "in/photo.png" + "'")
+                            .c_str()),
+            0);
   EXPECT_EQ(
       run({"--json", "--no-history", "--dest", dir_ / "out", dir_ / "in", dir_ / "missing.avi"}),
       1);
   events = out();
   EXPECT_EQ(countEvents(events, "rejected", dir_ / "in/broken.avi"), 1);
+  EXPECT_EQ(countEvents(events, "rejected", dir_ / "in/photo.png"), 1);
   EXPECT_EQ(countEvents(events, "rejected", dir_ / "missing.avi"), 1);
+  EXPECT_EQ(countWith(events, "\"reason\":\"not a media file\""), 1);
+  EXPECT_EQ(countWith(events, "\"reason\":\"a still picture, not a video\""), 1);
   EXPECT_EQ(events.back(),
             "{\"schema\":1,\"event\":\"finished\",\"converted\":3,\"failed\":0,\"stopped\":0,"
-            "\"skipped\":2}");
+            "\"skipped\":3}");
   EXPECT_EQ(::access((dir_ / "out/one(1).3gp").c_str(), F_OK), 0);  // no output replaced
 }
 

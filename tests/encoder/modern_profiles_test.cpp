@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "encoder_test_support.h"
 #include "engine/command_line.h"
@@ -36,6 +38,30 @@ std::string frameSize(const std::string& path) {
   std::string size = r.out;
   while (!size.empty() && (size.back() == '\n' || size.back() == '\r')) size.pop_back();
   return size;
+}
+
+// An MPEG-1 program stream whose packets carry no timestamps at all, as a piece cut out of a
+// longer stream is: the elementary video of `m1v` in packs, each packet's header saying "none".
+bool writeUntimedProgramStream(const std::string& m1v, const std::string& out) {
+  std::ifstream in(m1v, std::ios::binary);
+  const std::string video((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (video.empty()) return false;
+  // Pack header: SCR 0, mux rate 25000 x 50 bytes/s.
+  const std::string pack("\x00\x00\x01\xba\x21\x00\x01\x00\x01\x80\xc3\x51", 12);
+  std::string ps;
+  for (std::size_t at = 0; at < video.size(); at += 2000) {
+    const std::string piece = video.substr(at, 2000);
+    const std::size_t length = piece.size() + 1;  // the 0x0f byte: no timestamps
+    ps += pack;
+    ps += std::string("\x00\x00\x01\xe0", 4);
+    ps += static_cast<char>(length >> 8);
+    ps += static_cast<char>(length & 0xff);
+    ps += '\x0f';
+    ps += piece;
+  }
+  ps += std::string("\x00\x00\x01\xb9", 4);  // end of the program stream
+  std::ofstream(out, std::ios::binary) << ps;
+  return true;
 }
 
 class ModernProfiles : public ::testing::Test {
@@ -313,6 +339,32 @@ TEST_F(ModernProfiles, RemuxCopesWithOrdinaryFilesAndRefusesWhatCannotFit) {
     const MediaSummary m = test::probeMedia(out);
     EXPECT_EQ(m.audioCodec, "ac3") << out;
     EXPECT_NEAR(m.duration, 2.0, 0.2) << out;
+  }
+
+  // Pictures without a single timestamp: numbered frame by frame where they come in order;
+  // refused with a plain reason where B-frames would make the numbering wrong.
+  for (const bool bFrames : {false, true}) {
+    SCOPED_TRACE(bFrames ? "with B-frames" : "in order");
+    const std::string m1v = dir.file("piece.m1v"), piece = dir.file("piece.mpg");
+    ASSERT_TRUE(
+        test::makeMedia(m1v, {"testsrc=size=160x120:rate=25:duration=1"},
+                        {"-c:v", "mpeg1video", "-bf", bFrames ? "2" : "0", "-f", "mpeg1video"}));
+    ASSERT_TRUE(writeUntimedProgramStream(m1v, piece));
+    const std::string out = dir.file("piece.mkv"), log = dir.file("piece.log");
+    ::setenv(LogFileVariable, log.c_str(), 1);
+    const ProcResult r = convert(piece, out, profileSnapshot(9040));
+    ::unsetenv(LogFileVariable);
+    if (!bFrames) {
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_NEAR(test::probeMedia(out).duration, 1.0, 0.05);
+    } else {
+      EXPECT_NE(r.status, 0);
+      EXPECT_EQ(readLogReason(log),
+                "The source's timestamps are broken at 00:00:00 and could not be repaired");
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    std::filesystem::remove(out);
+    std::filesystem::remove(log);
   }
 
   const std::string flac = dir.file("lossless.mkv");

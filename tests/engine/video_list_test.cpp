@@ -75,7 +75,7 @@ TEST(VideoList, AcceptedExtensions) {
   } cases[] = {{"avi", true},  {".avi", true},  {"AVI", true},    {"Mp4", true},   {"3gp", true},
                {"mkv", true},  {"flac", true},  {"txt", false},   {"", false},     {".", false},
                {"av", false},  {"avi ", false}, {"..avi", false}, {"mp4,", false}, {"GIF", true},
-               {"apng", true}, {"m4s", true},   {"tsv", true},    {"caf", true}};
+               {"apng", true}, {"m4s", true},   {"tsv", true},    {"caf", true},   {"png", true}};
   for (const Case& c : cases) EXPECT_EQ(isAcceptedExtension(c.ext), c.accepted) << c.ext;
   EXPECT_EQ(extensionOf("/a.b/clip.AVI"), "AVI");
   EXPECT_EQ(extensionOf("/a.b/clip"), "");
