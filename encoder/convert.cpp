@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "audio_check.h"
 #include "container.h"
@@ -165,8 +166,9 @@ RunReport Conversion::encode(const std::vector<std::string>& args, double durati
   return runFfmpeg(FfmpegPath, args, hooks);
 }
 
-// The video rate comes from the target, the length and the sound; an encoder with passes runs
-// its analysis first (0-40 %), then writes (40-95 %). An output over the target, or well under
+// The video rate comes from the target, the length and the sound, which is encoded alone first
+// to see what it takes (0-5 %); an encoder with passes runs its analysis (5-40 %), then writes
+// (40-95 %). An output over the target, or well under
 // it, is written again at a corrected rate (95-99 %) until it lands within [95 %, 100 %] of the
 // target or the encodes run out; one still over the target is not published.
 Outcome Conversion::runToSize(TempOutput& temp, const Translation& t, const ProbeResult& probe,
@@ -189,8 +191,33 @@ Outcome Conversion::runToSize(TempOutput& temp, const Translation& t, const Prob
             (twoPass ? ", in two passes" : ""));
   int passes = 0;
   double lastSeconds = -1.0;
+  long rate = plan.videoBitrate;
+  // What the sound really takes (silence next to nothing) is the picture's to use.
+  long soundBitrate = plan.audioBitrate * input.audioTracks;
+  if (t.mapAudio) {
+    LegacyOptions sound = atBitrates(line_, plan.videoBitrate, plan.audioBitrate);
+    sound.burnSubtitle = -1;
+    const Translation st = translateOptions(sound, probe.info, container, temp.writerPath());
+    if (!st.ok) return failed(st.error);
+    const std::string file = folder.path() + "/sound.mka";
+    const std::vector<std::string> args = soundArgs(st.args, file);
+    log_.note("sound: ffmpeg " + quotedLine(args));
+    const RunReport run = encode(args, duration, 0.0, 5.0, lastSeconds);
+    if (run.end != RunEnd::Finished) {
+      if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
+      return finish(temp, st, probe, run, lastSeconds);
+    }
+    std::error_code error;
+    const uintmax_t bytes = std::filesystem::file_size(file, error);
+    if (!error && duration > 0) {
+      rate = videoBitrateForSound(input, plan, bytes);
+      soundBitrate = static_cast<long>(static_cast<double>(bytes) * 8.0 / duration);
+      log_.note("the sound takes " + std::to_string(bytes) + " bytes: video at " +
+                std::to_string(rate) + " bit/s");
+    }
+  }
   if (twoPass) {
-    LegacyOptions first = atBitrates(line_, plan.videoBitrate, plan.audioBitrate);
+    LegacyOptions first = atBitrates(line_, rate, plan.audioBitrate);
     first.noAudio = true;
     first.subtitleTracks = std::vector<int>();
     const Translation analysis = translateOptions(first, probe.info, container, temp.writerPath());
@@ -198,7 +225,7 @@ Outcome Conversion::runToSize(TempOutput& temp, const Translation& t, const Prob
     const std::vector<std::string> args =
         passArgs(analysis.args, t.videoEncoder, 1, folder.path(), container.muxer);
     log_.note("pass 1: ffmpeg " + quotedLine(args));
-    const RunReport run = encode(args, duration, 0.0, 40.0, lastSeconds);
+    const RunReport run = encode(args, duration, 5.0, 35.0, lastSeconds);
     ++passes;
     if (run.end != RunEnd::Finished) {
       if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
@@ -206,7 +233,6 @@ Outcome Conversion::runToSize(TempOutput& temp, const Translation& t, const Prob
     }
   }
   std::vector<SizeTrial> trials;
-  long rate = plan.videoBitrate;
   Translation written;
   RunReport run;
   for (int encodes = 0;;) {
@@ -216,7 +242,7 @@ Outcome Conversion::runToSize(TempOutput& temp, const Translation& t, const Prob
     const std::vector<std::string> args =
         passArgs(written.args, t.videoEncoder, twoPass ? 2 : 0, folder.path(), container.muxer);
     log_.note("pass " + std::to_string(passes + 1) + ": ffmpeg " + quotedLine(args));
-    const double from = encodes > 0 ? 95.0 : twoPass ? 40.0 : 0.0;
+    const double from = encodes > 0 ? 95.0 : twoPass ? 40.0 : 5.0;
     run = encode(args, duration, from, encodes > 0 ? 4.0 : 95.0 - from, lastSeconds);
     ++passes;
     ++encodes;
@@ -229,8 +255,7 @@ Outcome Conversion::runToSize(TempOutput& temp, const Translation& t, const Prob
     if ((share <= 1.0 && share >= TargetMinShare) || passes >= TargetMaxPasses ||
         slot_.stopRequested())
       break;
-    const long next =
-        nextVideoBitrate(trials, plan.audioBitrate, input.audioTracks, duration, target);
+    const long next = nextVideoBitrate(trials, soundBitrate, 1, duration, target);
     // Under the target with no more to give: what was written stays.
     if (next <= 0 || next == rate || (share < 1.0 && next < rate)) break;
     rate = next;

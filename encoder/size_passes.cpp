@@ -33,6 +33,19 @@ double rateOf(const std::string& text) {
   return den > 0 ? std::atof(text.substr(0, slash).c_str()) / den : 0.0;
 }
 
+// The line without its output: what comes before the output's container (-f MUXER -y PATH),
+// less the container's own options.
+std::vector<std::string> withoutOutput(std::vector<std::string> args) {
+  if (const auto flags = std::find(args.begin(), args.end(), "-movflags");
+      flags != args.end() && flags + 1 != args.end())
+    args.erase(flags, flags + 2);
+  auto tail = args.end();
+  for (auto it = args.begin(); it != args.end(); ++it)
+    if (*it == "-f") tail = it;
+  args.erase(tail, args.end());
+  return args;
+}
+
 }  // namespace
 
 PassFolder::PassFolder() {
@@ -86,19 +99,11 @@ bool hasFirstPass(const std::string& videoEncoder) {
 std::vector<std::string> passArgs(std::vector<std::string> args, const std::string& videoEncoder,
                                   int pass, const std::string& folder, const std::string& muxer) {
   if (pass == 0 || !hasFirstPass(videoEncoder)) return args;
-  // The output's own options end with its container: -f MUXER -y PATH.
-  const auto tailOf = [&args] {
-    auto tail = args.end();
-    for (auto it = args.begin(); it != args.end(); ++it)
-      if (*it == "-f") tail = it;
-    return tail;
-  };
-  auto tail = tailOf();
   std::vector<std::string> own;
   if (videoEncoder == "libx265") {
     const std::string stats = "pass=" + std::to_string(pass) + ":stats=" + folder + "/x265.log";
-    const auto params = std::find(args.begin(), tail, "-x265-params");
-    if (params != tail && params + 1 != tail)
+    const auto params = std::find(args.begin(), args.end(), "-x265-params");
+    if (params != args.end() && params + 1 != args.end())
       *(params + 1) += ":" + stats;
     else
       own.insert(own.end(), {"-x265-params", stats});
@@ -106,22 +111,26 @@ std::vector<std::string> passArgs(std::vector<std::string> args, const std::stri
     own.insert(own.end(), {"-pass", std::to_string(pass), "-passlogfile", folder + "/pass"});
   }
   if (pass != 1) {
-    args.insert(tail, own.begin(), own.end());
+    // Before the output's own options.
+    const std::size_t output = withoutOutput(args).size();
+    args.insert(args.begin() + static_cast<std::ptrdiff_t>(output), own.begin(), own.end());
     return args;
   }
   // ffmpeg lets every frame through to a null output but makes a constant rate for MP4; the
   // second pass must see the frames the first one counted.
-  if (std::find(args.begin(), tail, "-fps_mode:v:0") == tail) {
+  if (std::find(args.begin(), args.end(), "-fps_mode:v:0") == args.end()) {
     const bool constant = muxer == "mp4" || muxer == "mov" || muxer == "ipod";
     own.insert(own.end(), {"-fps_mode:v:0", constant ? "cfr" : "vfr"});
   }
-  // Options of the container have no place without one.
-  if (const auto flags = std::find(args.begin(), tail, "-movflags");
-      flags != tail && flags + 1 != tail)
-    args.erase(flags, flags + 2);
-  args.erase(tailOf(), args.end());
+  args = withoutOutput(std::move(args));
   args.insert(args.end(), own.begin(), own.end());
   args.insert(args.end(), {"-f", "null", "-"});
+  return args;
+}
+
+std::vector<std::string> soundArgs(std::vector<std::string> args, const std::string& file) {
+  args = withoutOutput(std::move(args));
+  args.insert(args.end(), {"-vn", "-sn", "-dn", "-f", "matroska", "-y", "file:" + file});
   return args;
 }
 

@@ -43,6 +43,10 @@ bool hasFirstPass(const std::string& videoEncoder);
 std::vector<std::string> passArgs(std::vector<std::string> args, const std::string& videoEncoder,
                                   int pass, const std::string& folder, const std::string& muxer);
 
+// The arguments of a run that encodes the sound of a conversion line alone, as the line would,
+// into `file`: how much of the target the sound really takes.
+std::vector<std::string> soundArgs(std::vector<std::string> args, const std::string& file);
+
 // The line's options at a planned rate: video at `videoBitrate` (no quality level), sound at
 // `audioBitrate` per track.
 LegacyOptions atBitrates(const LegacyOptions& options, long videoBitrate, long audioBitrate);

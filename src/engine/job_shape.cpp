@@ -226,6 +226,16 @@ long correctedVideoBitrate(long videoBitrate, long audioBitrate, int audioTracks
                                                          wantedVideoBits / actualVideoBits));
 }
 
+long videoBitrateForSound(const TargetSizeInput& in, const TargetSizePlan& plan,
+                          uint64_t soundBytes) {
+  if (!plan.ok || in.durationSeconds <= 0.0) return plan.videoBitrate;
+  const double planned =
+      static_cast<double>(plan.audioBitrate) * std::max(0, in.audioTracks) * in.durationSeconds;
+  const double left = planned - static_cast<double>(soundBytes) * 8.0;
+  return std::max(MinVideoBitrate / 2,
+                  plan.videoBitrate + static_cast<long>(left / in.durationSeconds));
+}
+
 long nextVideoBitrate(const std::vector<SizeTrial>& trials, long audioBitrate, int audioTracks,
                       double durationSeconds, uint64_t targetBytes) {
   if (trials.empty()) return 0;

@@ -63,6 +63,11 @@ TargetSizePlan planTargetSize(const TargetSizeInput& input);
 // just under the target (aiming at 97.5 % of it).
 long correctedVideoBitrate(long videoBitrate, long audioBitrate, int audioTracks,
                            double durationSeconds, uint64_t actualBytes, uint64_t targetBytes);
+// The plan's video rate once the sound that goes out is known to take `soundBytes`: what the
+// sound leaves of its share goes to the picture (silence takes next to nothing), what it takes
+// beyond it comes off.
+long videoBitrateForSound(const TargetSizeInput& input, const TargetSizePlan& plan,
+                          uint64_t soundBytes);
 // One encode at a video bit rate and the size it came out at.
 struct SizeTrial {
   long videoBitrate = 0;

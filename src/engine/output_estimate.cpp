@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/command_line.h"
+
 namespace vidmora {
 namespace {
 
@@ -41,8 +43,9 @@ uint64_t estimateOutputBytes(const EstimateInput& in) {
       bitsPerSecond += static_cast<double>(in.videoBitrate);
     } else {
       if (in.width <= 0 || in.height <= 0 || !(in.frameRate > 0)) return 0;
-      bitsPerSecond +=
-          bitsPerPixel(in.videoEncoder, in.level) * in.width * in.height * in.frameRate;
+      // Rows name their codec as profiles do ("H264"); the model knows the encoders.
+      bitsPerSecond += bitsPerPixel(mapCodecName(in.videoEncoder), in.level) * in.width *
+                       in.height * in.frameRate;
     }
   }
   if (in.audioBitrate > 0)

@@ -122,6 +122,24 @@ class CliRun : public ::testing::Test {
     ::chmod(encoder_.c_str(), 0755);
   }
 
+  // in/film.mkv: 2 s of picture, sound in English and Japanese, subtitles in English and French.
+  std::string makeFilm() {
+    const std::string source = dir_ / "in/film.mkv";
+    std::filesystem::create_directories(dir_ / "in");
+    test::writeFile(dir_ / "en.srt", "1\n00:00:00,500 --> 00:00:01,500\nHello.\n");
+    test::writeFile(dir_ / "fr.srt", "1\n00:00:00,500 --> 00:00:01,500\nBonjour.\n");
+    const std::string make =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:d=2 "
+        "-f lavfi -i sine=d=2 -f lavfi -i sine=frequency=880:d=2 -i '" +
+        (dir_ / "en.srt") + "' -i '" + (dir_ / "fr.srt") +
+        "' -map 0 -map 1 -map 2 -map 3 -map 4 -c:v mpeg4 -c:a aac -c:s srt "
+        "-metadata:s:a:0 language=eng -metadata:s:a:1 language=jpn "
+        "-metadata:s:s:0 language=eng -metadata:s:s:1 language=fre '" +
+        source + "'";
+    EXPECT_EQ(std::system(make.c_str()), 0);
+    return source;
+  }
+
   // Probes and converts as the real encoder does, except that converting a file whose name
   // starts with "bad" fails with a reason in the log, after some noise on standard error.
   void failBadFiles() {
@@ -580,19 +598,7 @@ TEST_F(CliRun, APartAndACropReachTheEncoderAndAPartBeyondTheEndRefusesTheFile) {
 // subtitles of the languages asked for only (by their place among the source's streams).
 TEST_F(CliRun, LanguagesChooseTheTracksThatGoOut) {
   logEncoderLines();
-  const std::string source = dir_ / "in/film.mkv";
-  std::filesystem::create_directories(dir_ / "in");
-  test::writeFile(dir_ / "en.srt", "1\n00:00:00,500 --> 00:00:01,500\nHello.\n");
-  test::writeFile(dir_ / "fr.srt", "1\n00:00:00,500 --> 00:00:01,500\nBonjour.\n");
-  const std::string make =
-      "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:d=2 "
-      "-f lavfi -i sine=d=2 -f lavfi -i sine=frequency=880:d=2 -i '" +
-      (dir_ / "en.srt") + "' -i '" + (dir_ / "fr.srt") +
-      "' -map 0 -map 1 -map 2 -map 3 -map 4 -c:v mpeg4 -c:a aac -c:s srt "
-      "-metadata:s:a:0 language=eng -metadata:s:a:1 language=jpn "
-      "-metadata:s:s:0 language=eng -metadata:s:s:1 language=fre '" +
-      source + "'";
-  ASSERT_EQ(std::system(make.c_str()), 0);
+  const std::string source = makeFilm();
   const struct {
     std::vector<std::string> options;
     const char* expected;  // in the conversion's line
@@ -619,17 +625,7 @@ TEST_F(CliRun, LanguagesChooseTheTracksThatGoOut) {
 // --target-size gives the size in bytes; a profile without quality levels takes no target size.
 TEST_F(CliRun, ABurnedSubtitleAndATargetSizeReachTheEncoder) {
   logEncoderLines();
-  const std::string source = dir_ / "in/film.mkv";
-  std::filesystem::create_directories(dir_ / "in");
-  test::writeFile(dir_ / "en.srt", "1\n00:00:00,500 --> 00:00:01,500\nHello.\n");
-  test::writeFile(dir_ / "fr.srt", "1\n00:00:00,500 --> 00:00:01,500\nBonjour.\n");
-  const std::string make =
-      "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:d=2 -i '" +
-      (dir_ / "en.srt") + "' -i '" + (dir_ / "fr.srt") +
-      "' -map 0 -map 1 -map 2 -c:v mpeg4 -c:s srt -metadata:s:s:0 language=eng "
-      "-metadata:s:s:1 language=fre '" +
-      source + "'";
-  ASSERT_EQ(std::system(make.c_str()), 0);
+  const std::string source = makeFilm();
   EXPECT_EQ(run({"--no-history", "--profile", "h264", "--subtitle-lang", "fr", "--burn-subtitles",
                  "--target-size", "0.2M", "--dest", dir_ / "out", source}),
             0);

@@ -61,6 +61,15 @@ TEST(OutputEstimate, FollowsTheTargetTheRatesOrTheLevel) {
   EstimateInput av1 = h264(QualityLevel::Balanced);
   av1.videoEncoder = "libsvtav1";
   EXPECT_LT(estimateOutputBytes(av1), estimateOutputBytes(h264(QualityLevel::Balanced)));
+  // A row's settings name the codec as the profile does ("H264", "HEVC"): the same figures.
+  for (const auto& [profileName, encoder] :
+       {std::pair{"H264", "libx264"}, {"HEVC", "libx265"}, {"VP9", "libvpx-vp9"},
+        {"AV1", "libsvtav1"}}) {
+    EstimateInput named = h264(QualityLevel::Balanced), byEncoder = named;
+    named.videoEncoder = profileName;
+    byEncoder.videoEncoder = encoder;
+    EXPECT_EQ(estimateOutputBytes(named), estimateOutputBytes(byEncoder)) << profileName;
+  }
 
   int unknown = -1;
   EXPECT_EQ(estimateBatchBytes({target, remux, noLength}, &unknown), 125000000u);
