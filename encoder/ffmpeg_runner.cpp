@@ -93,7 +93,9 @@ RunReport runFfmpeg(const std::string& program, const std::vector<std::string>& 
     // died before prctl took effect is caught by the check after it.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
-    setpgid(0, 0);  // a terminal's Ctrl-C reaches the encoder only, which then ends ffmpeg
+    // ffmpeg stays in the encoder's process group: the program that runs the encoder pauses,
+    // continues and kills the whole group, ffmpeg included. (A terminal's Ctrl-C reaches both;
+    // ffmpeg takes it as it takes 'q', and the encoder then ends it.)
     signal(SIGPIPE, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/job_shape.h"
+#include "engine/target_size.h"
 #include "options.h"
 #include "translate.h"
 

@@ -5,6 +5,9 @@
 //   next-start FAKE_ENCODER       gap from one conversion's end to the next one's start
 //   add ENCODER FOLDER N          adds the folder's N media files (exit status only)
 //   batch30000 FAKE_ENCODER       start time, memory and waiting CPU of a 30000-entry batch
+//   paused ENCODER FOLDER         CPU of the whole program (the engine, its encoders and their
+//                                 ffmpeg) while a batch of two real conversions of
+//                                 FOLDER/long*.mp4 is paused
 //   history30000                  saving and loading a history of 30000 entries, and in turn
 //                                 with it the kept queue of 30000 rows (the engine's own save
 //                                 and the start's load, which takes the rows over)
@@ -17,11 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/command_line.h"
 #include "engine/engine_fixture.h"
+#include "settings/profiles.h"
 #include "videolist/history_file.h"
 
 using namespace vidmora;
@@ -143,6 +149,73 @@ int nextStart(const std::string& fake) {
   return 0;
 }
 
+// CPU clock ticks used so far by every process below this one (encoders and their ffmpeg).
+long long descendantTicks() {
+  std::vector<std::pair<int, int>> parents;  // (pid, ppid)
+  std::vector<std::pair<int, long long>> ticks;
+  if (DIR* d = opendir("/proc")) {
+    while (dirent* e = readdir(d)) {
+      const int pid = std::atoi(e->d_name);
+      if (pid <= 0) continue;
+      std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::size_t close = text.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream fields(text.substr(close + 2));
+      std::vector<std::string> f;  // from field 3 (state) on
+      for (std::string w; fields >> w && f.size() < 13;) f.push_back(w);
+      if (f.size() < 13) continue;
+      parents.emplace_back(pid, std::atoi(f[1].c_str()));
+      ticks.emplace_back(pid, std::atoll(f[11].c_str()) + std::atoll(f[12].c_str()));
+    }
+    closedir(d);
+  }
+  std::vector<int> below = {static_cast<int>(getpid())};
+  for (std::size_t i = 0; i < below.size(); ++i)
+    for (const auto& [pid, ppid] : parents)
+      if (ppid == below[i]) below.push_back(pid);
+  long long sum = 0;
+  for (const auto& [pid, t] : ticks)
+    if (pid != getpid() && std::find(below.begin(), below.end(), pid) != below.end()) sum += t;
+  return sum;
+}
+
+int paused(const std::string& encoder, const std::string& folder) {
+  test::TempFolder dir;
+  test::EngineRig rig(encoder, dir.path());
+  applyProfile(rig.engine.settings(), profileIndexById(9000));
+  rig.engine.settingsChanged();
+  for (const char* name : {"long1.mp4", "long2.mp4"}) rig.addReady(folder + "/" + name);
+  if (!rig.engine.batch().startBatch()) return 1;
+  // Both encoders running, ffmpeg under each, before the pause.
+  rig.queue.serveUntil([&] { return rig.engine.batch().runningCount() == 2; }, 60000);
+  rig.queue.serveUntil([] { return false; }, 2000);
+  if (rig.engine.batch().runningCount() != 2 || !rig.engine.batch().pauseAll(true)) {
+    std::fprintf(stderr, "paused: the two conversions were not running\n");
+    return 1;
+  }
+  rig.queue.serveUntil([] { return false; }, 1000);  // the stop signal has reached every group
+  const long long ticks0 = descendantTicks();
+  const double self0 = cpuSeconds();
+  const auto t = Clock::now();
+  rig.queue.serveUntil([] { return false; }, 10000);
+  const double used =
+      static_cast<double>(descendantTicks() - ticks0) / static_cast<double>(sysconf(_SC_CLK_TCK)) +
+      (cpuSeconds() - self0);
+  const double wall = secondsSince(t);
+  // Stop works on paused conversions: both end Cancelled, the batch ends.
+  rig.engine.batch().stopAll(Answer::Yes);
+  if (!rig.waitBatch(120000)) return 1;
+  for (int i = 0; i < 2; ++i) {
+    if (rig.engine.list().entries().at(i).stateValue() != Cancelled) {
+      std::fprintf(stderr, "paused: row %d did not end Cancelled\n", i);
+      return 1;
+    }
+  }
+  std::printf("paused_cpu_pct %.3f %%\n", 100.0 * used / wall);
+  return 0;
+}
+
 int batch30000(const std::string& fake) {
   test::TempFolder dir;
   const std::string instant = dir / "instant.avi";
@@ -247,6 +320,7 @@ int main(int argc, char** argv) {
   if (a.size() == 3 && a[0] == "probe-lines") return probeLines(a[1], a[2]);
   if (a.size() == 2 && a[0] == "next-start") return nextStart(a[1]);
   if (a.size() == 2 && a[0] == "batch30000") return batch30000(a[1]);
+  if (a.size() == 3 && a[0] == "paused") return paused(a[1], a[2]);
   if (a.size() == 1 && a[0] == "history30000") return history30000();
   std::fprintf(stderr, "usage: see the comment at the top of engine_bench.cpp\n");
   return 2;

@@ -5,8 +5,10 @@ figures mean."""
 import argparse
 import json
 import os
+import re
 import subprocess
 import sys
+import tempfile
 
 # (profile id, column title, what the source needs for the profile to apply)
 PROFILES = [(9000, "H.264", "video"), (9100, "Opus", "audio"), (9040, "MKV Remux", "any")]
@@ -225,6 +227,22 @@ def run_handbrake(path, work):
     return ("done", out)
 
 
+def holds_nowhere(path, profile, result):
+    """A remux refused because the container cannot hold a stream, and ffmpeg's own copy of that
+    stream into the same container fails too: the profile cannot take the file at all, so the
+    refusal is right and the pair is left out of the counts."""
+    state, detail = result
+    found = re.search(r"stream (\d+) \(.*\) cannot be copied into", detail or "")
+    if state != "failed" or profile != 9040 or not found:
+        return False
+    with tempfile.TemporaryDirectory() as tmp:
+        done = subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-i", path, "-map",
+                               "0:" + found.group(1), "-c", "copy", "-f", "matroska",
+                               os.path.join(tmp, "copy.mkv")], stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=300)
+        return done.returncode != 0
+
+
 def judged(result, source, kinds, bad="FALSE OK"):
     """(cell text, converted and whole, ended well but the output falls short)."""
     state, detail = result
@@ -289,6 +307,10 @@ def main():
         for profile, title, need in PROFILES:
             if f not in results[profile]:
                 cells.append((title, "n/a"))
+                continue
+            if holds_nowhere(f, profile, results[profile][f]):
+                cells.append((title, "n/a (refused: %s; ffmpeg cannot copy it there either)"
+                              % results[profile][f][1]))
                 continue
             text, ok, short = judged(results[profile][f], src, expected_kinds(profile))
             false_ok += short

@@ -12,6 +12,7 @@
 
 #include "app/main_window.h"
 #include "app/thumbnail_column.h"
+#include "engine/job_shape.h"
 #include "engine/output_estimate.h"
 #include "lvdata/lvdata.h"
 #include "platform/format.h"
@@ -70,15 +71,19 @@ void TFMain::trimCommand() {
   options.severalRows = rows.size() > 1;
   options.burnIn = EncoderBurnsSubtitles;
   TrimCropDialog dialog(first.sourcePath, first.details, options, this);
-  // The dialog starts from the first row's shape; OK gives every chosen row the same one.
-  if (const std::shared_ptr<const RowShape> shape = engine_->list().rowShape(rows.front())) {
+  // The dialog starts from the first row's shape, its tracks from the settings' rules where the
+  // row chose none; OK gives every chosen row the same one.
+  const std::shared_ptr<const RowShape> own = engine_->list().rowShape(rows.front());
+  if (const std::shared_ptr<const RowShape> ruled = shapeUnderRules(
+          own, first.details.get(), shapeRulesOf(settings()), profileCarriesSubtitles(profileId)))
+    dialog.setTracks(ruled->audioTracks, ruled->subtitleTracks, ruled->burnSubtitles);
+  if (const std::shared_ptr<const RowShape>& shape = own) {
     dialog.setTrim(std::max(0.0, shape->trimStart), std::max(0.0, shape->trimEnd));
     std::optional<CropSides> crop;
     if (shape->crop)
       crop =
           CropSides{shape->crop->top, shape->crop->bottom, shape->crop->left, shape->crop->right};
     dialog.setCrop(shape->cropAuto, crop);
-    dialog.setTracks(shape->audioTracks, shape->subtitleTracks, shape->burnSubtitles);
     dialog.setTargetSize(shape->targetSizeBytes);
   }
   if (dialog.exec() != QDialog::Accepted) return;

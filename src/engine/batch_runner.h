@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/job_shape.h"
 #include "engine/progress_channel.h"
 #include "engine/ui_port.h"
 #include "platform/desktop_session.h"
@@ -159,6 +160,7 @@ class BatchRunner {
   ConversionSnapshot snapshot_;
 
   // Guarded by listLock_.
+  ShapeRules shapeRules_;  // the settings' track and crop rules, taken with the snapshot
   std::string liveDestDir_;
   int maxConversions_ = 2;
   int runningCount_ = 0;

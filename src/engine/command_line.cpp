@@ -231,16 +231,12 @@ void appendShapeOptions(EncoderCommand& command, const RowShape& shape, int burn
 
 int burnedSubtitle(const SourceDetails& source, const RowShape* shape, int16_t profileId,
                    const std::vector<std::string>& languages) {
-  const ProfileExtras* extras = profileExtras(profileId);
-  const TOutputProfile& profile = profileById(profileId);
   // A copy changes no picture.
-  if (profile.AudioOnly || source.subtitles.empty() ||
-      (extras != nullptr && extras->kind == ProfileKind::Remux))
+  const ProfileKind kind = profileKind(profileId);
+  if (profileById(profileId).AudioOnly || source.subtitles.empty() || kind == ProfileKind::Remux ||
+      kind == ProfileKind::Sound)
     return -1;
-  // WebM players show no subtitles of the file's own.
-  const bool carries = extras != nullptr && extras->kind != ProfileKind::Classic &&
-                       extras->kind != ProfileKind::Sound && profile.Extension != nullptr &&
-                       std::string(profile.Extension) != "webm";
+  const bool carries = profileCarriesSubtitles(profileId);
   const bool asked = shape != nullptr && shape->burnSubtitles;
   if (asked && shape->subtitleTracks)
     return shape->subtitleTracks->empty() ? -1 : shape->subtitleTracks->front();

@@ -1,12 +1,17 @@
 // How a user shapes one conversion beyond its profile: a trimmed part, a target file size and
-// which tracks go out. The rules here are pure: the window, vidmora-cli and the encoder apply them.
+// which tracks go out. The rules here are pure: the window and vidmora-cli apply them; the target
+// size's arithmetic (engine/target_size.h) is the encoder's too.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/target_size.h"
+#include "settings/settings.h"
+#include "videolist/row_shape.h"
 #include "videolist/source_details.h"
 
 namespace vidmora {
@@ -16,8 +21,6 @@ namespace vidmora {
 // "HH:MM:SS.mmm", "MM:SS", "SS.mmm" or plain seconds ("90", "1:30", "00:01:30.250"); no sign,
 // no exponent, minutes and seconds below 60 after a colon. Empty for anything else.
 std::optional<double> parseTimeText(const std::string& text);
-// "00:01:30.250" (milliseconds rounded).
-std::string timeText(double seconds);
 
 struct TrimRange {
   double start = 0.0;  // seconds from the source's start
@@ -37,50 +40,6 @@ bool makeTrimRange(const std::string& start, const std::string& end, const std::
 // "25M", "25MB", "700 MB", "1.5G", "800k" (powers of 1000, as file managers count), or plain
 // bytes. 0 for anything else.
 uint64_t parseSizeText(const std::string& text);
-
-struct TargetSizeInput {
-  uint64_t targetBytes = 0;
-  double durationSeconds = 0.0;     // the trimmed length
-  int audioTracks = 1;              // tracks that go out
-  long audioBitrate = 128000;       // per track, what the profile would use
-  long lowestAudioBitrate = 32000;  // per track, the least the audio codec sounds right with
-  int width = 0, height = 0;        // of the output picture
-  double frameRate = 30.0;
-};
-struct TargetSizePlan {
-  bool ok = false;
-  long videoBitrate = 0;       // bit/s
-  long audioBitrate = 0;       // per track
-  uint64_t smallestBytes = 0;  // when refused: the smallest target that works
-  std::string reason;
-};
-// Container overhead is taken as 1 % plus 2 KB a second; audio gives way down to its lowest rate
-// when it would take more than a quarter of the budget; the picture needs at least
-// MinBitsPerPixel per pixel and frame (and 64 kbit/s) to be watchable.
-constexpr double MinBitsPerPixel = 0.012;
-TargetSizePlan planTargetSize(const TargetSizeInput& input);
-// After an encode that came out at actualBytes: the video rate for another pass that lands
-// just under the target (aiming at 97.5 % of it).
-long correctedVideoBitrate(long videoBitrate, long audioBitrate, int audioTracks,
-                           double durationSeconds, uint64_t actualBytes, uint64_t targetBytes);
-// The plan's video rate once the sound that goes out is known to take `soundBytes`: what the
-// sound leaves of its share goes to the picture (silence takes next to nothing), what it takes
-// beyond it comes off.
-long videoBitrateForSound(const TargetSizeInput& input, const TargetSizePlan& plan,
-                          uint64_t soundBytes);
-// One encode at a video bit rate and the size it came out at.
-struct SizeTrial {
-  long videoBitrate = 0;
-  uint64_t bytes = 0;
-};
-// The video rate for the next encode after encodes that missed the target: where the line
-// between the nearest one over and the nearest one under the aim (97.5 % of the target) crosses
-// it, or, while all missed on the same side, the last one corrected as above. Encoders do not
-// grow their files in step with the rate (a short clip at a high rate overshoots far more than
-// at a low one), so the second try often misses on the other side. A rate grows at most
-// fourfold a try; the last rate again (no new try) when growing it gave the file no more bytes.
-long nextVideoBitrate(const std::vector<SizeTrial>& trials, long audioBitrate, int audioTracks,
-                      double durationSeconds, uint64_t targetBytes);
 
 // --- tracks
 
@@ -104,5 +63,26 @@ std::vector<std::string> localeLanguages();
 // Two-letter codes to the three letters that media files carry ("de" -> "deu"); three-letter
 // codes (bibliographic ones too: "ger") come back as their terminology form.
 std::string normalizeLanguage(const std::string& code);
+// "eng, jpn;de" -> {"eng", "jpn", "deu"}: the codes of a list the user typed, normalized, each
+// once; what is not a language code is left out.
+std::vector<std::string> parseLanguageList(const std::string& text);
+
+// --- the settings' rules, for rows that make no choice of their own
+
+struct ShapeRules {
+  bool onlyPreferredLanguages = false;  // else every sound track goes out
+  std::vector<std::string> languages;   // most wanted first
+  bool keepOriginalLanguage = true;
+  bool dropCommentary = false;
+  bool removeBlackBars = false;
+};
+ShapeRules shapeRulesOf(const TSettings& settings);
+// Whether a profile's files carry subtitle streams (the modern MP4, MOV and Matroska ones).
+bool profileCarriesSubtitles(int16_t profileId);
+// The shape a row is converted with: its own choices, and the rules where it made none. Tracks
+// are chosen only when the source's details are known. Null when nothing is shaped at all.
+std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> own,
+                                                const SourceDetails* details,
+                                                const ShapeRules& rules, bool carriesSubtitles);
 
 }  // namespace vidmora

@@ -32,6 +32,7 @@ BatchRunner::BatchRunner(UiPort& ui, MainThreadQueue& queue, const EngineConfig&
       scanning_(std::move(scanning)),
       ledger_(config.reservationFolder) {
   takeSnapshot(snapshot_, settings_);
+  shapeRules_ = shapeRulesOf(settings_);
 }
 
 DesktopSession& BatchRunner::desktop() {
@@ -155,6 +156,7 @@ bool BatchRunner::startBatch() {
   {
     std::lock_guard<std::mutex> lock(listLock_);
     takeSnapshot(snapshot_, settings_);
+    shapeRules_ = shapeRulesOf(settings_);
     liveDestDir_ = settings_.DestDir;
     maxConversions_ = clampConversions(settings_.MaxConversions);
     batchQueue_.clear();

@@ -58,13 +58,17 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   int exitCode = -1000;
   ConversionSnapshot snapshot;
   std::shared_ptr<const RowShape> shape;
-  std::shared_ptr<const SourceDetails> details;
+  int burn = -1;  // the subtitle drawn into the picture
   int slot;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     snapshot = entry.ownSettings ? *entry.ownSettings : snapshot_;
-    shape = entry.shape;
-    details = entry.details;
+    shape = shapeUnderRules(entry.shape, entry.details.get(), shapeRules_,
+                            profileCarriesSubtitles(snapshot.ProfileId));
+    // The row's own choice of subtitles limits it, not the one the rules made.
+    if (entry.details)
+      burn = burnedSubtitle(*entry.details, entry.shape.get(), snapshot.ProfileId,
+                            shapeRules_.languages);
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
@@ -79,8 +83,6 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   // nowhere and the row shows "Converting".
   const std::string mapName =
       progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
-  const int burn =
-      details ? burnedSubtitle(*details, shape.get(), snapshot.ProfileId, localeLanguages()) : -1;
   const RowShape converted =
       shapeToConvert(shape ? *shape : RowShape(), entry.sourcePath, snapshot.ProfileId);
   // The row's shape goes on every line, the one without audio options as well.

@@ -52,6 +52,13 @@ struct TSettings {
   int16_t TargetHeight = -1;                               // frame-size target, -1 = Original
   // Files added while a batch converts join it (1) or wait as Ready rows (0).
   uint8_t AddToRunningBatch = 1;
+  // Which tracks and how much of the picture go out of rows that make no choice of their own.
+  // PreferredLanguages: "eng, jpn", most wanted first; empty: the locale's languages.
+  uint8_t OnlyPreferredLanguages = 0;  // 0: every sound track goes out
+  std::string PreferredLanguages;
+  uint8_t KeepOriginalLanguage = 1;  // with OnlyPreferredLanguages: the original's track too
+  uint8_t DropCommentary = 0;
+  uint8_t RemoveBlackBars = 0;  // black bars detected and cropped on every row
 
   bool operator==(const TSettings&) const = default;
 };

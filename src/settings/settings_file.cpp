@@ -154,8 +154,33 @@ bool saveSettings(const TSettings& s, const std::string& path) {
 }
 
 namespace {
-constexpr const char* AddToRunningBatchKey = "add-to-running-batch";
 constexpr std::size_t ChoicesFileLimit = 64 * 1024;
+constexpr std::size_t LanguagesLimit = 200;
+
+// The choices kept in the side file: a name, and the field a "0" or "1" sets.
+struct ChoiceFlag {
+  const char* name;
+  uint8_t TSettings::*field;
+};
+constexpr ChoiceFlag ChoiceFlags[] = {
+    {"add-to-running-batch", &TSettings::AddToRunningBatch},
+    {"only-preferred-languages", &TSettings::OnlyPreferredLanguages},
+    {"keep-original-language", &TSettings::KeepOriginalLanguage},
+    {"drop-commentary", &TSettings::DropCommentary},
+    {"remove-black-bars", &TSettings::RemoveBlackBars},
+};
+constexpr const char* PreferredLanguagesKey = "preferred-languages";
+
+// Letters, blanks and the separators of a list of language codes; nothing else is kept.
+bool isLanguageListText(const std::string& text) {
+  if (text.size() > LanguagesLimit) return false;
+  for (const char c : text)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == ',' || c == ' ' || c == ';' ||
+          c == '-' || c == '_'))
+      return false;
+  return true;
+}
+
 }  // namespace
 
 std::string choicesFilePath(const std::string& configFolder) {
@@ -173,17 +198,22 @@ void loadChoices(TSettings& s, const std::string& path) {
     start = end + 1;
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    const std::string value = line.substr(eq + 1);
-    if (line.compare(0, eq, AddToRunningBatchKey) == 0 && (value == "0" || value == "1"))
-      s.AddToRunningBatch = value == "1" ? 1 : 0;
+    const std::string name = line.substr(0, eq), value = line.substr(eq + 1);
+    for (const ChoiceFlag& flag : ChoiceFlags)
+      if (name == flag.name && (value == "0" || value == "1")) s.*flag.field = value == "1";
+    if (name == PreferredLanguagesKey && isLanguageListText(value)) s.PreferredLanguages = value;
   }
 }
 
 bool saveChoices(const TSettings& s, const std::string& path) {
   if (path.empty()) return false;
   createFolderChain(folderOf(path));
-  return replaceFileAtomically(
-      path, std::string(AddToRunningBatchKey) + "=" + (s.AddToRunningBatch ? "1" : "0") + "\n");
+  std::string text;
+  for (const ChoiceFlag& flag : ChoiceFlags)
+    text += std::string(flag.name) + "=" + (s.*flag.field ? "1" : "0") + "\n";
+  if (isLanguageListText(s.PreferredLanguages))
+    text += std::string(PreferredLanguagesKey) + "=" + s.PreferredLanguages + "\n";
+  return replaceFileAtomically(path, text);
 }
 
 void startupSettings(TSettings& s, const std::string& configFolder,

@@ -29,8 +29,10 @@ void loadSettings(TSettings& s, const std::string& path);
 bool saveSettings(const TSettings& s, const std::string& path);
 
 // <configFolder>/choices.txt: the choices the settings file's fixed layout has no room for, one
-// "name=value" line each (today "add-to-running-batch=0|1"). Unknown names and bad values are
-// passed over, a missing file keeps the defaults; the save replaces the file atomically.
+// "name=value" line each: add-to-running-batch, only-preferred-languages, keep-original-language,
+// drop-commentary, remove-black-bars (0 or 1) and preferred-languages (codes such as
+// "eng, jpn"). Unknown names and bad values are passed over, a missing file keeps the defaults;
+// the save replaces the file atomically.
 std::string choicesFilePath(const std::string& configFolder);
 void loadChoices(TSettings& s, const std::string& path);
 bool saveChoices(const TSettings& s, const std::string& path);

@@ -210,6 +210,67 @@ TEST(JobShape, TracksFollowTheLanguageRules) {
   }
 }
 
+// The settings' rules shape only what a row left open; a row the rules leave alone stays
+// unshaped. Places are among the film's sound (jpn, eng, ger, eng commentary) and subtitles.
+TEST(JobShape, TheSettingsRulesFillWhatARowLeftOpen) {
+  const SourceDetails source = film();
+  RowShape ownTracks;
+  ownTracks.audioTracks = std::vector<int>{2};
+  RowShape ownCrop;
+  ownCrop.crop = CropRect{8, 8, 0, 0};
+  const struct {
+    const char* name;
+    ShapeRules rules;
+    const RowShape* own;
+    bool shaped;
+    std::optional<std::vector<int>> audio, subtitles;
+    bool cropAuto;
+  } cases[] = {
+      {"defaults keep everything", {}, nullptr, false, {}, {}, false},
+      {"english only, original kept",
+       {true, {"eng"}, true, false, false},
+       nullptr,
+       true,
+       std::vector<int>{1, 3, 0},
+       std::vector<int>{0, 1},
+       false},
+      {"commentary dropped, every language kept",
+       {false, {"eng"}, true, true, false},
+       nullptr,
+       true,
+       std::vector<int>{0, 1, 2},
+       {},
+       false},
+      {"a row's own tracks win",
+       {true, {"eng"}, false, true, false},
+       &ownTracks,
+       true,
+       std::vector<int>{2},
+       std::vector<int>{0, 1},
+       false},
+      {"black bars", {false, {}, true, false, true}, nullptr, true, {}, {}, true},
+      {"a row's own crop wins", {false, {}, true, false, true}, &ownCrop, true, {}, {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::shared_ptr<const RowShape> own;
+    if (c.own) own = std::make_shared<RowShape>(*c.own);
+    const std::shared_ptr<const RowShape> got = shapeUnderRules(own, &source, c.rules, true);
+    ASSERT_EQ(got != nullptr, c.shaped);
+    if (!got) continue;
+    EXPECT_EQ(got->audioTracks, c.audio);
+    EXPECT_EQ(got->subtitleTracks, c.subtitles);
+    EXPECT_EQ(got->cropAuto, c.cropAuto);
+    if (c.own) {
+      EXPECT_EQ(got->crop, c.own->crop);
+    }
+  }
+  // Without the source's details no track is chosen; a list the user typed is read leniently.
+  EXPECT_EQ(shapeUnderRules(nullptr, nullptr, {true, {"eng"}, true, true, false}, true), nullptr);
+  EXPECT_EQ(parseLanguageList(" en, jpn;de,,en x"),
+            (std::vector<std::string>{"eng", "jpn", "deu"}));
+}
+
 TEST(JobShape, LanguagesFromTheLocale) {
   const struct {
     const char *language, *lcAll, *lang;

@@ -175,6 +175,44 @@ TEST(QueueBatch, RowsWithTheirOwnProfileGetItsCommandLineAndTheOthersTheBatchs) 
   }
 }
 
+// The settings' track rules choose the sound of a row that chose none; a row's own choice and
+// a source whose tracks are not known stay as they are.
+TEST(QueueBatch, TheSettingsRulesChooseTheTracksOfRowsThatChoseNone) {
+  TempFolder dir;
+  EngineRig rig(FAKE_ENCODER, dir.path());
+  for (const char* name : {"ruled", "own", "unknown"})
+    rig.addReady(fakeSource(dir, std::string(name) + ".avi", "args=" + (dir / name) + ".args"));
+  auto details = std::make_shared<SourceDetails>();
+  for (const char* language : {"jpn", "eng", "deu"}) {
+    AudioStreamDetails a;
+    a.index = static_cast<int>(details->audio.size()) + 1;
+    a.language = language;
+    a.isDefault = details->audio.empty();
+    details->audio.push_back(a);
+  }
+  {
+    std::lock_guard<std::mutex> lock(rig.engine.list().lock());
+    rig.engine.list().entries().at(0).details = details;
+    rig.engine.list().entries().at(1).details = details;
+  }
+  auto own = std::make_shared<RowShape>();
+  own->audioTracks = std::vector<int>{2};
+  ASSERT_EQ(rig.engine.list().setRowShape({1}, own), 1);
+  TSettings& s = rig.engine.settings();
+  s.OnlyPreferredLanguages = 1;
+  s.PreferredLanguages = "de, en";
+  s.KeepOriginalLanguage = 0;
+
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  ASSERT_TRUE(rig.waitBatch());
+  const std::vector<std::string> ruled = loggedArgs(dir / "ruled.args");
+  EXPECT_EQ(argAfter(ruled, "-atracks"), "2,1");
+  EXPECT_EQ(argAfter(loggedArgs(dir / "own.args"), "-atracks"), "2");
+  const std::vector<std::string> unknown = loggedArgs(dir / "unknown.args");
+  ASSERT_FALSE(unknown.empty());
+  EXPECT_EQ(std::count(unknown.begin(), unknown.end(), "-atracks"), 0);
+}
+
 // CPU time (user + system, in clock ticks) and run state of a process.
 struct ProcStat {
   char state = '?';

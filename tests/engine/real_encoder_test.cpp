@@ -1,10 +1,15 @@
 // The engine with the real vidmora-encoder on clips generated with ffmpeg.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <tuple>
 
 #include "engine/list_texts.h"
 #include "engine_fixture.h"
@@ -347,6 +352,65 @@ TEST_F(RealEncoder, ASourceGoneBeforeItsTurnFails) {
   const VideoEntry& e = rig.engine.list().entries().at(0);
   EXPECT_EQ(e.stateValue(), ConversionError);
   EXPECT_FALSE(test::exists(e.outputPath));
+}
+
+// The run state of every process below this one ('T': stopped), by pid.
+std::vector<std::pair<pid_t, char>> descendantStates() {
+  std::vector<std::tuple<pid_t, pid_t, char>> all;  // pid, parent, state
+  for (const auto& item : std::filesystem::directory_iterator("/proc")) {
+    const pid_t pid = std::atoi(item.path().filename().c_str());
+    if (pid <= 0) continue;
+    std::ifstream in(item.path() / "stat");
+    std::string line;
+    if (!std::getline(in, line) || line.rfind(')') == std::string::npos) continue;
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    char state = '?';
+    pid_t parent = 0;
+    fields >> state >> parent;
+    all.emplace_back(pid, parent, state);
+  }
+  std::vector<pid_t> below = {::getpid()};
+  std::vector<std::pair<pid_t, char>> states;
+  for (std::size_t i = 0; i < below.size(); ++i)
+    for (const auto& [pid, parent, state] : all)
+      if (parent == below[i]) {
+        below.push_back(pid);
+        states.emplace_back(pid, state);
+      }
+  return states;
+}
+
+// A paused conversion uses no CPU: the pause reaches ffmpeg under the encoder as well, and
+// resume and stop still work on it.
+TEST_F(RealEncoder, APausedConversionStopsItsFfmpegToo) {
+  EngineConfig config;
+  config.tickPeriodMs = 20;
+  EngineRig rig(REAL_ENCODER, out_, config);
+  ASSERT_EQ(rig.engine.scanner().addVideo(clip("long.avi", LongClipSeconds)), AddOutcome::Added);
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  const auto states = [] { return descendantStates(); };
+  const auto poll = [&](const std::function<bool()>& done) {
+    for (int waited = 0; waited < 20000; waited += 10)
+      if (rig.queue.serveUntil(done, 10)) return true;
+    return false;
+  };
+  // The encoder and ffmpeg under it.
+  ASSERT_TRUE(poll([&] { return states().size() >= 2; }));
+  ASSERT_TRUE(rig.engine.batch().pauseAll(true));
+  const bool allStopped = poll([&] {
+    const auto now = states();
+    return !now.empty() &&
+           std::all_of(now.begin(), now.end(), [](const auto& p) { return p.second == 'T'; });
+  });
+  EXPECT_TRUE(allStopped);
+  ASSERT_TRUE(rig.engine.batch().pauseAll(false));
+  EXPECT_TRUE(poll([&] {
+    const auto now = states();
+    return std::none_of(now.begin(), now.end(), [](const auto& p) { return p.second == 'T'; });
+  }));
+  rig.engine.batch().stopAll(Answer::Yes);
+  ASSERT_TRUE(rig.waitBatch());
+  EXPECT_EQ(rig.engine.list().entries().at(0).stateValue(), Cancelled);
 }
 
 TEST_F(RealEncoder, WithoutAProgressBlockConversionsStillRun) {

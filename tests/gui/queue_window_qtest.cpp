@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QTest>
 #include <fstream>
 #include <sstream>
@@ -129,9 +130,21 @@ class QueueWindowTest : public QObject {
       QCOMPARE(box->text(), QStringLiteral("Add to the running batch"));
       QVERIFY(box->isChecked());
       box->setChecked(false);
+      auto* only = dialog.findChild<QCheckBox*>(QStringLiteral("CBOnlyLanguages"));
+      auto* languages = dialog.findChild<QLineEdit*>(QStringLiteral("EdLanguages"));
+      auto* bars = dialog.findChild<QCheckBox*>(QStringLiteral("CBRemoveBlackBars"));
+      QVERIFY(only && languages && bars);
+      QVERIFY(!only->isChecked() && !languages->isEnabled() && !bars->isChecked());
+      only->setChecked(true);
+      QVERIFY(languages->isEnabled());
+      languages->setText(QStringLiteral(" deu, eng "));
+      bars->setChecked(true);
       TSettings read;
       dialog.readBack(read);
       QCOMPARE(read.AddToRunningBatch, uint8_t{0});
+      QCOMPARE(read.OnlyPreferredLanguages, uint8_t{1});
+      QCOMPARE(read.PreferredLanguages, std::string("deu, eng"));
+      QCOMPARE(read.RemoveBlackBars, uint8_t{1});
     }
 
     TFMain& w = open();
@@ -139,12 +152,25 @@ class QueueWindowTest : public QObject {
     const std::string settingsPath = w.settingsPath();
     const std::string before = readFile(settingsPath);
     w.settings().AddToRunningBatch = 0;
+    // The track and picture rules live there too.
+    w.settings().OnlyPreferredLanguages = 1;
+    w.settings().PreferredLanguages = "jpn, en";
+    w.settings().DropCommentary = 1;
+    w.settings().RemoveBlackBars = 1;
     w.settingsCommand();
     QCOMPARE(readFile(settingsPath), before);
     window_.reset();
     const std::string choices = choicesFilePath(home_ / "config/vidmora");
-    QCOMPARE(QString::fromStdString(readFile(choices)), QStringLiteral("add-to-running-batch=0\n"));
-    QCOMPARE(open().settings().AddToRunningBatch, uint8_t{0});
+    QVERIFY(readFile(choices).rfind("add-to-running-batch=0\n", 0) == 0);
+    {
+      const TSettings& back = open().settings();
+      QCOMPARE(back.AddToRunningBatch, uint8_t{0});
+      QCOMPARE(back.OnlyPreferredLanguages, uint8_t{1});
+      QCOMPARE(back.PreferredLanguages, std::string("jpn, en"));
+      QCOMPARE(back.KeepOriginalLanguage, uint8_t{1});
+      QCOMPARE(back.DropCommentary, uint8_t{1});
+      QCOMPARE(back.RemoveBlackBars, uint8_t{1});
+    }
     window_.reset();
 
     const struct {
@@ -153,12 +179,14 @@ class QueueWindowTest : public QObject {
     } cases[] = {{"add-to-running-batch=1\n", 1},
                  {"other=5\nadd-to-running-batch=0", 0},
                  {"add-to-running-batch=2\n", 1},
-                 {"add-to-running-batch\n\xff\xfe=0\n", 1}};
+                 {"add-to-running-batch\n\xff\xfe=0\n", 1},
+                 {"remove-black-bars=1\npreferred-languages=en$(rm -rf ~)\n", 1}};
     for (const auto& c : cases) {
       writeFile(choices, c.text);
       TSettings s;
       startupSettings(s, home_ / "config/vidmora", home_ / "Videos");
       QCOMPARE(s.AddToRunningBatch, c.expected);
+      QCOMPARE(s.PreferredLanguages, std::string());  // only codes and separators are taken
     }
   }
 

@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -125,8 +127,12 @@ OptionsDialog::OptionsDialog(QWidget* owner, const TSettings& settings, const QS
   general->setObjectName(QStringLiteral("TabGeneral"));
   buildConversionTab(conversion);
   buildGeneralTab(general);
+  auto* tracks = new QWidget;
+  tracks->setObjectName(QStringLiteral("TabTracks"));
+  buildTracksTab(tracks);
   pages->addTab(conversion, QStringLiteral("Conversion"));
   pages->addTab(general, QStringLiteral("General"));
+  pages->addTab(tracks, QStringLiteral("Tracks and Picture"));
 
   auto* bOk = new QPushButton(QStringLiteral("&OK"));
   bOk->setObjectName(QStringLiteral("BOk"));
@@ -167,6 +173,11 @@ OptionsDialog::OptionsDialog(QWidget* owner, const TSettings& settings, const QS
   cbShutdown_->setChecked(settings.ShutdownAfter != 0);
   cbExitAC_->setChecked(settings.ExitAfter != 0);
   cbAddToBatch_->setChecked(settings.AddToRunningBatch != 0);
+  cbOnlyLanguages_->setChecked(settings.OnlyPreferredLanguages != 0);
+  edLanguages_->setText(QString::fromStdString(settings.PreferredLanguages));
+  cbKeepOriginal_->setChecked(settings.KeepOriginalLanguage != 0);
+  cbDropCommentary_->setChecked(settings.DropCommentary != 0);
+  cbRemoveBlackBars_->setChecked(settings.RemoveBlackBars != 0);
 }
 
 void OptionsDialog::buildConversionTab(QWidget* page) {
@@ -284,6 +295,46 @@ void OptionsDialog::buildGeneralTab(QWidget* page) {
     layout->addWidget(box);
   }
   layout->addStretch();
+}
+
+// What goes out of rows that make no choice of their own (Trim... makes a row's own choice).
+void OptionsDialog::buildTracksTab(QWidget* page) {
+  cbOnlyLanguages_ = makeCheck("CBOnlyLanguages", "Keep only the sound in these &languages:");
+  edLanguages_ = new QLineEdit;
+  edLanguages_->setObjectName(QStringLiteral("EdLanguages"));
+  edLanguages_->setPlaceholderText(QStringLiteral("the desktop's language"));
+  edLanguages_->setToolTip(
+      QStringLiteral("Language codes, most wanted first, such as \"eng, jpn\" or \"de, en\".\n"
+                     "Subtitles in these languages are kept too."));
+  edLanguages_->setMaxLength(200);
+  // Codes and their separators only, as the choices file keeps them.
+  edLanguages_->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral("[A-Za-z ,;_-]*")), edLanguages_));
+  cbKeepOriginal_ = makeCheck("CBKeepOriginal", "Keep the &original language's sound as well");
+  cbDropCommentary_ = makeCheck("CBDropCommentary", "Drop &commentary tracks");
+  cbRemoveBlackBars_ = makeCheck("CBRemoveBlackBars", "Remove &black bars");
+  const auto follow = [this] {
+    edLanguages_->setEnabled(cbOnlyLanguages_->isChecked());
+    cbKeepOriginal_->setEnabled(cbOnlyLanguages_->isChecked());
+  };
+  connect(cbOnlyLanguages_, &QCheckBox::toggled, this, follow);
+
+  auto* sound = new QGroupBox(QStringLiteral("Sound and subtitles"));
+  sound->setObjectName(QStringLiteral("GroupTracks"));
+  auto* soundLayout = new QVBoxLayout(sound);
+  soundLayout->addWidget(cbOnlyLanguages_);
+  soundLayout->addWidget(edLanguages_);
+  soundLayout->addWidget(cbKeepOriginal_);
+  soundLayout->addWidget(cbDropCommentary_);
+  auto* picture = new QGroupBox(QStringLiteral("Picture"));
+  picture->setObjectName(QStringLiteral("GroupPicture"));
+  auto* pictureLayout = new QVBoxLayout(picture);
+  pictureLayout->addWidget(cbRemoveBlackBars_);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(sound);
+  layout->addWidget(picture);
+  layout->addStretch();
+  follow();
 }
 
 const TOutputProfile& OptionsDialog::currentRow() const {
@@ -500,6 +551,11 @@ void OptionsDialog::readBack(TSettings& s) const {
   s.ShutdownAfter = cbShutdown_->isChecked() ? 1 : 0;
   s.ExitAfter = cbExitAC_->isChecked() ? 1 : 0;
   s.AddToRunningBatch = cbAddToBatch_->isChecked() ? 1 : 0;
+  s.OnlyPreferredLanguages = cbOnlyLanguages_->isChecked() ? 1 : 0;
+  s.PreferredLanguages = edLanguages_->text().trimmed().toStdString();
+  s.KeepOriginalLanguage = cbKeepOriginal_->isChecked() ? 1 : 0;
+  s.DropCommentary = cbDropCommentary_->isChecked() ? 1 : 0;
+  s.RemoveBlackBars = cbRemoveBlackBars_->isChecked() ? 1 : 0;
 }
 
 bool runOptionsDialog(QWidget* owner, TSettings& settings, const QString& caption,

@@ -51,6 +51,7 @@ class OptionsDialog : public QDialog {
  private:
   void buildConversionTab(QWidget* page);
   void buildGeneralTab(QWidget* page);
+  void buildTracksTab(QWidget* page);
   const TOutputProfile& currentRow() const;
   void profileChanged();           // CBVideoForChange
   void chooserChanged(int index);  // a profile, or a preset after them
@@ -90,6 +91,11 @@ class OptionsDialog : public QDialog {
   QCheckBox* cbShutdown_ = nullptr;
   QCheckBox* cbExitAC_ = nullptr;
   QCheckBox* cbAddToBatch_ = nullptr;
+  QCheckBox* cbOnlyLanguages_ = nullptr;
+  QLineEdit* edLanguages_ = nullptr;
+  QCheckBox* cbKeepOriginal_ = nullptr;
+  QCheckBox* cbDropCommentary_ = nullptr;
+  QCheckBox* cbRemoveBlackBars_ = nullptr;
   QPushButton* bSavePreset_ = nullptr;
   PresetStore* presets_ = nullptr;
   std::function<bool(QString&)> namePrompt_;
