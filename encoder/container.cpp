@@ -102,7 +102,11 @@ bool muxerTakes(const char* muxer, const AVStream* source) {
 
 bool takes(const AVOutputFormat* fmt, const AVStream* st) {
   const auto type = st->codecpar->codec_type;
-  return listedCodec(fmt, st->codecpar->codec_id, type) != 0 && muxerTakes(fmt->name, st);
+  // Matroska's list leaves out codecs its muxer still stores (GIF, say); its header is the
+  // answer there, as it refuses what it cannot hold (RealVideo).
+  const bool listed =
+      listedCodec(fmt, st->codecpar->codec_id, type) != 0 || std::string(fmt->name) == "matroska";
+  return listed && muxerTakes(fmt->name, st);
 }
 
 // The container's own text subtitle format, for text subtitles it takes in no other.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "audio_check.h"
 #include "container.h"
@@ -15,6 +16,7 @@
 #include "output_file.h"
 #include "platform/job_log.h"
 #include "probe.h"
+#include "size_passes.h"
 #include "source_details_probe.h"
 #include "translate.h"
 #include "verify.h"
@@ -61,22 +63,34 @@ std::vector<std::string> withArgsAfterCopy(std::vector<std::string> args,
   return args;
 }
 
+std::string percentText(double share) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %%", share * 100.0);
+  return text;
+}
+
 class Conversion {
  public:
   Conversion(const LegacyOptions& options, SlotWriter& slot, ConversionLog& log)
-      : o_(options), slot_(slot), log_(log) {}
+      : o_(options), line_(options), slot_(slot), log_(log) {}
 
   Outcome run();
 
  private:
   Outcome checkAudio(Translation& t, const ProbeResult& probe, const ContainerChoice& container,
                      const TempOutput& temp);
+  // One ffmpeg run whose progress fills [from, from + span] of the row's percent.
+  RunReport encode(const std::vector<std::string>& args, double duration, double from, double span,
+                   double& lastSeconds);
+  Outcome runToSize(TempOutput& temp, const Translation& t, const ProbeResult& probe,
+                    const ContainerChoice& container, double duration);
   Outcome finish(TempOutput& temp, const Translation& t, const ProbeResult& probe,
                  const RunReport& run, double lastSeconds);
   Outcome keepStopped(TempOutput& temp, const RunReport& run);
   Outcome publish(TempOutput& temp);
 
   const LegacyOptions& o_;
+  LegacyOptions line_;  // the line as it runs: audio values the encoder refused made valid
   SlotWriter& slot_;
   ConversionLog& log_;
 };
@@ -121,24 +135,141 @@ Outcome Conversion::run() {
   // Progress and the output's check follow the part of the source converted.
   const double duration = o_.coveredSeconds(probe.info.duration);
   for (const std::string& note : t.notes) log_.note(note);
-  log_.note((duration != probe.info.duration ? "the part converted lasts " : "source lasts ") +
-            clockText(duration) + "; ffmpeg " + quotedLine(t.args));
+  const std::string length =
+      (duration != probe.info.duration ? "the part converted lasts " : "source lasts ") +
+      clockText(duration);
+  if (o_.targetSize > 0) {
+    log_.note(length);
+    return runToSize(temp, t, probe, container, duration);
+  }
+  log_.note(length + "; ffmpeg " + quotedLine(t.args));
   double lastSeconds = -1.0;
+  const RunReport run = encode(t.args, duration, 0.0, 100.0, lastSeconds);
+  if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
+  return finish(temp, t, probe, run, lastSeconds);
+}
+
+RunReport Conversion::encode(const std::vector<std::string>& args, double duration, double from,
+                             double span, double& lastSeconds) {
   RunHooks hooks;
   hooks.errorOutput = [this](const char* data, std::size_t n) { log_.ffmpegOutput(data, n); };
   hooks.stopRequested = [this] { return slot_.stopRequested(); };
-  hooks.progress = [this, duration, &lastSeconds](double seconds) {
+  hooks.progress = [this, duration, from, span, &lastSeconds](double seconds) {
     if (seconds < 0) return;
     lastSeconds = seconds;
     slot_.setScaledValue(seconds * 1024.0);
-    if (duration > 0) slot_.setPercent(seconds / duration * 100.0);
+    if (duration > 0) slot_.setPercent(from + span * seconds / duration);
   };
   hooks.stopFinishLimit = StopFinishLimit;
   hooks.idleLimit = idleLimit();
-  slot_.setPercent(0.0);
-  const RunReport run = runFfmpeg(FfmpegPath, t.args, hooks);
+  slot_.setPercent(from);
+  return runFfmpeg(FfmpegPath, args, hooks);
+}
+
+// The video rate comes from the target, the length and the sound, which is encoded alone first
+// to see what it takes (0-5 %); an encoder with passes runs its analysis (5-40 %), then writes
+// (40-95 %). An output over the target, or well under
+// it, is written again at a corrected rate (95-99 %) until it lands within [95 %, 100 %] of the
+// target or the encodes run out; one still over the target is not published.
+Outcome Conversion::runToSize(TempOutput& temp, const Translation& t, const ProbeResult& probe,
+                              const ContainerChoice& container, double duration) {
+  if (!t.mapVideo || !isModernVideoEncoder(t.videoEncoder))
+    return failed("a target size needs H.264, H.265, VP9 or AV1 video, not '" + t.videoEncoder +
+                  "'");
+  const TargetSizeInput input = targetSizeInput(line_, t, duration);
+  const TargetSizePlan plan = planTargetSize(input);
+  if (!plan.ok)
+    return failed("cannot reach the target size: " + plan.reason, ExitStatusFailed,
+                  asSentence(plan.reason));
+  PassFolder folder;
+  if (!folder.ok()) return failed("cannot make a folder for the passes' statistics");
+  const bool twoPass = hasFirstPass(t.videoEncoder);
+  const uint64_t target = o_.targetSize;
+  log_.note("target size " + std::to_string(target) + " bytes: video at " +
+            std::to_string(plan.videoBitrate) + " bit/s, sound at " +
+            std::to_string(plan.audioBitrate) + " bit/s a track" +
+            (twoPass ? ", in two passes" : ""));
+  int passes = 0;
+  double lastSeconds = -1.0;
+  long rate = plan.videoBitrate;
+  // What the sound really takes (silence next to nothing) is the picture's to use.
+  long soundBitrate = plan.audioBitrate * input.audioTracks;
+  if (t.mapAudio) {
+    LegacyOptions sound = atBitrates(line_, plan.videoBitrate, plan.audioBitrate);
+    sound.burnSubtitle = -1;
+    const Translation st = translateOptions(sound, probe.info, container, temp.writerPath());
+    if (!st.ok) return failed(st.error);
+    const std::string file = folder.path() + "/sound.mka";
+    const std::vector<std::string> args = soundArgs(st.args, file);
+    log_.note("sound: ffmpeg " + quotedLine(args));
+    const RunReport run = encode(args, duration, 0.0, 5.0, lastSeconds);
+    if (run.end != RunEnd::Finished) {
+      if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
+      return finish(temp, st, probe, run, lastSeconds);
+    }
+    std::error_code error;
+    const uintmax_t bytes = std::filesystem::file_size(file, error);
+    if (!error && duration > 0) {
+      rate = videoBitrateForSound(input, plan, bytes);
+      soundBitrate = static_cast<long>(static_cast<double>(bytes) * 8.0 / duration);
+      log_.note("the sound takes " + std::to_string(bytes) + " bytes: video at " +
+                std::to_string(rate) + " bit/s");
+    }
+  }
+  if (twoPass) {
+    LegacyOptions first = atBitrates(line_, rate, plan.audioBitrate);
+    first.noAudio = true;
+    first.subtitleTracks = std::vector<int>();
+    const Translation analysis = translateOptions(first, probe.info, container, temp.writerPath());
+    if (!analysis.ok) return failed(analysis.error);
+    const std::vector<std::string> args =
+        passArgs(analysis.args, t.videoEncoder, 1, folder.path(), container.muxer);
+    log_.note("pass 1: ffmpeg " + quotedLine(args));
+    const RunReport run = encode(args, duration, 5.0, 35.0, lastSeconds);
+    ++passes;
+    if (run.end != RunEnd::Finished) {
+      if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
+      return finish(temp, analysis, probe, run, lastSeconds);
+    }
+  }
+  std::vector<SizeTrial> trials;
+  Translation written;
+  RunReport run;
+  for (int encodes = 0;;) {
+    written = translateOptions(atBitrates(line_, rate, plan.audioBitrate), probe.info, container,
+                               temp.writerPath());
+    if (!written.ok) return failed(written.error);
+    const std::vector<std::string> args =
+        passArgs(written.args, t.videoEncoder, twoPass ? 2 : 0, folder.path(), container.muxer);
+    log_.note("pass " + std::to_string(passes + 1) + ": ffmpeg " + quotedLine(args));
+    const double from = encodes > 0 ? 95.0 : twoPass ? 40.0 : 5.0;
+    run = encode(args, duration, from, encodes > 0 ? 4.0 : 95.0 - from, lastSeconds);
+    ++passes;
+    ++encodes;
+    if (run.end != RunEnd::Finished) break;
+    const uint64_t bytes = temp.size();
+    const double share = static_cast<double>(bytes) / static_cast<double>(target);
+    trials.push_back({rate, bytes});
+    log_.note("at " + std::to_string(rate) + " bit/s the output holds " + std::to_string(bytes) +
+              " bytes, " + percentText(share) + " of the target");
+    if ((share <= 1.0 && share >= TargetMinShare) || passes >= TargetMaxPasses ||
+        slot_.stopRequested())
+      break;
+    const long next = nextVideoBitrate(trials, soundBitrate, 1, duration, target);
+    // Under the target with no more to give: what was written stays.
+    if (next <= 0 || next == rate || (share < 1.0 && next < rate)) break;
+    rate = next;
+  }
   if (run.end == RunEnd::Stopped) return keepStopped(temp, run);
-  return finish(temp, t, probe, run, lastSeconds);
+  if (run.end == RunEnd::Finished) {
+    log_.note("target size: " + std::to_string(passes) + " passes, " + std::to_string(temp.size()) +
+              " bytes for " + std::to_string(target));
+    if (temp.size() > target)
+      return failed("the output came out at " + std::to_string(temp.size()) +
+                        " bytes, over the target size of " + std::to_string(target),
+                    ExitStatusFailed, reasonForMissedTarget(temp.size(), target));
+  }
+  return finish(temp, written, probe, run, lastSeconds);
 }
 
 Outcome Conversion::checkAudio(Translation& t, const ProbeResult& probe,
@@ -157,11 +288,10 @@ Outcome Conversion::checkAudio(Translation& t, const ProbeResult& probe,
     const AudioFit fit = fitAudioOptions(request, &reason);
     check = fit.check;
     if (check == AudioCheck::Accepted) {
-      LegacyOptions fitted = o_;
-      fitted.sampleRate = fit.request.sampleRate;
-      fitted.channels = fit.request.channels;
-      fitted.audioBitrate = fit.request.bitrate;
-      t = translateOptions(fitted, probe.info, container, temp.writerPath());
+      line_.sampleRate = fit.request.sampleRate;
+      line_.channels = fit.request.channels;
+      line_.audioBitrate = fit.request.bitrate;
+      t = translateOptions(line_, probe.info, container, temp.writerPath());
     }
   } else {
     check = checkAudioOptions(request, &reason);

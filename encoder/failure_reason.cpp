@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <cstdio>
+
 #include "conversion_log.h"
 
 namespace vidmora::encoder {
@@ -89,6 +91,15 @@ std::string reasonForRefusedOutput(const Judgement& verdict, const FfmpegEnd& en
   if (known == "No space left on the destination") return known;
   if (verdict.check.shorter && known.rfind("The source could not be read", 0) == 0) return known;
   return verdict.reason;
+}
+
+std::string reasonForMissedTarget(uint64_t actualBytes, uint64_t targetBytes) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "The output came out at %.2f MB, over the target size of %.2f MB, and was "
+                "removed",
+                static_cast<double>(actualBytes) / 1e6, static_cast<double>(targetBytes) / 1e6);
+  return text;
 }
 
 std::string asSentence(const std::string& message) {

@@ -3,6 +3,7 @@
 // to the log, never into the reason.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "verify.h"
@@ -27,6 +28,9 @@ std::string reasonForFailedRun(const FfmpegEnd& end);
 // For a run that ended well but whose output failed the check: a full destination or a damaged
 // source when ffmpeg's messages tell of one, else the check's own sentence.
 std::string reasonForRefusedOutput(const Judgement& verdict, const FfmpegEnd& end);
+
+// For an output that came out larger than its target size even after its corrections.
+std::string reasonForMissedTarget(uint64_t actualBytes, uint64_t targetBytes);
 
 // An error message of the encoder as a sentence: its first letter in capitals ("ffmpeg" kept).
 std::string asSentence(const std::string& message);

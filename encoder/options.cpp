@@ -244,6 +244,23 @@ constexpr OptionRule Options[] = {
        return setTracks(o.subtitleTracks, n, v);
      }},
     {"-aquality", Kind::Value, setQuality<&LegacyOptions::audioQuality>},
+    {"-burnsub", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       return setCount(o.burnSubtitle, v, 0, 999,
+                       "-burnsub needs a subtitle track index, got '" + v + "'");
+     }},
+    {"-targetsize", Kind::Value,
+     [](LegacyOptions& o, const std::string&, const std::string& v) {
+       long long bytes = 0;
+       char* end = nullptr;
+       errno = 0;
+       if (!v.empty() && v.find_first_not_of("0123456789") == std::string::npos)
+         bytes = std::strtoll(v.c_str(), &end, 10);
+       if (errno != 0 || bytes < 1000 || bytes > 1000000000000000LL)
+         return "-targetsize needs a size in bytes (at least 1000), got '" + v + "'";
+       o.targetSize = static_cast<uint64_t>(bytes);
+       return std::string();
+     }},
 };
 
 const OptionRule* findOption(const std::string& name) {
@@ -312,6 +329,10 @@ ParseResult parseLegacyOptions(const std::vector<std::string>& args) {
   }
   if (o.input.empty()) {
     result.error = "no source given (-i PATH)";
+    return result;
+  }
+  if (o.targetSize > 0 && (o.remux || o.noVideo)) {
+    result.error = "-targetsize needs a line that encodes the picture";
     return result;
   }
   if (o.trimEnd >= 0 && o.trimEnd <= std::max(0.0, o.trimStart)) {

@@ -3,6 +3,7 @@
 // what the options mean for ffmpeg is decided in translate.h.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,12 @@ struct LegacyOptions {
   int cropTop = 0, cropBottom = 0, cropLeft = 0, cropRight = 0;
   // -atracks / -stracks: indexes among the source's audio / subtitle streams ("none": no track).
   std::optional<std::vector<int>> audioTracks, subtitleTracks;
+  // -burnsub N: the N-th subtitle stream of the source (counted as -stracks counts) is drawn
+  // into the picture and not carried as a track; -1: none.
+  int burnSubtitle = -1;
+  // -targetsize BYTES: the output's size, reached with a bit rate worked out from it (two passes
+  // where the encoder has them); 0: the line's quality or bit rate.
+  uint64_t targetSize = 0;
 
   bool cropped() const { return cropTop > 0 || cropBottom > 0 || cropLeft > 0 || cropRight > 0; }
   // The length of the source the conversion covers (`source` when it is not trimmed; 0 unknown).

@@ -85,6 +85,12 @@ bool TempOutput::hasData() const {
   return fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
+uint64_t TempOutput::size() const {
+  struct stat st {};
+  return fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size)
+                                                              : 0;
+}
+
 TempOutput::Publish TempOutput::publish(std::string* error) {
   auto fail = [&](const std::string& why, Publish result) {
     if (error != nullptr) *error = why;

@@ -9,6 +9,7 @@
 // replaced only when it holds an empty regular file (the app's reservation of the name).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "engine/encoder_contract.h"
@@ -37,6 +38,8 @@ class TempOutput {
   std::string writerPath() const;
   // Whether the temporary file holds at least one byte.
   bool hasData() const;
+  // How many bytes it holds.
+  uint64_t size() const;
 
   enum class Publish { Done, NameTaken, Failed };
   // Moves the temporary file to the final name under the rule above.

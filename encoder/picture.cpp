@@ -1,5 +1,6 @@
 #include "picture.h"
 
+#include <algorithm>
 #include <utility>
 
 extern "C" {
@@ -39,13 +40,22 @@ PicturePlan planPicture(const LegacyOptions& o, const SourceInfo& source,
   auto& f = plan.filters;
   const bool x26x = encoder == "libx264" || encoder == "libx265";
 
+  if (o.cropped())
+    f.push_back("crop=iw-" + std::to_string(o.cropLeft + o.cropRight) + ":ih-" +
+                std::to_string(o.cropTop + o.cropBottom) + ":" + std::to_string(o.cropLeft) + ":" +
+                std::to_string(o.cropTop));
   if (modern && pic.interlaced) {
     f.push_back("bwdif=mode=send_frame:parity=auto:deint=interlaced");
     plan.notes.push_back("the source is interlaced: deinterlaced with bwdif");
   }
 
-  // ffmpeg turns a rotated picture upright before these filters: sizes are the displayed ones.
-  const int width = source.displayWidth(), height = source.displayHeight();
+  // ffmpeg turns a rotated picture upright before these filters: sizes are the displayed ones,
+  // less what the crop takes.
+  const int width = o.cropped() ? std::max(2, source.displayWidth() - o.cropLeft - o.cropRight)
+                                : source.displayWidth();
+  const int height = o.cropped() ? std::max(2, source.displayHeight() - o.cropTop - o.cropBottom)
+                                 : source.displayHeight();
+  plan.burnAt = f.size();
   const bool turned = pic.rotation % 180 == 90;
   const int sarNum = turned ? source.sarDen : source.sarNum;
   const int sarDen = turned ? source.sarNum : source.sarDen;
@@ -55,15 +65,23 @@ PicturePlan planPicture(const LegacyOptions& o, const SourceInfo& source,
                          std::to_string(height));
   const FrameDims fit =
       o.fitHeight != 0 ? fitFrame(width, height, o.fitHeight, sarNum, sarDen) : FrameDims{};
+  plan.width = width;
+  plan.height = height;
   if (o.width > 0) {
     // The classic lines' -s: ffmpeg scales at the end of the chain.
+    plan.width = o.width;
+    plan.height = o.height;
   } else if (fit.width > 0) {
     if (fit.width != width || fit.height != height || sarNum != sarDen)
       f.push_back("scale=" + std::to_string(fit.width) + ":" + std::to_string(fit.height) +
                   ",setsar=1");
+    plan.width = fit.width;
+    plan.height = fit.height;
   } else if (x26x && (width % 2 != 0 || height % 2 != 0)) {
     // These encoders refuse odd sizes: keep the source's size, less a line or a column.
     f.push_back("scale=trunc(iw/2)*2:trunc(ih/2)*2");
+    plan.width = width / 2 * 2;
+    plan.height = height / 2 * 2;
   }
 
   const bool modernEncoder = x26x || encoder == "libvpx-vp9" || encoder == "libsvtav1";

@@ -15,8 +15,14 @@ struct PicturePlan {
   std::string pixelFormat;           // -pix_fmt, empty = ffmpeg's choice
   std::vector<std::string> colour;   // -color_primaries ... options of the output
   std::vector<std::string> notes;    // for the log
+  // Where in `filters` a subtitle drawn into the picture goes: after the crop and the
+  // deinterlacing, before any scaling.
+  std::size_t burnAt = 0;
+  int width = 0, height = 0;  // of the picture that goes out (0 when not known)
 };
 
+// The crop (-crop) comes first; ffmpeg has turned a rotated picture upright before it, so its
+// sides are those of the picture as shown.
 // modern: a modern profile's line (progressive output, the frame-size target, its own pixel
 // format); the classic lines only get what their encoder needs to show the picture right.
 PicturePlan planPicture(const LegacyOptions& options, const SourceInfo& source,

@@ -322,6 +322,10 @@ ProbeResult probeSource(const std::string& path) {
         info.sarDen = sar.den;
       }
       info.picture = pictureOf(ic, s);
+      const AVRational rate = s->avg_frame_rate.num > 0 && s->avg_frame_rate.den > 0
+                                  ? s->avg_frame_rate
+                                  : av_guess_frame_rate(ic, const_cast<AVStream*>(s), nullptr);
+      if (rate.num > 0 && rate.den > 0) info.frameRate = av_q2d(rate);
     }
     if (info.audioStream < 0 && usableAudio(s)) {
       info.audioStream = static_cast<int>(i);

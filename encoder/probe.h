@@ -49,6 +49,7 @@ struct SourceInfo {
   int channels = 0;
   int sarNum = 1, sarDen = 1;  // the video stream's sample aspect ratio
   PictureInfo picture;         // of the video stream
+  double frameRate = 0.0;      // of the video stream, frames per second; 0 when not known
   std::string creationTime;    // the container's tag, which ffmpeg does not copy on its own
   // A song's cover picture as a FLAC picture block, for containers that keep it as a tag
   // (Ogg); empty when there is none or it is too large for a tag.

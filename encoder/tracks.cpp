@@ -73,7 +73,7 @@ std::string base64(const std::string& bytes) {
 }
 
 void addSubtitles(const SourceInfo& source, const ContainerChoice& container, TrackPlan& plan,
-                  const std::optional<std::vector<int>>& choice) {
+                  const std::optional<std::vector<int>>& choice, int burnedStream) {
   const AVOutputFormat* fmt = av_guess_format(container.muxer.c_str(), nullptr, nullptr);
   std::vector<const StreamInfo*> chosen;
   if (choice) {
@@ -91,6 +91,7 @@ void addSubtitles(const SourceInfo& source, const ContainerChoice& container, Tr
   int out = 0;
   for (const StreamInfo* chosenStream : chosen) {
     const StreamInfo& s = *chosenStream;
+    if (s.index == burnedStream) continue;
     std::string codec;
     if (holds(fmt, s.codecId) != 0) {
       codec = "copy";
@@ -133,7 +134,7 @@ int nthStream(const SourceInfo& source, int type, int ordinal) {
 
 TrackPlan planTracks(const SourceInfo& source, const ContainerChoice& container, bool mapVideo,
                      bool mapAudio, bool modern, const std::optional<std::vector<int>>& audioChoice,
-                     const std::optional<std::vector<int>>& subtitleChoice) {
+                     const std::optional<std::vector<int>>& subtitleChoice, int burnedStream) {
   TrackPlan plan;
   const bool everyTrack = modern && mapVideo;
   if (mapAudio && audioChoice) {
@@ -175,7 +176,7 @@ TrackPlan planTracks(const SourceInfo& source, const ContainerChoice& container,
     }
   }
   if (mapVideo && (subtitleChoice || everyTrack))
-    addSubtitles(source, container, plan, subtitleChoice);
+    addSubtitles(source, container, plan, subtitleChoice, burnedStream);
   // A song's cover, where the file holds pictures.
   if (!mapVideo && mapAudio && holdsCover(container.muxer)) {
     for (const StreamInfo& s : source.streams) {

@@ -30,11 +30,13 @@ struct TrackPlan {
 
 // modern: a modern profile's line; the classic lines carry one sound track and nothing else.
 // audioChoice / subtitleChoice: the tracks the row keeps, as indexes among the source's audio /
-// subtitle streams, in the order given (nullopt: the line's own rule chooses).
+// subtitle streams, in the order given (nullopt: the line's own rule chooses). burnedStream: the
+// subtitle stream drawn into the picture, which is not carried as well.
 TrackPlan planTracks(const SourceInfo& source, const ContainerChoice& container, bool mapVideo,
                      bool mapAudio, bool modern,
                      const std::optional<std::vector<int>>& audioChoice = std::nullopt,
-                     const std::optional<std::vector<int>>& subtitleChoice = std::nullopt);
+                     const std::optional<std::vector<int>>& subtitleChoice = std::nullopt,
+                     int burnedStream = -1);
 
 // The index in the source of the `ordinal`-th stream of the type (-1 when there is none).
 int nthStream(const SourceInfo& source, int type, int ordinal);

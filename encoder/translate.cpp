@@ -1,8 +1,10 @@
 #include "translate.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/codec_names.h"
 #include "picture.h"
@@ -50,11 +52,6 @@ std::string ffmpegFrameRate(const std::string& legacy) {
   const long long milli = std::atoll(legacy.substr(0, slash).c_str());
   const std::string exact = exactFrameRate((static_cast<double>(milli) + 0.5) / 1000.0);
   return exact.empty() ? legacy : exact;
-}
-
-bool isModernVideoEncoder(const std::string& encoder) {
-  return encoder == "libx264" || encoder == "libx265" || encoder == "libvpx-vp9" ||
-         encoder == "libsvtav1";
 }
 
 int levelIndex(const std::string& name) {
@@ -156,7 +153,58 @@ Translation translateRemux(const LegacyOptions& o, const SourceInfo& source,
   return t;
 }
 
+// A backslash before each character the level gives a meaning to (and before blanks, which it
+// would trim).
+std::string escaped(const std::string& text, const char* special) {
+  std::string out;
+  for (const char c : text) {
+    if (std::strchr(special, c) != nullptr || std::isspace(static_cast<unsigned char>(c)))
+      out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// The subtitle stream `stream` (the ordinal-th of the source's subtitles) drawn into the picture:
+// text through libass, read from the source once more; pictures laid over it (the subtitles'
+// canvas is the source's picture, so a crop moves it by what was taken off).
+struct Burn {
+  bool text = false;
+  std::string filter;  // text: the filters for the video chain
+  std::string graph;   // pictures: the overlay, between the chain's two halves
+};
+
+Burn burnFilters(const LegacyOptions& o, const StreamInfo& stream, int ordinal) {
+  Burn burn;
+  if (stream.bitmapSubtitle) {
+    burn.graph = "[0:" + std::to_string(stream.index) +
+                 "]overlay=x=" + std::to_string(-o.cropLeft) + ":y=" + std::to_string(-o.cropTop);
+    return burn;
+  }
+  burn.text = true;
+  // A part of the source starts at 0 on the way through the filters; libass reads the
+  // subtitles' own times.
+  char shift[64] = "";
+  if (o.trimStart > 0) std::snprintf(shift, sizeof shift, "%.3f", o.trimStart);
+  const std::string subtitles = "subtitles=filename=" + filterGraphValue("file:" + o.input) +
+                                ":si=" + std::to_string(ordinal);
+  burn.filter = *shift ? std::string("setpts=PTS+") + shift + "/TB," + subtitles + ",setpts=PTS-" +
+                             shift + "/TB"
+                       : subtitles;
+  return burn;
+}
+
 }  // namespace
+
+bool isModernVideoEncoder(const std::string& encoder) {
+  return encoder == "libx264" || encoder == "libx265" || encoder == "libvpx-vp9" ||
+         encoder == "libsvtav1";
+}
+
+std::string filterGraphValue(const std::string& text) {
+  // First as an option's value inside the filter's arguments, then as the filter graph reads it.
+  return escaped(escaped(text, "\\':"), "\\'[],;");
+}
 
 std::vector<StreamInfo> remuxStreams(const LegacyOptions& o, const SourceInfo& source) {
   std::vector<StreamInfo> chosen;
@@ -218,20 +266,59 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
   // The modern lines (-adapt) keep every track the user would expect; the classic lines take
   // one video and one audio stream.
   const bool modern = o.adapt;
+  const int burnStream =
+      t.mapVideo && o.burnSubtitle >= 0 ? nthStream(source, 3 /* subtitle */, o.burnSubtitle) : -1;
+  if (t.mapVideo && o.burnSubtitle >= 0 && burnStream < 0)
+    t.notes.push_back("the source has no subtitle track " + std::to_string(o.burnSubtitle) +
+                      " to draw into the picture");
   const TrackPlan tracks = planTracks(source, container, t.mapVideo, t.mapAudio, modern,
-                                      o.audioTracks, o.subtitleTracks);
+                                      o.audioTracks, o.subtitleTracks, burnStream);
   if (t.mapAudio && tracks.audio.empty()) t.mapAudio = false;  // the row keeps no sound
   if (!t.mapVideo && !t.mapAudio) {
     t.error = "nothing to convert: the line leaves no audio or video stream of the source";
     return t;
   }
-  t.notes = tracks.notes;
+  t.notes.insert(t.notes.end(), tracks.notes.begin(), tracks.notes.end());
+  for (const AudioTrack& track : tracks.audio) t.audioChannels.push_back(track.channels);
 
   auto& a = t.args;
   a = {"-hide_banner", "-nostats", "-loglevel", "error"};
   if (progressArgs) a.insert(a.end(), {"-progress", "pipe:1", "-stats_period", "0.25"});
   appendInput(o, a);
-  if (t.mapVideo) a.insert(a.end(), {"-map", "0:" + std::to_string(source.videoStream)});
+  const bool modernVideo = o.fitHeight != 0 || !o.videoQuality.empty();
+  PicturePlan picture;
+  if (t.mapVideo) {
+    picture = planPicture(o, source, t.videoEncoder, modernVideo);
+    t.width = picture.width;
+    t.height = picture.height;
+    t.notes.insert(t.notes.end(), picture.notes.begin(), picture.notes.end());
+  }
+  // A subtitle drawn into the picture goes after the crop, before the scaling.
+  std::string graph;
+  if (burnStream >= 0) {
+    const StreamInfo* stream = nullptr;
+    for (const StreamInfo& s : source.streams)
+      if (s.index == burnStream) stream = &s;
+    const Burn burn = burnFilters(o, *stream, o.burnSubtitle);
+    auto& f = picture.filters;
+    const auto at = f.begin() + static_cast<std::ptrdiff_t>(std::min(picture.burnAt, f.size()));
+    if (burn.text) {
+      f.insert(at, burn.filter);
+    } else {
+      const std::vector<std::string> before(f.begin(), at), after(at, f.end());
+      graph = "[0:" + std::to_string(source.videoStream) + "]" +
+              (before.empty() ? std::string("null") : joinedFilters(before)) + "[picture];" +
+              "[picture]" + burn.graph + (after.empty() ? "" : "," + joinedFilters(after)) +
+              "[out]";
+      f.clear();
+    }
+    t.notes.push_back("the subtitle stream " + std::to_string(burnStream) + " (" + stream->codec +
+                      ") is drawn into the picture");
+  }
+  if (!graph.empty())
+    a.insert(a.end(), {"-filter_complex", graph, "-map", "[out]"});
+  else if (t.mapVideo)
+    a.insert(a.end(), {"-map", "0:" + std::to_string(source.videoStream)});
   for (const AudioTrack& track : tracks.audio)
     a.insert(a.end(), {"-map", "0:" + std::to_string(track.stream)});
   for (const int stream : tracks.others) a.insert(a.end(), {"-map", "0:" + std::to_string(stream)});
@@ -239,15 +326,6 @@ Translation translateOptions(const LegacyOptions& o, const SourceInfo& source,
   if (t.mapVideo) {
     a.insert(a.end(), {"-c:v", t.videoEncoder});
     if (!o.videoTag.empty()) a.insert(a.end(), {"-tag:v", upper(o.videoTag)});
-    const bool modernVideo = o.fitHeight != 0 || !o.videoQuality.empty();
-    PicturePlan picture = planPicture(o, source, t.videoEncoder, modernVideo);
-    // The crop counts in the stored picture's pixels: it comes before any turn or scaling.
-    if (o.cropped())
-      picture.filters.insert(picture.filters.begin(),
-                             "crop=iw-" + std::to_string(o.cropLeft + o.cropRight) + ":ih-" +
-                                 std::to_string(o.cropTop + o.cropBottom) + ":" +
-                                 std::to_string(o.cropLeft) + ":" + std::to_string(o.cropTop));
-    t.notes.insert(t.notes.end(), picture.notes.begin(), picture.notes.end());
     if (o.width > 0)
       a.insert(a.end(), {"-s", std::to_string(o.width) + "x" + std::to_string(o.height)});
     if (!picture.filters.empty()) a.insert(a.end(), {"-vf", joinedFilters(picture.filters)});

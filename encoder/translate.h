@@ -21,7 +21,16 @@ struct Translation {
   std::string audioEncoder;        // set when mapAudio
   std::vector<std::string> args;   // ffmpeg's arguments after its program name
   std::vector<std::string> notes;  // what the conversion changes and why, for the log
+  int width = 0, height = 0;       // of the picture that goes out, when mapVideo (0: not known)
+  std::vector<int> audioChannels;  // of each sound track that goes out
 };
+
+// The encoders of the modern profiles' quality levels and target sizes.
+bool isModernVideoEncoder(const std::string& encoder);
+
+// A text as one value of a filter's option inside a filter graph ("a path with: and ,"), with
+// both levels of ffmpeg's escaping.
+std::string filterGraphValue(const std::string& text);
 
 // The encoder name ffmpeg 5.1 uses for a legacy codec name ("libfaac" -> "aac").
 std::string modernCodecName(const std::string& legacy);

@@ -50,12 +50,6 @@ std::vector<int> WindowCommands::shapeRows() {
   return rows;
 }
 
-// What the encoder makes of a row's shape beyond its part, crop and tracks. The dialog offers a
-// target size and burned-in subtitles only where the conversion honours them: no choice is taken
-// and then ignored.
-constexpr bool EncoderMakesTargetSizes = false;
-constexpr bool EncoderBurnsSubtitles = false;
-
 void WindowCommands::trimCommand() {
   const std::vector<int> rows = shapeRows();
   if (closing() || rows.empty()) return;
@@ -68,10 +62,11 @@ void WindowCommands::trimCommand() {
   const ProfileExtras* extras = profileExtras(profileId);
   TrimCropOptions options;
   options.remux = kind == ProfileKind::Remux;
-  options.targetSize = EncoderMakesTargetSizes && kind == ProfileKind::QualityVideo && extras &&
-                       extras->qualityChoice;
+  // A target size and burned-in subtitles only where the conversion makes them: profiles with
+  // quality levels reach a size, every profile but a copy draws subtitles into the picture.
+  options.targetSize = kind == ProfileKind::QualityVideo && extras && extras->qualityChoice;
   options.severalRows = rows.size() > 1;
-  options.burnIn = EncoderBurnsSubtitles;
+  options.burnIn = kind != ProfileKind::Remux;
   TrimCropDialog dialog(first.sourcePath, first.details, options, &window_);
   // The dialog starts from the first row's shape, its tracks from the settings' rules where the
   // row chose none; OK gives every chosen row the same one.

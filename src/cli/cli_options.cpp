@@ -136,6 +136,11 @@ ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* pr
       if (!takeValue() || !parseLanguageList(value, codes))
         return fail(name + " needs language codes such as eng,deu");
       (name == "--audio-lang" ? o.audioLanguages : o.subtitleLanguages) = codes;
+    } else if (name == "--target-size") {
+      if (!takeValue() || (o.targetSize = parseSizeText(value)) == 0)
+        return fail("--target-size needs a size such as 25M, 700MB or 1.5G");
+    } else if (name == "--burn-subtitles") {
+      if (!flag(o.burnSubtitles)) return fail("--burn-subtitles takes no value");
     } else if (name == "--crop") {
       CropSides sides;
       if (!takeValue() || (value != "auto" &&
@@ -241,6 +246,10 @@ std::string usageText() {
          "  --audio-lang L     sound tracks in these languages (eng,deu: most wanted first)\n"
          "                     and the original language's\n"
          "  --subtitle-lang L  subtitle tracks in these languages only\n"
+         "  --burn-subtitles   draw a subtitle into the picture: the first of --subtitle-lang's,\n"
+         "                     else a forced one or one in your language\n"
+         "  --target-size S    make each file this size (25M, 700MB, 1.5G) in two passes; for\n"
+         "                     the modern video profiles\n"
          "  --list-profiles    print the profiles (Id, alias and name) and the presets, and\n"
          "                     exit; with --json as a JSON array\n"
          "  --help             print this help and exit\n"

@@ -1,6 +1,7 @@
 // vidmora-cli's command line: options, their checks and the help text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct CliOptions {
   // Languages (comma-separated codes, most wanted first; empty: the profile keeps every track)
   // of the sound and subtitle tracks that go out.
   std::vector<std::string> audioLanguages, subtitleLanguages;
+  uint64_t targetSize = 0;     // bytes (--target-size 25M); 0: the profile's quality
+  bool burnSubtitles = false;  // draw a subtitle into the picture
   std::vector<std::string> paths;
 };
 

@@ -113,6 +113,11 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
     }
     s.Quality = static_cast<int16_t>(*level);
   }
+  if (o.targetSize > 0 && profileKind(s.ProfileId) != ProfileKind::QualityVideo) {
+    std::fprintf(err, "vidmora-cli: the profile \"%s\" takes no target size\n",
+                 OutputProfiles[profileIndexById(s.ProfileId)].Name);
+    return 2;
+  }
   // The window's batch passes the settings through its dialog: the same frame size here.
   readBackFrameSize(s);
   if (o.jobs > 0) s.MaxConversions = static_cast<int16_t>(o.jobs);
@@ -312,7 +317,8 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
 
   // The part of each file, its crop and its tracks; a part its file does not hold is refused.
   if (!o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty() ||
-      !o.audioLanguages.empty() || !o.subtitleLanguages.empty()) {
+      !o.audioLanguages.empty() || !o.subtitleLanguages.empty() || o.targetSize > 0 ||
+      o.burnSubtitles) {
     std::vector<VideoEntry*> shaped;
     for (VideoEntry* e : jobs) {
       auto shape = std::make_shared<RowShape>();
@@ -336,6 +342,8 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
       else if (!o.crop.empty() && parseCropText(o.crop, sides))
         shape->crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
       if (e->details) chooseTracksByLanguage(*e->details, o, *shape);
+      shape->targetSizeBytes = o.targetSize;
+      shape->burnSubtitles = o.burnSubtitles;
       engine.list().setRowShape({e->listIndex}, shape);
       shaped.push_back(e);
     }

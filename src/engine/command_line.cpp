@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "engine/codec_names.h"
+#include "engine/job_shape.h"
 #include "platform/texts.h"
 #include "settings/profiles.h"
 
@@ -207,7 +208,7 @@ std::string tracksText(const std::vector<int>& tracks) {
 
 }  // namespace
 
-void appendShapeOptions(EncoderCommand& command, const RowShape& shape) {
+void appendShapeOptions(EncoderCommand& command, const RowShape& shape, int burnSubtitle) {
   std::vector<std::string> options;
   if (shape.trimStart > 0) options.insert(options.end(), {"-ss", secondsText(shape.trimStart)});
   if (shape.trimEnd >= 0) options.insert(options.end(), {"-to", secondsText(shape.trimEnd)});
@@ -221,8 +222,41 @@ void appendShapeOptions(EncoderCommand& command, const RowShape& shape) {
     options.insert(options.end(), {"-atracks", tracksText(*shape.audioTracks)});
   if (shape.subtitleTracks)
     options.insert(options.end(), {"-stracks", tracksText(*shape.subtitleTracks)});
+  if (burnSubtitle >= 0) options.insert(options.end(), {"-burnsub", std::to_string(burnSubtitle)});
+  if (shape.targetSizeBytes > 0)
+    options.insert(options.end(), {"-targetsize", std::to_string(shape.targetSizeBytes)});
   if (options.empty() || command.argv.size() < 2) return;
   command.argv.insert(command.argv.end() - 1, options.begin(), options.end());
+}
+
+int burnedSubtitle(const SourceDetails& source, const RowShape* shape, int16_t profileId,
+                   const std::vector<std::string>& languages) {
+  // A copy changes no picture.
+  const ProfileKind kind = profileKind(profileId);
+  if (profileById(profileId).AudioOnly || source.subtitles.empty() || kind == ProfileKind::Remux ||
+      kind == ProfileKind::Sound)
+    return -1;
+  const bool carries = profileCarriesSubtitles(profileId);
+  const bool asked = shape != nullptr && shape->burnSubtitles;
+  if (asked && shape->subtitleTracks)
+    return shape->subtitleTracks->empty() ? -1 : shape->subtitleTracks->front();
+  TrackRules rules;
+  rules.preferredLanguages = languages;
+  rules.burnSubtitles = asked;
+  int stream = chooseTracks(source, rules, carries).burnSubtitle;
+  // Asked for, with no forced one and none in the user's languages: the first one.
+  if (asked && stream < 0) stream = source.subtitles.front().index;
+  for (std::size_t i = 0; i < source.subtitles.size(); ++i) {
+    if (source.subtitles[i].index != stream) continue;
+    // A choice of tracks that leaves this one out keeps it out of the picture as well.
+    const int place = static_cast<int>(i);
+    if (shape != nullptr && shape->subtitleTracks &&
+        std::find(shape->subtitleTracks->begin(), shape->subtitleTracks->end(), place) ==
+            shape->subtitleTracks->end())
+      return -1;
+    return place;
+  }
+  return -1;
 }
 
 EncoderCommand buildProbeLine(const std::string& encoderPath, const std::string& sourcePath,

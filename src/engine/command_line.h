@@ -7,6 +7,7 @@
 
 #include "settings/settings.h"
 #include "videolist/row_shape.h"
+#include "videolist/source_details.h"
 
 namespace vidmora {
 
@@ -23,10 +24,18 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
                                    const std::string& mapName, ConversionSnapshot& snapshot,
                                    bool noAudioOptions);
 
-// The row's part of the source, crop and track choice, put before the output path (the line's
-// last argument). An automatic crop must have been found already (`crop` holds it); the
-// subtitle burn-in and the target size are not written here.
-void appendShapeOptions(EncoderCommand& command, const RowShape& shape);
+// The row's part of the source, crop, track choice, target size and the subtitle drawn into the
+// picture (`burnSubtitle`, its place among the source's subtitle streams; -1: none), put before
+// the output path (the line's last argument). An automatic crop must have been found already
+// (`crop` holds it).
+void appendShapeOptions(EncoderCommand& command, const RowShape& shape, int burnSubtitle = -1);
+
+// The subtitle drawn into a row's picture, as its place among the source's subtitle streams:
+// with "Burn in subtitles" the first one the row keeps (without a choice, the one the track
+// rules pick), else, for a profile whose files carry no subtitles, a forced one in the language
+// of the sound or one of `languages`; -1: none.
+int burnedSubtitle(const SourceDetails& source, const RowShape* shape, int16_t profileId,
+                   const std::vector<std::string>& languages);
 
 EncoderCommand buildProbeLine(const std::string& encoderPath, const std::string& sourcePath,
                               int progressSlot, const std::string& mapName);

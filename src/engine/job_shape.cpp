@@ -54,14 +54,6 @@ std::optional<double> parseTimeText(const std::string& text) {
   return total;
 }
 
-std::string timeText(double seconds) {
-  const long long ms = std::llround(std::max(0.0, seconds) * 1000.0);
-  char text[48];
-  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60,
-                ms / 1000 % 60, ms % 1000);
-  return text;
-}
-
 double TrimRange::length(double duration) const {
   const double stop = end > 0.0 ? std::min(end, duration) : duration;
   return std::max(0.0, stop - std::min(start, stop));
@@ -137,88 +129,6 @@ uint64_t parseSizeText(const std::string& input) {
   const double bytes = value * factor;
   if (bytes < 1.0 || bytes > 1e15) return 0;
   return static_cast<uint64_t>(bytes);
-}
-
-namespace {
-
-constexpr double OverheadFraction = 0.01;
-constexpr double OverheadBytesPerSecond = 2000.0;
-constexpr long MinVideoBitrate = 64000;
-
-double budgetBits(uint64_t bytes, double seconds) {
-  return (static_cast<double>(bytes) * (1.0 - OverheadFraction) -
-          OverheadBytesPerSecond * seconds) *
-         8.0;
-}
-
-uint64_t bytesFor(double bits, double seconds) {
-  return static_cast<uint64_t>(
-      std::ceil((bits / 8.0 + OverheadBytesPerSecond * seconds) / (1.0 - OverheadFraction)));
-}
-
-std::string megabytes(uint64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", std::ceil(static_cast<double>(bytes) / 1e5) / 10.0);
-  return text;
-}
-
-}  // namespace
-
-TargetSizePlan planTargetSize(const TargetSizeInput& in) {
-  TargetSizePlan plan;
-  if (in.durationSeconds <= 0.0) {
-    plan.reason = "the length of the source is not known, so no bit rate can be worked out";
-    return plan;
-  }
-  const double seconds = in.durationSeconds;
-  const int tracks = std::max(0, in.audioTracks);
-  const double pixels = static_cast<double>(std::max(0, in.width)) * std::max(0, in.height);
-  const long minVideo =
-      pixels > 0
-          ? std::max(MinVideoBitrate,
-                     static_cast<long>(pixels * std::max(1.0, in.frameRate) * MinBitsPerPixel))
-          : 0;
-  const double budget = budgetBits(in.targetBytes, seconds);
-  // Sound keeps its rate unless it would take more than a quarter of everything.
-  long audio = tracks > 0 ? in.audioBitrate : 0;
-  if (tracks > 0 && static_cast<double>(audio) * tracks * seconds > budget / 4)
-    audio = std::max(in.lowestAudioBitrate,
-                     static_cast<long>(budget / 4 / tracks / seconds) / 1000 * 1000);
-  audio = std::min(audio, in.audioBitrate);
-  // A picture below its least rate takes from the sound first, down to the sound's least rate.
-  if (tracks > 0 && pixels > 0 && budget / seconds - static_cast<double>(audio) * tracks < minVideo)
-    audio = std::max(in.lowestAudioBitrate,
-                     std::min(audio, static_cast<long>((budget / seconds - minVideo) / tracks)));
-  const double videoBits = budget - static_cast<double>(audio) * tracks * seconds;
-  const double video = videoBits / seconds;
-  const bool soundFits =
-      tracks == 0 || budget >= static_cast<double>(in.lowestAudioBitrate) * tracks * seconds;
-  if (!soundFits || (pixels > 0 && video < static_cast<double>(minVideo))) {
-    const double needed =
-        (static_cast<double>(minVideo) + static_cast<double>(in.lowestAudioBitrate) * tracks) *
-        seconds;
-    plan.smallestBytes = bytesFor(needed, seconds);
-    plan.reason = "a file of " + megabytes(in.targetBytes) + " cannot hold " +
-                  (pixels > 0 ? "a watchable picture" : "the sound") + " of " + timeText(seconds) +
-                  ": the smallest size that works is " + megabytes(plan.smallestBytes);
-    return plan;
-  }
-  plan.ok = true;
-  plan.audioBitrate = audio;
-  plan.videoBitrate = pixels > 0 ? static_cast<long>(video) : 0;
-  return plan;
-}
-
-long correctedVideoBitrate(long videoBitrate, long audioBitrate, int audioTracks,
-                           double durationSeconds, uint64_t actualBytes, uint64_t targetBytes) {
-  if (actualBytes == 0 || durationSeconds <= 0.0) return videoBitrate;
-  const double audioBits =
-      static_cast<double>(audioBitrate) * std::max(0, audioTracks) * durationSeconds;
-  const double actualVideoBits = static_cast<double>(actualBytes) * 8.0 - audioBits;
-  const double wantedVideoBits = static_cast<double>(targetBytes) * 0.975 * 8.0 - audioBits;
-  if (actualVideoBits <= 0.0 || wantedVideoBits <= 0.0) return videoBitrate / 2;
-  return std::max(MinVideoBitrate / 2, static_cast<long>(static_cast<double>(videoBitrate) *
-                                                         wantedVideoBits / actualVideoBits));
 }
 
 std::string normalizeLanguage(const std::string& input) {

@@ -1,5 +1,6 @@
 // How a user shapes one conversion beyond its profile: a trimmed part, a target file size and
-// which tracks go out. The rules here are pure: the window, vidmora-cli and the encoder apply them.
+// which tracks go out. The rules here are pure: the window and vidmora-cli apply them; the target
+// size's arithmetic (engine/target_size.h) is the encoder's too.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/target_size.h"
 #include "settings/settings.h"
 #include "videolist/row_shape.h"
 #include "videolist/source_details.h"
@@ -19,8 +21,6 @@ namespace vidmora {
 // "HH:MM:SS.mmm", "MM:SS", "SS.mmm" or plain seconds ("90", "1:30", "00:01:30.250"); no sign,
 // no exponent, minutes and seconds below 60 after a colon. Empty for anything else.
 std::optional<double> parseTimeText(const std::string& text);
-// "00:01:30.250" (milliseconds rounded).
-std::string timeText(double seconds);
 
 struct TrimRange {
   double start = 0.0;  // seconds from the source's start
@@ -40,32 +40,6 @@ bool makeTrimRange(const std::string& start, const std::string& end, const std::
 // "25M", "25MB", "700 MB", "1.5G", "800k" (powers of 1000, as file managers count), or plain
 // bytes. 0 for anything else.
 uint64_t parseSizeText(const std::string& text);
-
-struct TargetSizeInput {
-  uint64_t targetBytes = 0;
-  double durationSeconds = 0.0;     // the trimmed length
-  int audioTracks = 1;              // tracks that go out
-  long audioBitrate = 128000;       // per track, what the profile would use
-  long lowestAudioBitrate = 32000;  // per track, the least the audio codec sounds right with
-  int width = 0, height = 0;        // of the output picture
-  double frameRate = 30.0;
-};
-struct TargetSizePlan {
-  bool ok = false;
-  long videoBitrate = 0;       // bit/s
-  long audioBitrate = 0;       // per track
-  uint64_t smallestBytes = 0;  // when refused: the smallest target that works
-  std::string reason;
-};
-// Container overhead is taken as 1 % plus 2 KB a second; audio gives way down to its lowest rate
-// when it would take more than a quarter of the budget; the picture needs at least
-// MinBitsPerPixel per pixel and frame (and 64 kbit/s) to be watchable.
-constexpr double MinBitsPerPixel = 0.012;
-TargetSizePlan planTargetSize(const TargetSizeInput& input);
-// After an encode that came out at actualBytes: the video rate for another pass that lands
-// just under the target (aiming at 97.5 % of it).
-long correctedVideoBitrate(long videoBitrate, long audioBitrate, int audioTracks,
-                           double durationSeconds, uint64_t actualBytes, uint64_t targetBytes);
 
 // --- tracks
 

@@ -17,7 +17,8 @@ struct EstimateInput {
   uint64_t sourceBytes = 0;      // for a remux: the source's size and length
   double sourceSeconds = 0;
   bool video = true;
-  std::string videoEncoder;  // "libx264", "libx265", "libvpx-vp9", "libsvtav1", others
+  std::string videoEncoder;  // "libx264", "libx265", "libvpx-vp9", "libsvtav1", others, or the
+                             // profile's codec name ("H264", "HEVC")
   long videoBitrate = -1;    // bit/s of a fixed rate; -1: the quality level decides
   QualityLevel level = DefaultQuality;
   int width = 0, height = 0;  // the output's picture

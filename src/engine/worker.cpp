@@ -13,19 +13,23 @@
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
 #include "engine/engine_config.h"
+#include "engine/job_shape.h"
 #include "engine/output_path.h"
 #include "engine/video_list_store.h"
 #include "platform/format.h"
 #include "platform/job_log.h"
 #include "platform/process.h"
 #include "platform/texts.h"
+#include "settings/profiles.h"
 
 namespace vidmora {
 namespace {
 
-// The shape as the encoder takes it: an automatic crop becomes the black bars found now.
-RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath) {
+// The shape as the encoder takes it: an automatic crop becomes the black bars found now; a
+// target size is for the profiles with quality levels.
+RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId) {
   RowShape out = shape;
+  if (profileKind(profileId) != ProfileKind::QualityVideo) out.targetSizeBytes = 0;
   if (shape.cropAuto && !shape.crop) {
     const CropDetection found = detectBlackBars(sourcePath);
     if (found.ok && found.crop.any())
@@ -54,12 +58,17 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   int exitCode = -1000;
   ConversionSnapshot snapshot;
   std::shared_ptr<const RowShape> shape;
+  int burn = -1;  // the subtitle drawn into the picture
   int slot;
   {
     std::lock_guard<std::mutex> lock(listLock_);
     snapshot = entry.ownSettings ? *entry.ownSettings : snapshot_;
     shape = shapeUnderRules(entry.shape, entry.details.get(), shapeRules_,
                             profileCarriesSubtitles(snapshot.ProfileId));
+    // The row's own choice of subtitles limits it, not the one the rules made.
+    if (entry.details)
+      burn = burnedSubtitle(*entry.details, entry.shape.get(), snapshot.ProfileId,
+                            shapeRules_.languages);
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
@@ -74,9 +83,16 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   // nowhere and the row shows "Converting".
   const std::string mapName =
       progress_.isOpen() ? progress_.mapName() : std::string(ProgressMapNameLength, '0');
-  EncoderCommand command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
-                                               slot, mapName, snapshot, false);
-  if (shape) appendShapeOptions(command, shapeToConvert(*shape, entry.sourcePath));
+  const RowShape converted =
+      shapeToConvert(shape ? *shape : RowShape(), entry.sourcePath, snapshot.ProfileId);
+  // The row's shape goes on every line, the one without audio options as well.
+  const auto lineFor = [&](bool noAudioOptions) {
+    EncoderCommand line = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath,
+                                              slot, mapName, snapshot, noAudioOptions);
+    if (shape || burn >= 0) appendShapeOptions(line, converted, burn);
+    return line;
+  };
+  EncoderCommand command = lineFor(false);
   bool started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment,
                            outputFile, &entry.encoderGroup);
   if (!started) {
@@ -85,8 +101,7 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
         texts::fillText(texts::ReasonEncoderNotStarted, config_.encoderPath.c_str());
   }
   if (started && exitCode == ExitAudioRejected) {
-    command = buildConversionLine(config_.encoderPath, entry.sourcePath, outputPath, slot, mapName,
-                                  snapshot, true);
+    command = lineFor(true);
     started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment,
                         outputFile, &entry.encoderGroup);
   }

@@ -122,6 +122,24 @@ class CliRun : public ::testing::Test {
     ::chmod(encoder_.c_str(), 0755);
   }
 
+  // in/film.mkv: 2 s of picture, sound in English and Japanese, subtitles in English and French.
+  std::string makeFilm() {
+    const std::string source = dir_ / "in/film.mkv";
+    std::filesystem::create_directories(dir_ / "in");
+    test::writeFile(dir_ / "en.srt", "1\n00:00:00,500 --> 00:00:01,500\nHello.\n");
+    test::writeFile(dir_ / "fr.srt", "1\n00:00:00,500 --> 00:00:01,500\nBonjour.\n");
+    const std::string make =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:d=2 "
+        "-f lavfi -i sine=d=2 -f lavfi -i sine=frequency=880:d=2 -i '" +
+        (dir_ / "en.srt") + "' -i '" + (dir_ / "fr.srt") +
+        "' -map 0 -map 1 -map 2 -map 3 -map 4 -c:v mpeg4 -c:a aac -c:s srt "
+        "-metadata:s:a:0 language=eng -metadata:s:a:1 language=jpn "
+        "-metadata:s:s:0 language=eng -metadata:s:s:1 language=fre '" +
+        source + "'";
+    EXPECT_EQ(std::system(make.c_str()), 0);
+    return source;
+  }
+
   // Probes and converts as the real encoder does, except that converting a file whose name
   // starts with "bad" fails with a reason in the log, after some noise on standard error.
   void failBadFiles() {
@@ -580,19 +598,7 @@ TEST_F(CliRun, APartAndACropReachTheEncoderAndAPartBeyondTheEndRefusesTheFile) {
 // subtitles of the languages asked for only (by their place among the source's streams).
 TEST_F(CliRun, LanguagesChooseTheTracksThatGoOut) {
   logEncoderLines();
-  const std::string source = dir_ / "in/film.mkv";
-  std::filesystem::create_directories(dir_ / "in");
-  test::writeFile(dir_ / "en.srt", "1\n00:00:00,500 --> 00:00:01,500\nHello.\n");
-  test::writeFile(dir_ / "fr.srt", "1\n00:00:00,500 --> 00:00:01,500\nBonjour.\n");
-  const std::string make =
-      "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:d=2 "
-      "-f lavfi -i sine=d=2 -f lavfi -i sine=frequency=880:d=2 -i '" +
-      (dir_ / "en.srt") + "' -i '" + (dir_ / "fr.srt") +
-      "' -map 0 -map 1 -map 2 -map 3 -map 4 -c:v mpeg4 -c:a aac -c:s srt "
-      "-metadata:s:a:0 language=eng -metadata:s:a:1 language=jpn "
-      "-metadata:s:s:0 language=eng -metadata:s:s:1 language=fre '" +
-      source + "'";
-  ASSERT_EQ(std::system(make.c_str()), 0);
+  const std::string source = makeFilm();
   const struct {
     std::vector<std::string> options;
     const char* expected;  // in the conversion's line
@@ -613,6 +619,24 @@ TEST_F(CliRun, LanguagesChooseTheTracksThatGoOut) {
     ASSERT_EQ(ran.size(), 2u);
     EXPECT_NE(ran[1].find(c.expected), std::string::npos) << ran[1];
   }
+}
+
+// --burn-subtitles draws the first subtitle of the languages asked for into the picture and
+// --target-size gives the size in bytes; a profile without quality levels takes no target size.
+TEST_F(CliRun, ABurnedSubtitleAndATargetSizeReachTheEncoder) {
+  logEncoderLines();
+  const std::string source = makeFilm();
+  EXPECT_EQ(run({"--no-history", "--profile", "h264", "--subtitle-lang", "fr", "--burn-subtitles",
+                 "--target-size", "0.2M", "--dest", dir_ / "out", source}),
+            0);
+  const std::vector<std::string> ran = lines(dir_ / "lines");
+  ASSERT_EQ(ran.size(), 2u);
+  EXPECT_NE(ran[1].find("|-stracks|1|-burnsub|1|-targetsize|200000|"), std::string::npos) << ran[1];
+
+  EXPECT_EQ(run({"--no-history", "--profile", "mkv-remux", "--target-size", "25M", source}), 2);
+  EXPECT_NE(lines(dir_ / "stderr").at(0).find("takes no target size"), std::string::npos);
+  EXPECT_EQ(run({"--no-history", "--target-size", "25 furlongs", source}), 2);
+  EXPECT_EQ(lines(dir_ / "lines").size(), 2u);  // neither probed nor converted
 }
 
 // A terminal sends Ctrl+C to its whole foreground group. The encoders run in groups of their

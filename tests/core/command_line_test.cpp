@@ -281,6 +281,62 @@ TEST(CommandLine, ArgumentsKeepEveryPathWhole) {
   EXPECT_EQ(cmd.argv, argv);
 }
 
+// The subtitle drawn into a row's picture: asked for, the first the row keeps; otherwise a
+// forced one where the file carries no subtitles (the classic profiles, WebM); never in a copy.
+TEST(CommandLine, TheSubtitleBurnedFollowsTheRowAndWhatTheFileCarries) {
+  SourceDetails source;
+  source.audio.resize(1);
+  source.audio[0].index = 1;
+  source.audio[0].language = "jpn";
+  const auto sub = [&](int index, const char* language, bool forced) {
+    SubtitleStreamDetails s;
+    s.index = index;
+    s.language = language;
+    s.text = true;
+    s.forced = forced;
+    source.subtitles.push_back(s);
+  };
+  sub(2, "fra", false);
+  sub(3, "eng", true);
+  sub(4, "eng", false);
+  const auto asked = [](std::optional<std::vector<int>> tracks) {
+    RowShape shape;
+    shape.burnSubtitles = true;
+    shape.subtitleTracks = std::move(tracks);
+    return shape;
+  };
+  RowShape leavesForcedOut;
+  leavesForcedOut.subtitleTracks = std::vector<int>{0, 2};
+  const RowShape askedForTwo = asked(std::vector<int>{2, 0}), askedForNone = asked({});
+  const struct {
+    const char* name;
+    int16_t profile;
+    const RowShape* shape;
+    std::vector<std::string> languages;
+    int burned;
+  } cases[] = {
+      {"classic: the forced one", 600, nullptr, {"eng"}, 1},
+      {"WebM: the forced one", 9020, nullptr, {"eng"}, 1},
+      {"MP4 carries them", 9000, nullptr, {"eng"}, -1},
+      {"a choice without the forced one", 600, &leavesForcedOut, {"eng"}, -1},
+      {"asked: the first kept", 9000, &askedForTwo, {"eng"}, 2},
+      {"asked, none in the languages: the first", 9000, &askedForNone, {"ita"}, 0},
+      {"a copy", 9040, &askedForNone, {"eng"}, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(burnedSubtitle(source, c.shape, c.profile, c.languages), c.burned);
+  }
+  // Both reach the line before the output.
+  ConversionSnapshot snap = profileSnapshot(9000);
+  EncoderCommand line = buildConversionLine(Encoder, Source, Output, 0, MapName, snap, false);
+  RowShape target;
+  target.targetSizeBytes = 25'000'000;
+  appendShapeOptions(line, target, 2);
+  const std::vector<std::string> tail(line.argv.end() - 5, line.argv.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"-burnsub", "2", "-targetsize", "25000000", Output}));
+}
+
 TEST(CommandLine, MapCodecName) {
   const std::pair<const char*, const char*> cases[] = {
       {"MP4", "mpeg4"},     {"mpeg-4", "mpeg4"}, {"H264", "libx264"},

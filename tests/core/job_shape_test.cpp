@@ -125,6 +125,30 @@ TEST(JobShape, ACorrectedPassAimsJustUnderTheTarget) {
   EXPECT_GT(predicted, target * 0.95);
 }
 
+// An encoder whose file does not grow in step with the rate: the next try lies between the
+// tries that missed on either side; a still picture that takes no more bytes at a higher rate
+// gets no higher one.
+TEST(JobShape, TheNextTryFollowsTheTriesThatMissed) {
+  const uint64_t target = 400'000;  // aim: 390000 bytes
+  const struct {
+    const char* name;
+    std::vector<SizeTrial> trials;
+    long low, high;  // the next rate lies within
+  } cases[] = {
+      {"over, then under: between", {{900'000, 540'000}, {600'000, 300'000}}, 700'000, 740'000},
+      {"under, then over: between", {{600'000, 300'000}, {900'000, 540'000}}, 700'000, 740'000},
+      {"far under: four times at most", {{100'000, 5'000}}, 400'000, 400'000},
+      {"no more bytes at a higher rate", {{100'000, 5'000}, {400'000, 5'100}}, 400'000, 400'000},
+      {"one over: scaled down", {{900'000, 440'000}}, 750'000, 800'000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const long next = nextVideoBitrate(c.trials, 0, 0, 3, target);
+    EXPECT_GE(next, c.low);
+    EXPECT_LE(next, c.high);
+  }
+}
+
 SourceDetails film() {
   SourceDetails d;
   auto audio = [&](int index, const char* lang, bool isDefault, bool commentary) {

@@ -43,8 +43,8 @@ TEST(OutputEstimate, FollowsTheTargetTheRatesOrTheLevel) {
       // (2 Mbit/s + 2 x 128 kbit/s) x 100 s, with the container's share.
       {"fixed rates", fixed, 28200000, 28700000},
       {"remux of a quarter", remux, 100000000, 100000000},
-      // Some 4.5 Mbit/s of picture for 1080p30 at the balanced level: 32 to 36 MB a minute.
-      {"balanced 1080p", h264(QualityLevel::Balanced), 32000000, 36000000},
+      // Some 2.7 Mbit/s of picture for 1080p30 at the balanced level: 20 to 23 MB a minute.
+      {"balanced 1080p", h264(QualityLevel::Balanced), 20000000, 23000000},
       {"no length", noLength, 0, 0},
       {"no picture size", noPicture, 0, 0},
   };
@@ -61,6 +61,16 @@ TEST(OutputEstimate, FollowsTheTargetTheRatesOrTheLevel) {
   EstimateInput av1 = h264(QualityLevel::Balanced);
   av1.videoEncoder = "libsvtav1";
   EXPECT_LT(estimateOutputBytes(av1), estimateOutputBytes(h264(QualityLevel::Balanced)));
+  // A row's settings name the codec as the profile does ("H264", "HEVC"): the same figures.
+  for (const auto& [profileName, encoder] : {std::pair{"H264", "libx264"},
+                                             {"HEVC", "libx265"},
+                                             {"VP9", "libvpx-vp9"},
+                                             {"AV1", "libsvtav1"}}) {
+    EstimateInput named = h264(QualityLevel::Balanced), byEncoder = named;
+    named.videoEncoder = profileName;
+    byEncoder.videoEncoder = encoder;
+    EXPECT_EQ(estimateOutputBytes(named), estimateOutputBytes(byEncoder)) << profileName;
+  }
 
   int unknown = -1;
   EXPECT_EQ(estimateBatchBytes({target, remux, noLength}, &unknown), 125000000u);

@@ -75,28 +75,32 @@ TEST(LegacyOptions, ProbeLineHasNoOutputAndPathsMayLookLikeOptions) {
 
 TEST(LegacyOptions, RefusesWhatItDoesNotKnow) {
   const char* const lines[] = {
-      "-y -i a.avi -threads 4 out.3gp",     // unknown option
-      "-y -i a.avi -b fast out.3gp",        // bad bit rate
-      "-y -i a.avi -s 176 out.3gp",         // bad size
-      "-y -i a.avi -r 0 out.3gp",           // bad rate
-      "-y -i a.avi -qxind 1000 out.3gp",    // slot out of range
-      "-y -i a.avi -qxmap ../x out.3gp",    // map name that is not digits
-      "-y -i a.avi -vcodec a;b out.3gp",    // codec name with odd characters
-      "-y -vn out.3gp",                     // no source
-      "-y -i a.avi -fit 1 out.mp4",         // no frame height
-      "-y -i a.avi -fit big out.mp4",       // nor a name it knows
-      "-y -i a.avi -fps 0 out.mp4",         // bad exact rate
-      "-y -i a.avi -vquality fixed o.mp4",  // a fixed bit rate is given with -b
-      "-y -i a.avi -aquality huge o.mp3",   // unknown level
-      "-y -i a.avi -ss -1 o.mp4",           // a start before the source
-      "-y -i a.avi -ss 1:00 o.mp4",         // seconds only on this line
-      "-y -i a.avi -ss 5 -to 5 o.mp4",      // an end not after the start
-      "-y -i a.avi -to 0 o.mp4",            // nothing left
-      "-y -i a.avi -crop 1:0:0:0 o.mp4",    // odd pixels
-      "-y -i a.avi -crop 2:2:2 o.mp4",      // three sides
-      "-y -i a.avi -atracks 0,,1 o.mp4",    // an empty index
-      "-y -i a.avi -stracks all o.mp4",     // not an index
-      "",                                   // nothing at all
+      "-y -i a.avi -threads 4 out.3gp",                // unknown option
+      "-y -i a.avi -b fast out.3gp",                   // bad bit rate
+      "-y -i a.avi -s 176 out.3gp",                    // bad size
+      "-y -i a.avi -r 0 out.3gp",                      // bad rate
+      "-y -i a.avi -qxind 1000 out.3gp",               // slot out of range
+      "-y -i a.avi -qxmap ../x out.3gp",               // map name that is not digits
+      "-y -i a.avi -vcodec a;b out.3gp",               // codec name with odd characters
+      "-y -vn out.3gp",                                // no source
+      "-y -i a.avi -fit 1 out.mp4",                    // no frame height
+      "-y -i a.avi -fit big out.mp4",                  // nor a name it knows
+      "-y -i a.avi -fps 0 out.mp4",                    // bad exact rate
+      "-y -i a.avi -vquality fixed o.mp4",             // a fixed bit rate is given with -b
+      "-y -i a.avi -aquality huge o.mp3",              // unknown level
+      "-y -i a.avi -ss -1 o.mp4",                      // a start before the source
+      "-y -i a.avi -ss 1:00 o.mp4",                    // seconds only on this line
+      "-y -i a.avi -ss 5 -to 5 o.mp4",                 // an end not after the start
+      "-y -i a.avi -to 0 o.mp4",                       // nothing left
+      "-y -i a.avi -crop 1:0:0:0 o.mp4",               // odd pixels
+      "-y -i a.avi -crop 2:2:2 o.mp4",                 // three sides
+      "-y -i a.avi -atracks 0,,1 o.mp4",               // an empty index
+      "-y -i a.avi -stracks all o.mp4",                // not an index
+      "-y -i a.avi -burnsub -1 o.mp4",                 // not a track
+      "-y -i a.avi -targetsize 25M o.mp4",             // bytes only on this line
+      "-y -i a.avi -targetsize 999 o.mp4",             // less than any file
+      "-y -i a.avi -remux -targetsize 9000000 o.mkv",  // a copy has no rate to choose
+      "",                                              // nothing at all
   };
   for (const char* line : lines) {
     const auto r = parseLegacyOptions(words(line));
@@ -107,9 +111,12 @@ TEST(LegacyOptions, RefusesWhatItDoesNotKnow) {
 
 TEST(LegacyOptions, ReadsTheRowsShape) {
   auto r = parseLegacyOptions(
-      words("-y -i a.mkv -ss 1.5 -to 62.25 -crop 140:138:0:2 -atracks 2,0 -stracks none o.mp4"));
+      words("-y -i a.mkv -ss 1.5 -to 62.25 -crop 140:138:0:2 -atracks 2,0 -stracks none "
+            "-burnsub 1 -targetsize 25000000 o.mp4"));
   ASSERT_TRUE(r.ok) << r.error;
   const LegacyOptions& o = r.options;
+  EXPECT_EQ(o.burnSubtitle, 1);
+  EXPECT_EQ(o.targetSize, 25'000'000u);
   EXPECT_EQ(o.trimStart, 1.5);
   EXPECT_EQ(o.trimEnd, 62.25);
   EXPECT_EQ(std::tie(o.cropTop, o.cropBottom, o.cropLeft, o.cropRight),

@@ -435,6 +435,14 @@ TEST_F(SourceKinds, AnimatedPicturesConvertAndStillOnesAreRefused) {
   const Conversion run = convert(dir_, gif, out, test::profileSnapshot(9000));
   ASSERT_EQ(run.result.status, 0) << run.result.err << run.log;
   EXPECT_EQ(streamsOf(out, "video").size(), 1u);
+  // Matroska's own list does not name GIF, but it keeps it: a copy holds every frame.
+  const std::string copy = outputName(dir_, "moving copy", 9040);
+  const Conversion copied = convert(dir_, gif, copy, test::profileSnapshot(9040));
+  ASSERT_EQ(copied.result.status, 0) << copied.result.err << copied.log;
+  EXPECT_EQ(test::runProgram({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                              "stream=nb_read_frames", "-of", "csv=p=0", "file:" + copy})
+                .out,
+            "5\n");
 
   // Named like a video, and with a video container's name, it is still one picture.
   for (const char* name : {"photo.png", "photo.mkv"}) {

@@ -85,6 +85,43 @@ std::string argAfter(const std::vector<std::string>& args, const std::string& op
   return {};
 }
 
+// The line run again without audio options (the encoder refused them) keeps the row's shape; a
+// target size goes only to the profiles with quality levels.
+TEST(QueueBatch, TheRowsShapeGoesOnEveryLineAndATargetSizeOnlyWhereItCanBeMade) {
+  TempFolder dir;
+  EngineRig rig(FAKE_ENCODER, dir.path());
+  rig.addReady(fakeSource(dir, "film.avi", "audio_reject=1\nargs=" + (dir / "film.args")));
+  rig.addReady(fakeSource(dir, "song.avi", "args=" + (dir / "song.args")));
+  ASSERT_EQ(rig.engine.list().setRowSettings({1}, profileValues(9110)), 1);
+  applyProfile(rig.engine.settings(), profileIndexById(9000));
+  rig.engine.settingsChanged();
+  auto shape = std::make_shared<RowShape>();
+  shape->trimStart = 1.5;
+  shape->targetSizeBytes = 25'000'000;
+  ASSERT_EQ(rig.engine.list().setRowShape({0, 1}, shape), 2);
+  ASSERT_TRUE(rig.engine.batch().startBatch());
+  ASSERT_TRUE(rig.waitBatch());
+
+  std::vector<std::vector<std::string>> runs(1);
+  for (const std::string& line : loggedArgs(dir / "film.args")) {
+    if (line.empty())
+      runs.emplace_back();
+    else
+      runs.back().push_back(line);
+  }
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_NE(std::find(runs[0].begin(), runs[0].end(), "-ab"), runs[0].end());
+  for (const auto& run : runs) {
+    ASSERT_GE(run.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(run.end() - 5, run.end() - 1),
+              (std::vector<std::string>{"-ss", "1.500", "-targetsize", "25000000"}));
+  }
+  EXPECT_EQ(std::find(runs[1].begin(), runs[1].end(), "-ab"), runs[1].end());
+  const std::vector<std::string> song = loggedArgs(dir / "song.args");
+  EXPECT_NE(std::find(song.begin(), song.end(), "-ss"), song.end());
+  EXPECT_EQ(std::find(song.begin(), song.end(), "-targetsize"), song.end());
+}
+
 TEST(QueueBatch, RowsWithTheirOwnProfileGetItsCommandLineAndTheOthersTheBatchs) {
   TempFolder dir;
   EngineRig rig(FAKE_ENCODER, dir.path());

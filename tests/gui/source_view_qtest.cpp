@@ -3,6 +3,8 @@
 // the choice remembered beside the settings).
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -228,6 +230,25 @@ class SourceViewTest : public QObject {
         false);
     w.command("Trim2")->trigger();
     QCOMPARE(list.at(1).shape->trimStart, 0.5);
+
+    // A profile with quality levels offers a target size and burned-in subtitles; a copy
+    // offers neither.
+    for (const int16_t profile : {int16_t{9000}, int16_t{9040}}) {
+      w.settings().ProfileId = profile;
+      const bool levels = profile == 9000;
+      answer(
+          [levels](TrimCropDialog& d) {
+            auto* target = d.findChild<QComboBox*>(QStringLiteral("TargetSize"));
+            auto* burn = d.findChild<QCheckBox*>(QStringLiteral("BurnSubtitles"));
+            QVERIFY(target && burn);
+            QCOMPARE(target->isVisibleTo(&d), levels);
+            QCOMPARE(burn->isVisibleTo(&d), levels);
+            if (levels) target->setCurrentIndex(target->findData(25));
+          },
+          true);
+      w.command("Trim2")->trigger();
+      QCOMPARE(list.at(1).shape->targetSizeBytes, levels ? uint64_t{25000000} : uint64_t{0});
+    }
   }
 
   void thumbnailColumnDecodesVisibleRowsAndIsRemembered() {
