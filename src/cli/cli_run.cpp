@@ -160,17 +160,10 @@ bool takeOne(PathCounts& counts, const std::string& path) {
 // source's sound and subtitle streams. Sound keeps the original language's track as well, as the
 // track rules say.
 void chooseTracksByLanguage(const SourceDetails& source, const CliOptions& o, RowShape& shape) {
-  const auto places = [](const std::vector<int>& indexes, const auto& streams) {
-    std::vector<int> out;
-    for (const int index : indexes)
-      for (std::size_t i = 0; i < streams.size(); ++i)
-        if (streams[i].index == index) out.push_back(static_cast<int>(i));
-    return out;
-  };
   if (!o.audioLanguages.empty() && !source.audio.empty()) {
     TrackRules rules;
     rules.preferredLanguages = o.audioLanguages;
-    shape.audioTracks = places(chooseTracks(source, rules, true).audio, source.audio);
+    shape.audioTracks = placesOf(chooseTracks(source, rules, true).audio, source.audio);
   }
   if (!o.subtitleLanguages.empty()) {
     // Every subtitle stream in one of the languages, text or picture, in the source's order.

@@ -296,20 +296,12 @@ std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> 
   if (!chooseAudio && !chooseSubtitles && !cropBars) return own;
 
   auto shape = own ? std::make_shared<RowShape>(*own) : std::make_shared<RowShape>();
-  // Places among the source's streams of each kind, as a row's own choice keeps them.
-  const auto places = [](const std::vector<int>& indexes, const auto& streams) {
-    std::vector<int> out;
-    for (const int index : indexes)
-      for (std::size_t i = 0; i < streams.size(); ++i)
-        if (streams[i].index == index) out.push_back(static_cast<int>(i));
-    return out;
-  };
   if (chooseAudio && rules.onlyPreferredLanguages) {
     TrackRules trackRules;
     trackRules.preferredLanguages = rules.languages;
     trackRules.keepOriginalLanguage = rules.keepOriginalLanguage;
     trackRules.dropCommentary = rules.dropCommentary;
-    shape->audioTracks = places(chooseTracks(*details, trackRules, true).audio, details->audio);
+    shape->audioTracks = placesOf(chooseTracks(*details, trackRules, true).audio, details->audio);
   } else if (chooseAudio) {
     // Every track but the commentaries; a source of commentaries only keeps them.
     std::vector<int> kept;
@@ -320,8 +312,8 @@ std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> 
   if (chooseSubtitles) {
     TrackRules trackRules;
     trackRules.preferredLanguages = rules.languages;
-    shape->subtitleTracks =
-        places(chooseTracks(*details, trackRules, carriesSubtitles).subtitles, details->subtitles);
+    shape->subtitleTracks = placesOf(chooseTracks(*details, trackRules, carriesSubtitles).subtitles,
+                                     details->subtitles);
   }
   if (cropBars) shape->cropAuto = true;
   if (shape->empty()) return nullptr;

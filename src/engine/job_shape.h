@@ -54,6 +54,16 @@ struct TrackChoice {
   std::vector<int> subtitles;  // carried as streams
   int burnSubtitle = -1;       // stream index burned into the picture, -1: none
 };
+// The places among `streams` (a source's sound or subtitle streams, in order) of the stream
+// indexes given: how a row's own track choice names them.
+template <typename Streams>
+std::vector<int> placesOf(const std::vector<int>& indexes, const Streams& streams) {
+  std::vector<int> places;
+  for (const int index : indexes)
+    for (std::size_t i = 0; i < streams.size(); ++i)
+      if (streams[i].index == index) places.push_back(static_cast<int>(i));
+  return places;
+}
 // canCarrySubtitles: the target container holds (text) subtitles.
 TrackChoice chooseTracks(const SourceDetails& source, const TrackRules& rules,
                          bool canCarrySubtitles);
