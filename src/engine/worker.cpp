@@ -2,6 +2,7 @@
 // options are refused; again under a new name when another program took the name), final state.
 // Runs on a worker thread; what the front end should show is posted to the main thread, never
 // waited for.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +19,9 @@
 #include "engine/video_list_store.h"
 #include "platform/format.h"
 #include "platform/job_log.h"
+#include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/stale_files.h"
 #include "platform/texts.h"
 #include "settings/profiles.h"
 
@@ -105,6 +108,10 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
     started = runHidden(command.argv, &exitCode, config_.tickPeriodMs, tick, environment,
                         outputFile, &entry.encoderGroup);
   }
+  // An encoder killed (a stop that ran past its grace, an end at once) had no time to remove its
+  // hidden part file: now that it is gone, the file is provably a leftover.
+  if (started && exitCode == static_cast<int8_t>(128 + SIGKILL))
+    removeStaleTempFiles(folderOf(outputPath));
   // The encoder publishes only when it succeeds, so after any other end the name holds our
   // empty reservation or another program's file: only the reservation goes.
   bool created = false;

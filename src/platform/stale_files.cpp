@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace vidmora {
 
@@ -36,8 +37,16 @@ std::string pidPart() {
   return "." + std::to_string(::getpid()) + "." + std::string(RandomLength, 'X');
 }
 
+// Gone, or dead and not yet reaped (a zombie never runs again).
 bool processGone(long pid) {
-  return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+  if (pid <= 0) return false;
+  if (::kill(static_cast<pid_t>(pid), 0) != 0) return errno == ESRCH;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const std::size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() &&
+         (line[close + 2] == 'Z' || line[close + 2] == 'X');
 }
 
 // A regular file (never a link) of this user.
