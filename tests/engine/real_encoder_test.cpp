@@ -311,6 +311,9 @@ TEST_F(RealEncoder, TheEndOfABatchClosesTheWindowOrAsksForTheShutdown) {
   const std::string b = clip("b.mp4", 3.0);
   for (const bool shutdown : {false, true}) {
     EngineRig rig(REAL_ENCODER, out_);
+    // One at a time, so a repaint is sure to see the first finished and the second still going
+    // (two at once may both end between two repaints on a slow machine).
+    rig.engine.settings().MaxConversions = 1;
     (shutdown ? rig.engine.settings().ShutdownAfter : rig.engine.settings().ExitAfter) = 1;
     ASSERT_EQ(rig.engine.scanner().addVideo(a), AddOutcome::Added);
     ASSERT_EQ(rig.engine.scanner().addVideo(b), AddOutcome::Added);
