@@ -28,44 +28,8 @@ uint64_t BatchEstimate::expectedOutputBytes(int row, const ConversionSnapshot& s
   const VideoEntry& entry = engine_.list().entries().at(row);
   if (entry.stateValue() != Ready) return 0;
   const std::shared_ptr<const RowShape> shape = engine_.list().rowShape(row);
-  const ProfileKind kind = profileKind(s.ProfileId);
-  const SourceDetails* source = entry.details.get();
-  const double seconds =
-      source && source->duration > 0 ? source->duration : double(entry.durationSeconds);
-  EstimateInput in;
-  in.seconds = shapedSeconds(shape.get(), seconds);
-  in.targetSizeBytes = shape ? shape->targetSizeBytes : 0;
-  in.remux = kind == ProfileKind::Remux;
-  in.sourceBytes = source ? source->sizeBytes : 0;
-  in.sourceSeconds = seconds;
-  in.video = !s.DisableVideo && kind != ProfileKind::Sound;
-  in.videoEncoder = s.VideoCodec;
-  in.level = static_cast<QualityLevel>(s.Quality);
-  in.audioBitrate = s.DisableAudio ? -1 : long(s.AudioBitrate) * 1000;
-  const VideoStreamDetails* picture =
-      source && !source->video.empty() ? &source->video[0] : nullptr;
-  if (kind == ProfileKind::Classic) {
-    // Fixed rates, one sound track.
-    in.videoBitrate = long(s.VideoBitrate) * 1000;
-    in.width = s.FrameWidth;
-    in.height = s.FrameHeight;
-    in.frameRate = s.FrameRate;
-  } else {
-    // A quality level: the picture's size decides (scaled to the profile's target height).
-    if (picture) {
-      in.width = picture->width;
-      in.height = picture->height;
-      if (s.TargetHeight > 0 && picture->height > s.TargetHeight) {
-        in.width = int(double(picture->width) * s.TargetHeight / picture->height);
-        in.height = s.TargetHeight;
-      }
-      in.frameRate = picture->frameRate;
-    }
-    in.audioTracks = shape && shape->audioTracks ? int(shape->audioTracks->size())
-                     : source                    ? int(source->audio.size())
-                                                 : 1;
-  }
-  return estimateOutputBytes(in);
+  return estimateOutputBytes(
+      estimateInputFor(entry.details.get(), double(entry.durationSeconds), s, shape.get()));
 }
 
 BatchEstimate::ReadyRows BatchEstimate::readyRows() const {

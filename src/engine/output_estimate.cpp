@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/command_line.h"
+#include "settings/profiles.h"
 
 namespace vidmora {
 namespace {
@@ -35,6 +36,50 @@ double bitsPerPixel(const std::string& encoder, QualityLevel level) {
 constexpr double Overhead = 1.01;
 
 }  // namespace
+
+EstimateInput estimateInputFor(const SourceDetails* source, double durationSeconds,
+                               const ConversionSnapshot& s, const RowShape* shape) {
+  const ProfileKind kind = profileKind(s.ProfileId);
+  const double seconds = source && source->duration > 0 ? source->duration : durationSeconds;
+  EstimateInput in;
+  in.seconds = shapedSeconds(shape, seconds);
+  in.targetSizeBytes = shape ? shape->targetSizeBytes : 0;
+  in.remux = kind == ProfileKind::Remux;
+  in.sourceBytes = source ? source->sizeBytes : 0;
+  in.sourceSeconds = seconds;
+  in.video = !s.DisableVideo && kind != ProfileKind::Sound;
+  in.videoEncoder = s.VideoCodec;
+  in.level = static_cast<QualityLevel>(s.Quality);
+  in.audioBitrate = s.DisableAudio ? -1 : long(s.AudioBitrate) * 1000;
+  const VideoStreamDetails* picture =
+      source && !source->video.empty() ? &source->video[0] : nullptr;
+  if (kind == ProfileKind::Classic) {
+    // Fixed rates, one sound track.
+    in.videoBitrate = long(s.VideoBitrate) * 1000;
+    in.width = s.FrameWidth;
+    in.height = s.FrameHeight;
+    in.frameRate = s.FrameRate;
+  } else {
+    if (kind == ProfileKind::QualityVideo &&
+        qualityFromStored(s.Quality) == QualityLevel::FixedBitrate && s.VideoBitrate > 0) {
+      // "Fixed bitrate": the line carries the rate; the picture's size does not matter.
+      in.videoBitrate = long(s.VideoBitrate) * 1000;
+    } else if (picture) {
+      // A quality level: the picture's size decides (scaled to the profile's target height).
+      in.width = picture->width;
+      in.height = picture->height;
+      if (s.TargetHeight > 0 && picture->height > s.TargetHeight) {
+        in.width = int(double(picture->width) * s.TargetHeight / picture->height);
+        in.height = s.TargetHeight;
+      }
+      in.frameRate = picture->frameRate;
+    }
+    in.audioTracks = shape && shape->audioTracks ? int(shape->audioTracks->size())
+                     : source                    ? int(source->audio.size())
+                                                 : 1;
+  }
+  return in;
+}
 
 uint64_t estimateOutputBytes(const EstimateInput& in) {
   if (in.targetSizeBytes > 0) return in.targetSizeBytes;

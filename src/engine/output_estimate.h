@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "settings/quality.h"
+#include "settings/settings.h"
+#include "videolist/row_shape.h"
+#include "videolist/source_details.h"
 
 namespace vidmora {
 
@@ -26,6 +29,11 @@ struct EstimateInput {
   long audioBitrate = -1;  // bit/s per track; -1: no sound
   int audioTracks = 1;
 };
+
+// A row's input: the source (its details when known, else its length in seconds), the values it
+// is converted with and its shape (null: none).
+EstimateInput estimateInputFor(const SourceDetails* source, double durationSeconds,
+                               const ConversionSnapshot& values, const RowShape* shape);
 
 // Bytes; 0 when nothing can be said (no length, no picture size for a quality level).
 uint64_t estimateOutputBytes(const EstimateInput& input);
