@@ -6,6 +6,7 @@
 
 #include "engine/job_shape.h"
 #include "engine/output_estimate.h"
+#include "engine/sample_estimate.h"
 #include "platform/format.h"
 #include "platform/paths.h"
 #include "settings/profiles.h"
@@ -18,18 +19,78 @@ uint64_t BatchEstimate::freeBytesAt(const std::string& folder) {
   return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
+BatchEstimate::BatchEstimate(Engine& engine, MainThreadQueue& queue, std::string encoderPath,
+                             std::function<void()> changed, SampleLimits limits)
+    : engine_(engine),
+      encoderPath_(std::move(encoderPath)),
+      samples_(
+          queue, [changed = std::move(changed)](const std::string&) { changed(); },
+          std::move(limits)) {}
+
 uint64_t BatchEstimate::expectedOutputBytes(int row) const {
   if (row < 0 || row >= engine_.list().entries().count()) return 0;
   const std::shared_ptr<const ConversionSnapshot> settings = engine_.list().rowSettings(row);
   return settings ? expectedOutputBytes(row, *settings) : 0;
 }
 
+SampleJob BatchEstimate::jobFor(int row, const ConversionSnapshot& values) const {
+  const VideoEntry& entry = engine_.list().entries().at(row);
+  return sampleJobFor(encoderPath_, entry.sourcePath, entry.details,
+                      double(entry.durationSeconds), values, engine_.list().rowShape(row),
+                      shapeRulesOf(engine_.settings()));
+}
+
+SampleEstimates::Figure BatchEstimate::sampled(int row, const ConversionSnapshot& values) const {
+  // Most lists never ask for a sample: no job is made for them.
+  if (!samples_.any()) return {};
+  return samples_.figure(jobFor(row, values));
+}
+
 uint64_t BatchEstimate::expectedOutputBytes(int row, const ConversionSnapshot& s) const {
   const VideoEntry& entry = engine_.list().entries().at(row);
   if (entry.stateValue() != Ready) return 0;
+  if (const SampleEstimates::Figure figure = sampled(row, s);
+      figure.state == SampleEstimates::State::Done)
+    return figure.bytes;
   const std::shared_ptr<const RowShape> shape = engine_.list().rowShape(row);
   return estimateOutputBytes(
       estimateInputFor(entry.details.get(), double(entry.durationSeconds), s, shape.get()));
+}
+
+QString BatchEstimate::rowText(int row) const {
+  if (row < 0 || row >= engine_.list().entries().count() ||
+      engine_.list().entries().at(row).stateValue() != Ready)
+    return {};
+  const std::shared_ptr<const ConversionSnapshot> values = engine_.list().rowSettings(row);
+  if (!values) return {};
+  const SampleEstimates::Figure figure = sampled(row, *values);
+  using State = SampleEstimates::State;
+  if (figure.state == State::Waiting || figure.state == State::Estimating)
+    return QObject::tr("Estimating…");
+  const uint64_t bytes = expectedOutputBytes(row, *values);
+  if (bytes == 0) return {};
+  const QString about = QObject::tr("about %1").arg(QString::fromStdString(formatSize(bytes)));
+  if (figure.state == State::Done && jobFor(row, *values).needsSample())
+    return QObject::tr("%1 (from a sample)").arg(about);
+  if (figure.state == State::Failed)
+    return QObject::tr("%1 (no sample: %2)").arg(about, QString::fromStdString(figure.reason));
+  return about;
+}
+
+int BatchEstimate::sampleRows(const std::vector<int>& rows) {
+  int asked = 0;
+  for (const int row : rows) {
+    if (row < 0 || row >= engine_.list().entries().count() ||
+        engine_.list().entries().at(row).stateValue() != Ready)
+      continue;
+    const std::shared_ptr<const ConversionSnapshot> values = engine_.list().rowSettings(row);
+    if (!values) continue;
+    SampleJob job = jobFor(row, *values);
+    if (!job.needsSample()) continue;  // its size is known without one
+    samples_.request(std::move(job));
+    ++asked;
+  }
+  return asked;
 }
 
 BatchEstimate::ReadyRows BatchEstimate::readyRows() const {

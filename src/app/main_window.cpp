@@ -126,7 +126,12 @@ TFMain::TFMain(MainWindowOptions options)
     config.queuePath = appendComponent(stateFolder(), texts::QueueFileName);
   config.tickPeriodMs = options_.tickPeriodMs;
   engine_ = std::make_unique<Engine>(static_cast<UiPort&>(*this), queue_, config);
-  estimate_ = std::make_unique<BatchEstimate>(*engine_);
+  // A sample that starts or ends changes its row's tooltip and the batch's total.
+  estimate_ = std::make_unique<BatchEstimate>(*engine_, queue_, encoderPath_, [this] {
+    if (shuttingDown_) return;
+    allRowsChanged();
+    scheduleEstimate();
+  });
 
   initPresets();
   const int width = clampedWidth(DesignWidth);
@@ -483,6 +488,7 @@ void TFMain::formDestroy() {
   saveColumnWidths();
   // A rename still moving its file ends first, so the history names the file where it is.
   commands_->windowClosing();
+  estimate_->stopSamples();
   // Stops every conversion, waits for the workers within a bound, drops what is not Done and
   // saves the history.
   engine_->exitTidyUp();

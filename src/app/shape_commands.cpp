@@ -1,5 +1,5 @@
-// The main window's commands about a source: Properties, the row tooltip's summary and the
-// thumbnail column.
+// The main window's commands about a source: Properties, Trim…, Estimate Size, the row tooltip's
+// summary and the thumbnail column.
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -39,8 +39,14 @@ void WindowCommands::propertiesCommand() {
   // A row read from the history has no details yet: the window reads them itself.
   PropertiesWindow* window =
       showPropertiesWindow(&window_, entry.sourcePath, entry.details, window_.encoderPath_);
-  if (const uint64_t bytes = window_.estimate().expectedOutputBytes(row))
-    window->setExpectedSize(tr("about %1").arg(QString::fromStdString(formatSize(bytes))));
+  window->setExpectedSize(window_.estimate().rowText(row));
+}
+
+void WindowCommands::estimateSizeCommand() {
+  const std::vector<int> rows = shapeRows();
+  if (closing() || rows.empty()) return;
+  // The rows show "Estimating…" from now on (the announcement repaints them).
+  window_.estimate().sampleRows(rows);
 }
 
 std::vector<int> WindowCommands::shapeRows() {
@@ -110,8 +116,8 @@ QString TFMain::sourceTip(int row) {
   const VideoEntry& entry = engine_->list().entries().at(row);
   QStringList lines;
   if (entry.details) lines << QString::fromStdString(sourceSummary(*entry.details));
-  if (const uint64_t bytes = estimate_->expectedOutputBytes(row))
-    lines << tr("Expected output: about %1").arg(QString::fromStdString(formatSize(bytes)));
+  if (const QString expected = estimate_->rowText(row); !expected.isEmpty())
+    lines << tr("Expected output: %1").arg(expected);
   lines.removeAll(QString());
   return lines.join(QLatin1Char('\n'));
 }

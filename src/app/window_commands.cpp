@@ -103,6 +103,8 @@ void WindowCommands::buildMenus(QMenuBar* bar) {
                        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)));
   file->addAction(bind("Properties1", tr("P&roperties"), &WindowCommands::propertiesCommand));
   file->addAction(bind("Trim1", tr("&Trim…"), &WindowCommands::trimCommand));
+  file->addAction(
+      bind("EstimateSize1", tr("Est&imate Size"), &WindowCommands::estimateSizeCommand));
   command("Properties1")
       ->setShortcuts(
           {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
@@ -201,6 +203,7 @@ void WindowCommands::buildMenus(QMenuBar* bar) {
   popup("Properties2", tr("P&roperties"), QStringLiteral("Alt+Enter"),
         [this] { propertiesCommand(); });
   popup("Trim2", tr("&Trim…"), {}, [this] { trimCommand(); });
+  popup("EstimateSize2", tr("Est&imate Size"), {}, [this] { estimateSizeCommand(); });
   connect(popup_, &QMenu::aboutToShow, this, &WindowCommands::updateStates);
   buildQueueCommands(options, bar);
 }
@@ -261,7 +264,8 @@ void WindowCommands::updateStates() {
   const std::vector<int> rows = commandRows();
   const int single = rows.size() == 1 ? rows.front() : -1;
   setEnabled({"Properties1", "Properties2"}, focused >= 0);
-  setEnabled({"Trim1", "Trim2"}, !shapeRows().empty());
+  const bool shapeable = !shapeRows().empty();
+  setEnabled({"Trim1", "Trim2", "EstimateSize1", "EstimateSize2"}, shapeable);
   window_.scheduleEstimate();
   setEnabled(
       {"ShowLog1", "ShowLog2"},

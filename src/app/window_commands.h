@@ -76,6 +76,9 @@ class WindowCommands : public QObject {
   void propertiesCommand();
   // "Trim…": the trim, crop, tracks and size dialog for the selected Ready rows.
   void trimCommand();
+  // "Estimate Size": sample encodes of the selected Ready rows, in the background; each row's
+  // sampled size then replaces the model's.
+  void estimateSizeCommand();
   // Convert With… sets the selected Ready rows' own profile and values; pause and resume act
   // on the selected running rows, the "All" forms on the batch; the selected rows move up (-1)
   // or down (+1) and stay selected.

@@ -152,8 +152,6 @@ SampleJob sampleJobFor(const std::string& encoderPath, const std::string& source
   job.model = estimateInputFor(details.get(), durationSeconds, values, ruled.get());
   job.sourceSeconds = job.model.sourceSeconds;
   if (ruled) job.shape = *ruled;
-  // Black bars are looked for only when the row is sampled: the others need no picture.
-  if (job.needsSample()) job.shape = shapeToConvert(job.shape, sourcePath, values.ProfileId);
   return job;
 }
 
@@ -173,6 +171,8 @@ SampleEstimate estimateFromSample(const SampleJob& job, const std::function<bool
     result.reason = "the source's length is not known";
     return result;
   }
+  // An automatic crop is looked for now, as the conversion does, off the caller's thread.
+  const RowShape shaped = shapeToConvert(job.shape, job.sourcePath, job.values.ProfileId);
   PrivateFolder folder(limits.tempFolder);
   if (folder.path().empty()) {
     result.reason = "no temporary folder could be made";
@@ -186,7 +186,7 @@ SampleEstimate estimateFromSample(const SampleJob& job, const std::function<bool
 
   // One encoder run over [from, to) of the source into `output`.
   const auto convert = [&](double from, double to, const std::string& output) {
-    RowShape shape = job.shape;
+    RowShape shape = shaped;
     shape.trimStart = from > 0 ? from : -1;
     shape.trimEnd = to;
     bool halted = false, late = false;
@@ -340,6 +340,11 @@ int SampleEstimates::pending() const {
   for (const auto& entry : entries_)
     count += entry->figure.state == State::Waiting || entry->figure.state == State::Estimating;
   return count;
+}
+
+bool SampleEstimates::any() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !entries_.empty();
 }
 
 void SampleEstimates::announce(const std::string& source) {

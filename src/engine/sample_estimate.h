@@ -31,7 +31,7 @@ struct SampleJob {
   std::string encoderPath;
   std::string sourcePath;
   ConversionSnapshot values;
-  RowShape shape;         // as the conversion takes it: the rules applied, an automatic crop found
+  RowShape shape;  // the rules applied; an automatic crop is looked for when the sample runs
   int burnSubtitle = -1;  // as appendShapeOptions takes it
   double sourceSeconds = 0;  // the whole source's length
   EstimateInput model;       // the same row for the model
@@ -43,7 +43,7 @@ struct SampleJob {
 };
 
 // The job for a row as the batch would convert it: its own values and shape, the settings' track
-// and crop rules where it made no choice, an automatic crop looked for now.
+// and crop rules where it made no choice. Quick: nothing is read from the source.
 SampleJob sampleJobFor(const std::string& encoderPath, const std::string& sourcePath,
                        std::shared_ptr<const SourceDetails> details, double durationSeconds,
                        const ConversionSnapshot& values, std::shared_ptr<const RowShape> ownShape,
@@ -104,6 +104,8 @@ class SampleEstimates {
   void cancelAll();
   // Jobs waiting or running.
   int pending() const;
+  // Whether any job was asked for (and not cancelled) at all.
+  bool any() const;
 
  private:
   struct Entry {

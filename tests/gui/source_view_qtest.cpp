@@ -174,6 +174,48 @@ class SourceViewTest : public QObject {
     QCOMPARE(film.stateValue(), int16_t(Ready));
   }
 
+  void estimateSizeSamplesTheSelectedReadyRows() {
+    const std::string clip = home_ / "sample.mkv";
+    QVERIFY(makeClip(clip, 3.0));
+    dialogs_ = std::make_shared<ScriptedDialogs>();
+    window_ = makeWindow(home_, dialogs_, REAL_ENCODER);
+    TFMain& w = *window_;
+    applyProfile(w.settings(), profileIndexById(9000));  // H.264 at a quality level
+    w.engine().settingsChanged();
+    auto details = std::make_shared<SourceDetails>();
+    details->duration = 3.0;
+    VideoStreamDetails picture;
+    picture.width = 160;
+    picture.height = 120;
+    picture.frameRate = 15;
+    details->video = {picture};
+    details->audio.resize(1);
+    placeEntry(w, clip, Ready).details = details;
+    const QString model = toolTip(w, 0, 2);
+    QVERIFY2(model.contains(QStringLiteral("Expected output: about ")), qPrintable(model));
+
+    w.listView()->lvdGoto(0);
+    w.commands().updateStates();
+    QVERIFY(w.command("EstimateSize1")->isEnabled());
+    w.command("EstimateSize2")->trigger();
+    QVERIFY(toolTip(w, 0, 2).endsWith(QStringLiteral("Expected output: Estimating…")));
+    QVERIFY(waitFor([&] { return w.estimate().samples().pending() == 0; }, 60000));
+    const QString sampled = toolTip(w, 0, 2);
+    const QString line = QStringLiteral("Expected output: about ") +
+                         QString::fromStdString(formatSize(w.estimate().expectedOutputBytes(0))) +
+                         QStringLiteral(" (from a sample)");
+    QVERIFY2(sampled.endsWith(line), qPrintable(sampled));
+    QVERIFY(w.estimate().text().contains(
+        QString::fromStdString(formatSize(w.estimate().expectedOutputBytes(0)))));
+
+    // Another part of the source is another conversion: the model speaks again.
+    auto shape = std::make_shared<RowShape>();
+    shape->trimStart = 1;
+    w.engine().list().setRowShape({0}, shape);
+    QVERIFY2(!toolTip(w, 0, 2).contains(QStringLiteral("from a sample")),
+             qPrintable(toolTip(w, 0, 2)));
+  }
+
   void trimShapesTheSelectedReadyRows() {
     const std::string clip = home_ / "trim.mkv";
     QVERIFY(makeClip(clip, 2.0));
