@@ -5,13 +5,18 @@
 //   estimate ID SECONDS W H FPS   the expected output size (bytes) of profile ID's default
 //                             values for a source of that length, picture size and rate, taken
 //                             as the window takes it
+//   sample ID SRC             "MODEL SAMPLED": the expected output size (bytes) of profile ID's
+//                             default values for SRC from the model and from a sample encode
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "container.h"
 #include "engine/command_line.h"
+#include "engine/job_shape.h"
 #include "engine/output_estimate.h"
+#include "engine/sample_estimate.h"
+#include "engine/source_details_probe.h"
 #include "ffmpeg_runner.h"
 #include "options.h"
 #include "probe.h"
@@ -21,13 +26,19 @@
 
 namespace {
 
-std::vector<std::string> profileLine(const std::string& src, const std::string& out,
-                                     const std::string& map, int slot, int16_t id = 600) {
+// Profile ID's default values, as a batch takes them.
+vidmora::ConversionSnapshot defaultValues(int16_t id) {
   vidmora::TSettings s;
   vidmora::setDefaults(s);
   vidmora::applyProfile(s, vidmora::profileIndexById(id));
   vidmora::ConversionSnapshot snap;
   vidmora::takeSnapshot(snap, s);
+  return snap;
+}
+
+std::vector<std::string> profileLine(const std::string& src, const std::string& out,
+                                     const std::string& map, int slot, int16_t id = 600) {
+  vidmora::ConversionSnapshot snap = defaultValues(id);
   return vidmora::buildConversionLine(VIDMORA_ENCODER_PATH, src, out, slot, map, snap, false).argv;
 }
 
@@ -58,6 +69,20 @@ int main(int argc, char** argv) {
     }
     in.frameRate = std::stod(argv[6]);
     out.push_back(std::to_string(vidmora::estimateOutputBytes(in)));
+  } else if (mode == "sample" && argc == 4) {
+    const vidmora::DetailsProbe probe =
+        vidmora::probeSourceDetails(VIDMORA_ENCODER_PATH, argv[3], 60000);
+    if (!probe.details) return 1;
+    const vidmora::SampleJob job = vidmora::sampleJobFor(
+        VIDMORA_ENCODER_PATH, argv[3], probe.details, probe.details->duration,
+        defaultValues(static_cast<int16_t>(std::stoi(argv[2]))), nullptr, vidmora::ShapeRules{});
+    const vidmora::SampleEstimate sampled = vidmora::estimateFromSample(job, {});
+    if (sampled.bytes == 0) {
+      std::fprintf(stderr, "%s\n", sampled.reason.c_str());
+      return 1;
+    }
+    out.push_back(std::to_string(vidmora::estimateOutputBytes(job.model)) + " " +
+                  std::to_string(sampled.bytes) + " " + std::to_string(sampled.pieces));
   } else if (mode == "ffmpeg" && argc == 4) {
     const auto line = profileLine(argv[2], argv[3], "0", -1);
     const auto parsed = parseLegacyOptions({line.begin() + 1, line.end()});
@@ -71,7 +96,7 @@ int main(int argc, char** argv) {
   } else {
     std::fprintf(stderr,
                  "usage: %s encoder SRC OUT MAP SLOT | ffmpeg SRC OUT | profile ID SRC OUT | "
-                 "estimate ID SECONDS W H FPS\n",
+                 "estimate ID SECONDS W H FPS | sample ID SRC\n",
                  argv[0]);
     return 2;
   }
