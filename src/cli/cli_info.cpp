@@ -15,24 +15,6 @@ namespace vidmora::cli {
 
 namespace {
 
-// A probe that has not ended after a minute is taken as hung, as the window does.
-constexpr unsigned ProbeLimitMs = 60000;
-
-// Files named on the command line are described whatever their extension; folders give the
-// files a conversion would take from them.
-std::vector<std::string> sourcesOf(const std::vector<std::string>& paths) {
-  std::vector<std::string> files;
-  for (const std::string& path : paths) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      for (std::string& f : collectSources({path})) files.push_back(std::move(f));
-    } else {
-      files.push_back(path);
-    }
-  }
-  return files;
-}
-
 std::string indented(const std::string& text) {
   std::string out;
   std::size_t from = 0;
@@ -47,25 +29,39 @@ std::string indented(const std::string& text) {
 
 }  // namespace
 
+std::vector<std::string> namedSources(const std::vector<std::string>& paths) {
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      for (std::string& f : collectSources({path})) files.push_back(std::move(f));
+    } else {
+      files.push_back(path);
+    }
+  }
+  return files;
+}
+
+std::string probeProblem(const DetailsProbe& p, const std::string& encoder) {
+  if (!p.started) return "the encoder " + encoder + " could not be run";
+  if (p.timedOut) return "the probe did not end within a minute";
+  if (p.exitCode != 0 || !p.details) return "not a video or audio file the encoder can read";
+  return {};
+}
+
 int runInfo(const CliOptions& o, FILE* out, FILE* err) {
   const std::string encoder =
       o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;
-  const std::vector<std::string> files = sourcesOf(o.paths);
+  const std::vector<std::string> files = namedSources(o.paths);
   std::vector<DetailsProbe> probes(files.size());
   runParallel(static_cast<int>(files.size()), probeThreads(), [&](int i) {
     probes[static_cast<std::size_t>(i)] =
-        probeSourceDetails(encoder, files[static_cast<std::size_t>(i)], ProbeLimitMs);
+        probeSourceDetails(encoder, files[static_cast<std::size_t>(i)], InfoProbeLimitMs);
   });
   int status = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const DetailsProbe& p = probes[i];
-    std::string why;
-    if (!p.started)
-      why = "the encoder " + encoder + " could not be run";
-    else if (p.timedOut)
-      why = "the probe did not end within a minute";
-    else if (p.exitCode != 0 || !p.details)
-      why = "not a video or audio file the encoder can read";
+    const std::string why = probeProblem(p, encoder);
     if (!why.empty()) status = 1;
     if (o.json) {
       std::string line = "{\"file\":" + jsonQuote(files[i]);

@@ -121,6 +121,8 @@ ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* pr
       if (!flag(o.resume)) return fail("--resume takes no value");
     } else if (name == "--info") {
       if (!flag(o.info)) return fail("--info takes no value");
+    } else if (name == "--estimate") {
+      if (!flag(o.estimate)) return fail("--estimate takes no value");
     } else if (name == "--list-profiles") {
       if (!flag(o.listProfiles)) return fail("--list-profiles takes no value");
     } else if (name == "--help" || name == "-h") {
@@ -152,8 +154,12 @@ ParsedArgs parseArgs(const std::vector<std::string>& args, const PresetStore* pr
       return fail("unknown option " + arg + " (a file named so goes after --)");
     }
   }
-  if (!o.help && !o.version && !o.listProfiles && !(o.resume && !o.info) && o.paths.empty())
-    return fail(o.info ? "no files to describe" : "no files or folders to convert");
+  if (o.info && o.estimate) return fail("--info and --estimate do not go together");
+  if (!o.help && !o.version && !o.listProfiles && !(o.resume && !o.info && !o.estimate) &&
+      o.paths.empty())
+    return fail(o.info       ? "no files to describe"
+                : o.estimate ? "no files to estimate"
+                             : "no files or folders to convert");
   result.ok = true;
   return result;
 }
@@ -239,6 +245,10 @@ std::string usageText() {
          "  --probe-timeout S  seconds the encoder may take to look at a file (default 60)\n"
          "  --info             print what each file holds (streams, languages, chapters)\n"
          "                     instead of converting; with --json one JSON line per file\n"
+         "  --estimate         print each file's expected output size with the profile and\n"
+         "                     the options below, from the model and from a sample encode of\n"
+         "                     a few short pieces, instead of converting; with --json one\n"
+         "                     JSON line per file\n"
          "  --start T          convert from this time on (HH:MM:SS.mmm or seconds)\n"
          "  --end T            convert up to this time\n"
          "  --duration T       convert this long from the start\n"

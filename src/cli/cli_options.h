@@ -24,8 +24,9 @@ struct CliOptions {
   bool noHistory = false;
   bool saveSettings = false;
   bool listProfiles = false;
-  bool resume = false;  // convert the kept queue (with the files named, if any)
-  bool info = false;    // describe the sources instead of converting them
+  bool resume = false;    // convert the kept queue (with the files named, if any)
+  bool info = false;      // describe the sources instead of converting them
+  bool estimate = false;  // tell the sources' expected output sizes instead of converting them
   bool help = false;
   bool version = false;
   // The part of each file converted (HH:MM:SS.mmm or seconds; empty: not given) and its crop

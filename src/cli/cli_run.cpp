@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "cli/cli_estimate.h"
 #include "cli/cli_info.h"
 #include "cli/cli_report.h"
 #include "engine/black_bars.h"
@@ -56,8 +57,7 @@ std::string readNamedSettings(TSettings& s, const std::string& path, bool willSa
 
 }  // namespace
 
-int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
-                    const PresetStore& presets, FILE* err) {
+int readSettingsFor(TSettings& s, const CliOptions& o, const std::string& settingsPath, FILE* err) {
   if (o.settingsFile.empty()) {
     loadSettings(s, settingsPath);
   } else if (const std::string problem = readNamedSettings(s, settingsPath, o.saveSettings);
@@ -65,6 +65,12 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
     std::fprintf(err, "vidmora-cli: %s\n", problem.c_str());
     return 2;
   }
+  return 0;
+}
+
+int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
+                    const PresetStore& presets, FILE* err) {
+  if (const int status = readSettingsFor(s, o, settingsPath, err); status != 0) return status;
   if (!o.dest.empty()) {
     s.DestDir = o.dest;
   } else if (s.DestDir.empty() || !pathExists(s.DestDir)) {
@@ -72,6 +78,22 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
     startupSettings(fallback, "", videosFolder());
     s.DestDir = fallback.DestDir;
   }
+  if (const int status = applyValueOptions(s, o, presets, err); status != 0) return status;
+  if (o.jobs > 0) s.MaxConversions = static_cast<int16_t>(o.jobs);
+  createFolderChain(s.DestDir);
+  if (!isFolder(s.DestDir)) {
+    std::fprintf(err, "vidmora-cli: cannot make the destination folder %s\n", s.DestDir.c_str());
+    return 1;
+  }
+  if (o.saveSettings && !saveSettings(s, settingsPath))
+    std::fprintf(err, "vidmora-cli: could not write %s\n", settingsPath.c_str());
+  // Nothing to close and nothing to power off after a command-line batch.
+  s.ExitAfter = 0;
+  s.ShutdownAfter = 0;
+  return 0;
+}
+
+int applyValueOptions(TSettings& s, const CliOptions& o, const PresetStore& presets, FILE* err) {
   if (!o.profile.empty()) {
     const ProfileChoice choice = chooseProfile(o.profile, &presets);
     if (!choice.found()) {
@@ -120,17 +142,6 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
   }
   // The window's batch passes the settings through its dialog: the same frame size here.
   readBackFrameSize(s);
-  if (o.jobs > 0) s.MaxConversions = static_cast<int16_t>(o.jobs);
-  createFolderChain(s.DestDir);
-  if (!isFolder(s.DestDir)) {
-    std::fprintf(err, "vidmora-cli: cannot make the destination folder %s\n", s.DestDir.c_str());
-    return 1;
-  }
-  if (o.saveSettings && !saveSettings(s, settingsPath))
-    std::fprintf(err, "vidmora-cli: could not write %s\n", settingsPath.c_str());
-  // Nothing to close and nothing to power off after a command-line batch.
-  s.ExitAfter = 0;
-  s.ShutdownAfter = 0;
   return 0;
 }
 
@@ -180,6 +191,33 @@ void chooseTracksByLanguage(const SourceDetails& source, const CliOptions& o, Ro
 
 }  // namespace
 
+bool shapesRows(const CliOptions& o) {
+  return !o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty() ||
+         !o.audioLanguages.empty() || !o.subtitleLanguages.empty() || o.targetSize > 0 ||
+         o.burnSubtitles;
+}
+
+std::shared_ptr<RowShape> shapeFromOptions(const CliOptions& o, const SourceDetails* details,
+                                           double durationSeconds, std::string& reason) {
+  auto shape = std::make_shared<RowShape>();
+  if (!o.start.empty() || !o.end.empty() || !o.duration.empty()) {
+    const double seconds = details && details->duration > 0 ? details->duration : durationSeconds;
+    TrimRange range;
+    if (!makeTrimRange(o.start, o.end, o.duration, seconds, range, reason)) return nullptr;
+    if (range.start > 0) shape->trimStart = range.start;
+    if (range.end > 0) shape->trimEnd = range.end;
+  }
+  CropSides sides;
+  if (o.crop == "auto")
+    shape->cropAuto = true;
+  else if (!o.crop.empty() && parseCropText(o.crop, sides))
+    shape->crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
+  if (details) chooseTracksByLanguage(*details, o, *shape);
+  shape->targetSizeBytes = o.targetSize;
+  shape->burnSubtitles = o.burnSubtitles;
+  return shape;
+}
+
 int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrupts) {
   if (o.help) {
     std::fputs(usageText().c_str(), out);
@@ -197,6 +235,7 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
     return 0;
   }
   if (o.info) return runInfo(o, out, err);
+  if (o.estimate) return runEstimate(o, out, err, interrupts);
   const std::string settingsPath =
       o.settingsFile.empty() ? settingsFilePath(config) : o.settingsFile;
   const auto interrupted = [&interrupts] { return interrupts.count.load() > 0; };
@@ -309,34 +348,17 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
   }
 
   // The part of each file, its crop and its tracks; a part its file does not hold is refused.
-  if (!o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty() ||
-      !o.audioLanguages.empty() || !o.subtitleLanguages.empty() || o.targetSize > 0 ||
-      o.burnSubtitles) {
+  if (shapesRows(o)) {
     std::vector<VideoEntry*> shaped;
     for (VideoEntry* e : jobs) {
-      auto shape = std::make_shared<RowShape>();
-      if (!o.start.empty() || !o.end.empty() || !o.duration.empty()) {
-        const double seconds = e->details && e->details->duration > 0
-                                   ? e->details->duration
-                                   : static_cast<double>(e->durationSeconds);
-        TrimRange range;
-        std::string reason;
-        if (!makeTrimRange(o.start, o.end, o.duration, seconds, range, reason)) {
-          report.rejected(e->sourcePath, reason);
-          engine.list().removeEntry(e->listIndex);  // never converted, never kept
-          continue;
-        }
-        if (range.start > 0) shape->trimStart = range.start;
-        if (range.end > 0) shape->trimEnd = range.end;
+      std::string reason;
+      const std::shared_ptr<RowShape> shape =
+          shapeFromOptions(o, e->details.get(), static_cast<double>(e->durationSeconds), reason);
+      if (!shape) {
+        report.rejected(e->sourcePath, reason);
+        engine.list().removeEntry(e->listIndex);  // never converted, never kept
+        continue;
       }
-      CropSides sides;
-      if (o.crop == "auto")
-        shape->cropAuto = true;
-      else if (!o.crop.empty() && parseCropText(o.crop, sides))
-        shape->crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
-      if (e->details) chooseTracksByLanguage(*e->details, o, *shape);
-      shape->targetSizeBytes = o.targetSize;
-      shape->burnSubtitles = o.burnSubtitles;
       engine.list().setRowShape({e->listIndex}, shape);
       shaped.push_back(e);
     }

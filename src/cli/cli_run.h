@@ -3,11 +3,15 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "cli/cli_options.h"
 
 namespace vidmora {
 struct TSettings;
+struct RowShape;
+struct SourceDetails;
 class PresetStore;
 }  // namespace vidmora
 
@@ -31,6 +35,17 @@ struct Interrupts {
 // ready; otherwise the exit status (2: the options do not fit the profile or the file).
 int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
                     const PresetStore& presets, FILE* err);
+
+// The parts of prepareSettings: the settings file (0, or 2 when a named one cannot be read), and
+// the command line's profile, quality and target size checked against each other (0 or 2).
+int readSettingsFor(TSettings& s, const CliOptions& o, const std::string& settingsPath, FILE* err);
+int applyValueOptions(TSettings& s, const CliOptions& o, const PresetStore& presets, FILE* err);
+
+// Whether the command line shapes each file (a part, a crop, tracks, a target size, a burned-in
+// subtitle), and that shape for one file; null (reason set) when the file does not hold the part.
+bool shapesRows(const CliOptions& o);
+std::shared_ptr<RowShape> shapeFromOptions(const CliOptions& o, const SourceDetails* details,
+                                           double durationSeconds, std::string& reason);
 
 // Returns the exit status: 0 every file converted, 1 something failed, was stopped or was
 // skipped, 2 bad usage (a named settings file that is missing or not a settings file), 128 + the
