@@ -7,10 +7,8 @@
 #include "cli/cli_report.h"
 #include "engine/job_shape.h"
 #include "engine/sample_estimate.h"
-#include "engine/source_scanner.h"
 #include "platform/format.h"
 #include "platform/paths.h"
-#include "platform/texts.h"
 #include "settings/presets.h"
 #include "settings/settings_file.h"
 
@@ -36,15 +34,7 @@ int runEstimate(const CliOptions& o, FILE* out, FILE* err, const Interrupts& int
   ConversionSnapshot values;
   takeSnapshot(values, s);
   const ShapeRules rules = shapeRulesOf(s);
-  const std::string encoder =
-      o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;
-
-  const std::vector<std::string> files = namedSources(o.paths);
-  std::vector<DetailsProbe> probes(files.size());
-  runParallel(static_cast<int>(files.size()), probeThreads(), [&](int i) {
-    probes[static_cast<std::size_t>(i)] =
-        probeSourceDetails(encoder, files[static_cast<std::size_t>(i)], InfoProbeLimitMs);
-  });
+  const auto [encoder, files, probes] = probeNamedSources(o);
   const auto interrupted = [&interrupts] { return interrupts.count.load() > 0; };
   int status = 0;
   for (std::size_t i = 0; i < files.size() && !interrupted(); ++i) {

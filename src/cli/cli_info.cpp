@@ -49,15 +49,20 @@ std::string probeProblem(const DetailsProbe& p, const std::string& encoder) {
   return {};
 }
 
-int runInfo(const CliOptions& o, FILE* out, FILE* err) {
-  const std::string encoder =
-      o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;
-  const std::vector<std::string> files = namedSources(o.paths);
-  std::vector<DetailsProbe> probes(files.size());
-  runParallel(static_cast<int>(files.size()), probeThreads(), [&](int i) {
-    probes[static_cast<std::size_t>(i)] =
-        probeSourceDetails(encoder, files[static_cast<std::size_t>(i)], InfoProbeLimitMs);
+ProbedSources probeNamedSources(const CliOptions& o) {
+  ProbedSources named;
+  named.encoder = o.encoder.empty() ? pathNextToProgram(texts::EncoderFileName) : o.encoder;
+  named.files = namedSources(o.paths);
+  named.probes.resize(named.files.size());
+  runParallel(static_cast<int>(named.files.size()), probeThreads(), [&](int i) {
+    named.probes[static_cast<std::size_t>(i)] = probeSourceDetails(
+        named.encoder, named.files[static_cast<std::size_t>(i)], InfoProbeLimitMs);
   });
+  return named;
+}
+
+int runInfo(const CliOptions& o, FILE* out, FILE* err) {
+  const auto [encoder, files, probes] = probeNamedSources(o);
   int status = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     const DetailsProbe& p = probes[i];

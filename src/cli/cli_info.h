@@ -17,6 +17,14 @@ std::vector<std::string> namedSources(const std::vector<std::string>& paths);
 // A probe that has not ended after a minute is taken as hung, as the window does.
 constexpr unsigned InfoProbeLimitMs = 60000;
 
+// The files the command line names, each probed (in parallel) with the encoder it names.
+struct ProbedSources {
+  std::string encoder;
+  std::vector<std::string> files;
+  std::vector<DetailsProbe> probes;  // one per file
+};
+ProbedSources probeNamedSources(const CliOptions& options);
+
 // Why a probe told nothing about its file; empty when it did.
 std::string probeProblem(const DetailsProbe& probe, const std::string& encoder);
 
