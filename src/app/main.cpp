@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
   // Leftovers of killed Vidmora processes of this user.
   vidmora::removeStaleProgressBlocks();
   vidmora::removeStaleTempFiles(vidmora::configFolder());
+  vidmora::removeStaleScratchFolders(vidmora::temporaryFolder());
 
   vidmora::MainWindowOptions options;
   options.commandLine = paths;

@@ -1,11 +1,9 @@
 #include "engine/sample_estimate.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 
 #include "engine/command_line.h"
@@ -15,6 +13,7 @@
 #include "platform/job_log.h"
 #include "platform/main_thread.h"
 #include "platform/process.h"
+#include "platform/stale_files.h"
 #include "platform/texts.h"
 #include "settings/profiles.h"
 
@@ -26,18 +25,12 @@ namespace vidmora {
 
 namespace {
 
-// A private folder, made exclusively (mode 0700) and removed with all it holds.
+// A private folder, made exclusively (mode 0700) and removed with all it holds; one that a killed
+// program left behind goes at the next start (removeStaleScratchFolders).
 class PrivateFolder {
  public:
-  explicit PrivateFolder(const std::string& parent) {
-    std::string base = parent;
-    if (base.empty()) {
-      const char* tmp = std::getenv("TMPDIR");
-      base = tmp && tmp[0] == '/' ? tmp : "/tmp";
-    }
-    std::string pattern = base + "/vidmora-sample-XXXXXX";
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
+  explicit PrivateFolder(const std::string& parent)
+      : path_(createScratchFolder(parent.empty() ? temporaryFolder() : parent, "sample")) {}
   ~PrivateFolder() {
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);

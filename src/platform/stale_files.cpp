@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace vidmora {
@@ -170,6 +171,42 @@ int removeStaleTempFiles(const std::string& folder) {
     struct stat st {};
     if (!parseOwnTempName(name, pid) || !ownRegularFile(dirFd, name.c_str(), st)) return false;
     return processGone(pid) && ::unlinkat(dirFd, name.c_str(), 0) == 0;
+  });
+}
+
+std::string temporaryFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && tmp[0] == '/' ? tmp : "/tmp";
+}
+
+std::string createScratchFolder(const std::string& parent, const std::string& what) {
+  std::string pattern = parent + "/vidmora-" + what + pidPart();
+  return ::mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+int removeStaleScratchFolders(const std::string& parent) {
+  return forEachEntry(parent, [&parent](int dirFd, const std::string& name) {
+    // "vidmora-<what>.<pid>.XXXXXX"
+    static const std::string prefix = "vidmora-";
+    const std::size_t last = name.rfind('.');
+    if (name.compare(0, prefix.size(), prefix) != 0 || last == std::string::npos ||
+        name.size() - last - 1 != RandomLength || last == 0)
+      return false;
+    const std::size_t before = name.rfind('.', last - 1);
+    if (before == std::string::npos || before < prefix.size() || before + 1 == last) return false;
+    long pid = 0;
+    for (std::size_t i = before + 1; i < last; ++i) {
+      if (name[i] < '0' || name[i] > '9' || pid > 99999999) return false;
+      pid = pid * 10 + (name[i] - '0');
+    }
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid() || !processGone(pid))
+      return false;
+    std::error_code ec;
+    // remove_all never follows a link (in the folder or in its place): it removes the link.
+    std::filesystem::remove_all(parent + "/" + name, ec);
+    return !ec;
   });
 }
 

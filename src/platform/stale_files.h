@@ -37,6 +37,15 @@ bool parseOwnTempName(const std::string& name, long& pid);
 // whose process is gone. Returns how many were removed.
 int removeStaleTempFiles(const std::string& folder);
 
+// The temporary folder: TMPDIR when it is an absolute path, else /tmp.
+std::string temporaryFolder();
+// Creates the private folder "<parent>/vidmora-<what>.<pid>.XXXXXX" (mode 0700) for scratch work
+// that is removed with all it holds when done. The path; empty on failure (errno set).
+std::string createScratchFolder(const std::string& parent, const std::string& what);
+// Removes from `parent` the scratch folders, with all they hold, of this user whose process is
+// gone. Returns how many were removed.
+int removeStaleScratchFolders(const std::string& parent);
+
 // The output names a process reserved (empty files it created to hold a name for the encoder),
 // recorded in "<folder>/reservations.<pid>.XXXXXX": a later start removes such a file only when
 // the process is gone and the file is still the empty file it made (same device and inode).

@@ -91,6 +91,34 @@ TEST(StaleFiles, OnlyLeftoversOfEndedProcessesAreRemoved) {
   EXPECT_EQ(removeStaleTempFiles(dir / "missing"), 0);
 }
 
+TEST(StaleFiles, ScratchFoldersOfEndedProcessesGoWithWhatTheyHold) {
+  test::TempFolder dir;
+  const std::string dead = std::to_string(deadPid());
+  const std::string mine = createScratchFolder(dir.path(), "sample");
+  ASSERT_FALSE(mine.empty());
+  EXPECT_EQ(mine.rfind(dir / ("vidmora-sample." + std::to_string(getpid()) + "."), 0), 0u);
+  const std::string left = "vidmora-sample." + dead + ".a1B2c3";
+  mkdir((dir / left).c_str(), 0700);
+  test::writeFile(dir / left + "/piece-0.mp4", "x");
+  // A link inside one is removed, never followed.
+  test::writeFile(dir / "victim", "precious");
+  ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / left + "/link").c_str()), 0);
+  const std::vector<std::string> kept = {
+      "vidmora-sample." + dead + ".short",    // not six characters
+      "vidmora-sample.x" + dead + ".a1B2c3",  // no pid
+      "other." + dead + ".a1B2c3",
+  };
+  for (const auto& name : kept) mkdir((dir / name).c_str(), 0700);
+  const std::string file = "vidmora-sample." + dead + ".zzzzzz";  // a file, not a folder
+  test::writeFile(dir / file, "x");
+
+  EXPECT_EQ(removeStaleScratchFolders(dir.path()), 1);
+  std::vector<std::string> expected = kept;
+  expected.insert(expected.end(), {mine.substr(dir.path().size() + 1), "victim", file});
+  EXPECT_EQ(sorted(dir.entries()), sorted(expected));
+  EXPECT_EQ(test::readFile(dir / "victim"), "precious");
+}
+
 TEST(StaleFiles, ProgressBlocksOfEndedAppsAreRemoved) {
   test::TempFolder shm;  // stands in for /dev/shm
   const std::vector<std::string> stale = {"vidmora-000000000001", "vidmora-123456789012"};
