@@ -35,9 +35,8 @@ uint64_t BatchEstimate::expectedOutputBytes(int row) const {
 
 SampleJob BatchEstimate::jobFor(int row, const ConversionSnapshot& values) const {
   const VideoEntry& entry = engine_.list().entries().at(row);
-  return sampleJobFor(encoderPath_, entry.sourcePath, entry.details,
-                      double(entry.durationSeconds), values, engine_.list().rowShape(row),
-                      shapeRulesOf(engine_.settings()));
+  return sampleJobFor(encoderPath_, entry.sourcePath, entry.details, double(entry.durationSeconds),
+                      values, engine_.list().rowShape(row), shapeRulesOf(engine_.settings()));
 }
 
 SampleEstimates::Figure BatchEstimate::sampled(int row, const ConversionSnapshot& values) const {

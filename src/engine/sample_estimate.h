@@ -31,7 +31,7 @@ struct SampleJob {
   std::string encoderPath;
   std::string sourcePath;
   ConversionSnapshot values;
-  RowShape shape;  // the rules applied; an automatic crop is looked for when the sample runs
+  RowShape shape;         // the rules applied; an automatic crop is looked for when the sample runs
   int burnSubtitle = -1;  // as appendShapeOptions takes it
   double sourceSeconds = 0;  // the whole source's length
   EstimateInput model;       // the same row for the model
