@@ -65,6 +65,8 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
     std::fprintf(err, "vidmora-cli: %s\n", problem.c_str());
     return 2;
   }
+  // The track and picture rules, as the window keeps them beside its settings.
+  loadChoices(s, choicesFilePath(folderOf(settingsPath)));
   if (!o.dest.empty()) {
     s.DestDir = o.dest;
   } else if (s.DestDir.empty() || !pathExists(s.DestDir)) {
@@ -179,6 +181,33 @@ void chooseTracksByLanguage(const SourceDetails& source, const CliOptions& o, Ro
 }
 
 }  // namespace
+
+bool shapesConversions(const CliOptions& o) {
+  return !o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty() ||
+         !o.audioLanguages.empty() || !o.subtitleLanguages.empty() || o.targetSize > 0 ||
+         o.burnSubtitles;
+}
+
+bool shapeFromOptions(const CliOptions& o, const SourceDetails* details, double sourceSeconds,
+                      RowShape& shape, std::string& reason) {
+  RowShape own;
+  if (!o.start.empty() || !o.end.empty() || !o.duration.empty()) {
+    TrimRange range;
+    if (!makeTrimRange(o.start, o.end, o.duration, sourceSeconds, range, reason)) return false;
+    if (range.start > 0) own.trimStart = range.start;
+    if (range.end > 0) own.trimEnd = range.end;
+  }
+  CropSides sides;
+  if (o.crop == "auto")
+    own.cropAuto = true;
+  else if (!o.crop.empty() && parseCropText(o.crop, sides))
+    own.crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
+  if (details) chooseTracksByLanguage(*details, o, own);
+  own.targetSizeBytes = o.targetSize;
+  own.burnSubtitles = o.burnSubtitles;
+  shape = std::move(own);
+  return true;
+}
 
 int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrupts) {
   if (o.help) {
@@ -309,34 +338,19 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
   }
 
   // The part of each file, its crop and its tracks; a part its file does not hold is refused.
-  if (!o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty() ||
-      !o.audioLanguages.empty() || !o.subtitleLanguages.empty() || o.targetSize > 0 ||
-      o.burnSubtitles) {
+  if (shapesConversions(o)) {
     std::vector<VideoEntry*> shaped;
     for (VideoEntry* e : jobs) {
+      const double seconds = e->details && e->details->duration > 0
+                                 ? e->details->duration
+                                 : static_cast<double>(e->durationSeconds);
       auto shape = std::make_shared<RowShape>();
-      if (!o.start.empty() || !o.end.empty() || !o.duration.empty()) {
-        const double seconds = e->details && e->details->duration > 0
-                                   ? e->details->duration
-                                   : static_cast<double>(e->durationSeconds);
-        TrimRange range;
-        std::string reason;
-        if (!makeTrimRange(o.start, o.end, o.duration, seconds, range, reason)) {
-          report.rejected(e->sourcePath, reason);
-          engine.list().removeEntry(e->listIndex);  // never converted, never kept
-          continue;
-        }
-        if (range.start > 0) shape->trimStart = range.start;
-        if (range.end > 0) shape->trimEnd = range.end;
+      std::string reason;
+      if (!shapeFromOptions(o, e->details.get(), seconds, *shape, reason)) {
+        report.rejected(e->sourcePath, reason);
+        engine.list().removeEntry(e->listIndex);  // never converted, never kept
+        continue;
       }
-      CropSides sides;
-      if (o.crop == "auto")
-        shape->cropAuto = true;
-      else if (!o.crop.empty() && parseCropText(o.crop, sides))
-        shape->crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
-      if (e->details) chooseTracksByLanguage(*e->details, o, *shape);
-      shape->targetSizeBytes = o.targetSize;
-      shape->burnSubtitles = o.burnSubtitles;
       engine.list().setRowShape({e->listIndex}, shape);
       shaped.push_back(e);
     }

@@ -3,12 +3,16 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include "cli/cli_options.h"
 
 namespace vidmora {
 struct TSettings;
 class PresetStore;
+struct RowShape;
+struct SourceDetails;
 }  // namespace vidmora
 
 namespace vidmora::cli {
@@ -26,11 +30,21 @@ struct Interrupts {
   }
 };
 
-// The settings as the window would start with them (a named settings file must be one), then the
-// command line's choices (the destination folder is made; --profile may name a preset). 0 when
-// ready; otherwise the exit status (2: the options do not fit the profile or the file).
+// The settings as the window would start with them (a named settings file must be one, the
+// choices file beside it gives the track and picture rules), then the command line's choices (the
+// destination folder is made; --profile may name a preset). 0 when ready; otherwise the exit status
+// (2: the options do not fit the profile or the file).
 int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
                     const PresetStore& presets, FILE* err);
+
+// Whether the command line shapes the conversions at all (a part, a crop, languages, a target
+// size, a burned subtitle).
+bool shapesConversions(const CliOptions& o);
+// A file's own shape from the command line, for a source of `sourceSeconds` whose details are
+// `details` (null: not known): its part, crop, tracks of the languages asked for, target size and
+// burn-in. False with the reason when the source does not hold the part.
+bool shapeFromOptions(const CliOptions& o, const SourceDetails* details, double sourceSeconds,
+                      RowShape& shape, std::string& reason);
 
 // Returns the exit status: 0 every file converted, 1 something failed, was stopped or was
 // skipped, 2 bad usage (a named settings file that is missing or not a settings file), 128 + the

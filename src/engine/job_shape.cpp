@@ -1,5 +1,6 @@
 #include "engine/job_shape.h"
 
+#include "engine/black_bars.h"
 #include "settings/profiles.h"
 
 #include <algorithm>
@@ -318,6 +319,17 @@ std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> 
   if (cropBars) shape->cropAuto = true;
   if (shape->empty()) return nullptr;
   return shape;
+}
+
+RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId) {
+  RowShape out = shape;
+  if (profileKind(profileId) != ProfileKind::QualityVideo) out.targetSizeBytes = 0;
+  if (shape.cropAuto && !shape.crop) {
+    const CropDetection found = detectBlackBars(sourcePath);
+    if (found.ok && found.crop.any())
+      out.crop = CropRect{found.crop.top, found.crop.bottom, found.crop.left, found.crop.right};
+  }
+  return out;
 }
 
 }  // namespace vidmora

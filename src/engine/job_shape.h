@@ -94,5 +94,9 @@ bool profileCarriesSubtitles(int16_t profileId);
 std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> own,
                                                 const SourceDetails* details,
                                                 const ShapeRules& rules, bool carriesSubtitles);
+// The shape as the encoder takes it for the source at sourcePath: an automatic crop becomes the
+// black bars found in the source now (none found: no crop); a target size stays only with the
+// profiles that have quality levels.
+RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId);
 
 }  // namespace vidmora

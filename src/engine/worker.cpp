@@ -10,7 +10,6 @@
 #include <ctime>
 
 #include "engine/batch_runner.h"
-#include "engine/black_bars.h"
 #include "engine/command_line.h"
 #include "engine/encoder_contract.h"
 #include "engine/engine_config.h"
@@ -26,22 +25,6 @@
 #include "settings/profiles.h"
 
 namespace vidmora {
-namespace {
-
-// The shape as the encoder takes it: an automatic crop becomes the black bars found now; a
-// target size is for the profiles with quality levels.
-RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId) {
-  RowShape out = shape;
-  if (profileKind(profileId) != ProfileKind::QualityVideo) out.targetSizeBytes = 0;
-  if (shape.cropAuto && !shape.crop) {
-    const CropDetection found = detectBlackBars(sourcePath);
-    if (found.ok && found.crop.any())
-      out.crop = CropRect{found.crop.top, found.crop.bottom, found.crop.left, found.crop.right};
-  }
-  return out;
-}
-
-}  // namespace
 
 bool BatchRunner::encoderTick(VideoEntry& entry) {
   // The front end shows the progress on its own timer (refreshRunning); waiters look again.
