@@ -351,6 +351,21 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
         engine.list().removeEntry(e->listIndex);  // never converted, never kept
         continue;
       }
+      // A target size too small for the file is refused now, as the encoder would refuse it:
+      // the shape it would get (the settings' rules, black bars found now) and its values.
+      const std::shared_ptr<const ConversionSnapshot> values =
+          engine.list().rowSettings(e->listIndex);
+      if (shape->targetSizeBytes > 0 && e->details && values) {
+        const std::shared_ptr<const RowShape> ruled = shapeUnderRules(
+            shape, e->details.get(), shapeRulesOf(s), profileCarriesSubtitles(values->ProfileId));
+        reason = targetSizeProblem(
+            *e->details, shapeToConvert(*ruled, e->sourcePath, values->ProfileId), *values);
+        if (!reason.empty()) {
+          report.rejected(e->sourcePath, reason);
+          engine.list().removeEntry(e->listIndex);
+          continue;
+        }
+      }
       engine.list().setRowShape({e->listIndex}, shape);
       shaped.push_back(e);
     }

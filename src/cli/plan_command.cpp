@@ -183,6 +183,11 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
     // Found and chosen now: the nodes look for nothing themselves.
     shapes[i].cropAuto = false;
     shapes[i].burnSubtitles = false;
+    // A target size the file cannot be made in is refused now, not on a node.
+    if (details) {
+      reasons[i] = targetSizeProblem(*details, shapes[i], values);
+      unshapeable[i] = !reasons[i].empty();
+    }
   });
   if (stop.load()) {
     std::fputs("vidmora-cli plan: stopped; no plan written\n", err);

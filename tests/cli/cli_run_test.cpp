@@ -19,6 +19,7 @@
 
 #include "cli/cli_report.h"
 #include "engine/command_line.h"
+#include "platform/job_log.h"
 #include "platform/stale_files.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
@@ -638,6 +639,51 @@ TEST_F(CliRun, ABurnedSubtitleAndATargetSizeReachTheEncoder) {
   EXPECT_NE(lines(dir_ / "stderr").at(0).find("takes no target size"), std::string::npos);
   EXPECT_EQ(run({"--no-history", "--target-size", "25 furlongs", source}), 2);
   EXPECT_EQ(lines(dir_ / "lines").size(), 2u);  // neither probed nor converted
+}
+
+// A target size the file cannot be made in is refused before any encoder converts it, in the
+// words the encoder itself would refuse it with: the same length (the part), sound (a 5.1 and a
+// stereo track) and picture (the crop) go into the smallest size that works.
+TEST_F(CliRun, ATooSmallTargetSizeIsRefusedBeforeConvertingAsTheEncoderWouldRefuseIt) {
+  const std::string source = dir_ / "in/big.mkv";
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                         "testsrc=size=1280x720:rate=25:d=2 -f lavfi -i "
+                         "anullsrc=channel_layout=5.1:sample_rate=48000 -f lavfi -i sine=d=2 "
+                         "-map 0 -map 1 -map 2 -t 2 -c:v mpeg4 -c:a aac '" +
+                         source + "'")
+                            .c_str()),
+            0);
+  logEncoderLines();
+  EXPECT_EQ(run({"--no-history", "--json", "--profile", "h264", "--start", "0.5", "--crop",
+                 "0:0:160:160", "--target-size", "50k", "--dest", dir_ / "out", source}),
+            1);
+  EXPECT_EQ(lines(dir_ / "lines").size(), 1u);  // probed, no encoder converted
+  std::string refusal;
+  for (const std::string& l : out())
+    if (l.find("\"event\":\"rejected\"") != std::string::npos)
+      refusal = l.substr(l.find("\"reason\":\"") + 10, l.rfind('"') - l.find("\"reason\":\"") - 10);
+  EXPECT_NE(refusal.find("the smallest size that works is"), std::string::npos) << refusal;
+
+  // The encoder, given the same conversion, refuses it with the same sentence.
+  TSettings s;
+  setDefaults(s);
+  applyProfile(s, profileIndexById(9000));
+  readBackFrameSize(s);
+  ConversionSnapshot snapshot;
+  takeSnapshot(snapshot, s);
+  EncoderCommand line = buildConversionLine(REAL_ENCODER, source, dir_ / "out/big.mp4", -1,
+                                            std::string(12, '0'), snapshot, false);
+  RowShape shape;
+  shape.trimStart = 0.5;
+  shape.crop = CropRect{0, 0, 160, 160};
+  shape.targetSizeBytes = 50000;
+  appendShapeOptions(line, shape);
+  std::string command = "VIDMORA_LOG_FILE='" + (dir_ / "encoder.log") + "'";
+  for (const std::string& arg : line.argv) command += " '" + arg + "'";
+  EXPECT_NE(std::system((command + " >/dev/null 2>&1").c_str()), 0);
+  ASSERT_FALSE(refusal.empty());
+  refusal[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(refusal[0])));
+  EXPECT_EQ(readLogReason(dir_ / "encoder.log"), refusal);
 }
 
 // A terminal sends Ctrl+C to its whole foreground group. The encoders run in groups of their
