@@ -159,7 +159,7 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
   const bool carriesSubtitles = profileCarriesSubtitles(values.ProfileId);
   std::vector<RowShape> shapes(count);
   std::vector<int> burns(count, -1);
-  std::vector<bool> unshapeable(count, false);
+  std::vector<char> unshapeable(count, 0);  // not vector<bool>: each thread writes its own
   Prober prober(o.encoder.empty() ? defaultEncoderPath() : o.encoder,
                 static_cast<uint32_t>(o.probeTimeout) * 1000u);
   runParallel(count, probeThreads(), [&](int i) {
@@ -171,7 +171,7 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
       own = std::make_shared<RowShape>();
       const double seconds = details && details->duration > 0 ? details->duration : durations[i];
       if (!shapeFromOptions(o, details.get(), seconds, *own, reasons[i])) {
-        unshapeable[i] = true;
+        unshapeable[i] = 1;
         return;
       }
     }
