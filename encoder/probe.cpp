@@ -348,6 +348,10 @@ ProbeResult probeSource(const std::string& path) {
       stream.untimedFrameTicks = frameTicks(ic, ic->streams[i]);
     if (const AVCodecDescriptor* d = avcodec_descriptor_get(s->codecpar->codec_id))
       stream.bitmapSubtitle = (d->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
+    if (stream.bitmapSubtitle) {
+      stream.canvasWidth = s->codecpar->width;
+      stream.canvasHeight = s->codecpar->height;
+    }
     if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
       stream.channels = s->codecpar->ch_layout.nb_channels;
       if (s->codecpar->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)

@@ -17,6 +17,7 @@ struct StreamInfo {
   bool isDefault = false;  // marked as the track to play
   bool usable = false;     // audio or video that can be decoded and holds packets
   bool bitmapSubtitle = false;
+  int canvasWidth = 0, canvasHeight = 0;  // a picture subtitle's canvas; 0 when not stated
   // Sound.
   int channels = 0;
   uint64_t layoutMask = 0;  // the channels it names; 0 when the source does not say

@@ -20,19 +20,6 @@ bool plainPath(const std::string& path) {
              std::string::npos;
 }
 
-// The least rate per track at which each sound encoder still sounds right.
-long lowestAudioBitrate(const std::string& encoder) {
-  return encoder == "libopus" ? 24000 : 32000;
-}
-
-// "30000/1001", "25" or "" -> frames per second; 0 when not a rate.
-double rateOf(const std::string& text) {
-  const auto slash = text.find('/');
-  if (slash == std::string::npos) return std::atof(text.c_str());
-  const double den = std::atof(text.c_str() + slash + 1);
-  return den > 0 ? std::atof(text.substr(0, slash).c_str()) / den : 0.0;
-}
-
 // The line without its output: what comes before the output's container (-f MUXER -y PATH),
 // less the container's own options.
 std::vector<std::string> withoutOutput(std::vector<std::string> args) {
@@ -87,7 +74,7 @@ TargetSizeInput targetSizeInput(const LegacyOptions& o, const Translation& t, do
   in.lowestAudioBitrate = std::min(in.audioBitrate, lowestAudioBitrate(t.audioEncoder));
   in.width = t.width;
   in.height = t.height;
-  const double rate = rateOf(!o.fps.empty() ? o.fps : o.frameRate);
+  const double rate = frameRateOf(!o.fps.empty() ? o.fps : o.frameRate);
   in.frameRate = rate > 0 ? rate : 30.0;
   return in;
 }

@@ -73,6 +73,41 @@ void WindowCommands::trimCommand() {
   options.targetSize = kind == ProfileKind::QualityVideo && extras && extras->qualityChoice;
   options.severalRows = rows.size() > 1;
   options.burnIn = kind != ProfileKind::Remux;
+  // The shape each row gets from the dialog's choice; the tracks are the first row's, with
+  // several rows each keeps its own.
+  const auto shapeOf = [this, several = options.severalRows](int row, const RowShape& chosen) {
+    const std::shared_ptr<const RowShape> before = engine().list().rowShape(row);
+    RowShape shape = before ? *before : RowShape();
+    shape.trimStart = chosen.trimStart;
+    shape.trimEnd = chosen.trimEnd;
+    shape.cropAuto = chosen.cropAuto;
+    shape.crop = chosen.crop;
+    if (!several) {
+      shape.audioTracks = chosen.audioTracks;
+      shape.subtitleTracks = chosen.subtitleTracks;
+    }
+    shape.burnSubtitles = chosen.burnSubtitles;
+    shape.targetSizeBytes = chosen.targetSizeBytes;
+    return shape;
+  };
+  // Each row's target size as the encoder would check it: its part, its tracks under the
+  // settings' rules, its values. Bars that are found only when converting leave the picture's
+  // size unknown, and the encoder checks it then.
+  options.targetSizeProblem = [this, rows, shapeOf](const RowShape& chosen) -> std::string {
+    for (const int row : rows) {
+      const VideoEntry& entry = engine().list().entries().at(row);
+      const std::shared_ptr<const ConversionSnapshot> values = engine().list().rowSettings(row);
+      if (!entry.details || !values) continue;
+      const std::shared_ptr<const RowShape> ruled = shapeUnderRules(
+          std::make_shared<RowShape>(shapeOf(row, chosen)), entry.details.get(),
+          shapeRulesOf(engine().settings()), profileCarriesSubtitles(values->ProfileId));
+      if (!ruled || (ruled->cropAuto && !ruled->crop)) continue;
+      if (std::string problem = targetSizeProblem(*entry.details, *ruled, *values);
+          !problem.empty())
+        return problem;
+    }
+    return {};
+  };
   TrimCropDialog dialog(first.sourcePath, first.details, options, &window_);
   // The dialog starts from the first row's shape, its tracks from the settings' rules where the
   // row chose none; OK gives every chosen row the same one.
@@ -91,24 +126,9 @@ void WindowCommands::trimCommand() {
     dialog.setTargetSize(shape->targetSizeBytes);
   }
   if (dialog.exec() != QDialog::Accepted) return;
-  // The tracks are the first row's; with several rows each keeps its own.
-  for (const int row : rows) {
-    const std::shared_ptr<const RowShape> before = engine().list().rowShape(row);
-    auto shape = before ? std::make_shared<RowShape>(*before) : std::make_shared<RowShape>();
-    shape->trimStart = dialog.trimStart() > 0 ? dialog.trimStart() : -1;
-    shape->trimEnd = dialog.trimEnd() > 0 ? dialog.trimEnd() : -1;
-    shape->cropAuto = dialog.cropAuto();
-    shape->crop.reset();
-    if (const std::optional<CropSides> crop = dialog.crop())
-      shape->crop = CropRect{crop->top, crop->bottom, crop->left, crop->right};
-    if (!options.severalRows) {
-      shape->audioTracks = dialog.audioTracks();
-      shape->subtitleTracks = dialog.subtitleTracks();
-    }
-    shape->burnSubtitles = dialog.burnSubtitles();
-    shape->targetSizeBytes = dialog.targetSizeBytes();
-    engine().list().setRowShape({row}, std::move(shape));
-  }
+  const RowShape chosen = dialog.chosenShape();
+  for (const int row : rows)
+    engine().list().setRowShape({row}, std::make_shared<RowShape>(shapeOf(row, chosen)));
   updateStates();
 }
 

@@ -40,11 +40,23 @@ int runEstimate(const CliOptions& o, FILE* out, FILE* err, const Interrupts& int
   for (std::size_t i = 0; i < files.size() && !interrupted(); ++i) {
     const DetailsProbe& p = probes[i];
     std::string why = probeProblem(p, encoder);
-    std::shared_ptr<const RowShape> shape;
-    if (why.empty() && shapesRows(o)) shape = shapeFromOptions(o, p.details.get(), 0, why);
+    std::shared_ptr<RowShape> shape;
+    bool refused = false;
+    if (why.empty() && shapesConversions(o)) {
+      shape = std::make_shared<RowShape>();
+      refused = !shapeFromOptions(o, p.details.get(), p.details->duration, *shape, why);
+      // A target size the file cannot be made in is refused, as a conversion refuses it.
+      if (!refused && shape->targetSizeBytes > 0) {
+        const std::shared_ptr<const RowShape> ruled = shapeUnderRules(
+            shape, p.details.get(), rules, profileCarriesSubtitles(values.ProfileId));
+        why = targetSizeProblem(*p.details, shapeToConvert(*ruled, files[i], values.ProfileId),
+                                values);
+        refused = !why.empty();
+      }
+    }
     uint64_t model = 0;
     SampleEstimate sample;
-    if (why.empty()) {
+    if (why.empty() && !refused) {
       const SampleJob job =
           sampleJobFor(encoder, files[i], p.details, p.details->duration, values, shape, rules);
       model = estimateOutputBytes(job.model);
@@ -66,7 +78,7 @@ int runEstimate(const CliOptions& o, FILE* out, FILE* err, const Interrupts& int
       std::fprintf(out, "%s}\n", line.c_str());
       continue;
     }
-    if (!p.details || (shapesRows(o) && !shape)) {
+    if (!p.details || refused) {
       std::fprintf(err, "vidmora-cli: %s: %s\n", files[i].c_str(), why.c_str());
       continue;
     }

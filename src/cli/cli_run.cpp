@@ -65,6 +65,8 @@ int readSettingsFor(TSettings& s, const CliOptions& o, const std::string& settin
     std::fprintf(err, "vidmora-cli: %s\n", problem.c_str());
     return 2;
   }
+  // The track and picture rules, as the window keeps them beside its settings.
+  loadChoices(s, choicesFilePath(folderOf(settingsPath)));
   return 0;
 }
 
@@ -191,31 +193,31 @@ void chooseTracksByLanguage(const SourceDetails& source, const CliOptions& o, Ro
 
 }  // namespace
 
-bool shapesRows(const CliOptions& o) {
+bool shapesConversions(const CliOptions& o) {
   return !o.start.empty() || !o.end.empty() || !o.duration.empty() || !o.crop.empty() ||
          !o.audioLanguages.empty() || !o.subtitleLanguages.empty() || o.targetSize > 0 ||
          o.burnSubtitles;
 }
 
-std::shared_ptr<RowShape> shapeFromOptions(const CliOptions& o, const SourceDetails* details,
-                                           double durationSeconds, std::string& reason) {
-  auto shape = std::make_shared<RowShape>();
+bool shapeFromOptions(const CliOptions& o, const SourceDetails* details, double sourceSeconds,
+                      RowShape& shape, std::string& reason) {
+  RowShape own;
   if (!o.start.empty() || !o.end.empty() || !o.duration.empty()) {
-    const double seconds = details && details->duration > 0 ? details->duration : durationSeconds;
     TrimRange range;
-    if (!makeTrimRange(o.start, o.end, o.duration, seconds, range, reason)) return nullptr;
-    if (range.start > 0) shape->trimStart = range.start;
-    if (range.end > 0) shape->trimEnd = range.end;
+    if (!makeTrimRange(o.start, o.end, o.duration, sourceSeconds, range, reason)) return false;
+    if (range.start > 0) own.trimStart = range.start;
+    if (range.end > 0) own.trimEnd = range.end;
   }
   CropSides sides;
   if (o.crop == "auto")
-    shape->cropAuto = true;
+    own.cropAuto = true;
   else if (!o.crop.empty() && parseCropText(o.crop, sides))
-    shape->crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
-  if (details) chooseTracksByLanguage(*details, o, *shape);
-  shape->targetSizeBytes = o.targetSize;
-  shape->burnSubtitles = o.burnSubtitles;
-  return shape;
+    own.crop = CropRect{sides.top, sides.bottom, sides.left, sides.right};
+  if (details) chooseTracksByLanguage(*details, o, own);
+  own.targetSizeBytes = o.targetSize;
+  own.burnSubtitles = o.burnSubtitles;
+  shape = std::move(own);
+  return true;
 }
 
 int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrupts) {
@@ -348,16 +350,33 @@ int runCli(const CliOptions& o, FILE* out, FILE* err, const Interrupts& interrup
   }
 
   // The part of each file, its crop and its tracks; a part its file does not hold is refused.
-  if (shapesRows(o)) {
+  if (shapesConversions(o)) {
     std::vector<VideoEntry*> shaped;
     for (VideoEntry* e : jobs) {
+      const double seconds = e->details && e->details->duration > 0
+                                 ? e->details->duration
+                                 : static_cast<double>(e->durationSeconds);
+      auto shape = std::make_shared<RowShape>();
       std::string reason;
-      const std::shared_ptr<RowShape> shape =
-          shapeFromOptions(o, e->details.get(), static_cast<double>(e->durationSeconds), reason);
-      if (!shape) {
+      if (!shapeFromOptions(o, e->details.get(), seconds, *shape, reason)) {
         report.rejected(e->sourcePath, reason);
         engine.list().removeEntry(e->listIndex);  // never converted, never kept
         continue;
+      }
+      // A target size too small for the file is refused now, as the encoder would refuse it:
+      // the shape it would get (the settings' rules, black bars found now) and its values.
+      const std::shared_ptr<const ConversionSnapshot> values =
+          engine.list().rowSettings(e->listIndex);
+      if (shape->targetSizeBytes > 0 && e->details && values) {
+        const std::shared_ptr<const RowShape> ruled = shapeUnderRules(
+            shape, e->details.get(), shapeRulesOf(s), profileCarriesSubtitles(values->ProfileId));
+        reason = targetSizeProblem(
+            *e->details, shapeToConvert(*ruled, e->sourcePath, values->ProfileId), *values);
+        if (!reason.empty()) {
+          report.rejected(e->sourcePath, reason);
+          engine.list().removeEntry(e->listIndex);
+          continue;
+        }
       }
       engine.list().setRowShape({e->listIndex}, shape);
       shaped.push_back(e);

@@ -30,9 +30,10 @@ struct Interrupts {
   }
 };
 
-// The settings as the window would start with them (a named settings file must be one), then the
-// command line's choices (the destination folder is made; --profile may name a preset). 0 when
-// ready; otherwise the exit status (2: the options do not fit the profile or the file).
+// The settings as the window would start with them (a named settings file must be one, the
+// choices file beside it gives the track and picture rules), then the command line's choices (the
+// destination folder is made; --profile may name a preset). 0 when ready; otherwise the exit status
+// (2: the options do not fit the profile or the file).
 int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settingsPath,
                     const PresetStore& presets, FILE* err);
 
@@ -41,11 +42,14 @@ int prepareSettings(TSettings& s, const CliOptions& o, const std::string& settin
 int readSettingsFor(TSettings& s, const CliOptions& o, const std::string& settingsPath, FILE* err);
 int applyValueOptions(TSettings& s, const CliOptions& o, const PresetStore& presets, FILE* err);
 
-// Whether the command line shapes each file (a part, a crop, tracks, a target size, a burned-in
-// subtitle), and that shape for one file; null (reason set) when the file does not hold the part.
-bool shapesRows(const CliOptions& o);
-std::shared_ptr<RowShape> shapeFromOptions(const CliOptions& o, const SourceDetails* details,
-                                           double durationSeconds, std::string& reason);
+// Whether the command line shapes the conversions at all (a part, a crop, languages, a target
+// size, a burned subtitle).
+bool shapesConversions(const CliOptions& o);
+// A file's own shape from the command line, for a source of `sourceSeconds` whose details are
+// `details` (null: not known): its part, crop, tracks of the languages asked for, target size and
+// burn-in. False with the reason when the source does not hold the part.
+bool shapeFromOptions(const CliOptions& o, const SourceDetails* details, double sourceSeconds,
+                      RowShape& shape, std::string& reason);
 
 // Returns the exit status: 0 every file converted, 1 something failed, was stopped or was
 // skipped, 2 bad usage (a named settings file that is missing or not a settings file), 128 + the

@@ -22,9 +22,6 @@ void onStop(int) {
   stopRequested.store(true);
 }
 
-// A probe that hangs must not hang a node: it is killed after this long.
-constexpr uint32_t ProbeLimitMs = 60000;
-
 }  // namespace
 
 bool CommandLine::has(const std::string& name) const {
@@ -108,7 +105,8 @@ void EventWriter::write(const std::string& json) {
   std::fflush(out_);
 }
 
-Prober::Prober(std::string encoderPath) : encoder_(std::move(encoderPath)) {
+Prober::Prober(std::string encoderPath, uint32_t limitMs)
+    : encoder_(std::move(encoderPath)), limitMs_(limitMs) {
   block_.create();
 }
 
@@ -127,8 +125,10 @@ void Prober::releaseSlot(int slot) {
 }
 
 Prober::Result Prober::probe(const std::string& path, double& duration,
-                             const std::atomic<bool>& stop, std::string& reason) {
+                             const std::atomic<bool>& stop, std::string& reason,
+                             std::shared_ptr<const SourceDetails>* details) {
   duration = 0;
+  if (details) details->reset();
   reason.clear();
   const DetailsFile said;
   const int slot = acquireSlot();
@@ -139,7 +139,7 @@ Prober::Result Prober::probe(const std::string& path, double& duration,
   const bool started = runHidden(
       command.argv, &exitCode, 10,
       [&] {
-        killed = killed || stop.load() || tickCount() - start >= ProbeLimitMs;
+        killed = killed || stop.load() || tickCount() - start >= limitMs_;
         return !killed;
       },
       said.environment());
@@ -147,6 +147,7 @@ Prober::Result Prober::probe(const std::string& path, double& duration,
   if (started && !killed && exitCode == 0 && block_.readSlotDuration(slot, probed) &&
       std::isfinite(probed) && probed > 0)
     duration = probed;
+  if (details && started && !killed && exitCode == 0) *details = said.read();
   releaseSlot(slot);
   if (stop.load()) return Result::Stopped;
   if (started && !killed && exitCode == ExitInvalidVideo) reason = said.refusal();

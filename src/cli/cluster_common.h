@@ -2,13 +2,16 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/progress_channel.h"
+#include "videolist/source_details.h"
 
 namespace vidmora::cli {
 
@@ -49,12 +52,14 @@ class EventWriter {
 // Probes through the encoder, many at once, with a progress block of their own.
 class Prober {
  public:
-  explicit Prober(std::string encoderPath);
+  // A probe that runs longer than limitMs is killed and its file refused.
+  explicit Prober(std::string encoderPath, uint32_t limitMs = 60000);
   enum class Result { Media, Refused, Stopped };
-  // A file the encoder reads as media gives Media and its duration (0 when not known).
-  // A refused file's reason, in the probe's words, goes to `reason` (empty when it said none).
+  // A file the encoder reads as media gives Media and its duration (0 when not known), and its
+  // details when asked for (null when the probe wrote none). A refused file's reason, in the
+  // probe's words, goes to `reason` (empty when it said none).
   Result probe(const std::string& path, double& duration, const std::atomic<bool>& stop,
-               std::string& reason);
+               std::string& reason, std::shared_ptr<const SourceDetails>* details = nullptr);
   // A slot for a conversion's progress; -1 when there is none.
   int acquireSlot();
   void releaseSlot(int slot);
@@ -64,6 +69,7 @@ class Prober {
 
  private:
   std::string encoder_;
+  uint32_t limitMs_;
   ProgressBlock block_;
   std::mutex mutex_;
 };

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "settings/profiles.h"
 
@@ -38,6 +40,27 @@ Json valuesJson(const ConversionSnapshot& v) {
   j["audio_codec"] = v.AudioCodec;
   j["quality"] = v.Quality;
   j["target_height"] = v.TargetHeight;
+  return j;
+}
+
+// The job's shape in a fixed order, only what is set: the same shape always gives the same text.
+Json shapeJson(const PlanJob& job) {
+  const RowShape& s = job.shape;
+  Json j = Json::object();
+  if (s.trimStart > 0) j["start"] = s.trimStart;
+  if (s.trimEnd >= 0) j["end"] = s.trimEnd;
+  if (s.crop && !(*s.crop == CropRect{})) {
+    Json crop;
+    crop["top"] = s.crop->top;
+    crop["bottom"] = s.crop->bottom;
+    crop["left"] = s.crop->left;
+    crop["right"] = s.crop->right;
+    j["crop"] = crop;
+  }
+  if (s.audioTracks) j["audio_tracks"] = *s.audioTracks;
+  if (s.subtitleTracks) j["subtitle_tracks"] = *s.subtitleTracks;
+  if (job.burnSubtitle >= 0) j["burn_subtitle"] = job.burnSubtitle;
+  if (s.targetSizeBytes > 0) j["target_size"] = s.targetSizeBytes;
   return j;
 }
 
@@ -142,7 +165,121 @@ bool readValues(const Json& j, ConversionSnapshot& v, std::string& error) {
   return true;
 }
 
+// Past 100 days: no time in a video.
+constexpr double LongestSeconds = 1e7;
+constexpr int MostStreams = 10000;
+constexpr int LargestCropSide = 1 << 16;
+
+bool readPlaces(const Json& j, const char* name, std::optional<std::vector<int>>& places,
+                std::string& error) {
+  const auto it = j.find(name);
+  if (it == j.end()) return true;
+  if (!it->is_array()) {
+    error = std::string("\"") + name + "\" is not a list";
+    return false;
+  }
+  std::vector<int> read;
+  for (const Json& place : *it) {
+    if (!place.is_number_integer() || place.get<int64_t>() < 0 ||
+        place.get<int64_t>() >= MostStreams) {
+      error = std::string("\"") + name + "\" holds something other than a stream's place";
+      return false;
+    }
+    read.push_back(place.get<int>());
+  }
+  places = std::move(read);
+  return true;
+}
+
+bool readShape(const Json& j, PlanJob& job, std::string& error) {
+  if (!j.is_object()) {
+    error = "\"shape\" is not an object";
+    return false;
+  }
+  if (j.empty()) {
+    error = "\"shape\" is empty";
+    return false;
+  }
+  // A part of the shape left out would convert something else than was planned.
+  static const char* const known[] = {
+      "start", "end", "crop", "audio_tracks", "subtitle_tracks", "burn_subtitle", "target_size"};
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    if (std::find_if(std::begin(known), std::end(known),
+                     [&](const char* k) { return it.key() == k; }) == std::end(known)) {
+      error = "\"shape\" has a field this program does not know: \"" + it.key() + "\"";
+      return false;
+    }
+  }
+  Reader r(j, error);
+  RowShape shape;
+  if (j.contains("start")) {
+    if (!r.number("start", shape.trimStart)) return false;
+    if (shape.trimStart <= 0 || shape.trimStart > LongestSeconds) {
+      error = "\"start\" is out of range";
+      return false;
+    }
+  }
+  if (j.contains("end")) {
+    if (!r.number("end", shape.trimEnd)) return false;
+    if (shape.trimEnd <= 0 || shape.trimEnd > LongestSeconds) {
+      error = "\"end\" is out of range";
+      return false;
+    }
+    if (shape.trimEnd <= shape.trimStart) {
+      error = "\"end\" does not come after \"start\"";
+      return false;
+    }
+  }
+  if (const auto it = j.find("crop"); it != j.end()) {
+    if (!it->is_object()) {
+      error = "\"crop\" is not an object";
+      return false;
+    }
+    Reader c(*it, error);
+    CropRect crop;
+    if (!c.integer("top", crop.top) || !c.integer("bottom", crop.bottom) ||
+        !c.integer("left", crop.left) || !c.integer("right", crop.right))
+      return false;
+    for (const int side : {crop.top, crop.bottom, crop.left, crop.right}) {
+      if (side < 0 || side % 2 != 0 || side > LargestCropSide) {
+        error = "\"crop\" needs even sides from 0";
+        return false;
+      }
+    }
+    if (crop == CropRect{}) {
+      error = "\"crop\" removes nothing";
+      return false;
+    }
+    shape.crop = crop;
+  }
+  if (!readPlaces(j, "audio_tracks", shape.audioTracks, error) ||
+      !readPlaces(j, "subtitle_tracks", shape.subtitleTracks, error))
+    return false;
+  int burn = -1;
+  if (j.contains("burn_subtitle")) {
+    if (!r.integer("burn_subtitle", burn)) return false;
+    if (burn < 0 || burn >= MostStreams) {
+      error = "\"burn_subtitle\" is out of range";
+      return false;
+    }
+  }
+  if (j.contains("target_size")) {
+    if (!r.integer("target_size", shape.targetSizeBytes)) return false;
+    if (shape.targetSizeBytes == 0) {
+      error = "\"target_size\" is out of range";
+      return false;
+    }
+  }
+  job.shape = std::move(shape);
+  job.burnSubtitle = burn;
+  return true;
+}
+
 }  // namespace
+
+bool PlanJob::shaped() const {
+  return !shapeJson(*this).empty();
+}
 
 bool isUtf8(const std::string& text) {
   // nlohmann's strict writer refuses exactly the texts that are not UTF-8.
@@ -168,6 +305,8 @@ std::string computeJobId(const PlanJob& job) {
   std::string text = job.source;
   text += '\n' + std::to_string(job.sourceSize) + '\n' + std::to_string(job.sourceMtimeNs) + '\n';
   text += valuesJson(job.values).dump() + '\n' + job.output;
+  // Unshaped jobs keep the ids they had before plans carried shapes.
+  if (job.shaped()) text += '\n' + shapeJson(job).dump();
   char id[17];
   std::snprintf(id, sizeof id, "%016llx", static_cast<unsigned long long>(fnv1a(text)));
   return id;
@@ -175,7 +314,8 @@ std::string computeJobId(const PlanJob& job) {
 
 std::string planLine(const PlanJob& job) {
   Json j;
-  j["schema"] = PlanSchemaVersion;
+  const bool shaped = job.shaped();
+  j["schema"] = shaped ? PlanSchemaVersion : UnshapedPlanSchemaVersion;
   j["job"] = job.id;
   j["source"] = job.source;
   j["source_size"] = job.sourceSize;
@@ -187,6 +327,7 @@ std::string planLine(const PlanJob& job) {
   checks["duration"] = job.checks.duration;
   checks["tolerance"] = job.checks.tolerance;
   j["checks"] = checks;
+  if (shaped) j["shape"] = shapeJson(job);
   // Callers plan only UTF-8 paths; anything else would read back as another path.
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -200,8 +341,9 @@ bool parsePlanLine(const std::string& line, PlanJob& job, std::string& error) {
   Reader r(j, error);
   int schema = 0;
   if (!r.integer("schema", schema)) return false;
-  if (schema != PlanSchemaVersion) {
+  if (schema != PlanSchemaVersion && schema != UnshapedPlanSchemaVersion) {
     error = "schema " + std::to_string(schema) + " (this program reads schema " +
+            std::to_string(UnshapedPlanSchemaVersion) + " and " +
             std::to_string(PlanSchemaVersion) + ")";
     return false;
   }
@@ -223,6 +365,14 @@ bool parsePlanLine(const std::string& line, PlanJob& job, std::string& error) {
       !c.number("duration", parsed.checks.duration) ||
       !c.number("tolerance", parsed.checks.tolerance))
     return false;
+  if (const auto shape = j.find("shape"); shape != j.end()) {
+    // A program that reads schema 1 only would convert the whole source.
+    if (schema == UnshapedPlanSchemaVersion) {
+      error = "a schema 1 line carries no \"shape\"";
+      return false;
+    }
+    if (!readShape(*shape, parsed, error)) return false;
+  }
   if (parsed.source.empty() || parsed.output.empty()) {
     error = "an empty source or output path";
     return false;

@@ -1,11 +1,16 @@
 // Job plans: one self-contained JSON line per conversion, so that a node of a cluster can run a
 // job with nothing but the plan, the encoder and the source. A line holds the schema version,
 // a job id, the source (with its size and modification time when planned), every conversion
-// value of the resolved profile, the output path and the checks the output must pass.
+// value of the resolved profile, the output path and the checks the output must pass. A job that
+// converts less or other than the whole source as its profile would (a part of it, a crop, a
+// choice of tracks, a subtitle drawn into the picture, a target size) carries that shape as well,
+// resolved when planning (black bars found, tracks named by their places among the source's
+// streams), so that every node converts the same; such a line is schema 2, any other schema 1,
+// which nodes of every version read alike.
 //
 // The job id is a digest of the line's source path, size and modification time, its conversion
-// values and its output path: planning the same files with the same settings gives the same
-// ids, and any changed setting gives new ones. A run recomputes it and refuses a line whose id
+// values, its shape and its output path: planning the same files with the same settings gives the
+// same ids, and any changed setting gives new ones. A run recomputes it and refuses a line whose id
 // does not match (an edited or damaged plan).
 #pragma once
 
@@ -15,10 +20,13 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "videolist/row_shape.h"
 
 namespace vidmora::cli {
 
-inline constexpr int PlanSchemaVersion = 1;
+// Lines without a shape are written as schema 1, shaped ones as schema 2; both are read.
+inline constexpr int PlanSchemaVersion = 2;
+inline constexpr int UnshapedPlanSchemaVersion = 1;
 
 // What an output must be to count as done: a regular file of at least minBytes that the encoder
 // reads as media and, when the source's duration is known, lasting within `tolerance` of it.
@@ -39,6 +47,13 @@ struct PlanJob {
   ConversionSnapshot values;  // conversion fields only; the folder texts stay empty
   std::string output;
   OutputChecks checks;
+  // The part of the source (seconds), the crop, the tracks (places among the source's sound and
+  // subtitle streams) and the target size, as the encoder takes them; an automatic crop and
+  // "burn in subtitles" are resolved already (cropAuto and burnSubtitles stay false), the
+  // subtitle drawn into the picture is burnSubtitle (its place, -1: none).
+  RowShape shape;
+  int burnSubtitle = -1;
+  bool shaped() const;
 };
 
 // Plans hold only paths that are UTF-8: JSON has no way to carry other bytes.
@@ -51,7 +66,7 @@ std::string computeJobId(const PlanJob& job);
 std::string planLine(const PlanJob& job);
 // Reads a line written by planLine. False with a sentence in `error` for anything else: not
 // JSON, another schema version, a missing or mistyped field, an unknown profile, values out of
-// range, a job id that does not match the line.
+// range, a shape this program does not know all of, a job id that does not match the line.
 bool parsePlanLine(const std::string& line, PlanJob& job, std::string& error);
 
 // Every job of a plan file, in order; blank lines are passed over. False with "LINE N: ..." (or

@@ -11,6 +11,8 @@
 #include "cli/cluster_commands.h"
 #include "cli/cluster_common.h"
 #include "cli/job_plan.h"
+#include "engine/command_line.h"
+#include "engine/job_shape.h"
 #include "engine/source_scanner.h"
 #include "platform/paths.h"
 #include "settings/presets.h"
@@ -26,8 +28,9 @@ constexpr std::size_t BaseNameLimit = 261;
 const char* const PlanUsage =
     "Usage: vidmora-cli plan [OPTION]... FILE|FOLDER... > jobs.jsonl\n"
     "Probes the files (folders are searched recursively) and writes one JSON line per job: its\n"
-    "id, the source, every conversion value of the profile, the output path and the checks the\n"
-    "output must pass. 'vidmora-cli run' converts the jobs on any machine.\n"
+    "id, the source, every conversion value of the profile, the output path, the checks the\n"
+    "output must pass and the job's shape (the part, the crop found now, the tracks, the target\n"
+    "size, a burned subtitle). 'vidmora-cli run' converts the jobs on any machine.\n"
     "\n"
     "  --profile ID|NAME  output profile (see --list-profiles)\n"
     "  --quality LEVEL    best, high, balanced, small or fixed\n"
@@ -36,6 +39,10 @@ const char* const PlanUsage =
     "  --encoder PROGRAM  encoder for the probes\n"
     "  --map FROM=TO      write paths under FROM as under TO (repeatable), for nodes that\n"
     "                     mount the storage elsewhere\n"
+    "  --probe-timeout S  seconds the encoder may take to look at a file (default 60)\n"
+    "  --start T, --end T, --duration T, --crop auto|T:B:L:R, --audio-lang L,..,\n"
+    "  --subtitle-lang L,.., --burn-subtitles, --target-size SIZE\n"
+    "                     shape each job as for a conversion (see 'vidmora-cli --help')\n"
     "\n"
     "Exit status: 0 every file planned, 1 some files were left out (said on standard error),\n"
     "2 bad usage, 3 no file to plan.\n";
@@ -102,8 +109,8 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
   if (o.json || o.jobs > 0 || o.noHistory || o.saveSettings || o.listProfiles || o.version ||
       o.info || o.resume)
     return usageError(err, "plan",
-                      "takes --profile, --quality, --dest, --settings, --encoder "
-                      "and --map");
+                      "takes --profile, --quality, --dest, --settings, --encoder, --map, "
+                      "--probe-timeout and the options that shape a conversion");
   const std::string settingsPath =
       o.settingsFile.empty() ? settingsFilePath(configFolder()) : o.settingsFile;
   TSettings s;
@@ -145,9 +152,43 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
   std::vector<Prober::Result> results(count, Prober::Result::Stopped);
   std::vector<double> durations(count, 0.0);
   std::vector<std::string> reasons(count);
-  Prober prober(o.encoder.empty() ? defaultEncoderPath() : o.encoder);
-  runParallel(count, probeThreads(),
-              [&](int i) { results[i] = prober.probe(files[i], durations[i], stop, reasons[i]); });
+  // Each job's shape is resolved here, as a conversion on this machine would resolve it, so that
+  // every node converts the same: the command line's choices, the settings' track and picture
+  // rules, black bars found in the source now.
+  const ShapeRules rules = shapeRulesOf(s);
+  const bool carriesSubtitles = profileCarriesSubtitles(values.ProfileId);
+  std::vector<RowShape> shapes(count);
+  std::vector<int> burns(count, -1);
+  std::vector<char> unshapeable(count, 0);  // not vector<bool>: each thread writes its own
+  Prober prober(o.encoder.empty() ? defaultEncoderPath() : o.encoder,
+                static_cast<uint32_t>(o.probeTimeout) * 1000u);
+  runParallel(count, probeThreads(), [&](int i) {
+    std::shared_ptr<const SourceDetails> details;
+    results[i] = prober.probe(files[i], durations[i], stop, reasons[i], &details);
+    if (results[i] != Prober::Result::Media) return;
+    std::shared_ptr<RowShape> own;
+    if (shapesConversions(o)) {
+      own = std::make_shared<RowShape>();
+      const double seconds = details && details->duration > 0 ? details->duration : durations[i];
+      if (!shapeFromOptions(o, details.get(), seconds, *own, reasons[i])) {
+        unshapeable[i] = 1;
+        return;
+      }
+    }
+    const std::shared_ptr<const RowShape> shape =
+        shapeUnderRules(own, details.get(), rules, carriesSubtitles);
+    if (details) burns[i] = burnedSubtitle(*details, own.get(), values.ProfileId, rules.languages);
+    if (!shape) return;
+    shapes[i] = shapeToConvert(*shape, files[i], values.ProfileId);
+    // Found and chosen now: the nodes look for nothing themselves.
+    shapes[i].cropAuto = false;
+    shapes[i].burnSubtitles = false;
+    // A target size the file cannot be made in is refused now, not on a node.
+    if (details) {
+      reasons[i] = targetSizeProblem(*details, shapes[i], values);
+      unshapeable[i] = !reasons[i].empty();
+    }
+  });
   if (stop.load()) {
     std::fputs("vidmora-cli plan: stopped; no plan written\n", err);
     return 1;
@@ -159,6 +200,10 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
     struct stat st {};
     if (results[i] != Prober::Result::Media) {
       skip(file, reasons[i].empty() ? "not a video the encoder can read" : reasons[i].c_str());
+      continue;
+    }
+    if (unshapeable[i]) {
+      skip(file, reasons[i].c_str());
       continue;
     }
     if (::stat(file.c_str(), &st) != 0) {
@@ -175,7 +220,9 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
       skip(file, "a path that is not UTF-8 cannot go into a plan");
       continue;
     }
-    job.checks = checksForDuration(durations[i]);
+    job.shape = shapes[i];
+    job.burnSubtitle = burns[i];
+    job.checks = checksForDuration(shapedSeconds(&job.shape, durations[i]));
     job.id = computeJobId(job);
     jobs.push_back(std::move(job));
   }

@@ -240,12 +240,17 @@ Outcome Runner::convert(const Job& job, const ReservedOutput& reserved) {
     return !stopped;
   };
   int exitCode = -1000;
-  EncoderCommand command = buildConversionLine(prober_.encoderPath(), job.source, job.output, slot,
-                                               prober_.mapName(), snapshot, false);
+  // The job's shape goes on every line, the one without audio options as well.
+  const auto lineFor = [&](bool noAudioOptions) {
+    EncoderCommand line = buildConversionLine(prober_.encoderPath(), job.source, job.output, slot,
+                                              prober_.mapName(), snapshot, noAudioOptions);
+    if (job.plan.shaped()) appendShapeOptions(line, job.plan.shape, job.plan.burnSubtitle);
+    return line;
+  };
+  EncoderCommand command = lineFor(false);
   bool started = runHidden(command.argv, &exitCode, 200, tick, environment);
   if (started && !stopped && exitCode == ExitAudioRejected) {
-    command = buildConversionLine(prober_.encoderPath(), job.source, job.output, slot,
-                                  prober_.mapName(), snapshot, true);
+    command = lineFor(true);
     started = runHidden(command.argv, &exitCode, 200, tick, environment);
   }
   prober_.releaseSlot(slot);

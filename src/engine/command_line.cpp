@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/black_bars.h"
 #include "engine/codec_names.h"
 #include "engine/job_shape.h"
 #include "platform/texts.h"
@@ -228,17 +227,6 @@ void appendShapeOptions(EncoderCommand& command, const RowShape& shape, int burn
     options.insert(options.end(), {"-targetsize", std::to_string(shape.targetSizeBytes)});
   if (options.empty() || command.argv.size() < 2) return;
   command.argv.insert(command.argv.end() - 1, options.begin(), options.end());
-}
-
-RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId) {
-  RowShape out = shape;
-  if (profileKind(profileId) != ProfileKind::QualityVideo) out.targetSizeBytes = 0;
-  if (shape.cropAuto && !shape.crop) {
-    const CropDetection found = detectBlackBars(sourcePath);
-    if (found.ok && found.crop.any())
-      out.crop = CropRect{found.crop.top, found.crop.bottom, found.crop.left, found.crop.right};
-  }
-  return out;
 }
 
 int burnedSubtitle(const SourceDetails& source, const RowShape* shape, int16_t profileId,

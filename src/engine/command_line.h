@@ -30,10 +30,6 @@ EncoderCommand buildConversionLine(const std::string& encoderPath, const std::st
 // (`crop` holds it).
 void appendShapeOptions(EncoderCommand& command, const RowShape& shape, int burnSubtitle = -1);
 
-// The shape as the encoder takes it: an automatic crop becomes the black bars found in the source
-// now; a target size is for the profiles with quality levels.
-RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId);
-
 // The subtitle drawn into a row's picture, as its place among the source's subtitle streams:
 // with "Burn in subtitles" the first one the row keeps (without a choice, the one the track
 // rules pick), else, for a profile whose files carry no subtitles, a forced one in the language

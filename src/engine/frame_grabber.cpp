@@ -196,7 +196,7 @@ int FrameGrabber::storedHeight() const {
   return state_->stream ? state_->stream->codecpar->height : 0;
 }
 
-bool FrameGrabber::grab(double seconds) {
+bool FrameGrabber::grab(double seconds, double slack) {
   State& s = *state_;
   if (!s.codec) return false;
   s.haveFrame = false;
@@ -213,6 +213,25 @@ bool FrameGrabber::grab(double seconds) {
   const int64_t start = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
   int64_t target = av_rescale_q(start + static_cast<int64_t>(std::max(0.0, seconds) * AV_TIME_BASE),
                                 AV_TIME_BASE_Q, s.stream->time_base);
+  if (slack > 0) {
+    // A forward seek lands on the first keyframe at or after the target, as the demuxer
+    // counts time; its first frame serves when it lies within the slack.
+    const int64_t last = target + av_rescale_q(static_cast<int64_t>(slack * AV_TIME_BASE),
+                                               AV_TIME_BASE_Q, s.stream->time_base);
+    if (av_seek_frame(ic, s.stream->index, target, 0) >= 0) {
+      avcodec_flush_buffers(s.codec.get());
+      s.draining = false;
+      if (s.next()) {
+        const int64_t pts = s.scratch->best_effort_timestamp;
+        if (pts != AV_NOPTS_VALUE && pts >= target && pts <= last) {
+          av_frame_move_ref(s.frame.get(), s.scratch.get());
+          s.haveFrame = true;
+          return true;
+        }
+        av_frame_unref(s.scratch.get());
+      }
+    }
+  }
   if (av_seek_frame(ic, s.stream->index, target, AVSEEK_FLAG_BACKWARD) < 0) {
     av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BACKWARD);
     target = AV_NOPTS_VALUE;

@@ -40,8 +40,10 @@ class FrameGrabber {
   int storedHeight() const;
 
   // Decodes the frame shown at `seconds` (the first at or after it, within a few seconds of
-  // decoding; cover art: the picture). False when nothing could be decoded.
-  bool grab(double seconds);
+  // decoding; cover art: the picture). With a slack, a keyframe the source's index places up to
+  // `slack` seconds past `seconds` is taken instead: one frame decoded rather than a run of them
+  // from the keyframe before. False when nothing could be decoded.
+  bool grab(double seconds, double slack = 0);
   // The last grabbed frame scaled into maxWidth x maxHeight (never enlarged), displayed aspect
   // kept, turned upright.
   bool picture(int maxWidth, int maxHeight, Thumbnail& out) const;

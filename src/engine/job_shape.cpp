@@ -1,6 +1,9 @@
 #include "engine/job_shape.h"
 
+#include "engine/black_bars.h"
+#include "engine/command_line.h"
 #include "settings/profiles.h"
+#include "settings/quality.h"
 
 #include <algorithm>
 #include <cctype>
@@ -129,6 +132,68 @@ uint64_t parseSizeText(const std::string& input) {
   const double bytes = value * factor;
   if (bytes < 1.0 || bytes > 1e15) return 0;
   return static_cast<uint64_t>(bytes);
+}
+
+TargetSizeInput targetSizeInputFor(const SourceDetails& source, const RowShape& shape,
+                                   const ConversionSnapshot& values) {
+  TargetSizeInput in;
+  in.targetBytes = shape.targetSizeBytes;
+  in.durationSeconds = shapedSeconds(&shape, source.duration);
+  // The tracks chosen, else every one; the encoder counts the source's channels.
+  in.audioTracks = 0;
+  if (!values.DisableAudio) {
+    const auto count = [&in](const AudioStreamDetails& a) {
+      in.audioTracks += a.channels > 2 ? (a.channels + 1) / 2 : 1;
+    };
+    if (shape.audioTracks) {
+      for (const int place : *shape.audioTracks)
+        if (place >= 0 && place < static_cast<int>(source.audio.size())) count(source.audio[place]);
+    } else {
+      for (const AudioStreamDetails& a : source.audio) count(a);
+    }
+  }
+  in.audioBitrate = values.AudioBitrate > 0 ? long(values.AudioBitrate) * 1000 : 128000;
+  // Opus sounds right down to 24 kbit/s a track, the others to 32 (WebM's own sound is Opus).
+  const std::string codec = mapCodecName(values.AudioCodec);
+  const char* extension = profileById(values.ProfileId).Extension;
+  const bool opus = codec.find("opus") != std::string::npos ||
+                    (codec.empty() && extension != nullptr && std::string(extension) == "webm");
+  in.lowestAudioBitrate = std::min(in.audioBitrate, lowestAudioBitrate(opus ? "libopus" : codec));
+  if (!values.DisableVideo && !source.video.empty()) {
+    const VideoStreamDetails& v = source.video.front();
+    // The stored picture turned upright; its pixels' shape from the displayed size.
+    const bool turned = v.rotation % 180 == 90;
+    int width = turned ? v.codedHeight : v.codedWidth;
+    int height = turned ? v.codedWidth : v.codedHeight;
+    const int sarNum = turned ? v.codedWidth : v.width;
+    const int sarDen = turned ? v.height : v.codedWidth;
+    if (width <= 0 || height <= 0) {
+      width = v.width;
+      height = v.height;
+    }
+    if (shape.crop && !(*shape.crop == CropRect{})) {
+      width = std::max(2, width - shape.crop->left - shape.crop->right);
+      height = std::max(2, height - shape.crop->top - shape.crop->bottom);
+    }
+    const bool target = values.TargetHeight > 0 && values.TargetHeight <= 16384;
+    const FrameDims fit =
+        fitFrame(width, height, target ? values.TargetHeight : -1,
+                 sarNum > 0 && sarDen > 0 ? sarNum : 1, sarNum > 0 && sarDen > 0 ? sarDen : 1);
+    in.width = fit.width > 0 ? fit.width : width;
+    in.height = fit.width > 0 ? fit.height : height;
+  }
+  const double rate = frameRateOf(exactFrameRate(values.FrameRate));
+  in.frameRate = rate > 0 ? rate : 30.0;
+  return in;
+}
+
+std::string targetSizeProblem(const SourceDetails& source, const RowShape& shape,
+                              const ConversionSnapshot& values) {
+  if (shape.targetSizeBytes == 0 || profileKind(values.ProfileId) != ProfileKind::QualityVideo ||
+      !(source.duration > 0))
+    return {};
+  const TargetSizePlan plan = planTargetSize(targetSizeInputFor(source, shape, values));
+  return plan.ok ? std::string() : plan.reason;
 }
 
 std::string normalizeLanguage(const std::string& input) {
@@ -318,6 +383,17 @@ std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> 
   if (cropBars) shape->cropAuto = true;
   if (shape->empty()) return nullptr;
   return shape;
+}
+
+RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId) {
+  RowShape out = shape;
+  if (profileKind(profileId) != ProfileKind::QualityVideo) out.targetSizeBytes = 0;
+  if (shape.cropAuto && !shape.crop) {
+    const CropDetection found = detectBlackBars(sourcePath);
+    if (found.ok && found.crop.any())
+      out.crop = CropRect{found.crop.top, found.crop.bottom, found.crop.left, found.crop.right};
+  }
+  return out;
 }
 
 }  // namespace vidmora

@@ -41,6 +41,20 @@ bool makeTrimRange(const std::string& start, const std::string& end, const std::
 // bytes. 0 for anything else.
 uint64_t parseSizeText(const std::string& text);
 
+// What planTargetSize takes for a conversion with these values of a source with these details,
+// worked out before converting as the encoder works it out from the conversion's line: the
+// shaped length, the sound tracks that go out (one of more than two channels counts as a pair
+// per two), the profile's sound rate and its codec's least one, the picture after the shape's
+// crop (an automatic one must have been found) and the frame-size target, the exact frame rate
+// (30 when the profile keeps the source's).
+TargetSizeInput targetSizeInputFor(const SourceDetails& source, const RowShape& shape,
+                                   const ConversionSnapshot& values);
+// Why the shape's target size cannot work, in planTargetSize's words (the smallest size that
+// works); empty when it can, and when there is nothing to check before converting: no target
+// size, a profile that takes none, a source of unknown length.
+std::string targetSizeProblem(const SourceDetails& source, const RowShape& shape,
+                              const ConversionSnapshot& values);
+
 // --- tracks
 
 struct TrackRules {
@@ -94,5 +108,9 @@ bool profileCarriesSubtitles(int16_t profileId);
 std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> own,
                                                 const SourceDetails* details,
                                                 const ShapeRules& rules, bool carriesSubtitles);
+// The shape as the encoder takes it for the source at sourcePath: an automatic crop becomes the
+// black bars found in the source now (none found: no crop); a target size stays only with the
+// profiles that have quality levels.
+RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId);
 
 }  // namespace vidmora

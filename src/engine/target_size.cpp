@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace vidmora {
 
@@ -12,6 +13,17 @@ std::string timeText(double seconds) {
   std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%03lld", ms / 3600000, ms / 60000 % 60,
                 ms / 1000 % 60, ms % 1000);
   return text;
+}
+
+long lowestAudioBitrate(const std::string& audioEncoder) {
+  return audioEncoder == "libopus" ? 24000 : 32000;
+}
+
+double frameRateOf(const std::string& text) {
+  const auto slash = text.find('/');
+  if (slash == std::string::npos) return std::atof(text.c_str());
+  const double den = std::atof(text.c_str() + slash + 1);
+  return den > 0 ? std::atof(text.substr(0, slash).c_str()) / den : 0.0;
 }
 
 namespace {

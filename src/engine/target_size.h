@@ -11,6 +11,11 @@ namespace vidmora {
 // "00:01:30.250" (milliseconds rounded): how both programs write a time in their texts.
 std::string timeText(double seconds);
 
+// The least rate per track at which a sound encoder ("libopus", "aac") still sounds right.
+long lowestAudioBitrate(const std::string& audioEncoder);
+// "30000/1001", "25" or "" -> frames per second; 0 when not a rate.
+double frameRateOf(const std::string& text);
+
 struct TargetSizeInput {
   uint64_t targetBytes = 0;
   double durationSeconds = 0.0;     // the trimmed length

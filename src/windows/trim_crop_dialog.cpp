@@ -18,6 +18,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cctype>
 
 #include "engine/frame_grabber.h"
 #include "engine/job_shape.h"
@@ -413,6 +414,22 @@ uint64_t TrimCropDialog::targetSizeBytes() const {
   return static_cast<uint64_t>(mb < 0 ? targetOther_->value() : mb) * Megabyte;
 }
 
+RowShape TrimCropDialog::chosenShape() const {
+  RowShape shape;
+  shape.trimStart = start_ > 0 ? start_ : -1;
+  shape.trimEnd = end_ > 0 ? end_ : -1;
+  shape.cropAuto = cropAuto();
+  if (const std::optional<CropSides> sides = crop())
+    shape.crop = CropRect{sides->top, sides->bottom, sides->left, sides->right};
+  if (!options_.severalRows) {
+    shape.audioTracks = audioTracks();
+    shape.subtitleTracks = subtitleTracks();
+  }
+  shape.burnSubtitles = burnSubtitles();
+  shape.targetSizeBytes = targetSizeBytes();
+  return shape;
+}
+
 void TrimCropDialog::accept() {
   const auto start = parseTimeText(startEdit_->text().trimmed().toStdString());
   const auto end = parseTimeText(endEdit_->text().trimmed().toStdString());
@@ -441,6 +458,15 @@ void TrimCropDialog::accept() {
   start_ = *start;
   // An end at (or past) the source's end keeps the whole rest.
   end_ = duration_ > 0 && *end >= duration_ - 0.0005 ? 0.0 : *end;
+  // A target size too small for the part chosen is refused now, not when converting.
+  if (targetSizeBytes() > 0 && options_.targetSizeProblem) {
+    std::string why = options_.targetSizeProblem(chosenShape());
+    if (!why.empty()) {
+      why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
+      problem_->setText(QString::fromStdString(why + "."));
+      return;
+    }
+  }
   QDialog::accept();
 }
 

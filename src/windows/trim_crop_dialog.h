@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/black_bars.h"
+#include "videolist/row_shape.h"
 #include "videolist/source_details.h"
 
 class QCheckBox;
@@ -35,6 +36,10 @@ struct TrimCropOptions {
   bool targetSize = false;   // the profile offers a target file size
   bool severalRows = false;  // tracks differ between sources: the track lists are left out
   bool burnIn = false;       // the encoder can burn a subtitle into the picture
+  // Why a target size cannot work for the row(s) shaped as chosen, in a few words with the
+  // smallest size that works (empty: it can); OK keeps the dialog open while there is a reason.
+  // Null: nothing is checked.
+  std::function<std::string(const RowShape&)> targetSizeProblem;
 };
 
 class TrimCropDialog : public QDialog {
@@ -65,6 +70,8 @@ class TrimCropDialog : public QDialog {
   std::optional<std::vector<int>> subtitleTracks() const;
   bool burnSubtitles() const;
   uint64_t targetSizeBytes() const;
+  // All of the above as a row's shape (tracks left to the rules with several rows).
+  RowShape chosenShape() const;
 
   // Widgets, for tests and screenshots.
   QLineEdit* startEdit() const { return startEdit_; }

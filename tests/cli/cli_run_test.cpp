@@ -19,6 +19,7 @@
 
 #include "cli/cli_report.h"
 #include "engine/command_line.h"
+#include "platform/job_log.h"
 #include "platform/stale_files.h"
 #include "settings/profiles.h"
 #include "settings/settings.h"
@@ -638,6 +639,77 @@ TEST_F(CliRun, ABurnedSubtitleAndATargetSizeReachTheEncoder) {
   EXPECT_NE(lines(dir_ / "stderr").at(0).find("takes no target size"), std::string::npos);
   EXPECT_EQ(run({"--no-history", "--target-size", "25 furlongs", source}), 2);
   EXPECT_EQ(lines(dir_ / "lines").size(), 2u);  // neither probed nor converted
+}
+
+// A target size the file cannot be made in is refused before any encoder converts it, in the
+// words the encoder itself would refuse it with: the same length (the part), sound (tracks,
+// channels, the codec's least rate) and picture (crop, turn, pixel shape, frame-size target) go
+// into the smallest size that works.
+TEST_F(CliRun, ATooSmallTargetSizeIsRefusedBeforeConvertingAsTheEncoderWouldRefuseIt) {
+  const struct {
+    const char* name;
+    const char* make;  // ffmpeg's inputs and options
+    int16_t profile;
+    std::vector<std::string> options;
+    RowShape shape;  // the same as the encoder's line takes it
+  } cases[] = {
+      {"big.mkv",
+       "-f lavfi -i testsrc=size=1280x720:rate=25:d=2 -f lavfi -i "
+       "anullsrc=channel_layout=5.1:sample_rate=48000 -f lavfi -i sine=d=2 -map 0 -map 1 -map 2 "
+       "-t 2 -c:v mpeg4 -c:a aac",
+       9000,
+       {"--start", "0.5", "--crop", "0:0:160:160", "--target-size", "50k"},
+       {0.5, -1, false, CropRect{0, 0, 160, 160}, std::nullopt, std::nullopt, false, 50000}},
+      // 1440x1080 of wide pixels shown 1920x1080, turned upright, with Opus sound.
+      {"turned.mp4",
+       "-f lavfi -i testsrc=size=1440x1080:rate=25:d=2 -f lavfi -i sine=d=2 -t 2 "
+       "-vf setsar=4/3 -metadata:s:v:0 rotate=90 -c:v mpeg4 -c:a aac",
+       9020,
+       {"--target-size", "100k"},
+       {-1, -1, false, std::nullopt, std::nullopt, std::nullopt, false, 100000}},
+  };
+  logEncoderLines();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string source = dir_ / ("in/" + std::string(c.name));
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y " + std::string(c.make) + " '" +
+                           source + "'")
+                              .c_str()),
+              0);
+    ::unlink((dir_ / "lines").c_str());
+    std::vector<std::string> args = {
+        "--no-history", "--json", "--profile", std::to_string(c.profile), "--dest", dir_ / "out"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(source);
+    EXPECT_EQ(run(args), 1);
+    EXPECT_EQ(lines(dir_ / "lines").size(), 1u);  // probed, no encoder converted
+    std::string refusal;
+    for (const std::string& l : out())
+      if (const std::size_t at = l.find("\"reason\":\"");
+          at != std::string::npos && l.find("\"event\":\"rejected\"") != std::string::npos)
+        refusal = l.substr(at + 10, l.rfind('"') - at - 10);
+    EXPECT_NE(refusal.find("the smallest size that works is"), std::string::npos) << refusal;
+
+    // The encoder, given the same conversion, refuses it with the same sentence.
+    TSettings s;
+    setDefaults(s);
+    applyProfile(s, profileIndexById(c.profile));
+    readBackFrameSize(s);
+    ConversionSnapshot snapshot;
+    takeSnapshot(snapshot, s);
+    const std::string output =
+        dir_ / ("out/shaped." + std::string(profileById(c.profile).Extension));
+    EncoderCommand line = buildConversionLine(REAL_ENCODER, source, output, -1,
+                                              std::string(12, '0'), snapshot, false);
+    appendShapeOptions(line, c.shape);
+    std::string command = "VIDMORA_LOG_FILE='" + (dir_ / "encoder.log") + "'";
+    for (const std::string& arg : line.argv) command += " '" + arg + "'";
+    ::unlink((dir_ / "encoder.log").c_str());
+    EXPECT_NE(std::system((command + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_FALSE(refusal.empty());
+    refusal[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(refusal[0])));
+    EXPECT_EQ(readLogReason(dir_ / "encoder.log"), refusal);
+  }
 }
 
 // A terminal sends Ctrl+C to its whole foreground group. The encoders run in groups of their

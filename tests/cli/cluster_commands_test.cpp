@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "cli/cluster_commands.h"
@@ -35,12 +37,25 @@ class ClusterCommands : public ::testing::Test {
     for (const char* d : {"in", "out", "home"}) ::mkdir((dir_ / d).c_str(), 0700);
   }
 
-  void makeClip(const std::string& name) {
+  void makeClip(const std::string& name, int seconds = 1) {
+    const std::string d = std::to_string(seconds);
     const std::string cmd =
-        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15:d=1 "
-        "-f lavfi -i sine=d=1 -pix_fmt yuv420p -shortest '" +
-        (dir_ / "in/" + name) + "'";
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:"
+        "rate=15:d=" +
+        d + " -f lavfi -i sine=d=" + d + " -pix_fmt yuv420p -shortest '" + (dir_ / "in/" + name) +
+        "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  // The length of a media file as ffprobe reads it; -1 when it cannot.
+  static double durationOf(const std::string& path) {
+    const std::string cmd =
+        "ffprobe -v error -show_entries format=duration -of csv=p=0 '" + path + "'";
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    if (!pipe) return -1;
+    double seconds = -1;
+    if (std::fscanf(pipe, "%lf", &seconds) != 1) seconds = -1;
+    ::pclose(pipe);
+    return seconds;
   }
 
   // Starts vidmora-cli with its home in the test folder; stdout and stderr go to files.
@@ -118,6 +133,107 @@ TEST_F(ClusterCommands, APlanRunsOnceAndASecondRunFindsEverythingDone) {
   EXPECT_NE(out().find("2 done, 0 failed, 0 running, 0 missing"), std::string::npos) << out();
   for (const auto& e : std::filesystem::directory_iterator(dir_ / "out"))
     EXPECT_EQ(e.path().string().find(".vidmora-part"), std::string::npos) << e.path();
+}
+
+// The part of each file is chosen when planning: every node converts that part, the output
+// checks expect its length, and a file that does not hold the part is left out with the reason.
+TEST_F(ClusterCommands, APlannedPartIsWhatTheRunConverts) {
+  makeClip("long.avi", 4);
+  makeClip("short.avi", 1);
+  EXPECT_EQ(cli({"plan", "--start", "1.5", "--duration", "2", "--dest", dir_ / "out", dir_ / "in"}),
+            1);
+  EXPECT_NE(err().find(dir_ / "in/short.avi" + ": the start 00:00:01.500 is past the end"),
+            std::string::npos)
+      << err();
+  test::writeFile(plan_, out());
+  std::vector<PlanJob> jobs;
+  std::string error;
+  ASSERT_TRUE(readPlanFile(plan_, jobs, error)) << error;
+  ASSERT_EQ(jobs.size(), 1u) << out();
+  EXPECT_NEAR(jobs[0].checks.duration, 2.0, 0.01);
+
+  EXPECT_EQ(cli({"run", plan_}), 0) << out();
+  EXPECT_NEAR(durationOf(jobs[0].output), 2.0, 0.2);
+}
+
+// A plan's shape reaches the encoder as a conversion on the planning machine would send it:
+// the command line's part, crop, tracks, burn-in and target size, or the settings' track and
+// picture rules, with the black bars found when planning.
+TEST_F(ClusterCommands, ARunSendsTheEncoderThePlainConversionsShape) {
+  // in/film.mkv: a letterboxed picture (20 rows of black above and below), sound in English and
+  // Japanese, subtitles in English and French.
+  const std::string film = dir_ / "in/film.mkv";
+  test::writeFile(dir_ / "en.srt", "1\n00:00:00,500 --> 00:00:01,500\nHello.\n");
+  test::writeFile(dir_ / "fr.srt", "1\n00:00:00,500 --> 00:00:01,500\nBonjour.\n");
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                         "testsrc=size=160x120:rate=25:d=2,pad=160:160:0:20 -f lavfi -i sine=d=2 "
+                         "-f lavfi -i sine=frequency=880:d=2 -i '" +
+                         (dir_ / "en.srt") + "' -i '" + (dir_ / "fr.srt") +
+                         "' -map 0 -map 1 -map 2 -map 3 -map 4 -c:v mpeg4 -c:a aac -c:s srt "
+                         "-metadata:s:a:0 language=eng -metadata:s:a:1 language=jpn "
+                         "-metadata:s:s:0 language=eng -metadata:s:s:1 language=fre '" +
+                         film + "'")
+                            .c_str()),
+            0);
+  const std::string encoder = dir_ / "logging-encoder";
+  test::writeFile(encoder, "#!/bin/sh\nprintf '%s|' \"$@\" >> '" + (dir_ / "lines") +
+                               "'\necho >> '" + (dir_ / "lines") +
+                               "'\nexec '" REAL_ENCODER "' \"$@\"\n");
+  ::chmod(encoder.c_str(), 0755);
+  const std::string output = dir_ / "out/film.mp4";
+  // The conversion's line (the one that reads the film), its progress slot and block left out.
+  const auto conversionLine = [&] {
+    std::string found;
+    std::ifstream in(dir_ / "lines");
+    for (std::string line; std::getline(in, line);)
+      if (line.find("|-i|" + film + "|") != std::string::npos &&
+          line.find("|" + output + "|") != std::string::npos)
+        found = line;
+    for (const char* option : {"|-qxmap|", "|-qxind|"}) {
+      const std::size_t at = found.find(option);
+      if (at != std::string::npos)
+        found.replace(at + std::strlen(option),
+                      found.find('|', at + std::strlen(option)) - at - std::strlen(option), "*");
+    }
+    ::unlink((dir_ / "lines").c_str());
+    return found;
+  };
+  const struct {
+    std::vector<std::string> options;
+    const char* choices;  // the settings' rules
+    std::vector<const char*> expected;
+  } cases[] = {
+      {{"--start", "0.5", "--crop", "auto", "--audio-lang", "ja", "--subtitle-lang", "fr",
+        "--burn-subtitles", "--target-size", "0.2M"},
+       "",
+       {"|-ss|0.500|", "|-crop|20:20:0:0|-atracks|1,0|-stracks|1|-burnsub|1|-targetsize|200000|"}},
+      {{},
+       "only-preferred-languages=1\npreferred-languages=jpn\nremove-black-bars=1\n",
+       {"|-crop|20:20:0:0|-atracks|1,0|"}},
+  };
+  std::filesystem::create_directories(dir_ / "home/config/vidmora");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected.front());
+    test::writeFile(dir_ / "home/config/vidmora/choices.txt", c.choices);
+    std::vector<std::string> plain = {"--encoder", encoder,  "--no-history", "--profile",
+                                      "h264",      "--dest", dir_ / "out"};
+    plain.insert(plain.end(), c.options.begin(), c.options.end());
+    plain.push_back(film);
+    ASSERT_EQ(cli(plain), 0) << err();
+    const std::string converted = conversionLine();
+    for (const char* piece : c.expected)
+      EXPECT_NE(converted.find(piece), std::string::npos) << converted;
+    ::unlink(output.c_str());
+
+    std::vector<std::string> planning = {"plan", "--profile", "h264", "--dest", dir_ / "out"};
+    planning.insert(planning.end(), c.options.begin(), c.options.end());
+    planning.push_back(film);
+    ASSERT_EQ(cli(planning), 0) << err();
+    test::writeFile(plan_, out());
+    ASSERT_EQ(cli({"run", "--encoder", encoder, plan_}), 0) << out();
+    EXPECT_EQ(conversionLine(), converted);
+    std::filesystem::remove_all(dir_ / "out");
+  }
 }
 
 TEST_F(ClusterCommands, WhatADeadNodeLeftIsRemovedOrKept) {

@@ -32,6 +32,38 @@ PlanJob sampleJob() {
   return job;
 }
 
+// `line` with the first `from` in it replaced by `to`.
+std::string replacedIn(std::string line, const std::string& from, const std::string& to) {
+  const std::size_t at = line.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? line : line.replace(at, from.size(), to);
+}
+
+struct Refusal {
+  std::string line;
+  const char* reason;
+};
+void expectRefused(const std::vector<Refusal>& cases) {
+  for (const Refusal& c : cases) {
+    PlanJob job;
+    std::string error;
+    EXPECT_FALSE(parsePlanLine(c.line, job, error)) << c.line;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error << " / " << c.line;
+  }
+}
+
+// Each change to the job `make` gives makes an id of its own, unlike the unchanged job's.
+void expectEachChangesTheId(
+    const std::function<PlanJob()>& make,
+    const std::vector<std::pair<const char*, std::function<void(PlanJob&)>>>& changes) {
+  std::set<std::string> ids = {make().id};
+  for (const auto& [name, change] : changes) {
+    PlanJob job = make();
+    change(job);
+    EXPECT_TRUE(ids.insert(computeJobId(job)).second) << name;
+  }
+}
+
 TEST(JobPlan, ALineReadsBackAsTheSameJob) {
   const PlanJob job = sampleJob();
   const std::string line = planLine(job);
@@ -57,52 +89,41 @@ TEST(JobPlan, TheJobIdIsFixedByItsInputsAndChangedByEachOfThem) {
   const PlanJob base = sampleJob();
   EXPECT_EQ(base.id, computeJobId(sampleJob()));
   EXPECT_EQ(base.id.size(), 16u);
-  const std::vector<std::pair<const char*, std::function<void(PlanJob&)>>> changes = {
-      {"source", [](PlanJob& j) { j.source += "x"; }},
-      {"size", [](PlanJob& j) { ++j.sourceSize; }},
-      {"mtime", [](PlanJob& j) { ++j.sourceMtimeNs; }},
-      {"output", [](PlanJob& j) { j.output = "/data/out/other.mp4"; }},
-      {"profile", [](PlanJob& j) { j.values.ProfileId = 9010; }},
-      {"disable video", [](PlanJob& j) { j.values.DisableVideo = 1; }},
-      {"width", [](PlanJob& j) { ++j.values.FrameWidth; }},
-      {"height", [](PlanJob& j) { ++j.values.FrameHeight; }},
-      {"rate", [](PlanJob& j) { j.values.FrameRate += 0.001f; }},
-      {"video bit rate", [](PlanJob& j) { ++j.values.VideoBitrate; }},
-      {"aspect", [](PlanJob& j) { j.values.AspectMode = 1; }},
-      {"video codec", [](PlanJob& j) { j.values.VideoCodec = "H265"; }},
-      {"disable audio", [](PlanJob& j) { j.values.DisableAudio = 1; }},
-      {"audio bit rate", [](PlanJob& j) { ++j.values.AudioBitrate; }},
-      {"channels", [](PlanJob& j) { j.values.Channels = 1; }},
-      {"sample rate", [](PlanJob& j) { j.values.SampleRate = 22050; }},
-      {"volume", [](PlanJob& j) { j.values.Volume = 150; }},
-      {"audio codec", [](PlanJob& j) { j.values.AudioCodec = "MP3"; }},
-      {"quality", [](PlanJob& j) { j.values.Quality = 0; }},
-      {"target height", [](PlanJob& j) { j.values.TargetHeight = 720; }},
-  };
-  std::set<std::string> ids = {base.id};
-  for (const auto& [name, change] : changes) {
-    PlanJob job = sampleJob();
-    change(job);
-    EXPECT_TRUE(ids.insert(computeJobId(job)).second) << name;
-  }
+  expectEachChangesTheId(sampleJob,
+                         {
+                             {"source", [](PlanJob& j) { j.source += "x"; }},
+                             {"size", [](PlanJob& j) { ++j.sourceSize; }},
+                             {"mtime", [](PlanJob& j) { ++j.sourceMtimeNs; }},
+                             {"output", [](PlanJob& j) { j.output = "/data/out/other.mp4"; }},
+                             {"profile", [](PlanJob& j) { j.values.ProfileId = 9010; }},
+                             {"disable video", [](PlanJob& j) { j.values.DisableVideo = 1; }},
+                             {"width", [](PlanJob& j) { ++j.values.FrameWidth; }},
+                             {"height", [](PlanJob& j) { ++j.values.FrameHeight; }},
+                             {"rate", [](PlanJob& j) { j.values.FrameRate += 0.001f; }},
+                             {"video bit rate", [](PlanJob& j) { ++j.values.VideoBitrate; }},
+                             {"aspect", [](PlanJob& j) { j.values.AspectMode = 1; }},
+                             {"video codec", [](PlanJob& j) { j.values.VideoCodec = "H265"; }},
+                             {"disable audio", [](PlanJob& j) { j.values.DisableAudio = 1; }},
+                             {"audio bit rate", [](PlanJob& j) { ++j.values.AudioBitrate; }},
+                             {"channels", [](PlanJob& j) { j.values.Channels = 1; }},
+                             {"sample rate", [](PlanJob& j) { j.values.SampleRate = 22050; }},
+                             {"volume", [](PlanJob& j) { j.values.Volume = 150; }},
+                             {"audio codec", [](PlanJob& j) { j.values.AudioCodec = "MP3"; }},
+                             {"quality", [](PlanJob& j) { j.values.Quality = 0; }},
+                             {"target height", [](PlanJob& j) { j.values.TargetHeight = 720; }},
+                         });
 }
 
 TEST(JobPlan, LinesThatAreNotAJobOfThisSchemaAreRefusedWithTheReason) {
   const std::string good = planLine(sampleJob());
   const auto replaced = [&](const std::string& from, const std::string& to) {
-    std::string line = good;
-    const std::size_t at = line.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? line : line.replace(at, from.size(), to);
+    return replacedIn(good, from, to);
   };
-  const struct {
-    std::string line;
-    const char* reason;
-  } cases[] = {
+  expectRefused({
       {"", "not a JSON object"},
       {"[1,2]", "not a JSON object"},
       {good.substr(0, good.size() - 1), "not a JSON object"},
-      {replaced("\"schema\":1", "\"schema\":2"), "schema 2"},
+      {replaced("\"schema\":1", "\"schema\":3"), "schema 3 (this program reads schema 1 and 2)"},
       {replaced("\"source\":", "\"src\":"), "no \"source\""},
       {replaced("\"source_size\":123456", "\"source_size\":\"123456\""), "not a whole number"},
       {replaced("\"volume\":100", "\"volume\":70000"), "\"volume\" is out of range"},
@@ -114,13 +135,85 @@ TEST(JobPlan, LinesThatAreNotAJobOfThisSchemaAreRefusedWithTheReason) {
       // An edited value: the line no longer matches its id.
       {replaced("\"volume\":100", "\"volume\":120"), "the job id does not match"},
       {replaced("\"checks\":{", "\"checks\":[{"), "not a JSON object"},
+  });
+}
+
+PlanJob shapedJob() {
+  PlanJob job = sampleJob();
+  job.shape.trimStart = 10;
+  job.shape.trimEnd = 20.5;
+  job.shape.crop = CropRect{8, 8, 0, 0};
+  job.shape.audioTracks = std::vector<int>{1, 0};
+  job.shape.subtitleTracks = std::vector<int>{};
+  job.burnSubtitle = 1;
+  job.shape.targetSizeBytes = 25000000;
+  job.checks = checksForDuration(10.5);
+  job.id = computeJobId(job);
+  return job;
+}
+
+// A shaped job is schema 2 (a node that reads schema 1 only refuses it rather than convert the
+// whole source); its shape reads back whole and each part of it is in the id.
+TEST(JobPlan, AShapedJobReadsBackWholeAndEachPartOfItsShapeChangesTheId) {
+  const PlanJob job = shapedJob();
+  const std::string line = planLine(job);
+  EXPECT_EQ(line.rfind("{\"schema\":2,", 0), 0u) << line;
+  EXPECT_NE(line.find(",\"shape\":{\"start\":10.0,\"end\":20.5,\"crop\":{\"top\":8,\"bottom\":8,"
+                      "\"left\":0,\"right\":0},\"audio_tracks\":[1,0],\"subtitle_tracks\":[],"
+                      "\"burn_subtitle\":1,\"target_size\":25000000}}"),
+            std::string::npos)
+      << line;
+  PlanJob back;
+  std::string error;
+  ASSERT_TRUE(parsePlanLine(line, back, error)) << error;
+  EXPECT_TRUE(back.shape == job.shape);
+  EXPECT_EQ(back.burnSubtitle, 1);
+  EXPECT_EQ(planLine(back), line);
+
+  expectEachChangesTheId(
+      shapedJob, {
+                     {"no shape", [](PlanJob& j) { j = sampleJob(); }},
+                     {"start", [](PlanJob& j) { j.shape.trimStart = 10.04; }},
+                     {"no end", [](PlanJob& j) { j.shape.trimEnd = -1; }},
+                     {"crop", [](PlanJob& j) { j.shape.crop->left = 2; }},
+                     {"track order",
+                      [](PlanJob& j) {
+                        j.shape.audioTracks = std::vector<int>{0, 1};
+                      }},
+                     {"every subtitle", [](PlanJob& j) { j.shape.subtitleTracks.reset(); }},
+                     {"burn", [](PlanJob& j) { j.burnSubtitle = -1; }},
+                     {"target size", [](PlanJob& j) { j.shape.targetSizeBytes = 50000000; }},
+                 });
+}
+
+TEST(JobPlan, AShapeThatIsNotWhollyUnderstoodIsRefusedWithTheReason) {
+  const std::string good = planLine(shapedJob());
+  const auto replaced = [&](const std::string& from, const std::string& to) {
+    return replacedIn(good, from, to);
   };
-  for (const auto& c : cases) {
-    PlanJob job;
-    std::string error;
-    EXPECT_FALSE(parsePlanLine(c.line, job, error)) << c.line;
-    EXPECT_NE(error.find(c.reason), std::string::npos) << error << " / " << c.line;
-  }
+  expectRefused({
+      {replaced("\"schema\":2", "\"schema\":1"), "a schema 1 line carries no \"shape\""},
+      {replaced("\"shape\":{", "\"shape\":[{"), "not a JSON object"},
+      {replaced("\"shape\":{", "\"shape\":7,\"x\":{"), "\"shape\" is not an object"},
+      {good.substr(0, good.find(",\"shape\"")) + ",\"shape\":{}}", "\"shape\" is empty"},
+      {replaced("\"start\":10.0", "\"speed\":2,\"start\":10.0"), "does not know: \"speed\""},
+      {replaced("\"start\":10.0", "\"start\":-1"), "\"start\" is out of range"},
+      {replaced("\"start\":10.0", "\"start\":\"10\""), "\"start\" is not a number"},
+      {replaced("\"end\":20.5", "\"end\":-3"), "\"end\" is out of range"},
+      {replaced("\"end\":20.5", "\"end\":10.0"), "\"end\" does not come after \"start\""},
+      {replaced("\"top\":8", "\"top\":7"), "even sides"},
+      {replaced("\"top\":8", "\"top\":-8"), "even sides"},
+      {replaced("\"top\":8,", ""), "no \"top\""},
+      {replaced("\"top\":8,\"bottom\":8", "\"top\":0,\"bottom\":0"), "removes nothing"},
+      {replaced("[1,0]", "[1,-1]"), "\"audio_tracks\" holds something other than a stream's place"},
+      {replaced("[1,0]", "\"1,0\""), "\"audio_tracks\" is not a list"},
+      {replaced("\"subtitle_tracks\":[]", "\"subtitle_tracks\":[0.5]"),
+       "\"subtitle_tracks\" holds"},
+      {replaced("\"burn_subtitle\":1", "\"burn_subtitle\":-1"), "\"burn_subtitle\" is out"},
+      {replaced("\"target_size\":25000000", "\"target_size\":0"), "\"target_size\" is out"},
+      // An edited shape that is sound in itself: the line no longer matches its id.
+      {replaced("\"start\":10.0", "\"start\":12.0"), "the job id does not match"},
+  });
 }
 
 TEST(JobPlan, AFileNamesTheLineOfABadJob) {

@@ -52,6 +52,17 @@ TEST_F(Thumbnails, TheFrameATenthInUprightAndFittedIntoTheBox) {
   // Never larger than the source.
   ASSERT_EQ(extractThumbnail(clip, 1000, 1000, t), ThumbnailStatus::Ok);
   EXPECT_EQ(t.width, 320);
+  // A keyframe between a tenth and a fifth in is taken as it is: red until 0.32 s, blue from the
+  // keyframe at 0.32 s, a tenth of 2 s being 0.2 s.
+  const std::string keyed = file("keyed.mkv");
+  ASSERT_TRUE(
+      ffmpeg("-f lavfi -i color=c=red:s=320x240:r=25:d=0.32 -f lavfi -i "
+             "color=c=blue:s=320x240:r=25:d=1.68 -filter_complex concat=n=2 -c:v libx264 "
+             "-g 250 -force_key_frames 0,0.32 '" +
+             keyed + "'"));
+  ASSERT_EQ(extractThumbnail(keyed, 160, 160, t), ThumbnailStatus::Ok);
+  EXPECT_GT(middle(t)[2], 150);
+  EXPECT_LT(middle(t)[0], 60);
 }
 
 TEST_F(Thumbnails, SoundShowsItsCoverOrNothingAndNonMediaIsUnreadable) {

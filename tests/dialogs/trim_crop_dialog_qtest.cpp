@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "engine/job_shape.h"
+#include "settings/profiles.h"
 #include "support/temp_folder.h"
 #include "windows/trim_crop_dialog.h"
 
@@ -167,6 +169,43 @@ class TrimCropDialogTest : public QObject {
     QVERIFY(!remux.burnBox()->isEnabled());
     remux.setTargetSize(25'000'000);
     QCOMPARE(remux.targetSizeBytes(), uint64_t(0));
+  }
+
+  // 100 s of a small picture with two sound tracks: 1 MB cannot hold it with the H.264
+  // profile, and OK says what would; 1 MB of its first 30 s can.
+  void aTargetTheRowCannotBeMadeInIsRefused() {
+    const std::string clip = folder_ / "long clip.mkv";
+    const std::string command =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=5 -f lavfi -i "
+        "sine=sample_rate=22050 -f lavfi -i sine=frequency=600:sample_rate=22050 -t 100 "
+        "-map 0 -map 1 -map 2 -c:v mpeg4 -c:a mp2 '" +
+        clip + "'";
+    QVERIFY(std::system(command.c_str()) == 0);
+    auto details = clipDetails();
+    details->duration = 100.0;
+    details->video[0].height = 120;
+    details->subtitles.clear();
+    TSettings s;
+    setDefaults(s);
+    applyProfile(s, profileIndexById(9000));
+    ConversionSnapshot h264;
+    takeSnapshot(h264, s);
+    TrimCropOptions options{false, true, false, true};
+    options.targetSizeProblem = [&](const RowShape& shape) {
+      return targetSizeProblem(*details, shape, h264);
+    };
+    TrimCropDialog dialog(clip, details, options);
+    dialog.setTargetSize(1'000'000);
+    dialog.accept();
+    QVERIFY(dialog.result() != QDialog::Accepted);
+    QVERIFY2(dialog.problem()->text().startsWith(QStringLiteral(
+                 "A file of 1.0 MB cannot hold a watchable picture of 00:01:40.000: the smallest "
+                 "size that works is ")),
+             qPrintable(dialog.problem()->text()));
+    dialog.endEdit()->setText(QStringLiteral("30"));
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.chosenShape().targetSizeBytes, uint64_t(1'000'000));
   }
 
   void unreadableSourceSaysSo() {

@@ -277,13 +277,13 @@ double lowerThirdDifference(const std::string& a, const std::string& b, int widt
 }
 
 // A Matroska file of one DVD subtitle (pictures, not text): a white bar over the lower part of a
-// 320x240 picture from 0.5 s to 1.5 s.
-bool writeBitmapSubtitle(const std::string& path) {
+// canvas of `scale` times 320x240 from 0.5 s to 1.5 s.
+bool writeBitmapSubtitle(const std::string& path, int scale = 1) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_DVD_SUBTITLE);
   AVCodecContext* c = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
   if (c == nullptr) return false;
-  c->width = 320;
-  c->height = 240;
+  c->width = 320 * scale;
+  c->height = 240 * scale;
   c->time_base = {1, 1000};
   AVFormatContext* oc = nullptr;
   bool ok = avcodec_open2(c, codec, nullptr) >= 0 &&
@@ -296,17 +296,17 @@ bool writeBitmapSubtitle(const std::string& path) {
     ok = avformat_write_header(oc, nullptr) >= 0;
   }
   if (ok) {
-    std::vector<uint8_t> pixels(240 * 40, 1);
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(240 * 40 * scale * scale), 1);
     uint32_t palette[4] = {0x00000000, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
     AVSubtitleRect rect{};
     rect.type = SUBTITLE_BITMAP;
-    rect.x = 40;
-    rect.y = 180;
-    rect.w = 240;
-    rect.h = 40;
+    rect.x = 40 * scale;
+    rect.y = 180 * scale;
+    rect.w = 240 * scale;
+    rect.h = 40 * scale;
     rect.nb_colors = 4;
     rect.data[0] = pixels.data();
-    rect.linesize[0] = 240;
+    rect.linesize[0] = 240 * scale;
     rect.data[1] = reinterpret_cast<uint8_t*>(palette);
     AVSubtitleRect* rects[] = {&rect};
     AVSubtitle sub{};
@@ -368,6 +368,10 @@ TEST(ShapeRun, ABurnedSubtitleShowsInThePictureAndIsNotCarried) {
   ASSERT_TRUE(writeBitmapSubtitle(dir / "dvd.mkv"));
   const std::string pictures = dir / "dvd [pictures].mkv";
   ASSERT_TRUE(withSubtitles(dir / "dvd.mkv", pictures));
+  // A canvas twice the picture's size is fitted into it: the bar is not drawn off the picture.
+  ASSERT_TRUE(writeBitmapSubtitle(dir / "large.mkv", 2));
+  const std::string largeCanvas = dir / "large canvas.mkv";
+  ASSERT_TRUE(withSubtitles(dir / "large.mkv", largeCanvas));
   const struct {
     const std::string* source;
     double start;   // of the part converted; -1: from the beginning
@@ -376,7 +380,8 @@ TEST(ShapeRun, ABurnedSubtitleShowsInThePictureAndIsNotCarried) {
   } cases[] = {{&text, -1, 1.0, 2.5},
                {&text, 0.8, 0.3, 1.5},
                {&pictures, -1, 1.0, 2.5},
-               {&pictures, 0.8, 0.3, 1.5}};
+               {&pictures, 0.8, 0.3, 1.5},
+               {&largeCanvas, -1, 1.0, 2.5}};
   for (const auto& c : cases) {
     SCOPED_TRACE(*c.source + " from " + std::to_string(c.start));
     RowShape shape;

@@ -291,6 +291,30 @@ class SourceViewTest : public QObject {
       w.command("Trim2")->trigger();
       QCOMPARE(list.at(1).shape->targetSizeBytes, levels ? uint64_t{25000000} : uint64_t{0});
     }
+
+    // A target the row cannot be made in keeps the dialog open with the reason; the row's part
+    // is what counts.
+    w.settings().ProfileId = 9000;
+    details->duration = 600.0;
+    VideoStreamDetails picture;
+    picture.width = 1280;
+    picture.height = 720;
+    details->video = {picture};
+    answer(
+        [](TrimCropDialog& d) {
+          d.startEdit()->setText(QStringLiteral("0"));
+          d.endEdit()->setText(QStringLiteral("600"));
+          d.setTargetSize(10'000'000);
+          d.accept();
+          QVERIFY(d.result() != QDialog::Accepted);
+          QVERIFY2(d.problem()->text().contains(QStringLiteral("the smallest size that works is")),
+                   qPrintable(d.problem()->text()));
+          d.endEdit()->setText(QStringLiteral("60"));
+        },
+        true);
+    w.command("Trim2")->trigger();
+    QCOMPARE(list.at(1).shape->targetSizeBytes, uint64_t{10'000'000});
+    QCOMPARE(list.at(1).shape->trimEnd, 60.0);
   }
 
   void thumbnailColumnDecodesVisibleRowsAndIsRemembered() {
