@@ -177,7 +177,8 @@ SampleEstimate estimateFromSample(const SampleJob& job, const std::function<bool
   const std::string mapName(ProgressMapNameLength, '0');
   const uint32_t began = tickCount();
 
-  // One encoder run over [from, to) of the source into `output`.
+  // One encoder run over [from, to) of the source into `output` (from < 0: its beginning; to < 0:
+  // its end).
   const auto convert = [&](double from, double to, const std::string& output) {
     RowShape shape = shaped;
     shape.trimStart = from > 0 ? from : -1;
@@ -216,8 +217,9 @@ SampleEstimate estimateFromSample(const SampleJob& job, const std::function<bool
   std::vector<Span> spans;
   const double length = end - start;
   const bool whole = length <= limits.wholeBelow;
+  // A short part goes out exactly as the conversion would make it.
   if (whole)
-    spans.push_back({start, end});
+    spans.push_back({shaped.trimStart, shaped.trimEnd});
   else
     spans = pieceSpans(start, end, limits);
   double seconds = 0, keyExcess = 0, header = 0, frameRate = 0;
