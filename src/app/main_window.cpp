@@ -131,6 +131,7 @@ TFMain::TFMain(MainWindowOptions options)
     if (shuttingDown_) return;
     allRowsChanged();
     scheduleEstimate();
+    if (commands_ != nullptr) commands_->refreshPropertiesEstimates();
   });
 
   initPresets();

@@ -40,6 +40,20 @@ void WindowCommands::propertiesCommand() {
   PropertiesWindow* window =
       showPropertiesWindow(&window_, entry.sourcePath, entry.details, window_.encoderPath_);
   window->setExpectedSize(window_.estimate().rowText(row));
+  std::erase_if(openProperties_, [](const auto& open) { return open.first.isNull(); });
+  openProperties_.emplace_back(window, entry.sourcePath);
+}
+
+void WindowCommands::refreshPropertiesEstimates() {
+  const VideoList& list = engine().list().entries();
+  for (const auto& [window, source] : openProperties_) {
+    if (window.isNull()) continue;
+    for (int row = 0; row < list.count(); ++row) {
+      if (list.at(row).sourcePath != source) continue;
+      window->setExpectedSize(window_.estimate().rowText(row));
+      break;
+    }
+  }
 }
 
 void WindowCommands::estimateSizeCommand() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <deque>
 #include <map>
@@ -24,6 +25,7 @@ class QToolBar;
 namespace vidmora {
 
 class TFMain;
+class PropertiesWindow;
 struct Refusal;
 
 class WindowCommands : public QObject {
@@ -74,6 +76,8 @@ class WindowCommands : public QObject {
   void settingsCommand();
   // Properties of the focused row's source.
   void propertiesCommand();
+  // A sample started or ended: open Properties windows show their row's expected size again.
+  void refreshPropertiesEstimates();
   // "Trim…": the trim, crop, tracks and size dialog for the selected Ready rows.
   void trimCommand();
   // "Estimate Size": sample encodes of the selected Ready rows, in the background; each row's
@@ -105,6 +109,8 @@ class WindowCommands : public QObject {
   void windowClosing();
 
  private:
+  // Properties windows still open, with the source each shows.
+  std::vector<std::pair<QPointer<PropertiesWindow>, std::string>> openProperties_;
   QAction* makeCommand(const char* name, const QString& text, void (WindowCommands::*slot)());
   void buildQueueCommands(QMenu* before, QMenuBar* bar);
   void buildPresetCommands(QMenu* options);

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -197,6 +198,10 @@ class SourceViewTest : public QObject {
     w.listView()->lvdGoto(0);
     w.commands().updateStates();
     QVERIFY(w.command("EstimateSize1")->isEnabled());
+    // A Properties window left open follows the sample.
+    w.command("Properties1")->trigger();
+    QPointer<PropertiesWindow> properties = w.findChild<PropertiesWindow*>();
+    QVERIFY(properties);
     w.command("EstimateSize2")->trigger();
     QVERIFY(toolTip(w, 0, 2).endsWith(QStringLiteral("Expected output: Estimating…")));
     QVERIFY(waitFor([&] { return w.estimate().samples().pending() == 0; }, 60000));
@@ -205,6 +210,9 @@ class SourceViewTest : public QObject {
                          QString::fromStdString(formatSize(w.estimate().expectedOutputBytes(0))) +
                          QStringLiteral(" (from a sample)");
     QVERIFY2(sampled.endsWith(line), qPrintable(sampled));
+    QVERIFY(
+        waitFor([&] { return properties && properties->expectedLabel()->text() == line; }, 10000));
+    properties->close();
     QVERIFY(w.estimate().text().contains(
         QString::fromStdString(formatSize(w.estimate().expectedOutputBytes(0)))));
 
