@@ -40,17 +40,20 @@ SampleJob BatchEstimate::jobFor(int row, const ConversionSnapshot& values) const
 }
 
 SampleEstimates::Figure BatchEstimate::sampled(int row, const ConversionSnapshot& values) const {
-  // Most lists never ask for a sample: no job is made for them.
-  if (!samples_.any()) return {};
+  // Most rows were never sampled: no job is made for them.
+  if (!samples_.knows(engine_.list().entries().at(row).sourcePath)) return {};
   return samples_.figure(jobFor(row, values));
 }
 
 uint64_t BatchEstimate::expectedOutputBytes(int row, const ConversionSnapshot& s) const {
+  if (engine_.list().entries().at(row).stateValue() != Ready) return 0;
+  return expectedOutputBytes(row, s, sampled(row, s));
+}
+
+uint64_t BatchEstimate::expectedOutputBytes(int row, const ConversionSnapshot& s,
+                                            const SampleEstimates::Figure& figure) const {
+  if (figure.state == SampleEstimates::State::Done) return figure.bytes;
   const VideoEntry& entry = engine_.list().entries().at(row);
-  if (entry.stateValue() != Ready) return 0;
-  if (const SampleEstimates::Figure figure = sampled(row, s);
-      figure.state == SampleEstimates::State::Done)
-    return figure.bytes;
   const std::shared_ptr<const RowShape> shape = engine_.list().rowShape(row);
   return estimateOutputBytes(
       estimateInputFor(entry.details.get(), double(entry.durationSeconds), s, shape.get()));
@@ -66,10 +69,10 @@ QString BatchEstimate::rowText(int row) const {
   using State = SampleEstimates::State;
   if (figure.state == State::Waiting || figure.state == State::Estimating)
     return QObject::tr("Estimating…");
-  const uint64_t bytes = expectedOutputBytes(row, *values);
+  const uint64_t bytes = expectedOutputBytes(row, *values, figure);
   if (bytes == 0) return {};
   const QString about = QObject::tr("about %1").arg(QString::fromStdString(formatSize(bytes)));
-  if (figure.state == State::Done && jobFor(row, *values).needsSample())
+  if (figure.state == State::Done && figure.sampled)
     return QObject::tr("%1 (from a sample)").arg(about);
   if (figure.state == State::Failed)
     return QObject::tr("%1 (no sample: %2)").arg(about, QString::fromStdString(figure.reason));

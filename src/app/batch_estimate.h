@@ -53,6 +53,9 @@ class BatchEstimate {
   // The row's sample job with the values it will be converted with.
   SampleJob jobFor(int row, const ConversionSnapshot& values) const;
   SampleEstimates::Figure sampled(int row, const ConversionSnapshot& values) const;
+  // A Ready row's size: the sample's figure when it has one, else the model's.
+  uint64_t expectedOutputBytes(int row, const ConversionSnapshot& values,
+                               const SampleEstimates::Figure& figure) const;
 
   Engine& engine_;
   std::string encoderPath_;

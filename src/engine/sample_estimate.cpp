@@ -337,9 +337,10 @@ int SampleEstimates::pending() const {
   return count;
 }
 
-bool SampleEstimates::any() const {
+bool SampleEstimates::knows(const std::string& sourcePath) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return !entries_.empty();
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [&](const auto& e) { return e->job.sourcePath == sourcePath; });
 }
 
 void SampleEstimates::announce(const std::string& source) {
@@ -367,6 +368,7 @@ void SampleEstimates::work() {
       std::lock_guard<std::mutex> lock(mutex_);
       Figure& figure = entry->figure;
       figure.bytes = result.bytes;
+      figure.sampled = result.status == SampleStatus::Sampled;
       figure.reason = result.reason;
       figure.state = result.status == SampleStatus::Sampled || result.status == SampleStatus::Model
                          ? State::Done

@@ -85,8 +85,9 @@ class SampleEstimates {
   enum class State { None, Waiting, Estimating, Done, Failed };
   struct Figure {
     State state = State::None;
-    uint64_t bytes = 0;  // Done: the sampled size
-    std::string reason;  // Failed
+    uint64_t bytes = 0;    // Done: the sampled size
+    bool sampled = false;  // Done: measured on pieces, not the model's figure
+    std::string reason;    // Failed
   };
   // `announce` runs on the main thread after each job ended, with the job's source path.
   SampleEstimates(MainThreadQueue& queue, std::function<void(const std::string&)> announce,
@@ -104,8 +105,9 @@ class SampleEstimates {
   void cancelAll();
   // Jobs waiting or running.
   int pending() const;
-  // Whether any job was asked for (and not cancelled) at all.
-  bool any() const;
+  // Whether a job for this source was asked for (and not cancelled): rows of other sources need
+  // no job made to be told they have no figure.
+  bool knows(const std::string& sourcePath) const;
 
  private:
   struct Entry {
