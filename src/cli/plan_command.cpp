@@ -156,7 +156,6 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
   // every node converts the same: the command line's choices, the settings' track and picture
   // rules, black bars found in the source now.
   const ShapeRules rules = shapeRulesOf(s);
-  const bool carriesSubtitles = profileCarriesSubtitles(values.ProfileId);
   std::vector<RowShape> shapes(count);
   std::vector<int> burns(count, -1);
   std::vector<char> unshapeable(count, 0);  // not vector<bool>: each thread writes its own
@@ -175,11 +174,10 @@ int planCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
         return;
       }
     }
-    const std::shared_ptr<const RowShape> shape =
-        shapeUnderRules(own, details.get(), rules, carriesSubtitles);
-    if (details) burns[i] = burnedSubtitle(*details, own.get(), values.ProfileId, rules.languages);
-    if (!shape) return;
-    shapes[i] = shapeToConvert(*shape, files[i], values.ProfileId);
+    const RuledShape ruled = ruledShape(own, details.get(), rules, values.ProfileId);
+    burns[i] = ruled.burnSubtitle;
+    if (!ruled.shape) return;
+    shapes[i] = shapeToConvert(*ruled.shape, files[i], values.ProfileId);
     // Found and chosen now: the nodes look for nothing themselves.
     shapes[i].cropAuto = false;
     shapes[i].burnSubtitles = false;

@@ -385,6 +385,14 @@ std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> 
   return shape;
 }
 
+RuledShape ruledShape(std::shared_ptr<const RowShape> own, const SourceDetails* details,
+                      const ShapeRules& rules, int16_t profileId) {
+  RuledShape out;
+  if (details) out.burnSubtitle = burnedSubtitle(*details, own.get(), profileId, rules.languages);
+  out.shape = shapeUnderRules(std::move(own), details, rules, profileCarriesSubtitles(profileId));
+  return out;
+}
+
 RowShape shapeToConvert(const RowShape& shape, const std::string& sourcePath, int16_t profileId) {
   RowShape out = shape;
   if (profileKind(profileId) != ProfileKind::QualityVideo) out.targetSizeBytes = 0;

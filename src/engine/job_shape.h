@@ -108,6 +108,14 @@ bool profileCarriesSubtitles(int16_t profileId);
 std::shared_ptr<const RowShape> shapeUnderRules(std::shared_ptr<const RowShape> own,
                                                 const SourceDetails* details,
                                                 const ShapeRules& rules, bool carriesSubtitles);
+// A row as it goes out: its shape under the rules (null: nothing shaped) and the subtitle drawn
+// into its picture (-1: none; the row's own choice of subtitles limits it, not the rules').
+struct RuledShape {
+  std::shared_ptr<const RowShape> shape;
+  int burnSubtitle = -1;
+};
+RuledShape ruledShape(std::shared_ptr<const RowShape> own, const SourceDetails* details,
+                      const ShapeRules& rules, int16_t profileId);
 // The shape as the encoder takes it for the source at sourcePath: an automatic crop becomes the
 // black bars found in the source now (none found: no crop); a target size stays only with the
 // profiles that have quality levels.

@@ -138,13 +138,11 @@ SampleJob sampleJobFor(const std::string& encoderPath, const std::string& source
   job.sourcePath = sourcePath;
   job.values = values;
   // As the batch converts it (BatchRunner::runEncoder).
-  const std::shared_ptr<const RowShape> ruled =
-      shapeUnderRules(ownShape, details.get(), rules, profileCarriesSubtitles(values.ProfileId));
-  if (details)
-    job.burnSubtitle = burnedSubtitle(*details, ownShape.get(), values.ProfileId, rules.languages);
-  job.model = estimateInputFor(details.get(), durationSeconds, values, ruled.get());
+  const RuledShape ruled = ruledShape(std::move(ownShape), details.get(), rules, values.ProfileId);
+  job.burnSubtitle = ruled.burnSubtitle;
+  job.model = estimateInputFor(details.get(), durationSeconds, values, ruled.shape.get());
   job.sourceSeconds = job.model.sourceSeconds;
-  if (ruled) job.shape = *ruled;
+  if (ruled.shape) job.shape = *ruled.shape;
   return job;
 }
 

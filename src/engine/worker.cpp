@@ -49,12 +49,10 @@ int BatchRunner::runEncoder(VideoEntry& entry, const ReservedOutput& output,
   {
     std::lock_guard<std::mutex> lock(listLock_);
     snapshot = entry.ownSettings ? *entry.ownSettings : snapshot_;
-    shape = shapeUnderRules(entry.shape, entry.details.get(), shapeRules_,
-                            profileCarriesSubtitles(snapshot.ProfileId));
-    // The row's own choice of subtitles limits it, not the one the rules made.
-    if (entry.details)
-      burn = burnedSubtitle(*entry.details, entry.shape.get(), snapshot.ProfileId,
-                            shapeRules_.languages);
+    const RuledShape ruled =
+        ruledShape(entry.shape, entry.details.get(), shapeRules_, snapshot.ProfileId);
+    shape = ruled.shape;
+    burn = ruled.burnSubtitle;
     slot = entry.progressSlot;
   }
   const auto tick = [this, &entry] { return encoderTick(entry); };
