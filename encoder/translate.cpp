@@ -75,13 +75,13 @@ void appendVideoQuality(const std::string& encoder, const LegacyOptions& o,
     a.insert(a.end(), {"-preset", preset[i]});
     if (!fixed) a.insert(a.end(), {"-crf", crf[i]});
   } else if (encoder == "libx265") {
-    // Each level gives the SSIM of x264's level of the same name, within 0.003 on the
-    // benchmark clips (bench/formats): x265's psycho-visual tuning costs it SSIM, so its scale
-    // sits close to x264's rather than above it. "Balanced" at 24: 0.89 and 0.87 of x264's size
-    // at 0.0010 and 0.0017 less SSIM on the two clips; at 25 the grainy clip falls 0.0037 short.
-    static const char* const preset[] = {"medium", "fast", "fast", "faster"};
-    static const char* const crf[] = {"19", "19", "24", "27"};
-    a.insert(a.end(), {"-preset", preset[i], "-x265-params", "log-level=error"});
+    // Each level gives the SSIM of x264's level of the same name, within 0.003 on both
+    // benchmark clips (bench/formats), in 0.80/0.73 (best), 0.75/0.71 (high), 0.69/0.63
+    // (balanced) and 0.62/0.65 (small) of x264's size on the grainy generated clip and the camera
+    // clip. That takes x265's "slow" preset: at "fast" and "medium" the grainy clip needs some
+    // 0.8 of x264's size or more for x264's SSIM.
+    static const char* const crf[] = {"21", "23", "27", "31"};
+    a.insert(a.end(), {"-preset", "slow", "-x265-params", "log-level=error"});
     if (!fixed) a.insert(a.end(), {"-crf", crf[i]});
   } else if (encoder == "libvpx-vp9") {
     // Each level gives the SSIM of x264's level of the same name, within 0.003 on the camera

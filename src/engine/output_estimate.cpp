@@ -12,7 +12,7 @@ namespace {
 // Bits per pixel and frame each encoder spends at each level (best, high, balanced, small).
 // Measured figures (bench/sizes: the four profiles' default "Balanced" lines on five camera clips
 // of the corpus, 568x320 to 1920x1080): x264 took a median 0.044 bit per pixel and frame, some
-// 2.8 Mbit/s for 1080p at 30 frames; x265, VP9 and SVT-AV1 at the same level 0.46, 0.74 and 0.35
+// 2.8 Mbit/s for 1080p at 30 frames; x265, VP9 and SVT-AV1 at the same level 0.29, 0.74 and 0.35
 // of that (each level is tuned to x264's SSIM). Footage differs by far more than the codecs do:
 // on those clips the estimate is off by a median 17 %, a clip of birds in leaves took twice it
 // and film grain four to seven times. The other levels keep their spacing around "Balanced"; the
@@ -22,7 +22,7 @@ double bitsPerPixel(const std::string& encoder, QualityLevel level) {
   const int i = std::clamp(static_cast<int>(level), 0, 3);
   double factor = 1.0;
   if (encoder == "libx265")
-    factor = 0.46;
+    factor = 0.29;
   else if (encoder == "libvpx-vp9")
     factor = 0.74;
   else if (encoder == "libsvtav1")

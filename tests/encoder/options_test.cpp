@@ -226,8 +226,8 @@ const TranslateCase translateCases[] = {
      false, 1920, 1080, "mp4"},
     {"ModernH265SmallerThanTarget",
      "-y -an -i in.avi -vcodec libx265 -fit 1080 -vquality best -adapt o.mp4", true,
-     "-map 0:0 -c:v libx265 -pix_fmt yuv420p -preset medium -x265-params log-level=error "
-     "-crf 19 -tag:v hvc1 -movflags +faststart -f mp4 -y file:/o/.tmp",
+     "-map 0:0 -c:v libx265 -pix_fmt yuv420p -preset slow -x265-params log-level=error "
+     "-crf 21 -tag:v hvc1 -movflags +faststart -f mp4 -y file:/o/.tmp",
      false, 640, 360, "mp4"},
     {"ModernVp9FixedBitratePortrait",
      "-y -i in.avi -vcodec libvpx-vp9 -acodec libopus -fit 480 -b 2000kb -ab 96.0kb -adapt "
