@@ -65,13 +65,10 @@ TargetSizeInput targetSizeInput(const LegacyOptions& o, const Translation& t, do
   TargetSizeInput in;
   in.targetBytes = o.targetSize;
   in.durationSeconds = seconds;
-  // A bit rate given for stereo grows with the channels: a 5.1 track counts as three.
   in.audioTracks = 0;
-  for (const int channels : t.audioChannels)
-    in.audioTracks += channels > 2 ? (channels + 1) / 2 : 1;
-  if (!t.mapAudio) in.audioTracks = 0;
-  in.audioBitrate = o.audioBitrate > 0 ? o.audioBitrate : 128000;
-  in.lowestAudioBitrate = std::min(in.audioBitrate, lowestAudioBitrate(t.audioEncoder));
+  if (t.mapAudio)
+    for (const int channels : t.audioChannels) in.audioTracks += audioTrackShare(channels);
+  setAudioRates(in, o.audioBitrate, t.audioEncoder);
   in.width = t.width;
   in.height = t.height;
   const double rate = frameRateOf(!o.fps.empty() ? o.fps : o.frameRate);

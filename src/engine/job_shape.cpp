@@ -143,7 +143,7 @@ TargetSizeInput targetSizeInputFor(const SourceDetails& source, const RowShape& 
   in.audioTracks = 0;
   if (!values.DisableAudio) {
     const auto count = [&in](const AudioStreamDetails& a) {
-      in.audioTracks += a.channels > 2 ? (a.channels + 1) / 2 : 1;
+      in.audioTracks += audioTrackShare(a.channels);
     };
     if (shape.audioTracks) {
       for (const int place : *shape.audioTracks)
@@ -152,13 +152,12 @@ TargetSizeInput targetSizeInputFor(const SourceDetails& source, const RowShape& 
       for (const AudioStreamDetails& a : source.audio) count(a);
     }
   }
-  in.audioBitrate = values.AudioBitrate > 0 ? long(values.AudioBitrate) * 1000 : 128000;
   // Opus sounds right down to 24 kbit/s a track, the others to 32 (WebM's own sound is Opus).
   const std::string codec = mapCodecName(values.AudioCodec);
   const char* extension = profileById(values.ProfileId).Extension;
   const bool opus = codec.find("opus") != std::string::npos ||
                     (codec.empty() && extension != nullptr && std::string(extension) == "webm");
-  in.lowestAudioBitrate = std::min(in.audioBitrate, lowestAudioBitrate(opus ? "libopus" : codec));
+  setAudioRates(in, long(values.AudioBitrate) * 1000, opus ? "libopus" : codec);
   if (!values.DisableVideo && !source.video.empty()) {
     const VideoStreamDetails& v = source.video.front();
     // The stored picture turned upright; its pixels' shape from the displayed size.

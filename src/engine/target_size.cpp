@@ -19,6 +19,15 @@ long lowestAudioBitrate(const std::string& audioEncoder) {
   return audioEncoder == "libopus" ? 24000 : 32000;
 }
 
+int audioTrackShare(int channels) {
+  return channels > 2 ? (channels + 1) / 2 : 1;
+}
+
+void setAudioRates(TargetSizeInput& in, long profileBitrate, const std::string& audioEncoder) {
+  in.audioBitrate = profileBitrate > 0 ? profileBitrate : 128000;
+  in.lowestAudioBitrate = std::min(in.audioBitrate, lowestAudioBitrate(audioEncoder));
+}
+
 double frameRateOf(const std::string& text) {
   const auto slash = text.find('/');
   if (slash == std::string::npos) return std::atof(text.c_str());

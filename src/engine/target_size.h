@@ -25,6 +25,12 @@ struct TargetSizeInput {
   int width = 0, height = 0;        // of the output picture
   double frameRate = 30.0;
 };
+// A sound track's share of the sound budget: a rate given for stereo grows with the channels,
+// so a 5.1 track counts as three.
+int audioTrackShare(int channels);
+// The rates of `in` for a profile's rate per track (128 kbit/s when it gives none) into
+// `audioEncoder`.
+void setAudioRates(TargetSizeInput& in, long profileBitrate, const std::string& audioEncoder);
 struct TargetSizePlan {
   bool ok = false;
   long videoBitrate = 0;       // bit/s
